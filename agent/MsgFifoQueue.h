@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include <corvane/IQXMessage.h>
+
+#include "agent/Filter.h"
+#include "common/lang/CriticalSection.h"
+#include "common/lang/Event.h"
+
+// A locked first-in, first-out queue of message pointers with an event that wakes one
+// waiting consumer per message. The queue passes pointers on and never releases a message:
+// a message belongs to whoever has taken it out, and destroying the queue leaves the
+// messages still in it alone.
+//
+// A consumer that gets null from WaitAndPop without a time-out takes it as the request to
+// stop. Signal makes that request; it is kept until the messages queued before or after it
+// have been drained, so a consumer always empties its queue before it stops.
+class MsgFifoQueue {
+public:
+    MsgFifoQueue() = default;
+    MsgFifoQueue(const MsgFifoQueue&) = delete;
+    MsgFifoQueue& operator=(const MsgFifoQueue&) = delete;
+
+    void Push(msg::IQXMessage* message);
+    // The oldest message, or null when there is none (taking a pending stop request).
+    // Does not wait.
+    msg::IQXMessage* Pop();
+    // True when the queue was signalled within the time-out in milliseconds.
+    bool WaitOnQueue(std::uint32_t timeoutMs);
+    // Waits for the queue to be signalled and pops; null after a time-out or a stop request.
+    msg::IQXMessage* WaitAndPop(std::uint32_t timeoutMs);
+    // Asks the consumer to stop once the queue is empty.
+    void Signal();
+    // Removes the matching message nearest the front (First) or the back (Last), leaving
+    // the others in order and the event as it is; null when none matches.
+    msg::IQXMessage* RemoveFirstMatch(const IFilter& filter);
+    msg::IQXMessage* RemoveLastMatch(const IFilter& filter);
+    std::size_t Size() const;
+
+private:
+    // With the lock held: the event is signalled if and only if there is something for
+    // a consumer to take, a message or a stop request.
+    void UpdateEvent();
+    template <typename Iterator>
+    msg::IQXMessage* RemoveMatch(Iterator begin, Iterator end, const IFilter& filter);
+
+    std::deque<msg::IQXMessage*> messages_;
+    mutable lang::CriticalSection lock_;
+    lang::CEvent ready_{lang::EventReset::Auto};
+    bool stopRequested_ = false;
+};

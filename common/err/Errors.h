@@ -1,0 +1,38 @@
+#pragma once
+
+// The kinds of the error family, each named after the component that raises it. Catch them
+// by reference, the most specific first; err::CGeneralError catches them all.
+
+#include "common/err/GeneralError.h"
+
+WARDEX_ERROR_KIND(CAgentError, err::CGeneralError);
+WARDEX_ERROR_KIND(QueueError, err::CGeneralError);
+WARDEX_ERROR_KIND(CToolBoxError, err::CGeneralError);
+
+namespace logging {
+WARDEX_ERROR_KIND(CAgentLogError, err::CGeneralError);
+}
+
+namespace util {
+WARDEX_ERROR_KIND(CFileIOError, err::CGeneralError);
+}
+
+namespace ipc {
+WARDEX_ERROR_KIND(CIPCError, err::CGeneralError);
+WARDEX_ERROR_KIND(CIPCSocketError, CIPCError);
+WARDEX_ERROR_KIND(CTCPCSocketError, CIPCSocketError);
+WARDEX_ERROR_KIND(CIPAddressError, err::CGeneralError);
+}  // namespace ipc
+
+namespace lang {
+WARDEX_ERROR_KIND(CThreadError, err::CGeneralError);
+}
+
+namespace sys {
+WARDEX_ERROR_KIND(RegistryError, err::CGeneralError);
+WARDEX_ERROR_KIND(CWmiError, err::CGeneralError);
+}  // namespace sys
+
+namespace WindowsServices {
+WARDEX_ERROR_KIND(ServiceControlError, err::CGeneralError);
+}

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+#include <string>
+
+#include "common/util/StringUtils.h"
+
+namespace {
+
+TEST(Format, FormatsWithoutALengthLimit) {
+    EXPECT_EQ(util::Format("%s:%d - %s", "bootstrap", 431, "ok"), "bootstrap:431 - ok");
+    const std::string longText(100000, 'x');
+    EXPECT_EQ(util::Format("[%s]", longText.c_str()), "[" + longText + "]");
+}
+
+TEST(Format, AFormatThatPrintsNothingGivesTheEmptyString) {
+    EXPECT_EQ(util::Format("%s", ""), "");
+    EXPECT_EQ(util::Format(nullptr), "");
+}
+
+TEST(StringUtils, UpperCasingAndCaseBlindComparison) {
+    EXPECT_EQ(util::ToUpper("LogFile-1\xc3\xa9"), "LOGFILE-1\xc3\xa9");
+    EXPECT_EQ(util::CompareNoCase("reboot", "REBOOT"), 0);
+    EXPECT_EQ(util::CompareNoCase("abc", "ABD"), -1);
+    EXPECT_EQ(util::CompareNoCase("abd", "ABC"), 1);
+    EXPECT_EQ(util::CompareNoCase("ab", "abc"), -1);
+    EXPECT_EQ(util::CompareNoCase("\xe9", "a"), 1) << "bytes compare as unsigned";
+}
+
+TEST(StringUtils, StripQuotesRemovesOneAtEachEnd) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\"C:\\Program Files\\x\"", "C:\\Program Files\\x"},
+        {"\"\"a\"\"", "\"a\""},
+        {"\"", ""},
+        {"", ""},
+        {"plain", "plain"},
+        {"tail\"", "tail"},
+    };
+    for (auto [text, expected] : cases) {
+        util::StripQuotes(text);
+        EXPECT_EQ(text, expected);
+    }
+}
+
+TEST(StringUtils, EitherSlashEndsAFolderName) {
+    EXPECT_TRUE(util::EndsWithSeparator("C:\\"));
+    EXPECT_TRUE(util::EndsWithSeparator("/opt/corvane/"));
+    EXPECT_FALSE(util::EndsWithSeparator("/opt/corvane"));
+    EXPECT_FALSE(util::EndsWithSeparator(""));
+}
+
+}  // namespace

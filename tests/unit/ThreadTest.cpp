@@ -1,0 +1,136 @@
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "common/err/Errors.h"
+#include "common/lang/CriticalSection.h"
+#include "common/lang/Event.h"
+#include "common/lang/IAThreads.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Event, AnAutoResetEventWakesOneWaitAndResets) {
+    lang::CEvent event(lang::EventReset::Auto);
+    EXPECT_FALSE(event.Wait(0));
+    event.Set();
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_FALSE(event.Wait(0)) << "the first wait consumed the signal";
+}
+
+TEST(Event, AManualResetEventStaysSignalledUntilReset) {
+    lang::CEvent event(lang::EventReset::Manual, true);
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_TRUE(event.Wait(0));
+    event.Reset();
+    EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(Event, ATimedWaitEndsWithoutASignal) {
+    lang::CEvent event(lang::EventReset::Auto);
+    EXPECT_FALSE(event.Wait(20));
+}
+
+TEST(Event, ASetFromAnotherThreadWakesAnEndlessWait) {
+    lang::CEvent event(lang::EventReset::Auto);
+    std::thread setter([&event] { event.Set(); });
+    EXPECT_TRUE(event.Wait(lang::kInfinite));
+    setter.join();
+}
+
+TEST(Event, AManualResetEventWakesEveryWaiter) {
+    lang::CEvent event(lang::EventReset::Manual);
+    std::atomic<int> woken{0};
+    std::thread first([&] { woken += event.Wait(lang::kInfinite) ? 1 : 0; });
+    std::thread second([&] { woken += event.Wait(lang::kInfinite) ? 1 : 0; });
+    event.Set();
+    first.join();
+    second.join();
+    EXPECT_EQ(woken, 2);
+}
+
+TEST(CriticalSection, TheHolderMayEnterAgainAndOthersWait) {
+    lang::CriticalSection lock;
+    lock.Enter();
+    lock.Enter();
+    std::atomic<bool> otherGotIt{false};
+    std::thread other([&] {
+        std::lock_guard guard(lock);
+        otherGotIt = true;
+    });
+    std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(otherGotIt);
+    lock.Leave();
+    std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(otherGotIt) << "one level is still held";
+    lock.Leave();
+    other.join();
+    EXPECT_TRUE(otherGotIt);
+}
+
+class RecordingThread : public lang::IAThread {
+public:
+    std::uint32_t Run(std::uint32_t argument) override {
+        idSeenInside = static_cast<std::uint32_t>(gettid());
+        release.Wait(lang::kInfinite);
+        return argument * 2;
+    }
+    std::atomic<std::uint32_t> idSeenInside{0};
+    lang::CEvent release{lang::EventReset::Manual};
+};
+
+TEST(Thread, RunsWithItsArgumentAndKeepsWhatRunReturned) {
+    RecordingThread thread;
+    ASSERT_TRUE(thread.Start(21));
+    EXPECT_FALSE(thread.WaitForEnd(10)) << "Run is still waiting";
+    thread.release.Set();
+    ASSERT_TRUE(thread.WaitForEnd(lang::kInfinite));
+    EXPECT_EQ(thread.GetExitCode(), 42u);
+    EXPECT_EQ(thread.GetThreadId(), thread.idSeenInside.load());
+    EXPECT_NE(thread.GetThreadId(), static_cast<std::uint32_t>(gettid()));
+}
+
+TEST(Thread, StartsOnlyOnce) {
+    RecordingThread thread;
+    thread.release.Set();
+    ASSERT_TRUE(thread.Start());
+    EXPECT_FALSE(thread.Start());
+    EXPECT_TRUE(thread.WaitForEnd());
+}
+
+TEST(Thread, TheIdReadsZeroBeforeStart) {
+    RecordingThread thread;
+    EXPECT_EQ(thread.GetThreadId(), 0u);
+}
+
+class ThrowingThread : public lang::IAThread {
+public:
+    std::uint32_t Run(std::uint32_t) override { throw 5; }
+};
+
+TEST(ThreadDeathTest, AForeignExceptionLeavesTheThreadAsAThreadError) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            std::set_terminate([] {
+                try {
+                    std::rethrow_exception(std::current_exception());
+                } catch (const lang::CThreadError& e) {
+                    std::fprintf(stderr, "%s:%d %s value=%d\n", e.Source(), e.Line(), e.Message(),
+                                 e.Value());
+                } catch (...) {
+                }
+                std::abort();
+            });
+            ThrowingThread thread;
+            thread.Start();
+            thread.WaitForEnd();
+        },
+        "common.lang.IAThreads:70 Unrecoverable Thread Error value=-1");
+}
+
+}  // namespace
