@@ -55,6 +55,11 @@ std::size_t MsgFifoQueue::Size() const {
     return messages_.size();
 }
 
+std::vector<msg::IQXMessage*> MsgFifoQueue::Contents() const {
+    std::lock_guard lock(lock_);
+    return {messages_.begin(), messages_.end()};
+}
+
 void MsgFifoQueue::UpdateEvent() {
     if (!messages_.empty() || stopRequested_) {
         ready_.Set();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include <corvane/IQXMessage.h>
 
@@ -39,6 +40,8 @@ public:
     msg::IQXMessage* RemoveFirstMatch(const IFilter& filter);
     msg::IQXMessage* RemoveLastMatch(const IFilter& filter);
     std::size_t Size() const;
+    // The messages in queue order, still owned by the queue (for saving them).
+    std::vector<msg::IQXMessage*> Contents() const;
 
 private:
     // With the lock held: the event is signalled if and only if there is something for

@@ -197,15 +197,22 @@ int CQXMessage::GetTextLength() {
 }
 
 const char* CQXMessage::BuildText() {
-    text_.clear();
-    if (!leadName_.empty() && !leadValue_.empty()) {
-        text_.append(leadName_).append(1, '=').append(leadValue_).append(1, '\n');
-    }
-    for (const auto& [name, value] : fields_) {
-        text_.append(name).append(1, '=').append(value).append(1, '\n');
-    }
+    text_ = FormatText();
     stale_ = false;
     return text_.c_str();
+}
+
+// Nothing is escaped: a name or value is written byte for byte, and each line ends in a
+// single line feed. The lead line is written only when both its name and value are set.
+std::string CQXMessage::FormatText() const {
+    std::string text;
+    if (!leadName_.empty() && !leadValue_.empty()) {
+        text.append(leadName_).append(1, '=').append(leadValue_).append(1, '\n');
+    }
+    for (const auto& [name, value] : fields_) {
+        text.append(name).append(1, '=').append(value).append(1, '\n');
+    }
+    return text;
 }
 
 void CQXMessage::GetText(std::string& out) {

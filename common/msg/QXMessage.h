@@ -45,6 +45,9 @@ public:
     IQXMessage& Append(const std::string& text) override;
     const FieldMap* GetFields() const override { return &fields_; }
 
+    // The text form built afresh, without touching the cached one.
+    std::string FormatText() const;
+
 private:
     enum class LeadRule { On, Off };
     bool ParseText(const char* text, std::size_t length, LeadRule rule);

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "agent/AgentState.h"
+#include "common/msg/QXMessage.h"
+
+namespace {
+
+std::string TextOf(msg::CQXMessage& message) {
+    return message.GetText();
+}
+
+TEST(AgentState, SetTakesOnlyAcceptedNamesAndKeepsTheFirstValue) {
+    CAgentState state;
+    state.Set("Task-Type", "7");
+    state.Set("Task-Type", "8");
+    state.Set("Unknown-Name", "x");
+    state.Set("task-type", "9");
+    msg::CQXMessage everything;
+    state.GetInto(everything);
+    EXPECT_EQ(TextOf(everything), "Task-Type=7\n");
+}
+
+TEST(AgentState, TheServersAddressIsKeptUnderItsReadableName) {
+    CAgentState state;
+    state.Set("Destination-Address", "127.0.0.1");
+    state.Set("Source-Address", "127.0.0.1");
+    msg::CQXMessage everything;
+    state.GetInto(everything);
+    EXPECT_EQ(TextOf(everything), "Destination-Address=127.0.0.1\nSource-Address=127.0.0.1\n");
+}
+
+TEST(AgentState, SetFromReplacesKnownValuesAndAddsOnlyAcceptedNewOnes) {
+    CAgentState state;
+    state.Set("Status-Code", "0");
+    state.RestorePersisted({"", "", "", "cfg-1", "", ""});
+    msg::CQXMessage update;
+    update.SetLead("Request", "SetState");
+    update.SetField("Status-Code", "5");
+    update.SetField("Config", "cfg-2");
+    update.SetField("ID", "42");
+    update.SetField("Not-Accepted", "x");
+    state.SetFrom(update);
+    msg::CQXMessage everything;
+    state.GetInto(everything);
+    EXPECT_EQ(TextOf(everything),
+              "Config=cfg-2\nID=42\nSchedule-ID=\nStatus-Code=5\nStatus-Module=\n"
+              "Task-Sequence-ID=\nTask-Type=\n");
+}
+
+TEST(AgentState, ASpecificRequestGetsJustTheNamedValues) {
+    CAgentState state;
+    state.Set("Task-Type", "7");
+    state.Set("ID", "42");
+    msg::CQXMessage request;
+    request.SetLead("Request", "GetState");
+    request.SetField("State", "Specific");
+    request.SetField("Task-Type", "");
+    request.SetField("Schedule-ID", "stale");
+    state.GetInto(request);
+    EXPECT_EQ(TextOf(request), "Request=GetState\nSchedule-ID=\nState=\nTask-Type=7\n");
+}
+
+TEST(AgentState, AnyOtherRequestIsReplacedByEveryValue) {
+    CAgentState state;
+    state.Set("Task-Type", "7");
+    state.Set("ID", "42");
+    msg::CQXMessage request;
+    request.SetLead("Request", "GetState");
+    request.SetField("State", "specific");
+    state.GetInto(request);
+    EXPECT_STREQ(request.GetLeadName(), "");
+    EXPECT_EQ(TextOf(request), "ID=42\nTask-Type=7\n");
+}
+
+TEST(AgentState, TakingThePersistedValuesAddsTheMissingNamesEmpty) {
+    CAgentState state;
+    state.Set("Task-Type", "7");
+    const CAgentState::Persisted values = state.TakePersisted();
+    EXPECT_EQ(values, (CAgentState::Persisted{"", "7", "", "", "", ""}));
+    msg::CQXMessage everything;
+    state.GetInto(everything);
+    EXPECT_EQ(
+        TextOf(everything),
+        "Config=\nSchedule-ID=\nStatus-Code=\nStatus-Module=\nTask-Sequence-ID=\nTask-Type=7\n");
+}
+
+class CountingObserver : public util::IObserver {
+public:
+    void Update(util::CObserved*, std::uint32_t) override { ++updates; }
+    void ObservedDestroyed(util::CObserved*) override {}
+    int updates = 0;
+};
+
+TEST(AgentState, EveryChangeNotifiesTheObservers) {
+    CountingObserver observer;
+    CAgentState state;
+    state.Attach(&observer);
+    state.Set("ID", "1");
+    msg::CQXMessage update;
+    update.SetField("ID", "2");
+    state.SetFrom(update);
+    EXPECT_EQ(observer.updates, 2);
+    state.Detach(&observer);
+}
+
+}  // namespace

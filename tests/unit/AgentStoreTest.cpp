@@ -1,0 +1,159 @@
+#include <unistd.h>
+
+#include <boost/archive/archive_exception.hpp>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+
+#include "agent/AgentStore.h"
+#include "common/err/Errors.h"
+#include "common/msg/QXMessage.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class AgentStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "wardex-store-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        path_ = (folder_ / "wardex.dat").string();
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::string FileText() const {
+        std::ifstream file(path_);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    void WriteFile(const std::string& text) const { std::ofstream(path_) << text; }
+
+    static std::string StateText(CAgentState& state) {
+        msg::CQXMessage everything;
+        state.GetInto(everything);
+        return everything.GetText();
+    }
+
+    fs::path folder_;
+    std::string path_;
+};
+
+TEST_F(AgentStore, TheSixPersistedValuesCarryOverToTheNextAgent) {
+    CAgentState first;
+    msg::CQXMessage update;
+    update.SetField("Task-Sequence-ID", "90210");
+    update.SetField("Task-Type", "7");
+    update.SetField("Status-Code", "0");
+    update.SetField("ID", "not persisted");
+    first.SetFrom(update);
+    MsgFifoQueue outputQueue;
+    SaveAgentState(path_, first, outputQueue);
+
+    CAgentState second;
+    second.Set("Task-Type", "replaced by the file");
+    LoadAgentState(path_, second);
+    EXPECT_EQ(StateText(second),
+              "Config=\nSchedule-ID=\nStatus-Code=0\nStatus-Module=\nTask-Sequence-ID=90210\n"
+              "Task-Type=7\n");
+}
+
+TEST_F(AgentStore, TheFileHoldsTheValuesAndThenTheQueuedMessagesInOrder) {
+    CAgentState state;
+    state.Set("Task-Type", "7");
+    MsgFifoQueue outputQueue;
+    msg::CQXMessage first, second, third;
+    first.Assign("Reply=GetState\nTask-Type=7\n");
+    second.Assign("Reply=Ping\n");
+    third.Assign("Request=UpdateUser\nUsername=alice\n");
+    for (msg::CQXMessage* message : {&first, &second, &third}) {
+        outputQueue.Push(message);
+    }
+    SaveAgentState(path_, state, outputQueue);
+    EXPECT_EQ(outputQueue.Size(), 3u) << "saving leaves the queue as it was";
+
+    const std::string text = FileText();
+    const std::string header = "22 serialization::archive ";
+    ASSERT_EQ(text.rfind(header, 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.find(' ', header.size()) + 1, 28), "0 0 0  1 7 0  0  0  0  0 0 3")
+        << "the state's class, its six values, the queue's class and the count: " << text;
+    EXPECT_NE(text.find("msg::CQXMessage"), std::string::npos);
+    const auto firstAt = text.find("Reply=GetState");
+    const auto secondAt = text.find("Reply=Ping");
+    const auto thirdAt = text.find("Request=UpdateUser");
+    ASSERT_NE(firstAt, std::string::npos);
+    EXPECT_LT(firstAt, secondAt);
+    EXPECT_LT(secondAt, thirdAt);
+}
+
+TEST_F(AgentStore, AnEmptyStateIsSavedAsSixEmptyValues) {
+    CAgentState empty;
+    MsgFifoQueue outputQueue;
+    SaveAgentState(path_, empty, outputQueue);
+    CAgentState loaded;
+    LoadAgentState(path_, loaded);
+    EXPECT_EQ(
+        StateText(loaded),
+        "Config=\nSchedule-ID=\nStatus-Code=\nStatus-Module=\nTask-Sequence-ID=\nTask-Type=\n");
+}
+
+TEST_F(AgentStore, NoFileLeavesTheStateEmpty) {
+    CAgentState state;
+    LoadAgentState(path_, state);
+    EXPECT_EQ(StateText(state), "");
+}
+
+TEST_F(AgentStore, AFileOfArchiveVersionThreeStillLoads) {
+    // As an earlier agent wrote it: the six values, then one queued message.
+    WriteFile(
+        "22 serialization::archive 3 0 0 5 31337 1 4 0 6 cfg-12 1 0 7 modules 0 0 1 1 0 "
+        "15 msg::CQXMessage 0 0 0 15 Reply=Ping\nA=1\n\n");
+    CAgentState state;
+    LoadAgentState(path_, state);
+    EXPECT_EQ(StateText(state),
+              "Config=cfg-12\nSchedule-ID=\nStatus-Code=0\nStatus-Module=modules\n"
+              "Task-Sequence-ID=31337\nTask-Type=4\n");
+}
+
+TEST_F(AgentStore, ADamagedFileRaisesAndIsLeftAsItWas) {
+    for (const std::string& damaged : {std::string("not an archive at all"),
+                                       std::string("22 serialization::archive 19 0 0 5 313"),
+                                       std::string("22 serialization::archive 99 0 0 1 1")}) {
+        WriteFile(damaged);
+        CAgentState state;
+        EXPECT_THROW(LoadAgentState(path_, state), boost::archive::archive_exception) << damaged;
+        EXPECT_EQ(FileText(), damaged);
+    }
+}
+
+TEST_F(AgentStore, AFailedSaveRaisesAndKeepsThePreviousFile) {
+    CAgentState state;
+    state.Set("Task-Type", "7");
+    MsgFifoQueue outputQueue;
+    SaveAgentState(path_, state, outputQueue);
+    const std::string before = FileText();
+    fs::create_directory(path_ + ".tmp");  // where the new file would be written
+    CAgentState changed;
+    changed.Set("Task-Type", "8");
+    EXPECT_THROW(SaveAgentState(path_, changed, outputQueue), util::CFileIOError);
+    EXPECT_EQ(FileText(), before);
+}
+
+TEST_F(AgentStore, SavingLeavesNoTemporaryFileBehind) {
+    CAgentState state;
+    MsgFifoQueue outputQueue;
+    SaveAgentState(path_, state, outputQueue);
+    SaveAgentState(path_, state, outputQueue);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"wardex.dat"});
+}
+
+}  // namespace
