@@ -1,0 +1,15 @@
+#include "common/sys/CurrentProcess.h"
+
+#include <unistd.h>
+
+namespace sys {
+
+std::uint32_t CurrentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+std::uint32_t CurrentThreadId() {
+    return static_cast<std::uint32_t>(::gettid());
+}
+
+}  // namespace sys
