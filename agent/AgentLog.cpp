@@ -1,0 +1,81 @@
+#include "agent/AgentLog.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <mutex>
+#include <new>
+
+#include "common/err/Errors.h"
+#include "common/util/StringUtils.h"
+
+namespace logging {
+
+namespace {
+
+std::atomic<CAgentLog*> instance{nullptr};
+
+}  // namespace
+
+CAgentLog::CLogDestroyer::~CLogDestroyer() {
+    delete instance.exchange(nullptr);
+}
+
+CAgentLog* CAgentLog::GetInstance() {
+    static CLogDestroyer destroyer;
+    static lang::CriticalSection instanceLock;
+    CAgentLog* current = instance.load();
+    if (current == nullptr) {
+        std::lock_guard guard(instanceLock);
+        current = instance.load();
+        if (current == nullptr) {
+            current = new CAgentLog;
+            instance.store(current);
+        }
+    }
+    return current;
+}
+
+void CAgentLog::Log(unsigned level, const char* format, ...) {
+    LogHeader header;
+    header.Stamp(level);
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string message = util::FormatV(format, arguments);
+    va_end(arguments);
+    if (CFileLog* fileLog = FileLog()) {
+        fileLog->Log(header, header.Text() + message);
+    }
+}
+
+void CAgentLog::InitializeFileLog(bool errors, bool debug, bool information,
+                                  const std::string& fileName, std::uint32_t maximumSize) {
+    {
+        std::lock_guard guard(lock_);
+        if (fileLog_) {
+            return;
+        }
+        try {
+            fileLog_ = std::make_unique<CFileLog>(errors, debug, information, fileName, maximumSize,
+                                                  maximumSize / 5);
+        } catch (const std::bad_alloc&) {
+            throw CAgentLogError("AgentLog",
+                                 "CAgentLog::InitializeFileLog() Failed to initialize file log.",
+                                 419, 2, err::LastSystemError());
+        }
+    }
+    Log(1, "%s:%d ***** InitializeFileLog *****", "AgentLog", 422);
+}
+
+void CAgentLog::SetLogParams(bool errors, bool debug, bool information, const std::string& fileName,
+                             std::uint32_t maximumSize) {
+    if (CFileLog* fileLog = FileLog()) {
+        fileLog->SetLogParams(errors, debug, information, fileName, maximumSize);
+    }
+}
+
+CFileLog* CAgentLog::FileLog() {
+    std::lock_guard guard(lock_);
+    return fileLog_.get();
+}
+
+}  // namespace logging

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "agent/FileLog.h"
+#include "common/lang/CriticalSection.h"
+
+namespace logging {
+
+// The process-wide log front end: every component writes its diagnostics through
+// CAgentLog::GetInstance()->Log(level, "%s:%d ...", file, line, ...). Levels are 0 error,
+// 1 information and 2 debug. Until InitializeFileLog has run, messages are formatted and
+// dropped.
+class CAgentLog {
+public:
+    // The one instance, created on first use and deleted at process exit.
+    static CAgentLog* GetInstance();
+
+    CAgentLog(const CAgentLog&) = delete;
+    CAgentLog& operator=(const CAgentLog&) = delete;
+    virtual ~CAgentLog() = default;
+
+    // Stamps the message with a header and hands it to the file log. Raises
+    // logging::CAgentLogError when the log file cannot be opened.
+    void Log(unsigned level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    // Creates the file log, once; later calls are ignored. The least number of bytes one
+    // truncation removes is fixed here at a fifth of maximumSize. Note the order of the
+    // flags: errors, debug, information.
+    void InitializeFileLog(bool errors, bool debug, bool information, const std::string& fileName,
+                           std::uint32_t maximumSize);
+    // Re-parameterises the file log; does nothing before InitializeFileLog.
+    void SetLogParams(bool errors, bool debug, bool information, const std::string& fileName,
+                      std::uint32_t maximumSize);
+
+protected:
+    // The process uses GetInstance; tests build instances of their own.
+    CAgentLog() = default;
+
+private:
+    // Deletes the instance when the process ends.
+    class CLogDestroyer {
+    public:
+        virtual ~CLogDestroyer();
+    };
+
+    CFileLog* FileLog();
+
+    lang::CriticalSection lock_;
+    std::unique_ptr<CFileLog> fileLog_;
+};
+
+}  // namespace logging

@@ -1,0 +1,117 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/AgentLog.h"
+#include "tests/unit/ScratchFiles.h"
+
+namespace {
+
+using scratch::Lines;
+using scratch::ReadFile;
+using scratch::ScratchFolder;
+
+// An instance of its own for each test, so that no test depends on another's set-up.
+class TestAgentLog : public logging::CAgentLog {};
+
+// The message part of a log line, after its header.
+std::string Message(const std::string& line) {
+    return line.substr(line.find("] ") + 2);
+}
+
+TEST(AgentLogTest, LogsNothingBeforeInitializeAndIgnoresParametersUntilThen) {
+    ScratchFolder folder;
+    TestAgentLog log;
+    log.SetLogParams(true, true, true, folder / "early.log", 4096);
+    log.Log(0, "%s:%d - dropped", "test", 1);
+    EXPECT_FALSE(std::filesystem::exists(folder / "early.log"));
+}
+
+TEST(AgentLogTest, InitializeCreatesTheFileOnceAndAnnouncesItself) {
+    ScratchFolder folder;
+    TestAgentLog log;
+    log.InitializeFileLog(true, false, true, folder / "agent.log", 4096);
+    log.InitializeFileLog(true, true, true, folder / "second.log", 4096);
+    log.Log(0, "%s:%d - value %u of %s", "bootstrap", 431, 7u, "eight");
+    log.Log(2, "%s:%d - debug is still off", "bootstrap", 432);
+
+    EXPECT_FALSE(std::filesystem::exists(folder / "second.log"));
+    const auto lines = Lines(ReadFile(folder / "agent.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Message(lines[0]), "AgentLog:422 ***** InitializeFileLog *****");
+    EXPECT_TRUE(lines[0].find(" 1] ") != std::string::npos) << lines[0];
+    EXPECT_EQ(Message(lines[1]), "bootstrap:431 - value 7 of eight");
+    EXPECT_TRUE(lines[1].find(" 0] ") != std::string::npos) << lines[1];
+}
+
+TEST(AgentLogTest, TheFlagsComeInTheOrderErrorsDebugInformation) {
+    ScratchFolder folder;
+    TestAgentLog log;
+    log.InitializeFileLog(false, true, false, folder / "agent.log", 4096);
+    for (unsigned level = 0; level <= 3; ++level) {
+        log.Log(level, "%s:%d - level %u", "test", 1, level);
+    }
+    log.SetLogParams(false, false, true, folder / "agent.log", 4096);
+    for (unsigned level = 0; level <= 3; ++level) {
+        log.Log(level, "%s:%d - level %u", "test", 2, level);
+    }
+    const auto lines = Lines(ReadFile(folder / "agent.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Message(lines[0]), "test:1 - level 2");
+    EXPECT_EQ(Message(lines[1]), "test:2 - level 1");
+}
+
+TEST(AgentLogTest, TheMinimumCutIsAFifthOfTheFirstSizeAndStaysSo) {
+    ScratchFolder folder;
+    TestAgentLog log;
+    log.InitializeFileLog(true, false, false, folder / "agent.log", 10000);
+    log.SetLogParams(true, false, false, folder / "agent.log", 20000);
+    std::string prefill;
+    for (int i = 0; i < 200; ++i) {
+        std::string line = "old line " + std::to_string(i) + " ";
+        line.resize(99, '.');
+        prefill += line + "\n";
+    }
+    scratch::WriteFile(folder / "agent.log", prefill);
+    log.Log(0, "%s:%d - over the limit", "test", 1);
+    // Cut point 2000 (10000 / 5), the start of old line 20; the kept text starts at line 21.
+    const auto lines = Lines(ReadFile(folder / "agent.log"));
+    ASSERT_EQ(lines.size(), 180u);
+    EXPECT_TRUE(lines.front().starts_with("old line 21 ")) << lines.front();
+    EXPECT_EQ(Message(lines.back()), "test:1 - over the limit");
+}
+
+TEST(AgentLogTest, ALogPathThroughAFileLeavesTheLogSilentAndWhole) {
+    ScratchFolder folder;
+    scratch::WriteFile(folder / "blocker", "keep me\n");
+    TestAgentLog log;
+    EXPECT_NO_THROW(log.InitializeFileLog(true, true, true, folder / "blocker/agent.log", 4096));
+    EXPECT_NO_THROW(log.Log(0, "%s:%d - nowhere to go", "test", 1));
+    EXPECT_EQ(ReadFile(folder / "blocker"), "keep me\n");
+
+    log.SetLogParams(true, true, true, folder / "agent.log", 4096);
+    log.Log(0, "%s:%d - back", "test", 2);
+    const auto lines = Lines(ReadFile(folder / "agent.log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Message(lines[0]), "test:2 - back");
+}
+
+TEST(AgentLogTest, EveryThreadGetsTheSameInstance) {
+    std::vector<logging::CAgentLog*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (auto& slot : seen) {
+        threads.emplace_back([&slot] { slot = logging::CAgentLog::GetInstance(); });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const std::set<logging::CAgentLog*> distinct(seen.begin(), seen.end());
+    ASSERT_EQ(distinct.size(), 1u);
+    EXPECT_NE(*distinct.begin(), nullptr);
+    EXPECT_EQ(*distinct.begin(), logging::CAgentLog::GetInstance());
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "agent/LogHeader.h"
+#include "common/sys/CurrentProcess.h"
+
+namespace {
+
+// Runs a test body in a fixed time zone and puts the old one back afterwards.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) {
+            old_ = old;
+        }
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~TimeZone() {
+        if (old_) {
+            ::setenv("TZ", old_->c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+std::string UtcText(std::time_t seconds, const char* format) {
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[64] = {};
+    std::strftime(text, sizeof text, format, &utc);
+    return text;
+}
+
+const std::regex kHeaderForm(R"(\[(\d\d/\d\d/\d\d) (\d\d:\d\d:\d\d)\.(\d{3}) (\d+) (-?\d+)\] )");
+
+TEST(LogHeaderTest, StampsLocalDateTimeMillisecondsThreadAndLevel) {
+    // Five and a half hours east of UTC: a header in UTC, or with the offset lost, differs.
+    TimeZone zone("XST-05:30");
+    // The system clock, as the header reads it; time() may lag it by a clock tick.
+    const std::time_t before =
+        std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    logging::LogHeader header;
+    const std::string text = header.Stamp(2);
+    const std::time_t after =
+        std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(text, parts, kHeaderForm)) << text;
+    ASSERT_GE(header.Seconds(), before);
+    ASSERT_LE(header.Seconds(), after);
+    const std::time_t local = static_cast<std::time_t>(header.Seconds()) + (5 * 60 + 30) * 60;
+    EXPECT_EQ(parts[1], UtcText(local, "%m/%d/%y"));
+    EXPECT_EQ(parts[2], UtcText(local, "%H:%M:%S"));
+    EXPECT_LT(header.Milliseconds(), 1000);
+    EXPECT_EQ(std::stoi(parts[3]), header.Milliseconds());
+    EXPECT_EQ(std::stoul(parts[4].str()), sys::CurrentThreadId());
+    EXPECT_EQ(parts[5], "2");
+    EXPECT_EQ(header.Text(), text);
+    EXPECT_EQ(header.ProcessId(), sys::CurrentProcessId());
+}
+
+TEST(LogHeaderTest, CarriesTheStampingThreadAndAnyLevelNumber) {
+    logging::LogHeader header;
+    std::uint32_t workerId = 0;
+    std::thread worker([&] {
+        header.Stamp(7);
+        workerId = sys::CurrentThreadId();
+    });
+    worker.join();
+
+    std::smatch parts;
+    const std::string text = header.Text();
+    ASSERT_TRUE(std::regex_match(text, parts, kHeaderForm)) << text;
+    EXPECT_NE(workerId, sys::CurrentThreadId());
+    EXPECT_EQ(std::stoul(parts[4].str()), workerId);
+    EXPECT_EQ(header.ThreadId(), workerId);
+    EXPECT_EQ(parts[5], "7");
+    EXPECT_EQ(header.Level(), 7u);
+}
+
+}  // namespace
