@@ -1,0 +1,40 @@
+#pragma once
+
+// What a toolbox library provides: one exported plain function, GetToolboxAPI, that returns
+// the toolbox's entry table. The agent loads the library for a message, checks the table's
+// API version, calls HandleMessage and frees the library again.
+
+#include <cstdint>
+
+#include <corvane/IAgentAPI.h>
+#include <corvane/IQXMessage.h>
+
+// The version of this contract; the agent skips a toolbox whose table reports another.
+inline constexpr std::int32_t TBX_API_VERSION = 1;
+
+// Return codes of HandleMessage.
+// The toolbox took the message and failed; no further toolbox is asked.
+inline constexpr std::int32_t TBX_FAILED = 0;
+// The toolbox handled the message; no further toolbox is asked.
+inline constexpr std::int32_t TBX_SUCCESS = 1;
+// The message is not for this toolbox; the next toolbox is asked.
+inline constexpr std::int32_t TBX_NEXT_TOOLBOX = 2;
+
+// The entry table. It must stay valid and unchanged while the library is loaded.
+struct ToolboxAPI {
+    std::int32_t APIVersion;  // TBX_API_VERSION
+    // Fills in the toolbox's own version.
+    void (*Version)(int* major, int* minor, int* build);
+    // Handles one message. The message stays the agent's: do not release it and do not keep
+    // it, or the agent pointer, past the return.
+    std::int32_t (*HandleMessage)(msg::IQXMessage* message, IAgentAPI* agent);
+};
+
+// The name under which the agent looks up the entry point.
+inline constexpr char TBX_ENTRY_POINT[] = "GetToolboxAPI";
+
+using GetToolboxAPIFunction = const ToolboxAPI* (*)();
+
+// Defined by every toolbox: returns its entry table, or null when it cannot work. Declared
+// here with default visibility so that a toolbox built with hidden visibility exports it.
+extern "C" __attribute__((visibility("default"))) const ToolboxAPI* GetToolboxAPI();
