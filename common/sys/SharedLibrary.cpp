@@ -1,0 +1,88 @@
+#include "common/sys/SharedLibrary.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace sys {
+
+namespace {
+
+// The folder of the running program, or empty when the system cannot tell. It does not
+// change while the program runs, so it is read once.
+const std::filesystem::path& ProgramFolder() {
+    static const std::filesystem::path folder = [] {
+        std::error_code error;
+        const std::filesystem::path program =
+            std::filesystem::read_symlink("/proc/self/exe", error);
+        return error ? std::filesystem::path() : program.parent_path();
+    }();
+    return folder;
+}
+
+// The path handed to the loader: a bare name found beside the program becomes that file;
+// anything else is left to the dynamic linker.
+std::string ResolveName(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    const std::filesystem::path& folder = ProgramFolder();
+    if (folder.empty()) {
+        return name;
+    }
+    const std::filesystem::path beside = folder / name;
+    std::error_code error;
+    return std::filesystem::is_regular_file(beside, error) ? beside.string() : name;
+}
+
+std::string LoaderError() {
+    const char* reason = ::dlerror();
+    return reason != nullptr ? reason : "unknown loader error";
+}
+
+}  // namespace
+
+SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+}
+
+SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
+    // The loader takes an empty name for the program itself.
+    if (name.empty()) {
+        error = "no library name";
+        return SharedLibrary();
+    }
+    void* handle = ::dlopen(ResolveName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        error = LoaderError();
+    }
+    return SharedLibrary(handle);
+}
+
+void* SharedLibrary::Symbol(const char* name, std::string& error) const {
+    // The loader takes a null handle for the whole program.
+    if (handle_ == nullptr) {
+        error = "no library loaded";
+        return nullptr;
+    }
+    ::dlerror();
+    void* address = ::dlsym(handle_, name);
+    if (address == nullptr) {
+        error = LoaderError();
+    }
+    return address;
+}
+
+void SharedLibrary::Reset() noexcept {
+    if (handle_ != nullptr) {
+        ::dlclose(handle_);
+        handle_ = nullptr;
+    }
+}
+
+}  // namespace sys
