@@ -1,0 +1,60 @@
+// The example toolbox project, built outside this tree against the installed SDK, loaded and
+// called by the agent's loader and dispatcher.
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include <corvane/Toolbox.h>
+
+#include "agent/TbxDispatch.h"
+#include "agent/Toolbox.h"
+#include "common/msg/QXMessage.h"
+#include "tests/toolbox/RecordingAgent.h"
+#include "tests/toolbox/ToolboxFiles.h"
+
+namespace {
+
+const std::string kExample = WARDEX_SDK_EXAMPLE;
+
+TEST(SdkExample, LoadsWithTheContractsVersion) {
+    CToolBox toolbox(kExample.c_str());
+    ASSERT_TRUE(toolbox.Load());
+    int apiVersion = 0;
+    toolbox.GetAPIVersion(apiVersion);
+    EXPECT_EQ(apiVersion, TBX_API_VERSION);
+    int major = 0;
+    int minor = 0;
+    int build = 0;
+    toolbox.GetVersion(major, minor, build);
+    EXPECT_EQ((std::vector<int>{major, minor, build}), (std::vector<int>{1, 0, 3}));
+}
+
+TEST(SdkExample, AnswersItsRequestThroughTheAgentAndPassesOthersOn) {
+    tbxtest::RecordingAgent agent;
+    util::ParamList toolboxes;
+    toolboxes.Add(kExample);
+    toolboxes.Add("testtbx_success.so");
+    const TbxDispatch dispatch(toolboxes);
+
+    msg::CQXMessage echo;
+    echo.SetLead("Request", "Echo");
+    echo.SetField("Text", "hello");
+    dispatch.HandleMessage(&echo, &agent);
+    EXPECT_EQ(agent.Sent(), std::vector<std::string>{"Reply=Echo\nText=hello\n"});
+    EXPECT_STREQ(echo.GetField("Trail"), "");
+    bool toolboxLogged = false;
+    for (const tbxtest::LogLine& line : agent.Lines()) {
+        toolboxLogged |= line.text.find("echo - answering hello") != std::string::npos;
+    }
+    EXPECT_TRUE(toolboxLogged);
+
+    msg::CQXMessage other;
+    other.SetLead("Request", "GetState");
+    dispatch.HandleMessage(&other, &agent);
+    EXPECT_STREQ(other.GetField("Trail"), "testtbx_success;");
+    EXPECT_EQ(agent.Sent().size(), 1u);
+    EXPECT_FALSE(tbxtest::IsLoaded(kExample));
+}
+
+}  // namespace

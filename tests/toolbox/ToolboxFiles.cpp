@@ -1,0 +1,53 @@
+#include "tests/toolbox/ToolboxFiles.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <stdexcept>
+
+namespace tbxtest {
+
+std::string Toolbox(const std::string& name) {
+    return std::string(WARDEX_TEST_TOOLBOX_DIR) + "/" + name + ".so";
+}
+
+bool IsLoaded(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle == nullptr) {
+        return false;
+    }
+    ::dlclose(handle);
+    return true;
+}
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "wardex-tbx-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void InstallLibrary(const std::string& source, const std::string& destination) {
+    const std::string staged = destination + ".new";
+    std::filesystem::copy_file(source, staged, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::rename(staged, destination);
+}
+
+int CountLoadEvents(const std::string& logPath, const std::string& toolbox,
+                    const std::string& event) {
+    std::ifstream log(logPath);
+    int count = 0;
+    for (std::string line; std::getline(log, line);) {
+        count += line == toolbox + " " + event ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace tbxtest

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tbxtest {
+
+// The path of a test toolbox library built beside the test program, e.g. Toolbox("testtbx_next").
+std::string Toolbox(const std::string& name);
+
+// True when the library at the path is in the process's memory now.
+bool IsLoaded(const std::string& path);
+
+// A fresh folder for one test, removed with everything in it when the test ends.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Puts a copy of the library at the destination the way a careful installer does: written
+// beside it, then renamed over it, so a process that has the old file mapped keeps it.
+void InstallLibrary(const std::string& source, const std::string& destination);
+
+// Counts the lines "<toolbox> <event>" that the test toolboxes append to the load log.
+int CountLoadEvents(const std::string& logPath, const std::string& toolbox,
+                    const std::string& event);
+
+}  // namespace tbxtest
