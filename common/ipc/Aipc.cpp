@@ -1,0 +1,53 @@
+#include "common/ipc/Aipc.h"
+
+#include "common/err/Errors.h"
+#include "common/ipc/TcpSChannel.h"
+#include "common/ipc/TcpSocketIpc.h"
+
+namespace ipc {
+namespace {
+
+constexpr const char* kSource = "common\\ipc\\Aipc";
+
+}  // namespace
+
+CIPCInterface::~CIPCInterface() = default;
+
+void CIPCInterface::CancelBlockingCall() {
+    throw CIPCError(kSource,
+                    "CIPCInterface::CancelBlockingCall() - Base class must override this call.", 98,
+                    3, 0);
+}
+
+std::unique_ptr<CIPCInterface> CIPCInterface::Create(int type) {
+    if (type == IPCTYPE_TCP) {
+        return std::make_unique<CTCPSocketIPC>();
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CIPCInterface> CIPCInterface::CreateEncrypted(
+    int type, std::unique_ptr<CIPCInterface>& inner) {
+    if (!inner) {
+        throw CIPCError(kSource,
+                        "CIPCInterface::CreateEncrypted() - Invalid CIPCInterface pointer passed "
+                        "to CreateEncrypted.",
+                        84, 2, 0);
+    }
+    if (type != IPCTYPE_SCHANNEL) {
+        throw CIPCError(
+            kSource,
+            "CIPCInterface::CreateEncrypted() - Invalid IPC type passed to CreateEncrypted.", 87, 1,
+            0);
+    }
+    auto channel = std::make_unique<CTCPSChannel>(std::move(inner));
+    try {
+        channel->NegotiateSSL();
+    } catch (...) {
+        inner = channel->ReleaseInner();
+        throw;
+    }
+    return channel;
+}
+
+}  // namespace ipc

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+namespace ipc {
+
+// Socket errors travel with their Windows Sockets numbers, so that the code lists and the
+// error-text table of the agent read the same on every platform.
+inline constexpr std::uint32_t kWsaNotSocket = 10038;
+inline constexpr std::uint32_t kWsaNetReset = 10052;
+inline constexpr std::uint32_t kWsaConnAborted = 10053;
+inline constexpr std::uint32_t kWsaConnReset = 10054;
+inline constexpr std::uint32_t kWsaShutdown = 10058;
+inline constexpr std::uint32_t kWsaTimedOut = 10060;
+inline constexpr std::uint32_t kWsaConnRefused = 10061;
+inline constexpr std::uint32_t kWsaDisconnected = 10101;
+inline constexpr std::uint32_t kWsaSysCallFailure = 10107;
+
+// The Windows Sockets number for an errno value: 0 for 0, and for a value that has no
+// counterpart among the socket errors, kWsaSysCallFailure.
+std::uint32_t WinsockErrorFromErrno(int errnoValue);
+
+// WinsockErrorFromErrno of the calling thread's errno.
+std::uint32_t LastSocketError();
+
+// The Windows Sockets number for a getaddrinfo result (EAI_NONAME gives 11001 and so on);
+// EAI_SYSTEM is taken from errno.
+std::uint32_t WinsockErrorFromResolver(int resolverError);
+
+}  // namespace ipc

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+
+#include "common/ipc/Aipc.h"
+#include "common/ipc/Deadline.h"
+#include "common/lang/CriticalSection.h"
+#include "common/sys/FileDescriptor.h"
+
+namespace ipc {
+
+// A stream socket with blocking reads and writes bounded by a readiness wait. Reads and
+// writes take separate locks, so one read and one write run at the same time; two reads (or
+// two writes) take turns. Errors carry Windows Sockets numbers.
+class CSocketIPC : public CIPCInterface {
+public:
+    CSocketIPC();
+    ~CSocketIPC() override;
+
+    // Sends as much as the socket takes within the time-out: all of it unless the peer stops
+    // reading. A send buffer that stays full for the whole time-out raises the time-out
+    // error (value 1); one that fills up part way returns the count sent.
+    int Write(const void* buffer, unsigned length, unsigned timeoutMs) override;
+    // One recv after data is ready. A closed peer never returns 0: it raises.
+    int Read(void* buffer, unsigned length, unsigned timeoutMs) override;
+    // Half-closes the sending side: the peer sees the end of the stream while bytes it still
+    // sends can be read. The socket stays open until the object goes.
+    int Disconnect() override;
+    // Shuts the receiving side, so that a Read blocked on another thread raises. Takes no
+    // lock; does nothing unless connected.
+    void CancelBlockingCall() override;
+
+    virtual bool IsConnected() const = 0;
+    virtual int NewSocket() = 0;
+
+protected:
+    enum class WaitMode { Read, Write };
+
+    // True when the socket is ready, false when the deadline passed first; raises when the
+    // wait itself fails.
+    bool IsReadyWithin(WaitMode mode, const Deadline& deadline) const;
+    // Linger up to 5 seconds on close, and allow the local address to be reused.
+    void SetCloseOptions() const;
+
+    sys::FileDescriptor socket_;
+    std::atomic<bool> connected_{false};
+    lang::CriticalSection readLock_;
+    lang::CriticalSection writeLock_;
+    lang::CriticalSection disconnectLock_;
+};
+
+}  // namespace ipc

@@ -1,0 +1,301 @@
+#include "common/ipc/TcpSChannel.h"
+
+#include <algorithm>
+#include <climits>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include "common/err/Errors.h"
+#include "common/ipc/Deadline.h"
+#include "common/ipc/SocketError.h"
+#include "common/lang/Event.h"
+#include "common/util/Console.h"
+
+namespace ipc {
+namespace {
+
+constexpr const char* kSource = "common\\ipc\\TcpSChannel";
+// Bytes taken from the inner transport per read: room for several whole records.
+constexpr std::size_t kReceiveSize = 0x10000;
+
+struct SslContextDeleter {
+    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+using SslContext = std::unique_ptr<SSL_CTX, SslContextDeleter>;
+
+// The client settings: TLS 1.2 or newer, the server's chain checked against the default
+// trust store, no client certificate and no host name. Null when OpenSSL cannot provide it.
+SslContext NewClientContext() {
+    SslContext context(SSL_CTX_new(TLS_client_method()));
+    if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
+        SSL_CTX_set_default_verify_paths(context.get()) != 1) {
+        return nullptr;
+    }
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    return context;
+}
+
+int ClampToInt(std::size_t count) {
+    return static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+}
+
+[[noreturn]] void RaiseConnectRefused(int line) {
+    throw CIPCError(kSource,
+                    "CTCPSChannel::Connect() - This method cannot be called on a CTCPSChannel "
+                    "object.",
+                    line, 0, 0);
+}
+
+[[noreturn]] void RaiseEncryptError() {
+    throw CIPCError(kSource, "CTCPSChannel::Encrypt() - Error encrypting message.", 161, 0, 0);
+}
+
+[[noreturn]] void RaiseDecryptError() {
+    throw CIPCError(kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
+}
+
+void PrintHandshakeFailure(int step, unsigned long status) {
+    if (step == 1) {
+        util::ConsolePrintf("**** Error %d returned by InitializeSecurityContext (1)\n",
+                            static_cast<int>(status));
+    } else {
+        util::ConsolePrintf("**** Error 0x%x returned by InitializeSecurityContext (2)\n",
+                            static_cast<unsigned>(status));
+    }
+    char reason[256] = {};
+    ERR_error_string_n(status, reason, sizeof reason);
+    util::ConsolePrintf("**** %s\n", reason);
+}
+
+}  // namespace
+
+void CTCPSChannel::SslDeleter::operator()(SSL* ssl) const {
+    SSL_free(ssl);
+}
+
+CTCPSChannel::CTCPSChannel(std::unique_ptr<CIPCInterface> inner)
+    : CTCPEncrypted(std::move(inner)), received_(kReceiveSize) {}
+
+CTCPSChannel::~CTCPSChannel() = default;
+
+int CTCPSChannel::Connect(const char*, int) {
+    RaiseConnectRefused(226);
+}
+
+int CTCPSChannel::Connect(const char*, const char*) {
+    RaiseConnectRefused(242);
+}
+
+int CTCPSChannel::Disconnect() {
+    std::scoped_lock lock(readMutex_, writeMutex_);
+    if (!inner_) {
+        return 0;
+    }
+    const int result = inner_->Disconnect();
+    inner_.reset();
+    return result;
+}
+
+void CTCPSChannel::NegotiateSSL() {
+    try {
+        std::scoped_lock lock(readMutex_, writeMutex_);
+        const SslContext context = NewClientContext();
+        util::ConsolePrintf(context ? "SEC_E_OK\n" : "Error getting credentials handle.\n");
+        if (inner_ && StartSession(context.get())) {
+            Handshake();
+        }
+    } catch (const CIPCError& error) {
+        throw CIPCError(error);
+    } catch (...) {
+        throw err::CGeneralError(
+            kSource, "CTCPSChannel::NegotiateSSL() - Unknown error performing handshake.", 308, 0,
+            err::LastSystemError());
+    }
+}
+
+bool CTCPSChannel::StartSession(SSL_CTX* context) {
+    std::lock_guard lock(sslMutex_);
+    ERR_clear_error();
+    ssl_.reset(context ? SSL_new(context) : nullptr);
+    BIO* fromServer = ssl_ ? BIO_new(BIO_s_mem()) : nullptr;
+    BIO* toServer = fromServer ? BIO_new(BIO_s_mem()) : nullptr;
+    if (!toServer) {
+        BIO_free(fromServer);
+        ssl_.reset();
+        PrintHandshakeFailure(1, ERR_peek_last_error());
+        return false;
+    }
+    SSL_set_bio(ssl_.get(), fromServer, toServer);
+    SSL_set_connect_state(ssl_.get());
+    fromServer_ = fromServer;
+    toServer_ = toServer;
+    return true;
+}
+
+void CTCPSChannel::Handshake() {
+    for (int step = 1;; step = 2) {
+        int result;
+        int error;
+        unsigned long status;
+        {
+            std::lock_guard lock(sslMutex_);
+            ERR_clear_error();
+            result = SSL_do_handshake(ssl_.get());
+            error = SSL_get_error(ssl_.get(), result);
+            status = ERR_peek_last_error();
+        }
+        // Sent also after a failure: it carries the alert that tells the server why.
+        if (!SendHandshakeOutput(step)) {
+            return;
+        }
+        if (result == 1) {
+            std::lock_guard lock(sslMutex_);
+            established_ = true;
+            util::ConsolePrintf("Handshake was successful\n");
+            if (const auto bundled = BIO_ctrl_pending(fromServer_); bundled > 0) {
+                util::ConsolePrintf("%d bytes of app data was bundled with handshake data\n",
+                                    ClampToInt(bundled));
+            }
+            return;
+        }
+        if (error != SSL_ERROR_WANT_READ) {
+            PrintHandshakeFailure(step, status);
+            return;
+        }
+        if (!ReceiveHandshakeInput()) {
+            return;
+        }
+    }
+}
+
+bool CTCPSChannel::SendHandshakeOutput(int step) {
+    const std::vector<unsigned char> output = TakeOutput();
+    if (output.empty()) {
+        return true;
+    }
+    unsent_.insert(unsent_.end(), output.begin(), output.end());
+    const int sent = SendUnsent(lang::kInfinite);
+    if (!unsent_.empty()) {
+        util::ConsolePrintf("**** Error %d sending data to server (%d)\n",
+                            static_cast<int>(LastSocketError()), step);
+        return false;
+    }
+    util::ConsolePrintf("%d bytes of handshake data sent\n", sent);
+    return true;
+}
+
+bool CTCPSChannel::ReceiveHandshakeInput() {
+    const int received = Receive(lang::kInfinite);
+    if (received < 0) {
+        util::ConsolePrintf("**** Error %d reading data from server\n",
+                            static_cast<int>(LastSocketError()));
+        return false;
+    }
+    if (received == 0) {
+        util::ConsolePrintf("**** Server unexpectedly disconnected\n");
+        return false;
+    }
+    util::ConsolePrintf("%d bytes of handshake data received\n", received);
+    return true;
+}
+
+int CTCPSChannel::Receive(unsigned timeoutMs) {
+    const int received = inner_->Read(received_.data(), ClampToInt(received_.size()), timeoutMs);
+    if (received > 0) {
+        std::lock_guard lock(sslMutex_);
+        BIO_write(fromServer_, received_.data(), received);
+    }
+    return received;
+}
+
+std::vector<unsigned char> CTCPSChannel::TakeOutput() {
+    std::lock_guard lock(sslMutex_);
+    std::vector<unsigned char> output(BIO_ctrl_pending(toServer_));
+    if (!output.empty()) {
+        BIO_read(toServer_, output.data(), ClampToInt(output.size()));
+    }
+    return output;
+}
+
+int CTCPSChannel::SendUnsent(unsigned timeoutMs) {
+    const Deadline deadline(timeoutMs);
+    std::size_t sent = 0;
+    while (!unsent_.empty()) {
+        const int count =
+            inner_->Write(unsent_.data(), ClampToInt(unsent_.size()), deadline.LeftMs());
+        if (count <= 0) {
+            break;
+        }
+        unsent_.erase(unsent_.begin(), unsent_.begin() + count);
+        sent += static_cast<std::size_t>(count);
+    }
+    return ClampToInt(sent);
+}
+
+std::vector<unsigned char> CTCPSChannel::Encrypt(const void* data, unsigned length) {
+    {
+        std::lock_guard lock(sslMutex_);
+        if (!established_ || !inner_) {
+            RaiseEncryptError();
+        }
+        ERR_clear_error();
+        std::size_t written = 0;
+        if (length > 0 && SSL_write_ex(ssl_.get(), data, length, &written) != 1) {
+            ERR_clear_error();
+            RaiseEncryptError();
+        }
+    }
+    return TakeOutput();
+}
+
+int CTCPSChannel::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
+    std::lock_guard lock(writeMutex_);
+    util::ConsolePrintf("*******************************CALLING CTCPSChannel Encrypt!!!!!\n");
+    const std::vector<unsigned char> records = Encrypt(buffer, length);
+    util::ConsolePrintf("*******************************CALLING CTCPSChannel Write!!!!!\n");
+    unsent_.insert(unsent_.end(), records.begin(), records.end());
+    return SendUnsent(timeoutMs);
+}
+
+unsigned CTCPSChannel::Decrypt(void* buffer, unsigned length) {
+    std::lock_guard lock(sslMutex_);
+    if (!established_ || !inner_) {
+        RaiseDecryptError();
+    }
+    ERR_clear_error();
+    std::size_t read = 0;
+    const int result = SSL_read_ex(ssl_.get(), buffer, length, &read);
+    if (result == 1) {
+        return static_cast<unsigned>(read);
+    }
+    // A message the engine must answer (a key update) is queued in toServer_ and leaves with
+    // the next Write, before that Write's records.
+    if (SSL_get_error(ssl_.get(), result) == SSL_ERROR_WANT_READ) {
+        return 0;
+    }
+    // A damaged or oversized record, an alert or the server's close_notify.
+    ERR_clear_error();
+    RaiseDecryptError();
+}
+
+int CTCPSChannel::Read(void* buffer, unsigned length, unsigned timeoutMs) {
+    if (length == 0) {
+        return 0;
+    }
+    std::lock_guard lock(readMutex_);
+    const unsigned capped = static_cast<unsigned>(ClampToInt(length));
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        util::ConsolePrintf("*******************************CALLING CTCPSChannel Decrypt!!!!!\n");
+        if (const unsigned read = Decrypt(buffer, capped); read > 0) {
+            return static_cast<int>(read);
+        }
+        util::ConsolePrintf("*******************************CALLING CTCPSChannel Read!!!!!\n");
+        if (Receive(deadline.LeftMs()) <= 0) {
+            RaiseDecryptError();
+        }
+    }
+}
+
+}  // namespace ipc

@@ -1,0 +1,15 @@
+#pragma once
+
+// The process-wide start-up of the socket layer, done once before the first socket or name
+// look-up. On Linux it makes a write to a connection the peer has closed fail with an error
+// (10058) instead of ending the process with SIGPIPE.
+class WinSockManager {
+public:
+    static WinSockManager& Instance();
+
+    WinSockManager(const WinSockManager&) = delete;
+    WinSockManager& operator=(const WinSockManager&) = delete;
+
+private:
+    WinSockManager();
+};

@@ -1,0 +1,104 @@
+#include <netdb.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <string>
+#include <sys/un.h>
+
+#include "common/err/Errors.h"
+#include "common/ipc/IpAddress.h"
+#include "common/ipc/SocketError.h"
+#include "common/ipc/SocketErrorText.h"
+#include "tests/ipc/IpcTestSupport.h"
+
+namespace {
+
+TEST(SocketError, ErrnoValuesKeepTheirWindowsSocketsNumbers) {
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(0), 0u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(ECONNRESET), 10054u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(ECONNREFUSED), 10061u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(ETIMEDOUT), 10060u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(ENOTSOCK), 10038u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(ECONNABORTED), 10053u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(ENETUNREACH), 10051u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(EHOSTUNREACH), 10065u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(EWOULDBLOCK), 10035u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(EPIPE), 10058u);
+    EXPECT_EQ(ipc::WinsockErrorFromErrno(EIO), 10107u);
+    errno = ECONNREFUSED;
+    EXPECT_EQ(ipc::LastSocketError(), 10061u);
+}
+
+TEST(SocketError, EveryErrnoLandsOnACodeThatHasAText) {
+    for (int value = 1; value < 200; ++value) {
+        const std::uint32_t code = ipc::WinsockErrorFromErrno(value);
+        EXPECT_FALSE(ipc::SocketErrorText(static_cast<int>(code)).empty())
+            << "errno " << value << " gives " << code;
+    }
+}
+
+TEST(SocketError, ResolverFailuresHaveHostLookUpNumbers) {
+    EXPECT_EQ(ipc::WinsockErrorFromResolver(0), 0u);
+    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_NONAME), 11001u);
+    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_AGAIN), 11002u);
+    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_FAIL), 11003u);
+    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_NODATA), 11004u);
+}
+
+TEST(SocketErrorText, KnowsExactlyTheEightyNineCodes) {
+    int known = 0;
+    for (int code = 0; code < 20000; ++code) {
+        known += ipc::SocketErrorText(code).empty() ? 0 : 1;
+    }
+    EXPECT_EQ(known, 89);
+    for (const int code : {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10071, 10091, 10093,
+                           10101, 10112, 11001, 11031}) {
+        EXPECT_FALSE(ipc::SocketErrorText(code).empty()) << code;
+    }
+    for (const int code : {0, 10000, 10034, 10072, 10094, 10100, 10113, 11000, 11032, 12345}) {
+        EXPECT_EQ(ipc::SocketErrorText(code), "") << code;
+    }
+}
+
+TEST(SocketErrorText, GivesTheStandardSentences) {
+    EXPECT_EQ(ipc::SocketErrorText(10054),
+              "An existing connection was forcibly closed by the remote host.");
+    EXPECT_EQ(ipc::SocketErrorText(10061),
+              "No connection could be made because the target machine actively refused it.");
+    EXPECT_EQ(ipc::SocketErrorText(10060),
+              "A connection attempt failed because the connected party did not properly respond "
+              "after a period of time, or established connection failed because connected host "
+              "has failed to respond.");
+    EXPECT_EQ(ipc::SocketErrorText(11001), "No such host is known.");
+}
+
+TEST(IpAddress, DottedTextIsTakenAsItIsAndNamesAreResolved) {
+    EXPECT_EQ(ipc::IPv4Address("10.1.2.3").ToString(), "10.1.2.3");
+    // Starts with a digit: no look-up, and not a dotted address either.
+    EXPECT_EQ(ipc::IPv4Address("1server").NetworkOrder(), INADDR_NONE);
+    EXPECT_EQ(ipc::IPv4Address("").NetworkOrder(), INADDR_NONE);
+    EXPECT_EQ(ipc::IPv4Address("localhost").ToString(), "127.0.0.1");
+}
+
+TEST(IpAddress, SocketAddressesAsText) {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "192.168.10.20", &v4.sin_addr);
+    EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&v4)), "192.168.10.20");
+
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    ::inet_pton(AF_INET6, "2001:db8::ff00:42:8329", &v6.sin6_addr);
+    EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&v6)),
+              "2001:0DB8:0:0:0:FF00:042:8329");
+    ::inet_pton(AF_INET6, "::1", &v6.sin6_addr);
+    EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&v6)),
+              "0000:0:0:0:0:0:0:01");
+
+    sockaddr_un local{};
+    local.sun_family = AF_UNIX;
+    EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&local)), "");
+    EXPECT_EQ(ipc::SocketAddressToString(nullptr), "");
+}
+
+}  // namespace

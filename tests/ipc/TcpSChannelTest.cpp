@@ -1,0 +1,434 @@
+#include <chrono>
+#include <future>
+#include <memory>
+#include <openssl/ssl.h>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+
+#include "common/ipc/Aipc.h"
+#include "common/ipc/TcpSChannel.h"
+#include "common/util/Console.h"
+#include "tests/ipc/IpcTestSupport.h"
+#include "tests/ipc/TlsTestServer.h"
+
+namespace {
+
+using ipc::CIPCError;
+using ipc::CIPCInterface;
+using testipc::ExpectError;
+using testipc::RaisedBy;
+using testipc::ServerThread;
+using testipc::TestPki;
+using testipc::TlsServerSession;
+
+constexpr const char* kSource = "common\\ipc\\TcpSChannel";
+constexpr unsigned kReadMs = 5000;
+
+class TcpSChannel : public ::testing::Test {
+protected:
+    // Makes the certificates (and points the trust store at the test authority) before any
+    // server thread starts.
+    void SetUp() override { TestPki::Instance(); }
+    void TearDown() override { util::SetConsoleMode(false); }
+
+    static std::unique_ptr<CIPCInterface> ConnectTcp(int port) {
+        std::unique_ptr<CIPCInterface> tcp = CIPCInterface::Create(ipc::IPCTYPE_TCP);
+        tcp->Connect("127.0.0.1", port);
+        return tcp;
+    }
+
+    static std::unique_ptr<CIPCInterface> ConnectTls(int port) {
+        std::unique_ptr<CIPCInterface> tcp = ConnectTcp(port);
+        return CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, tcp);
+    }
+
+    // Reads until length bytes have arrived.
+    static std::string ReadExactly(CIPCInterface& channel, std::size_t length,
+                                   unsigned bufferSize = 4096) {
+        std::string data;
+        std::string buffer(bufferSize, '\0');
+        while (data.size() < length) {
+            const int count = channel.Read(buffer.data(), bufferSize, kReadMs);
+            data.append(buffer, 0, static_cast<std::size_t>(count));
+        }
+        return data;
+    }
+
+    static TlsServerSession Serve(sys::FileDescriptor socket, bool trusted = true,
+                                  int maxVersion = 0) {
+        return TlsServerSession(TestPki::Instance().ServerContext(trusted, maxVersion),
+                                std::move(socket));
+    }
+};
+
+TEST_F(TcpSChannel, HandshakeOverAConnectedTransportThenDataBothWays) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        if (session.Receive(5) != "hello") {
+            throw std::runtime_error("wrong request");
+        }
+        session.Queue("world");
+        session.Flush();
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    ASSERT_NE(dynamic_cast<ipc::CTCPSChannel*>(channel.get()), nullptr);
+    EXPECT_GE(channel->Write("hello", 5, kReadMs), 5);
+    EXPECT_EQ(ReadExactly(*channel, 5), "world");
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, ConnectAndCancelBlockingCallAreRefused) {
+    ServerThread server([](sys::FileDescriptor socket) { Serve(std::move(socket)).Handshake(); });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    const char* message =
+        "CTCPSChannel::Connect() - This method cannot be called on a CTCPSChannel object.";
+    ExpectError(RaisedBy<CIPCError>([&] { channel->Connect("127.0.0.1", "443"); }), kSource,
+                message, 242, 0, 0);
+    ExpectError(RaisedBy<CIPCError>([&] { channel->Connect("127.0.0.1", 443); }), kSource, message,
+                226, 0, 0);
+    ExpectError(RaisedBy<CIPCError>([&] { channel->CancelBlockingCall(); }), "common\\ipc\\Aipc",
+                "CIPCInterface::CancelBlockingCall() - Base class must override this call.", 98, 3,
+                0);
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, UntrustedChainFailsTheHandshakeAndTheFirstWriteRaises) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        if (Serve(std::move(socket), false).Handshake()) {
+            throw std::runtime_error("the client accepted an untrusted chain");
+        }
+    });
+    util::SetConsoleMode(true);
+    testing::internal::CaptureStdout();
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    const std::string trace = testing::internal::GetCapturedStdout();
+    ASSERT_NE(channel, nullptr);
+    EXPECT_NE(trace.find("returned by InitializeSecurityContext (2)"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("certificate verify failed"), std::string::npos) << trace;
+    ExpectError(RaisedBy<CIPCError>([&] { channel->Write("secret", 6, kReadMs); }), kSource,
+                "CTCPSChannel::Encrypt() - Error encrypting message.", 161, 0, 0);
+    char buffer[16];
+    ExpectError(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }),
+                kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, HandshakeAndRecordsSentOneBytePerSegmentStillWork) {
+    const std::string message = "one byte at a time, every record and handshake message";
+    ServerThread server([&](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake(1)) {
+            throw std::runtime_error("handshake failed");
+        }
+        session.Queue(message);
+        session.Flush(1);
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    EXPECT_EQ(ReadExactly(*channel, message.size()), message);
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, TwoRecordsInOneSegmentBothArrive) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        session.Queue("first|");
+        session.Queue("second");
+        session.Flush();
+        session.Receive(4);  // stays connected until the client has read both
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    EXPECT_EQ(ReadExactly(*channel, 12), "first|second");
+    channel->Write("done", 4, kReadMs);
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, WriteOfSixtyFourKibibytesArrivesWhole) {
+    std::string payload(64 * 1024, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<char>('a' + i % 26);
+    }
+    std::string received;
+    ServerThread server([&](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        received = session.Receive(payload.size());
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    EXPECT_GE(channel->Write(payload.data(), payload.size(), kReadMs),
+              static_cast<int>(payload.size()));
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(received == payload);
+}
+
+TEST_F(TcpSChannel, ApplicationDataRightAfterTheLastHandshakeMessageIsDelivered) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        // TLS 1.2, where the server's Finished is the last handshake message: the first
+        // record goes out in the same segment.
+        TlsServerSession session = Serve(std::move(socket), true, TLS1_2_VERSION);
+        if (!session.Handshake(static_cast<std::size_t>(-1), false)) {
+            throw std::runtime_error("handshake failed");
+        }
+        session.Queue("welcome");
+        session.Flush();
+    });
+    util::SetConsoleMode(true);
+    testing::internal::CaptureStdout();
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    const std::string trace = testing::internal::GetCapturedStdout();
+    util::SetConsoleMode(false);
+    EXPECT_NE(trace.find("bytes of app data was bundled with handshake data"), std::string::npos)
+        << trace;
+    EXPECT_EQ(ReadExactly(*channel, 7), "welcome");
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, ReadAndWriteRunAtTheSameTimeOnTwoThreads) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        session.Receive(4);
+        session.Queue("pong");
+        session.Flush();
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    std::string answer;
+    std::thread reader([&] { answer = ReadExactly(*channel, 4); });
+    // The reader is (most likely) blocked in its inner read; the write must not wait for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    channel->Write("ping", 4, kReadMs);
+    reader.join();
+    EXPECT_EQ(answer, "pong");
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, CancelBlockingCallOfThePlainTransportWakesAChannelReader) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        testipc::ReceiveSome(session.Socket(), 64);  // until the client's end
+    });
+    std::unique_ptr<CIPCInterface> tcp = ConnectTcp(server.Port());
+    CIPCInterface* plain = tcp.get();
+    const std::unique_ptr<CIPCInterface> channel =
+        CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, tcp);
+    std::optional<CIPCError> error;
+    std::thread reader([&] {
+        try {
+            ReadExactly(*channel, 1);
+        } catch (const CIPCError& raised) {
+            error = raised;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    plain->CancelBlockingCall();
+    reader.join();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->Value(), 0);
+    EXPECT_EQ(error->SystemError(), 0u);
+    channel->Disconnect();
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, RecordsOfAWriteThatTimedOutStillLeaveWholeAndInOrder) {
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::promise<std::size_t> writesMade;
+    std::string received;
+    ServerThread server([&](sys::FileDescriptor socket) {
+        const int small = 4096;
+        ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        std::future<std::size_t> writes = writesMade.get_future();
+        if (writes.wait_for(std::chrono::milliseconds(testipc::kServerWaitMs)) !=
+            std::future_status::ready) {
+            throw std::runtime_error("the client never filled the connection");
+        }
+        received = session.Receive(writes.get() * kChunk + 5);
+    });
+    std::unique_ptr<CIPCInterface> tcp = CIPCInterface::Create(ipc::IPCTYPE_TCP);
+    const int socket = tcp->Connect("127.0.0.1", server.Port());
+    const int small = 4096;
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    const std::unique_ptr<CIPCInterface> channel =
+        CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, tcp);
+
+    // Each chunk is one letter; the write that times out has its records queued all the same.
+    std::string expected;
+    bool timedOut = false;
+    for (char letter = 'a'; !timedOut && letter <= 'z'; ++letter) {
+        const std::string chunk(kChunk, letter);
+        expected += chunk;
+        try {
+            channel->Write(chunk.data(), kChunk, 20);
+        } catch (const CIPCError& error) {
+            ASSERT_EQ(error.Value(), 1) << error.Message() << " " << error.Line();
+            timedOut = true;
+        }
+    }
+    ASSERT_TRUE(timedOut) << "the connection never filled up";
+    writesMade.set_value(expected.size() / kChunk);
+    expected += "final";
+    EXPECT_GE(channel->Write("final", 5, kReadMs), 5);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_TRUE(received == expected);
+}
+
+TEST_F(TcpSChannel, TracesItsCallsOnlyInConsoleMode) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        session.Receive(2);
+        session.Queue("ok");
+        session.Flush();
+        session.Receive(2);
+        session.Queue("ok");
+        session.Flush();
+    });
+    testing::internal::CaptureStdout();
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    channel->Write("hi", 2, kReadMs);
+    ReadExactly(*channel, 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    util::SetConsoleMode(true);
+    testing::internal::CaptureStdout();
+    channel->Write("hi", 2, kReadMs);
+    ReadExactly(*channel, 2);
+    const std::string trace = testing::internal::GetCapturedStdout();
+    for (const char* line :
+         {"*******************************CALLING CTCPSChannel Encrypt!!!!!\n",
+          "*******************************CALLING CTCPSChannel Write!!!!!\n",
+          "*******************************CALLING CTCPSChannel Read!!!!!\n",
+          "*******************************CALLING CTCPSChannel Decrypt!!!!!\n"}) {
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, DisconnectEndsTheConnectionAndLeavesAnEmptyShell) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        if (!testipc::ReceiveSome(session.Socket(), 64).empty()) {
+            throw std::runtime_error("expected the end of the stream");
+        }
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    EXPECT_EQ(channel->Disconnect(), 0);
+    EXPECT_EQ(server.Failure(), "");
+    EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Write("x", 1, 10); }).Line(), 161);
+    char buffer[4];
+    EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, 10); }).Line(), 207);
+    EXPECT_EQ(channel->Disconnect(), 0);
+}
+
+// Bad input from the server.
+
+TEST_F(TcpSChannel, GarbageInsteadOfAHandshakeGivesAChannelWhoseCallsRaise) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        testipc::ReceiveSome(socket.Get(), 0x10000);  // the client hello
+        testipc::SendAll(socket.Get(), "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+        testipc::ReceiveSome(socket.Get(), 0x10000);  // the client's alert, or its end
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Write("x", 1, kReadMs); }).Line(), 161);
+    char buffer[16];
+    EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }).Line(),
+              207);
+    channel->Disconnect();
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, ServerThatClosesDuringTheHandshakeRaisesAndTheCallerKeepsItsTransport) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        testipc::ReceiveSome(socket.Get(), 0x10000);
+        testipc::SendAll(socket.Get(), "\x16\x03");  // the start of a record, then the end
+    });
+    std::unique_ptr<CIPCInterface> tcp = ConnectTcp(server.Port());
+    const CIPCInterface* plain = tcp.get();
+    const testipc::RaisedIpcError raised =
+        testipc::RaisedIpc([&] { CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, tcp); });
+    EXPECT_FALSE(raised.moreSpecific);
+    EXPECT_STREQ(raised.error.Source(), "SocketIPC");
+    EXPECT_EQ(tcp.get(), plain);
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, ServerThatClosesInTheMiddleOfARecordMakesReadRaise) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        session.Queue(std::string(100, 'r'));
+        const std::string record = session.TakeQueued();
+        testipc::SendAll(session.Socket(), record.substr(0, record.size() / 2));
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    char buffer[256];
+    const CIPCError error =
+        RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); });
+    EXPECT_NE(error.Value(), 1) << "timed out instead of seeing the end";
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, RecordLongerThanTheProtocolAllowsMakesReadRaise) {
+    ServerThread server([](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        // An application-data record header announcing 65535 bytes, and some of them.
+        std::string record("\x17\x03\x03\xff\xff", 5);
+        record += std::string(1000, 'z');
+        testipc::SendAll(session.Socket(), record);
+        testipc::ReceiveSome(session.Socket(), 64);  // until the client gives up
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    char buffer[256];
+    ExpectError(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }),
+                kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
+    channel.get()->Disconnect();
+    EXPECT_EQ(server.Failure(), "");
+}
+
+TEST_F(TcpSChannel, RecordLargerThanTheCallersBufferArrivesInPieces) {
+    std::string payload(16 * 1024, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<char>('A' + i % 23);
+    }
+    ServerThread server([&](sys::FileDescriptor socket) {
+        TlsServerSession session = Serve(std::move(socket));
+        if (!session.Handshake()) {
+            throw std::runtime_error("handshake failed");
+        }
+        session.Queue(payload);
+        session.Flush();
+    });
+    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    EXPECT_TRUE(ReadExactly(*channel, payload.size(), 1000) == payload);
+    EXPECT_EQ(server.Failure(), "");
+}
+
+}  // namespace
