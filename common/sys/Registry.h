@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/sys/RegistryDefs.h"
+#include "common/sys/RegistryTree.h"
+
+namespace sys {
+
+// One key of the settings store: set the root and the subkey path, open (or create) the
+// key, read and write its typed values by name, then close it or delete it. An empty value
+// name stands for the key's default value. Every failure raises sys::RegistryError whose
+// value tells the kind: 0 unexpected or while deleting a subtree, 1 already open, 2 close
+// failed, 3 open failed, 4 has subkeys, 5 delete value failed, 6 read failed, 7 write
+// failed, 8 not open, 9 wrong kind of value, 11 buffer too small. Each read and each change
+// is one complete step on the store file, so other processes see all of it or nothing.
+// One thread at a time per object.
+class Registry {
+public:
+    Registry();
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+    virtual ~Registry();
+
+    void SetKey(HKEY root);
+    void SetKey(HKEY root, const std::string& subkey);
+    void SetSubkey(const std::string& subkey);
+    // create makes the key (and the keys above it) when missing; readOnly opens for reading
+    // only (unless create is set); view 1 asks for the 32-bit view, which on Linux is the
+    // one view there is.
+    void Open(bool create, bool readOnly, int view);
+    bool IsOpen() const { return open_; }
+    void Close();
+
+    // A REG_SZ or REG_EXPAND_SZ value (unexpanded), up to its first zero byte. A name
+    // shorter than two characters reads the default value.
+    void ReadString(const std::string& name, std::string& out) const;
+    void WriteString(const std::string& name, const std::string& value);
+    void ReadDWord(const std::string& name, std::uint32_t& out) const;
+    void WriteDWord(const std::string& name, std::uint32_t value);
+    void ReadInt(const std::string& name, int& out) const;
+    void WriteInt(const std::string& name, int value);
+    // True only for a stored 1.
+    void ReadBool(const std::string& name, bool& out) const;
+    void WriteBool(const std::string& name, bool value);
+    // A REG_BINARY value. When size is smaller than the value, size is set to the value's
+    // size and value 11 is raised: probe with size 0, allocate, call again.
+    void ReadBinary(const std::string& name, unsigned char* buffer, std::uint32_t& size) const;
+    void WriteBinary(const std::string& name, const void* bytes, std::uint32_t size);
+    void DeleteValue(const std::string& name);
+    // Deletes the open key (with its subkeys when recursive) and closes it.
+    void Delete(bool recursive);
+    // Deletes the key and everything below it.
+    void DeleteKeyAndSubkeys(HKEY key);
+
+private:
+    void OpenIntern(bool create, std::uint32_t access);
+    void RequireOpen(const char* message, int line) const;
+    void RequireClosed(const char* message, int line) const;
+    // The value as stored now; raises RegistryStoreError when the key or value is gone.
+    RegistryValue Query(const std::string& name) const;
+    // Applies change to the open key in one step on the store; raises RegistryStoreError.
+    void Change(const std::function<bool(RegistryKey&)>& change);
+    void StoreValue(const std::string& name, std::uint32_t type, const std::string& data,
+                    const char* failure, int line);
+    void RemoveKey(const HKEY__& key, bool recursive);
+
+    bool open_ = false;
+    std::unique_ptr<HKEY__> key_;
+    HKEY root_;
+    std::string subkey_;
+};
+
+}  // namespace sys

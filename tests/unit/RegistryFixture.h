@@ -1,0 +1,58 @@
+#pragma once
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+
+#include "common/err/Errors.h"
+#include "common/sys/Registry.h"
+#include "tests/unit/ScopedRoot.h"
+#include "tests/unit/ScratchFiles.h"
+
+namespace regtest {
+
+constexpr const char* kServiceKey = "Software\\Corvane\\Client Service";
+
+// Each test gets a settings store of its own below a temporary CORVANE_ROOT.
+class RegistryFixture : public ::testing::Test {
+protected:
+    RegistryFixture() : root_(folder_.Path().c_str()) {}
+
+    std::string StoreFolder() const { return folder_ / "etc/corvane"; }
+    std::string StorePath() const { return folder_ / "etc/corvane/registry.reg"; }
+    std::string ReadStore() const { return scratch::ReadFile(StorePath()); }
+    void WriteStore(const std::string& text) const {
+        std::filesystem::create_directories(StoreFolder());
+        scratch::WriteFile(StorePath(), text);
+    }
+
+    static void OpenKey(sys::Registry& key, const std::string& subkey = kServiceKey,
+                        bool create = true) {
+        key.SetKey(HKEY_LOCAL_MACHINE, subkey);
+        key.Open(create, false, 0);
+    }
+
+    scratch::ScratchFolder folder_;
+    scratch::ScopedRoot root_;
+};
+
+// The registry error the call raises; empty when it raises none.
+template <typename Call>
+std::optional<sys::RegistryError> Caught(Call call) {
+    try {
+        call();
+    } catch (const sys::RegistryError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+// The value of the registry error the call raises; -1 when it raises none.
+template <typename Call>
+int ErrorValue(Call call) {
+    const auto error = Caught(call);
+    return error ? error->Value() : -1;
+}
+
+}  // namespace regtest
