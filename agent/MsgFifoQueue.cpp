@@ -7,6 +7,7 @@
 void MsgFifoQueue::Push(msg::IQXMessage* message) {
     std::lock_guard lock(lock_);
     messages_.push_back(message);
+    Account(message, true);
     UpdateEvent();
 }
 
@@ -16,6 +17,7 @@ msg::IQXMessage* MsgFifoQueue::Pop() {
     if (!messages_.empty()) {
         message = messages_.front();
         messages_.pop_front();
+        Account(message, false);
     } else {
         stopRequested_ = false;
     }
@@ -60,12 +62,51 @@ std::vector<msg::IQXMessage*> MsgFifoQueue::Contents() const {
     return {messages_.begin(), messages_.end()};
 }
 
+void MsgFifoQueue::SetLimit(std::size_t maxCount, std::size_t maxBytes) {
+    std::lock_guard lock(lock_);
+    maxCount_ = maxCount;
+    maxBytes_ = maxBytes;
+    bytes_ = 0;
+    for (msg::IQXMessage* message : messages_) {
+        Account(message, true);
+    }
+    UpdateRoom();
+}
+
+bool MsgFifoQueue::WaitForRoom(std::uint32_t timeoutMs) {
+    return room_.Wait(timeoutMs);
+}
+
 void MsgFifoQueue::UpdateEvent() {
     if (!messages_.empty() || stopRequested_) {
         ready_.Set();
     } else {
         ready_.Reset();
     }
+    UpdateRoom();
+}
+
+void MsgFifoQueue::UpdateRoom() {
+    const bool countRoom = maxCount_ == 0 || messages_.size() < maxCount_;
+    const bool byteRoom = maxBytes_ == 0 || bytes_ < maxBytes_;
+    if (countRoom && byteRoom) {
+        room_.Set();
+    } else {
+        room_.Reset();
+    }
+}
+
+std::size_t MsgFifoQueue::Weight(msg::IQXMessage* message) const {
+    if (maxBytes_ == 0 || !message) {
+        return 0;
+    }
+    return static_cast<std::size_t>(message->GetTextLength());
+}
+
+void MsgFifoQueue::Account(msg::IQXMessage* message, bool added) {
+    const std::size_t weight = Weight(message);
+    // A message changed while queued may weigh differently now; never wrap below zero.
+    bytes_ = added ? bytes_ + weight : bytes_ - std::min(bytes_, weight);
 }
 
 namespace {
@@ -91,5 +132,7 @@ msg::IQXMessage* MsgFifoQueue::RemoveMatch(Iterator begin, Iterator end, const I
     }
     msg::IQXMessage* message = *found;
     messages_.erase(Forward(found));
+    Account(message, false);
+    UpdateRoom();
     return message;
 }

@@ -19,6 +19,9 @@
 // A consumer that gets null from WaitAndPop without a time-out takes it as the request to
 // stop. Signal makes that request; it is kept until the messages queued before or after it
 // have been drained, so a consumer always empties its queue before it stops.
+//
+// A queue may be given a limit. Push never waits, so no producer is ever held up by
+// another; a producer that must respect the limit waits for room before it pushes.
 class MsgFifoQueue {
 public:
     MsgFifoQueue() = default;
@@ -43,10 +46,21 @@ public:
     // The messages in queue order, still owned by the queue (for saving them).
     std::vector<msg::IQXMessage*> Contents() const;
 
+    // Room is there while fewer than maxCount messages and fewer than maxBytes bytes of
+    // message text (GetTextLength) are queued; 0 leaves that measure unbounded.
+    void SetLimit(std::size_t maxCount, std::size_t maxBytes);
+    // True when there is room within the time-out in milliseconds.
+    bool WaitForRoom(std::uint32_t timeoutMs);
+
 private:
     // With the lock held: the event is signalled if and only if there is something for
     // a consumer to take, a message or a stop request.
     void UpdateEvent();
+    // With the lock held: the room event is signalled if and only if the limit allows more.
+    void UpdateRoom();
+    // With the lock held: the bytes the message counts for against the limit.
+    std::size_t Weight(msg::IQXMessage* message) const;
+    void Account(msg::IQXMessage* message, bool added);
     template <typename Iterator>
     msg::IQXMessage* RemoveMatch(Iterator begin, Iterator end, const IFilter& filter);
 
@@ -54,4 +68,8 @@ private:
     mutable lang::CriticalSection lock_;
     lang::CEvent ready_{lang::EventReset::Auto};
     bool stopRequested_ = false;
+    lang::CEvent room_{lang::EventReset::Manual, true};
+    std::size_t maxCount_ = 0;
+    std::size_t maxBytes_ = 0;
+    std::size_t bytes_ = 0;
 };
