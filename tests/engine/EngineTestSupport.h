@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <corvane/IQXMessage.h>
+
+#include "agent/MsgFifoQueue.h"
+#include "common/ipc/Aipc.h"
+#include "common/msg/QXMessage.h"
+
+namespace enginetest {
+
+struct MessageReleaser {
+    void operator()(msg::IQXMessage* message) const { message->Release(); }
+};
+using MessagePtr = std::unique_ptr<msg::IQXMessage, MessageReleaser>;
+
+// How long a test waits for something the code under test should do at once.
+inline constexpr std::uint32_t kPatienceMs = 5000;
+
+// The next message of the queue, waiting up to kPatienceMs; null when none came.
+inline MessagePtr PopWithin(MsgFifoQueue& queue, std::uint32_t timeoutMs = kPatienceMs) {
+    return MessagePtr(queue.WaitAndPop(timeoutMs));
+}
+
+// Releases what is left in the queue.
+inline void Drain(MsgFifoQueue& queue) {
+    while (msg::IQXMessage* message = queue.Pop()) {
+        message->Release();
+    }
+}
+
+// A new message parsed from text.
+inline MessagePtr MakeMessage(const std::string& text) {
+    MessagePtr message(new msg::CQXMessage);
+    message->Assign(text);
+    return message;
+}
+
+// A transport whose reads and writes run the functions a test gives it, for the outcomes
+// a real socket cannot be made to produce on demand.
+class ScriptedTransport final : public ipc::CIPCInterface {
+public:
+    std::function<int(const void*, unsigned)> write;
+    std::function<int(void*, unsigned)> read;
+
+    int Connect(const char*, const char*) override { return 0; }
+    int Connect(const char*, int) override { return 0; }
+    int Write(const void* buffer, unsigned length, unsigned) override {
+        return write(buffer, length);
+    }
+    int Read(void* buffer, unsigned length, unsigned) override { return read(buffer, length); }
+    int Disconnect() override { return 0; }
+    void CancelBlockingCall() override {}
+};
+
+}  // namespace enginetest

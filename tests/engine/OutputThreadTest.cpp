@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "agent/AgentSocket.h"
+#include "agent/OutputThread.h"
+#include "common/err/Errors.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/engine/FakeAgent.h"
+#include "tests/ipc/LoopbackServer.h"
+
+namespace {
+
+using namespace std::string_literals;
+using enginetest::FakeAgent;
+using enginetest::kPatienceMs;
+using enginetest::MakeMessage;
+
+std::string WireForm(const std::string& text) {
+    return MakeMessage(text)->GetText() + "\0"s;
+}
+
+// An output thread bound to a socket and a queue.
+struct OutputRig {
+    explicit OutputRig(CAgentSocket& socket) {
+        thread.SetQueue(&queue);
+        thread.SetSocket(&socket);
+        thread.SetAgent(&agent);
+    }
+    ~OutputRig() {
+        queue.Signal();
+        thread.WaitForEnd();
+        enginetest::Drain(queue);
+    }
+    void Queue(const std::string& text) { queue.Push(MakeMessage(text).release()); }
+
+    FakeAgent agent;
+    MsgFifoQueue queue;
+    COutputThread thread;
+};
+
+TEST(OutputThread, WritesEachMessageAsItsTextAndOneZeroByteThenStopsWhenSignalled) {
+    testipc::Listener listener;
+    CAgentSocket socket(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP));
+    socket.Connect("127.0.0.1", listener.Port());
+    sys::FileDescriptor peer = listener.Accept();
+    OutputRig rig(socket);
+    const std::vector<std::string> texts = {"Reply=GetState\nBeta=2\nAlpha=1\n", "Reply=Empty\n",
+                                            "Reply=Big\nData=" + std::string(300000, 'b')};
+    std::string expected;
+    for (const std::string& text : texts) {
+        rig.Queue(text);
+        expected += WireForm(text);
+    }
+    ASSERT_TRUE(rig.thread.Start());
+    EXPECT_EQ(testipc::ReceiveExactly(peer.Get(), expected.size()), expected);
+    rig.queue.Signal();
+    ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
+    EXPECT_EQ(rig.agent.CountLines("Network Data OUT:\nReply=GetState\nAlpha=1\nBeta=2\n\n", 2),
+              1u);
+    EXPECT_EQ(rig.agent.CountLines("COutputThread::Run() Queue Signaled but no data", 1), 1u);
+    EXPECT_EQ(rig.agent.CountLines("COutputThread::Run() Exiting Output thread", 1), 1u);
+}
+
+TEST(OutputThread, AMessageWhoseWriteTimesOutIsSentLaterWhole) {
+    testipc::Listener listener;
+    CAgentSocket socket(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP));
+    socket.Connect("127.0.0.1", listener.Port());
+    sys::FileDescriptor peer = listener.Accept();
+    // Fill the connection while the server does not read, until a write times out.
+    const std::string filler(1 << 20, 'f');
+    std::size_t filled = 0;
+    for (;;) {
+        try {
+            filled += static_cast<std::size_t>(socket.Write(filler.data(), filler.size(), 20));
+        } catch (const ipc::CIPCError& error) {
+            ASSERT_EQ(error.Value(), 1);
+            break;
+        }
+    }
+    OutputRig rig(socket);
+    rig.thread.SetWriteTimeout(10);
+    rig.Queue("Reply=Late\n");
+    ASSERT_TRUE(rig.thread.Start());
+    ASSERT_TRUE(rig.agent.WaitForLines("IPC Timed out, putting outgoing message back", 2));
+    const std::string wire = WireForm("Reply=Late\n");
+    const std::string received = testipc::ReceiveExactly(peer.Get(), filled + wire.size());
+    EXPECT_EQ(received.substr(filled), wire);
+    rig.queue.Signal();
+    ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
+    EXPECT_EQ(rig.agent.CountLines("Failed to send entire message"), 0u);
+}
+
+// A socket over a transport that records what is written and answers each write by the
+// script: a number of bytes to report, or an error value to raise.
+struct ScriptedWrites {
+    struct Step {
+        int shortBy = 0;      // bytes reported fewer than asked
+        int errorValue = -1;  // raise ipc::CIPCError with this value when not -1
+    };
+
+    explicit ScriptedWrites(std::vector<Step> steps) {
+        auto transport = std::make_unique<enginetest::ScriptedTransport>();
+        transport->write = [this, steps = std::move(steps)](const void* bytes,
+                                                            unsigned length) -> int {
+            const std::size_t call = calls++;
+            const Step step = call < steps.size() ? steps[call] : Step{};
+            if (step.errorValue != -1) {
+                throw ipc::CIPCError("SocketIPC", "CSocketIPC::Write failed", 1, step.errorValue,
+                                     step.errorValue == 1 ? 10060 : 10054);
+            }
+            written.emplace_back(static_cast<const char*>(bytes), length);
+            return static_cast<int>(length) - step.shortBy;
+        };
+        socket = std::make_unique<CAgentSocket>(std::move(transport));
+    }
+
+    std::size_t calls = 0;
+    std::vector<std::string> written;
+    std::unique_ptr<CAgentSocket> socket;
+};
+
+TEST(OutputThread, ATimedOutMessageGoesBehindTheOthersAndOtherErrorsDropOnlyTheirMessage) {
+    ScriptedWrites script({{0, 1}, {0, 0}});
+    {
+        OutputRig rig(*script.socket);
+        rig.Queue("Reply=TimesOut\n");
+        rig.Queue("Reply=Fails\n");
+        rig.Queue("Reply=Next\n");
+        ASSERT_TRUE(rig.thread.Start());
+        ASSERT_TRUE(rig.agent.WaitForLines("Sending outbound message on IPC", 4));
+        rig.queue.Signal();
+        ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
+        EXPECT_EQ(rig.agent.CountLines("IPC Timed out, putting outgoing message back", 1), 1u);
+        EXPECT_EQ(rig.agent.CountLines("IPC Exception", 2), 2u);
+    }
+    EXPECT_EQ(script.written,
+              (std::vector<std::string>{WireForm("Reply=Next\n"), WireForm("Reply=TimesOut\n")}));
+}
+
+TEST(OutputThread, AShortWriteEndsTheThreadAndLeavesTheRestQueued) {
+    ScriptedWrites script({{1, -1}});
+    OutputRig rig(*script.socket);
+    rig.Queue("Reply=Short\n");
+    rig.Queue("Reply=Kept\n");
+    ASSERT_TRUE(rig.thread.Start());
+    ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
+    EXPECT_EQ(rig.agent.CountLines("Failed to send entire message", 0), 1u);
+    EXPECT_EQ(rig.queue.Size(), 1u);
+}
+
+}  // namespace
