@@ -1,0 +1,170 @@
+// The program that the crash tests start as a child: it installs the crash handler with the
+// folder it is given and crashes in the way it is asked, on the main thread or on a worker.
+//
+//   crash_child <dump folder> <crash> [worker|workers]
+//
+// where crash is segv, bus, ill, fpe, abort, overflow (of the stack), toolbox (a crash in a
+// toolbox library), in-handler (a second crash after the dump) or removed (the handler is
+// removed before the crash); worker crashes on a new thread, workers on two at once.
+//
+// Before crashing it prints "thread <id>" (the crashing thread) and, where the fault address
+// is known, "address <hex>". The faults are made in assembly, where no sanitizer sees them.
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <latch>
+#include <string>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <thread>
+
+#include <corvane/Toolbox.h>
+
+#include "common/sys/CrashHandler.h"
+#include "common/sys/CurrentProcess.h"
+
+namespace {
+
+constexpr std::uintptr_t kSegvAddress = 0x10;
+
+void Announce(std::uintptr_t address) {
+    std::printf("thread %u\n", sys::CurrentThreadId());
+    if (address != 0) {
+        std::printf("address %#lx\n", static_cast<unsigned long>(address));
+    }
+    std::fflush(stdout);
+}
+
+__attribute__((noinline)) void CrashBySegv() {
+    Announce(kSegvAddress);
+    asm volatile("movq %0, %%rax\n\tmovq (%%rax), %%rax" : : "i"(kSegvAddress) : "rax", "memory");
+}
+
+// Reading a shared mapping past the end of its (empty) file raises SIGBUS.
+__attribute__((noinline)) void CrashByBus() {
+    const int file = ::memfd_create("crash-bus", 0);
+    void* page = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, file, 0);
+    if (file < 0 || page == MAP_FAILED) {
+        std::perror("memfd/mmap");
+        std::exit(2);
+    }
+    Announce(reinterpret_cast<std::uintptr_t>(page));
+    asm volatile("movq (%0), %%rax" : : "r"(page) : "rax", "memory");
+}
+
+__attribute__((noinline)) void CrashByIll() {
+    Announce(0);
+    asm volatile("ud2");
+}
+
+__attribute__((noinline)) void CrashByFpe() {
+    Announce(0);
+    asm volatile("xorl %%edx, %%edx\n\tmovl $1, %%eax\n\txorl %%ecx, %%ecx\n\tidivl %%ecx"
+                 :
+                 :
+                 : "eax", "ecx", "edx");
+}
+
+__attribute__((noinline)) void CrashByAbort() {
+    Announce(0);
+    std::abort();
+}
+
+__attribute__((noinline)) void CrashInToolbox() {
+    void* library = ::dlopen(WARDEX_CRASH_TOOLBOX, RTLD_NOW);
+    auto* entry = library == nullptr
+                      ? nullptr
+                      : reinterpret_cast<GetToolboxAPIFunction>(::dlsym(library, TBX_ENTRY_POINT));
+    if (entry == nullptr) {
+        std::fprintf(stderr, "cannot load %s: %s\n", WARDEX_CRASH_TOOLBOX, ::dlerror());
+        std::exit(2);
+    }
+    Announce(0x20);
+    entry()->HandleMessage(nullptr, nullptr);
+}
+
+// Recurses until the stack is used up; each frame keeps a buffer the compiler cannot drop.
+__attribute__((noinline)) std::size_t Recurse(std::size_t depth) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    return depth == 0 ? frame[0] : Recurse(depth + 1) + frame[0];
+}
+
+__attribute__((noinline)) void CrashByStackOverflow() {
+    Announce(0);
+    std::printf("%zu\n", Recurse(1));
+}
+
+// Runs on the crashing thread after the dump is written and crashes once more, differently.
+void CrashAgainAfterDump(const char*) {
+    asm volatile("ud2");
+}
+
+using Crash = void (*)();
+
+Crash ChooseCrash(const std::string& how) {
+    if (how == "bus") {
+        return CrashByBus;
+    }
+    if (how == "ill") {
+        return CrashByIll;
+    }
+    if (how == "fpe") {
+        return CrashByFpe;
+    }
+    if (how == "abort") {
+        return CrashByAbort;
+    }
+    if (how == "overflow") {
+        return CrashByStackOverflow;
+    }
+    if (how == "toolbox") {
+        return CrashInToolbox;
+    }
+    return CrashBySegv;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <dump folder> <crash> [worker]\n", argv[0]);
+        return 2;
+    }
+    // The system's core dump adds nothing to these tests and can be slow.
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+
+    const std::string how = argv[2];
+    const sys::CrashDumpCallback afterDump = how == "in-handler" ? CrashAgainAfterDump : nullptr;
+    if (!sys::InstallCrashHandler(argv[1], afterDump)) {
+        std::fprintf(stderr, "the crash handler did not install\n");
+        return 3;
+    }
+    if (how == "removed") {
+        sys::RemoveCrashHandler();
+    }
+    const Crash crash = ChooseCrash(how);
+    if (argc > 3 && std::strcmp(argv[3], "workers") == 0) {
+        // Two threads crash at about the same time; one of them writes the dump.
+        std::latch bothRunning(2);
+        const auto meetAndCrash = [&bothRunning, crash] {
+            bothRunning.arrive_and_wait();
+            crash();
+        };
+        std::thread first(meetAndCrash);
+        std::thread second(meetAndCrash);
+        first.join();
+        second.join();
+    } else if (argc > 3 && std::strcmp(argv[3], "worker") == 0) {
+        std::thread worker(crash);
+        worker.join();
+    } else {
+        crash();
+    }
+    return 0;
+}
