@@ -1,0 +1,313 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <semaphore>
+#include <stdexcept>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+
+#include "agent/DispatchThread.h"
+#include "agent/MsgFifoQueue.h"
+#include "common/err/Errors.h"
+#include "common/lang/Event.h"
+#include "common/sys/CurrentProcess.h"
+#include "tests/engine/ScriptedAgent.h"
+
+namespace {
+
+using disptest::NewJob;
+using disptest::ScriptedAgent;
+
+constexpr std::uint32_t kPatienceMs = 20000;
+
+// The collector's line for the deletion of the worker that ran on the thread.
+std::string Collected(std::uint32_t thread) {
+    return "Thread " + std::to_string(thread) + " has completed";
+}
+
+// Every sequence number from first to last handled exactly once, and nothing else.
+void ExpectEachHandledOnce(const ScriptedAgent& agent, int first, int last) {
+    const auto handled = agent.Handled();
+    EXPECT_EQ(handled.size(), static_cast<std::size_t>(last - first + 1));
+    for (int sequence = first; sequence <= last; ++sequence) {
+        const auto found = handled.find(sequence);
+        ASSERT_NE(found, handled.end()) << "message " << sequence << " was never handled";
+        EXPECT_EQ(found->second, 1) << "message " << sequence;
+    }
+}
+
+// The dispatch thread on a queue and a scripted agent, started and stopped the way the agent
+// object does it.
+class DispatchTest : public ::testing::Test {
+protected:
+    void Start(std::size_t workerLimit = CDispatch::kDefaultWorkerLimit) {
+        dispatch_.SetQueue(&queue_);
+        dispatch_.SetAgent(&agent_);
+        dispatch_.SetWorkerLimit(workerLimit);
+        ASSERT_TRUE(dispatch_.Start());
+        started_ = true;
+    }
+    void Push(int first, int count) {
+        for (int sequence = first; sequence < first + count; ++sequence) {
+            queue_.Push(NewJob(sequence));
+        }
+    }
+    void Stop() {
+        dispatch_.Signal();
+        ASSERT_TRUE(dispatch_.WaitForEnd(kPatienceMs));
+    }
+    // Whatever a failed test left blocked is let go, so the dispatch thread ends.
+    void TearDown() override {
+        gate_.Set();
+        permits_.release(kMessagesAtMost);
+        if (started_) {
+            dispatch_.Signal();
+            dispatch_.WaitForEnd(lang::kInfinite);
+        }
+    }
+    // The position of the first line holding the part; the number of lines if none does.
+    std::size_t LineOf(const std::string& part) const {
+        const auto lines = agent_.Lines();
+        std::size_t index = 0;
+        while (index < lines.size() && lines[index].text.find(part) == std::string::npos) {
+            ++index;
+        }
+        return index;
+    }
+
+    MsgFifoQueue queue_;
+    ScriptedAgent agent_;
+    // Handlers that wait behind the gate run until the test opens it; handlers that take a
+    // permit run until the test gives one.
+    static constexpr std::ptrdiff_t kMessagesAtMost = 1000;  // in any one test
+    lang::CEvent gate_{lang::EventReset::Manual};
+    std::counting_semaphore<> permits_{0};
+    bool started_ = false;
+    CDispatch dispatch_;
+};
+
+TEST_F(DispatchTest, StoppingWithNothingDispatchedEndsWithoutACollector) {
+    Start();
+    Stop();
+    EXPECT_EQ(agent_.CountLines("Begin Garbage Collector Thread"), 0u);
+    EXPECT_EQ(agent_.CountLines("Dispatch::Run() Queue Signaled but no data"), 1u);
+    EXPECT_EQ(agent_.CountLines("Dispatch::Run() Exiting dispatch thread"), 1u);
+}
+
+TEST_F(DispatchTest, TheCollectorEndsWhenIdleAndStartsAgainForTheNextMessage) {
+    Start();
+    Push(1, 1);
+    ASSERT_TRUE(agent_.WaitForLines("End Garbage Collector Thread", 1));
+    EXPECT_EQ(agent_.CountLines("has completed"), 1u);
+    EXPECT_EQ(agent_.StillOnHeap(), 0);
+
+    Push(2, 1);
+    ASSERT_TRUE(agent_.WaitForLines("End Garbage Collector Thread", 2));
+    EXPECT_EQ(agent_.CountLines("Begin Garbage Collector Thread"), 2u);
+    EXPECT_EQ(agent_.CountLines("Not Running, starting GC Thread"), 2u);
+    EXPECT_EQ(agent_.StillOnHeap(), 0);
+    Stop();
+    ExpectEachHandledOnce(agent_, 1, 2);
+}
+
+TEST_F(DispatchTest, TwoMessagesRunSideBySideAndTheFirstToFinishIsDeletedFirst) {
+    lang::CEvent firstGate(lang::EventReset::Manual);
+    lang::CEvent secondGate(lang::EventReset::Manual);
+    agent_.SetHandler([&](msg::IQXMessage& message) {
+        (message.GetFieldInt("Seq") == 1 ? firstGate : secondGate).Wait(lang::kInfinite);
+    });
+    Start();
+    Push(1, 2);
+    ASSERT_TRUE(agent_.WaitForRunning(2)) << "the second message waited for the first";
+
+    secondGate.Set();
+    ASSERT_TRUE(agent_.WaitForLines("has completed", 1));
+    EXPECT_EQ(agent_.CountLines(Collected(agent_.HandlerThread(2))), 1u);
+    EXPECT_EQ(agent_.CountLines(Collected(agent_.HandlerThread(1))), 0u);
+
+    firstGate.Set();
+    ASSERT_TRUE(agent_.WaitForLines("has completed", 2));
+    EXPECT_EQ(agent_.CountLines(Collected(agent_.HandlerThread(1))), 1u);
+    Stop();
+}
+
+TEST_F(DispatchTest, StopEndsOnlyAfterEveryBusyWorkerHasBeenDeleted) {
+    constexpr int kBusy = 50;
+    agent_.SetHandler([this](msg::IQXMessage&) { gate_.Wait(lang::kInfinite); });
+    Start();
+    Push(1, kBusy);
+    ASSERT_TRUE(agent_.WaitForRunning(kBusy));
+
+    dispatch_.Signal();
+    EXPECT_FALSE(dispatch_.WaitForEnd(50)) << "the dispatch thread ended under busy workers";
+    gate_.Set();
+    ASSERT_TRUE(dispatch_.WaitForEnd(kPatienceMs));
+
+    EXPECT_EQ(agent_.CountLines("has completed"), static_cast<std::size_t>(kBusy));
+    EXPECT_EQ(agent_.StillOnHeap(), 0);
+    const std::size_t exit = LineOf("Dispatch::Run() Exiting dispatch thread");
+    const auto lines = agent_.Lines();
+    ASSERT_LT(exit, lines.size());
+    for (std::size_t index = exit; index < lines.size(); ++index) {
+        EXPECT_EQ(lines[index].text.find("has completed"), std::string::npos)
+            << "a worker was deleted after the dispatch thread ended: " << lines[index].text;
+    }
+    ExpectEachHandledOnce(agent_, 1, kBusy);
+}
+
+TEST_F(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheMessageStillReleased) {
+    agent_.SetHandler([](msg::IQXMessage& message) {
+        switch (message.GetFieldInt("Seq")) {
+            case 1:
+                throw CToolBoxError("Toolbox", "HandleMessage - access violation", 63, 5, 2);
+            case 2:
+                throw std::runtime_error("toolbox bug");
+            case 3:
+                throw 42;
+        }
+    });
+    Push(1, 4);
+    Start();
+    Stop();
+
+    ExpectEachHandledOnce(agent_, 1, 4);
+    EXPECT_EQ(agent_.CountLines("has completed"), 4u);
+    EXPECT_EQ(agent_.StillOnHeap(), 0);
+    std::map<std::string, std::string> errors;  // by the lead pair they name
+    for (const auto& line : agent_.Lines()) {
+        const std::size_t lead = line.text.find("Request=Job");
+        if (line.level == 0 && lead != std::string::npos) {
+            errors[line.text.substr(lead, 12)] = line.text;
+        }
+    }
+    ASSERT_EQ(errors.size(), 3u);
+    const std::string& family = errors["Request=Job1"];
+    EXPECT_NE(family.find("Toolbox:63 - HandleMessage - access violation"), std::string::npos)
+        << family;
+    EXPECT_NE(family.find("value=5"), std::string::npos) << family;
+    EXPECT_NE(family.find("0x00000002"), std::string::npos) << family;
+    EXPECT_NE(errors["Request=Job2"].find("toolbox bug"), std::string::npos);
+    EXPECT_NE(errors["Request=Job3"].find("unknown exception"), std::string::npos);
+}
+
+TEST_F(DispatchTest, NoMoreWorkersThanTheLimitExistAndEveryMessageIsHandledOnce) {
+    constexpr int kLimit = 8;
+    constexpr int kMessages = 10 * kLimit;
+    agent_.SetHandler([this](msg::IQXMessage&) { permits_.acquire(); });
+    Start(kLimit);
+    Push(1, kMessages);
+    ASSERT_TRUE(agent_.WaitForRunning(kLimit));
+
+    permits_.release(kMessages);
+    Stop();
+    EXPECT_EQ(agent_.MostAtOnce(), kLimit);
+    EXPECT_LE(agent_.MostOnHeap(), kLimit);
+    EXPECT_EQ(agent_.StillOnHeap(), 0);
+    ExpectEachHandledOnce(agent_, 1, kMessages);
+}
+
+// Caps the address space just above what the process uses, so that no thread stack can be
+// mapped any more and every thread start fails. For a child process only.
+void CapAddressSpace() {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t used = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+    const rlimit cap{used + (1u << 20), used + (1u << 20)};
+    if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0) {
+        std::fputs("cannot cap the address space", stderr);
+        std::_Exit(2);
+    }
+}
+
+// A child process's verdict, through its exit code.
+[[noreturn]] void Verdict(bool holds, const char* otherwise) {
+    if (!holds) {
+        std::fputs(otherwise, stderr);
+    }
+    std::_Exit(holds ? 0 : 1);
+}
+
+// A dispatch thread to be run on the calling thread over messages queued beforehand.
+struct QueuedDispatch {
+    explicit QueuedDispatch(int messages) {
+        dispatch.SetQueue(&queue);
+        dispatch.SetAgent(&agent);
+        for (int sequence = 1; sequence <= messages; ++sequence) {
+            queue.Push(NewJob(sequence));
+        }
+        queue.Signal();
+    }
+    bool HandledHere(int sequence) const {
+        return agent.Handled().count(sequence) == 1 &&
+               agent.HandlerThread(sequence) == sys::CurrentThreadId();
+    }
+
+    MsgFifoQueue queue;
+    ScriptedAgent agent;
+    CDispatch dispatch;
+};
+
+void DispatchWithoutThreads() {
+    QueuedDispatch run(3);
+    CapAddressSpace();
+    run.dispatch.Run(0);
+    bool holds = run.agent.StillOnHeap() == 0;
+    for (int sequence = 1; sequence <= 3; ++sequence) {
+        holds = holds && run.HandledHere(sequence) &&
+                run.agent.CountLines("Cannot start a thread for Request=Job" +
+                                     std::to_string(sequence)) == 1;
+    }
+    Verdict(holds, "the messages were not all handled on the dispatch thread");
+}
+
+// The first worker's thread starts, its collector's cannot. The worker caps the address
+// space from its handler, once its own start-up is over, while the dispatch thread waits
+// before it starts the collector; the worker is held until the collector has failed, so the
+// stack it frees cannot go to the collector. (The thread library may give it to a later
+// thread.)
+void DispatchWithoutACollectorThread() {
+    QueuedDispatch run(2);
+    lang::CEvent capped(lang::EventReset::Manual);
+    lang::CEvent collectorFailed(lang::EventReset::Manual);
+    run.agent.SetHandler([&](msg::IQXMessage& message) {
+        if (message.GetFieldInt("Seq") == 1) {
+            CapAddressSpace();
+            capped.Set();
+            collectorFailed.Wait(lang::kInfinite);
+        }
+    });
+    run.agent.OnLine([&](const std::string& line) {
+        if (line.find("Not Running, starting GC Thread") != std::string::npos) {
+            capped.Wait(lang::kInfinite);
+        } else if (line.find("GC Thread could not be started") != std::string::npos) {
+            collectorFailed.Set();
+        }
+    });
+    run.dispatch.Run(0);
+    const auto handled = run.agent.Handled();
+    Verdict(handled.size() == 2 && handled.at(1) == 1 && handled.at(2) == 1 &&
+                !run.HandledHere(1) &&
+                run.agent.CountLines("GC Thread could not be started, collecting on this "
+                                     "thread") >= 1 &&
+                run.agent.CountLines("Begin Garbage Collector Thread") ==
+                    run.agent.CountLines("End Garbage Collector Thread") &&
+                run.agent.StillOnHeap() == 0,
+            "the first worker was not collected on the dispatch thread");
+}
+
+// Runs in a child process, since no thread can be started after it.
+TEST(DispatchWithoutThreads, MessagesWhoseThreadCannotStartAreHandledOnTheDispatchThread) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need more address space than the cap leaves";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(DispatchWithoutThreads(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(DispatchWithoutACollectorThread(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
