@@ -1,0 +1,294 @@
+#include "agent/QxAgent.h"
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+#include "agent/AgentLog.h"
+#include "agent/AgentSocket.h"
+#include "agent/AgentStore.h"
+#include "agent/TbxDispatch.h"
+#include "agent/handlers/CommandTable.h"
+#include "common/err/Errors.h"
+#include "common/ipc/Aipc.h"
+#include "common/ipc/TcpSocketIpc.h"
+#include "common/msg/QXMessage.h"
+#include "common/util/Console.h"
+#include "common/util/StringUtils.h"
+
+namespace {
+
+constexpr const char* kSource = "QxAgent";
+
+// What the input queue holds at most before the input thread stops reading, so that a
+// server faster than its toolboxes is slowed down by TCP instead of filling the memory.
+// The bytes leave room for one message of the largest size the input thread accepts.
+constexpr std::size_t kInputQueueMessages = 4096;
+constexpr std::size_t kInputQueueBytes = std::size_t{32} << 20;
+
+// Takes over a message handed to the agent: on the queue, or released when the agent has
+// no queue (before Init or after Destroy) so that it is never lost unreleased.
+void Keep(MsgFifoQueue* queue, msg::IQXMessage* message) {
+    if (!message) {
+        return;
+    }
+    if (queue) {
+        queue->Push(message);
+    } else {
+        message->Release();
+    }
+}
+
+// Releases every message still in the queue: nobody else will take them out.
+void ReleaseAll(MsgFifoQueue& queue) {
+    while (msg::IQXMessage* message = queue.Pop()) {
+        message->Release();
+    }
+}
+
+}  // namespace
+
+CQXAgent::CQXAgent() = default;
+
+CQXAgent::~CQXAgent() {
+    socket_.reset();
+    DeleteQueues();
+}
+
+void CQXAgent::Init(const util::ParamList& toolboxes) {
+    std::unique_ptr<ipc::CIPCInterface> transport = ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP);
+    plainTransport_ = dynamic_cast<ipc::CTCPSocketIPC*>(transport.get());
+    inputQueue_ = std::make_unique<MsgFifoQueue>();
+    inputQueue_->SetLimit(kInputQueueMessages, kInputQueueBytes);
+    outputQueue_ = std::make_unique<MsgFifoQueue>();
+    sinkQueue_ = std::make_unique<MsgFifoQueue>();
+    socket_ = std::make_unique<CAgentSocket>(std::move(transport));
+
+    input_.SetQueue(inputQueue_.get());
+    output_.SetQueue(outputQueue_.get());
+    dispatch_.SetQueue(inputQueue_.get());
+    input_.SetSocket(socket_.get());
+    output_.SetSocket(socket_.get());
+    input_.SetAgent(this);
+    output_.SetAgent(this);
+    dispatch_.SetAgent(this);
+    toolboxes_ = std::make_unique<TbxDispatch>(toolboxes);
+}
+
+bool CQXAgent::Start() {
+    LoadAgentState(stateFile_, state_);
+    ConnectToServer();
+    output_.Start();
+    dispatch_.Start();
+    return input_.Start();
+}
+
+void CQXAgent::WaitForClose() {
+    Log(2, "%s:%d CQXAgent::WaitForClose() - Waiting for Input thread to exit", kSource, __LINE__);
+    input_.WaitForEnd();
+    Log(2, "%s:%d CQXAgent::WaitForClose() - Signaling the dispatch thread", kSource, __LINE__);
+    dispatch_.Signal();
+    Log(2, "%s:%d CQXAgent::WaitForClose() - Waiting for  Dispatch thread to exit", kSource,
+        __LINE__);
+    dispatch_.WaitForEnd();
+    Log(2, "%s:%d CQXAgent::WaitForClose()) - Signaling the Output thread", kSource, __LINE__);
+    output_.Signal();
+    Log(2, "%s:%d CQXAgent::WaitForClose() - Waiting for  Output thread to exit", kSource,
+        __LINE__);
+    output_.WaitForEnd();
+    Log(2, "%s:%d CQXAgent::WaitForClose() - All threads exited, exiting application", kSource,
+        __LINE__);
+}
+
+// Every step is tried whatever the one before did: a failed disconnect must not keep the
+// state file from being written.
+void CQXAgent::Destroy() noexcept {
+    try {
+        Log(2, "%s:%d CQXAgent::Destroy() ", kSource, __LINE__);
+        Log(2, "%s:%d CQXAgent::Destroy() - Closing socket connection", kSource, __LINE__);
+        try {
+            if (socket_) {
+                socket_->Disconnect();
+            }
+        } catch (const ipc::CIPCError& e) {
+            Log(1,
+                "%s:%d CQXAgent::Destroy()) - Caught exception\n\t%s:%d - %s\n\tException = "
+                "%d, GetLastError() returned 0x%0X",
+                kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
+        }
+        Log(2, "%s:%d About to serialize data", kSource, __LINE__);
+        if (outputQueue_) {
+            SaveAgentState(stateFile_, state_, *outputQueue_);
+        }
+        Log(2, "%s:%d Deleting queues", kSource, __LINE__);
+        DeleteQueues();
+    } catch (const err::CGeneralError& e) {
+        Log(1,
+            "%s:%d CQXAgent::Destroy()) - Caught unhandled General exception\n\t%s:%d - "
+            "%s\n\tException = %d, GetLastError() returned 0x%0X",
+            kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
+    } catch (...) {
+        Log(1, "%s:%d CQXAgent::Destroy()) - Caught ( ... ) GetLastError = 0x%08X", kSource,
+            __LINE__, err::LastSystemError());
+    }
+}
+
+// The messages still queued were saved with the output queue; the agent is their last
+// owner.
+void CQXAgent::DeleteQueues() {
+    for (std::unique_ptr<MsgFifoQueue>* queue : {&sinkQueue_, &outputQueue_, &inputQueue_}) {
+        if (*queue) {
+            ReleaseAll(**queue);
+            queue->reset();
+        }
+    }
+}
+
+void CQXAgent::GetConnectSettings(std::string& address, std::string& port) {
+    msg::IQXMessage* request = NewMessage();
+    request->SetLead("Settings", "Specific");
+    request->SetField("TcpAddr", "");
+    request->SetField("TcpPort", "");
+    AgentCommand("GetAgentSettings", request);
+    Log(1, "%s:%d The settings were successfully retrieved.", kSource, __LINE__);
+    address = request->GetField("TcpAddr");
+    port = request->GetField("TcpPort");
+    request->Release();
+}
+
+void CQXAgent::ConnectToServer() {
+    try {
+        std::string address;
+        std::string port;
+        GetConnectSettings(address, port);
+        socket_->Connect(address.c_str(), std::atoi(port.c_str()));
+        RecordAddresses();
+    } catch (const ipc::CIPCError& e) {
+        Log(0,
+            "%s:%d CQXAgent::ConnectToServer() - exception thrown while trying to connect to "
+            "the QX.\n\tFile: %s, Line: %d, Error Message: %s",
+            kSource, __LINE__, e.Source(), e.Line(), e.Message());
+        throw;
+    } catch (...) {
+        Log(0,
+            "%s:%d CQXAgent::ConnectToServer() - unknown exception thrown while trying to "
+            "connect to the QX.",
+            kSource, __LINE__);
+        throw CAgentError(kSource, "Unknown exception thrown while trying to connect to the QX.",
+                          379, 1, err::LastSystemError());
+    }
+}
+
+// Only the plain transport knows the addresses; it is still on top right after connecting.
+void CQXAgent::RecordAddresses() {
+    if (plainTransport_) {
+        state_.Set("Destination-Address", plainTransport_->GetRemoteAddress());
+        state_.Set("Source-Address", plainTransport_->GetLocalAddress());
+    }
+}
+
+void CQXAgent::EncryptSocket() {
+    try {
+        socket_->EncryptSocket();
+        Log(1, "%s:%d CQXAgent::EncryptSocket() - new socket retrieved, returning.", kSource,
+            __LINE__);
+    } catch (const ipc::CIPCError& e) {
+        const std::string text = util::Format(
+            "CQXAgent::EncryptSocket() - CIPCError thrown while attempting to get a new "
+            "encrypted socket.\n\tFile: %s, Line: %d, Error Message: %s",
+            e.Source(), e.Line(), e.Message());
+        Log(0, "%s:%d %s", kSource, __LINE__, text.c_str());
+        throw CAgentError(kSource, text, 249, 1, err::LastSystemError());
+    } catch (...) {
+        constexpr const char* kText =
+            "CQXAgent::EncryptSocket() - Unknown error thrown while attempting to get a new "
+            "encrypted socket.";
+        Log(0, "%s:%d %s", kSource, __LINE__, kText);
+        throw CAgentError(kSource, kText, 254, 1, err::LastSystemError());
+    }
+}
+
+void CQXAgent::CloseConnection(int reason) {
+    if (reason == kCloseForGood) {
+        closeRequested_ = true;
+    }
+    if (socket_) {
+        socket_->Close();
+    }
+}
+
+void CQXAgent::UserInput() {
+    util::ConsolePrintf("UserInput called\n");
+}
+
+bool CQXAgent::AgentCommand(const std::string& command, msg::IQXMessage* message) {
+    Log(2, "%s:%d CQXAgent::AgentCommand - %s", kSource, __LINE__, command.c_str());
+    util::ConsolePrintf("AgentCommand called - command=%s\n", command.c_str());
+    const std::unique_ptr<CAgentMessageHandler> handler = MakeCommandHandler(command);
+    if (handler) {
+        handler->HandleMessage(*this, message);
+        return true;
+    }
+    if (message) {
+        message->Clear();
+        const std::string text = command + "=BadCommand";
+        message->Parse(text.c_str(), static_cast<int>(text.size()));
+    }
+    return false;
+}
+
+bool CQXAgent::InvokeHandler(msg::IQXMessage* message) {
+    Log(2, "%s:%d InvokeHandler called - %s=%s", kSource, __LINE__, message->GetLeadName(),
+        message->GetLeadValue());
+    if (!toolboxes_) {
+        Log(0, "%s:%d CQXAgent::InvokeHandler() - No Toolbox Dispatch.", kSource, __LINE__);
+        return true;
+    }
+    toolboxes_->HandleMessage(message, this);
+    return true;
+}
+
+// The text is formatted here and written as it is, so a "%" inside message data reaches
+// the log unchanged. Logging is best effort: a log file that cannot be written never
+// becomes the caller's failure.
+void CQXAgent::Log(int level, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = util::FormatV(format, arguments);
+    va_end(arguments);
+    util::ConsolePrintf("Log called \nMessage: %s\n", text.c_str());
+    try {
+        logging::CAgentLog::GetInstance()->Log(static_cast<unsigned>(level), "%s", text.c_str());
+    } catch (const err::CGeneralError&) {
+    }
+}
+
+msg::IQXMessage* CQXAgent::NewMessage() {
+    Log(2, "%s:%d CQXAgent::NewMessage()", kSource, __LINE__);
+    util::ConsolePrintf("NewMessage called\n");
+    return new (std::nothrow) msg::CQXMessage;
+}
+
+void CQXAgent::Send(msg::IQXMessage* message) {
+    Log(1, "%s:%d CQXAgent::Send() - Called by Toolbox", kSource, __LINE__);
+    Keep(outputQueue_.get(), message);
+}
+
+msg::IQXMessage* CQXAgent::FetchFromMessageSink(std::int32_t sinkType) {
+    Log(1, "%s:%d CQXAgent::FetchFromMessageSink() - Called by Toolbox", kSource, __LINE__);
+    return sinkQueue_ ? sinkQueue_->RemoveFirstMatch(CSinkFilter(sinkType)) : nullptr;
+}
+
+msg::IQXMessage* CQXAgent::FetchFromMessageSinkReverse(std::int32_t sinkType) {
+    Log(1, "%s:%d CQXAgent::FetchFromMessageSinkReverse() - Called by Toolbox", kSource, __LINE__);
+    return sinkQueue_ ? sinkQueue_->RemoveLastMatch(CSinkFilter(sinkType)) : nullptr;
+}
+
+void CQXAgent::AddToMessageSink(msg::IQXMessage* message, std::int32_t sinkType) {
+    Log(1, "%s:%d CQXAgent::AddToMessageSink() - Called by Toolbox", kSource, __LINE__);
+    if (message) {
+        message->SetField("SinkType", static_cast<int>(sinkType));
+    }
+    Keep(sinkQueue_.get(), message);
+}

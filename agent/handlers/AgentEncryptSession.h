@@ -1,0 +1,10 @@
+#pragma once
+
+#include "agent/handlers/AgentMessageHandler.h"
+
+// Switches the server connection to TLS. A failure is logged and leaves the connection on
+// its plain transport.
+class CAgentEncryptSession final : public CAgentMessageHandler {
+public:
+    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+};

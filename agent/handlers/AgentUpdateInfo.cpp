@@ -1,0 +1,19 @@
+#include "agent/handlers/AgentUpdateInfo.h"
+
+#include <string>
+
+#include "agent/Version.h"
+
+int AgentUpdateInfo::HandleMessage(CQXAgent&, msg::IQXMessage* message) {
+    if (!message) {
+        return 0;
+    }
+    const int count = message->GetFieldInt("Auto-Update-Count");
+    const std::string suffix = std::to_string(count);
+    const std::string file = std::string("corvane-wardex-") + agent_version::kText + ".X86.exe";
+    message->SetField("Auto-Update-Current" + suffix, file);
+    message->SetField("Auto-Update-Pattern" + suffix,
+                      std::string("agents\\mireton\\corvane-wardex-*.X86.exe"));
+    message->SetField("Auto-Update-Count", count + 1);
+    return 0;
+}
