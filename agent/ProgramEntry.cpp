@@ -1,0 +1,140 @@
+#include "agent/ProgramEntry.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "agent/AgentLog.h"
+#include "agent/ProgramModes.h"
+#include "agent/ServiceControl.h"
+#include "agent/Settings.h"
+#include "common/err/Errors.h"
+#include "common/msg/QXMessage.h"
+#include "common/sys/ProgramPath.h"
+
+namespace {
+
+constexpr const char* kSource = "main";
+
+logging::CAgentLog& Log() {
+    logging::CAgentLog* log = logging::CAgentLog::GetInstance();
+    if (!log) {
+        throw logging::CAgentLogError(kSource, "InitializeLog() Failed to get log pointer.",
+                                      __LINE__, 1, err::LastSystemError());
+    }
+    return *log;
+}
+
+void CreateFileLog(const msg::CQXMessage& request) {
+    try {
+        const std::string file = request.GetField("LogFile");
+        const auto size = static_cast<std::uint32_t>(request.GetFieldInt64("LogSize"));
+        Log().InitializeFileLog(request.GetFieldBool("LogErrors"), request.GetFieldBool("LogDebug"),
+                                request.GetFieldBool("LogInformation"), file, size);
+    } catch (const logging::CAgentLogError&) {
+        throw;
+    } catch (const err::CGeneralError& e) {
+        throw err::CGeneralError(e);
+    } catch (...) {
+        throw logging::CAgentLogError(kSource, "InitializeLog() Unknown log error.", __LINE__, 1,
+                                      err::LastSystemError());
+    }
+}
+
+// Relative names (toolboxes, the state file) are then found beside the program.
+void EnterProgramFolder() {
+    const std::string program = sys::ProgramPath();
+    if (program.empty()) {
+        return;
+    }
+    Log().Log(2, "%s:%d - GetModuleFilename returned - %s", kSource, __LINE__, program.c_str());
+    const std::size_t separator = program.find_last_of('/');
+    if (separator == std::string::npos) {
+        return;
+    }
+    const std::string folder = program.substr(0, separator);
+    Log().Log(2, "%s:%d - Setting current directory to - %s", kSource, __LINE__, folder.c_str());
+    std::error_code error;
+    std::filesystem::current_path(folder.empty() ? "/" : folder, error);
+    if (error) {
+        Log().Log(0, "%s:%d - Cannot change to %s: %s", kSource, __LINE__, folder.c_str(),
+                  error.message().c_str());
+    }
+}
+
+int RunAsService(const util::ParamList& params) {
+    util::ParamList toolboxes;
+    ExtractToolboxList(params, toolboxes);
+    if (toolboxes.Count() == 0) {
+        Log().Log(0, "%s:%d - Toolbox List is empty, exiting", kSource, __LINE__);
+        return 1;
+    }
+    ServiceControl().StartService(toolboxes);
+    Log().Log(0, "%s:%d - Leaving Main()", kSource, __LINE__);
+    return 0;
+}
+
+}  // namespace
+
+void InitializeLog() {
+    msg::CQXMessage request;
+    request.SetLead("Settings", "Specified");
+    for (const char* name : {"LogFile", "LogErrors", "LogInformation", "LogDebug"}) {
+        request.SetField(name, "");
+    }
+    request.SetField("LogSize", 0);
+    Log();
+    CSettings().GetSettings(&request);
+    CreateFileLog(request);
+}
+
+void ExtractToolboxList(const util::ParamList& params, util::ParamList& toolboxes) {
+    for (std::size_t i = 0; i < params.Count(); ++i) {
+        const std::string argument = params.At(i);
+        if (argument.find("-load=") == std::string::npos) {
+            continue;
+        }
+        std::size_t position = argument.find('=');
+        while (position < argument.size()) {
+            const std::size_t start = position + 1;
+            position = std::min(argument.find(',', start), argument.size());
+            toolboxes.Add(argument.substr(start, position - start));
+        }
+    }
+}
+
+int RunProgram(int argc, const char* const* argv) {
+    try {
+        InitializeLog();
+        util::ParamList params;
+        params.AddArgs(argc, argv);
+        Log().Log(2, "%s:%d - argv[0] =  %s", kSource, __LINE__,
+                  params.Count() > 0 ? params.At(0) : "");
+        EnterProgramFolder();
+        if (DispatchOption(params)) {
+            Log().Log(0, "%s:%d - exiting", kSource, __LINE__);
+            return 0;
+        }
+        return RunAsService(params);
+    } catch (const WindowsServices::ServiceControlError& e) {
+        try {
+            Log().Log(0,
+                      "%s:%d - ServiceControl exception\n\tfrom %s:%d - %s\n\tValue=%d, "
+                      "SystemError=0x%08X",
+                      kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(),
+                      e.SystemError());
+        } catch (const err::CGeneralError&) {
+        }
+        return 1;
+    } catch (const err::CGeneralError& e) {
+        std::printf(
+            "unhandled  exception\n%s:%d - %s\nError = %d System Error = %u\ncannot continue\n",
+            e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
+        return 1;
+    } catch (...) {
+        std::printf("application crash\n");
+        return 1;
+    }
+}

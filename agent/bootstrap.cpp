@@ -1,0 +1,414 @@
+#include "agent/bootstrap.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <system_error>
+
+#include "agent/AgentLog.h"
+#include "agent/QxAgent.h"
+#include "agent/Settings.h"
+#include "common/err/Errors.h"
+#include "common/msg/QXMessage.h"
+#include "common/sys/DataRegistry.h"
+#include "common/sys/OperatingSystemInfo.h"
+#include "common/sys/ProgramPath.h"
+#include "common/sys/Reboot.h"
+#include "common/util/FileUtils.h"
+#include "common/util/StringUtils.h"
+
+namespace {
+
+constexpr const char* kSource = "bootstrap";
+constexpr const char* kSettingsKey = "Software\\Corvane\\Client Service";
+constexpr std::uint32_t kHoldStepMs = 2000;
+constexpr std::uint32_t kInputFileDelayMs = 2000;
+// A settings line longer than this is no setting anyone wrote by hand.
+constexpr std::size_t kLongestSettingsLine = 64 * 1024;
+// ResetLogParams keeps the low 21 bits of "LogSize".
+constexpr std::uint64_t kLogSizeMask = (std::uint64_t{1} << 21) - 1;
+
+// Logging is best effort here: a log file that cannot be written must not end a run.
+void Note(unsigned level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Note(unsigned level, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = util::FormatV(format, arguments);
+    va_end(arguments);
+    try {
+        logging::CAgentLog::GetInstance()->Log(level, "%s", text.c_str());
+    } catch (const err::CGeneralError&) {
+    }
+}
+
+struct Releaser {
+    void operator()(msg::IQXMessage* message) const { message->Release(); }
+};
+using MessagePtr = std::unique_ptr<msg::IQXMessage, Releaser>;
+
+// A line a person could have written: no control bytes but tabs.
+bool IsTextLine(const std::string& line) {
+    for (const unsigned char c : line) {
+        if ((c < 0x20 && c != '\t') || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The kept lines of the settings input file, each followed by "\n": not empty, not a
+// comment (";"), holding a "=". Lines that cannot be settings are skipped with a line in
+// the log, so one bad line does not cost the others.
+std::string ReadSettingsLines(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        throw CAgentError(kSource, "Error opening .inp file.", __LINE__, 2, err::LastSystemError());
+    }
+    std::string kept;
+    unsigned number = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line.front() == ';' || line.find('=') == std::string::npos) {
+            continue;
+        }
+        if (line.size() > kLongestSettingsLine) {
+            Note(0, "%s:%d - line %u of %s is longer than %zu bytes, skipped.", kSource, __LINE__,
+                 number, path.c_str(), kLongestSettingsLine);
+        } else if (!IsTextLine(line)) {
+            Note(0, "%s:%d - line %u of %s holds binary bytes, skipped.", kSource, __LINE__, number,
+                 path.c_str());
+        } else {
+            kept += line + "\n";
+        }
+    }
+    return kept;
+}
+
+// "mireton.cfg" at the system drive: the agent's root.
+std::string ConfigFilePath() {
+    sys::OperatingSystemInfo system;
+    system.Query();
+    std::string path = system.GetSystemDrive();
+    if (path.empty() || !util::EndsWithSeparator(path)) {
+        path += "/";
+    }
+    return path + "mireton.cfg";
+}
+
+bool IsReadableFile(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && std::ifstream(path).is_open();
+}
+
+}  // namespace
+
+CBootstrap::CBootstrap(IBootstrapClock& clock) : CBootstrap(clock, sys::ProgramFolder()) {}
+
+CBootstrap::CBootstrap(IBootstrapClock& clock, std::string programFolder)
+    : clock_(clock), programFolder_(std::move(programFolder)) {}
+
+CBootstrap::~CBootstrap() {
+    exit_.Set();
+    agent_.reset();
+}
+
+std::uint32_t CBootstrap::Run(std::uint32_t) {
+    try {
+        HoldForDebugger();
+        while (!exit_.IsSet()) {
+            RunOnce(toolboxes_, true);
+            if (exit_.IsSet()) {
+                break;
+            }
+            Note(1, "%s:%d CBootstrap::Run - Gathering wait time before reconnecting", kSource,
+                 __LINE__);
+            const std::uint32_t seconds = NextWaitSeconds();
+            Note(2, "%s:%d CBootstrap::Run - sleeping %u seconds", kSource, __LINE__, seconds);
+            WaitForExit(seconds);
+        }
+        Note(1, "%s:%d CBootstrap::Run - Exit signaled", kSource, __LINE__);
+        return 0;
+    } catch (const err::CGeneralError& e) {
+        const std::string text = util::Format(
+            "%s:%d - Caught unhandled exception in Bootstrap::Run\n\t%s%d - %s\n\terror "
+            "value=<TODO: fix this api>\n\tSystemError = 0x%08X",
+            kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.SystemError());
+        std::printf("%s\n", text.c_str());
+        Note(0, "%s", text.c_str());
+        return e.SystemError();
+    } catch (...) {
+        const std::uint32_t error = err::LastSystemError();
+        const std::string text = util::Format(
+            "%s:%d - Caught undefined exception ( ... )  in Bootstrap::Run\n\t SystemError=0x%08x",
+            kSource, __LINE__, error);
+        std::printf("%s\n", text.c_str());
+        Note(0, "%s", text.c_str());
+        return error;
+    }
+}
+
+// A value of 1 holds the start until a debugger attached to the waiting process clears the
+// flag; a stop request ends the hold too, so the service stays stoppable.
+void CBootstrap::HoldForDebugger() {
+    if (!TakeDebugWaitRequest()) {
+        return;
+    }
+    volatile bool holding = true;
+    while (holding && !exit_.IsSet()) {
+        clock_.Sleep(kHoldStepMs);
+    }
+}
+
+// Reads "DebugWaitEnabled" and deletes it, so that the request holds for one start only.
+bool CBootstrap::TakeDebugWaitRequest() {
+    try {
+        sys::CDataRegistry registry;
+        registry.SetKey(HKEY_LOCAL_MACHINE, kSettingsKey);
+        registry.Open(false, false, 0);
+        std::uint32_t value = 0;
+        registry.ReadDWord("DebugWaitEnabled", value);
+        registry.DeleteValue("DebugWaitEnabled");
+        registry.Close();
+        return value == 1;
+    } catch (const sys::RegistryError& e) {
+        Note(1,
+             "%s:%d CBootstrap::Run - throw/catch from DebugWaitEnabled value! err=%d, "
+             "syserr=%d",
+             kSource, __LINE__, e.Value(), static_cast<int>(e.SystemError()));
+        return false;
+    }
+}
+
+void CBootstrap::RunOnce(const util::ParamList& toolboxes, bool startAgent) {
+    CreateAgent(toolboxes);
+    try {
+        ReadInputFile();
+        Note(1, "%s:%d Checking Initial Config", kSource, __LINE__);
+        bool reboot = false;
+        RunConfig(reboot);
+        if (reboot || !startAgent) {
+            exit_.Set();
+            Note(2, "%s:%d bAgentStart = false, Skipping agent startup", kSource, __LINE__);
+        } else {
+            Note(1, "%s:%d Calling Agent Startup", kSource, __LINE__);
+            StartAgent();
+        }
+    } catch (...) {
+        // The agent's state is saved whatever ended the run.
+        DestroyAgent();
+        throw;
+    }
+    Note(1, "%s:%d Destroying Agent", kSource, __LINE__);
+    DestroyAgent();
+}
+
+// The agent is made ready before the stop and user-change relays can see it.
+void CBootstrap::CreateAgent(const util::ParamList& toolboxes) {
+    std::unique_ptr<CQXAgent> agent(new (std::nothrow) CQXAgent);
+    if (!agent) {
+        throw err::CGeneralError(kSource, "Failed to allocate CQXAgent object", __LINE__, 0,
+                                 err::LastSystemError());
+    }
+    agent->SetStateFile(programFolder_ + "/wardex.dat");
+    agent->Init(toolboxes);
+    std::lock_guard guard(agentLock_);
+    agent_ = std::move(agent);
+}
+
+// The agent is forgotten before it is destroyed, so that a stop or a user change arriving
+// meanwhile never reaches a half-destroyed agent.
+void CBootstrap::DestroyAgent() {
+    std::unique_ptr<CQXAgent> agent;
+    {
+        std::lock_guard guard(agentLock_);
+        agent = std::move(agent_);
+    }
+    if (agent) {
+        agent->Destroy();
+    }
+}
+
+void CBootstrap::ReadInputFile() {
+    try {
+        const std::string path = programFolder_ + "/mireton.inp";
+        if (!util::FileExists(path)) {
+            throw CAgentError(kSource, "Attempting to read .inp, but it does not exist.", __LINE__,
+                              3, err::LastSystemError());
+        }
+        clock_.Sleep(kInputFileDelayMs);
+        const std::string text = ReadSettingsLines(path);
+        // Consumed before it is applied: a file that cannot be deleted would otherwise be
+        // applied again at every run.
+        util::DeleteFile(path);
+        ApplySettingsText(text);
+    } catch (const err::CGeneralError& e) {
+        Note(0, "%s:%d - Error reading input file.", kSource, __LINE__);
+        Note(2, "%s:%d - %s:%d %s", kSource, __LINE__, e.Source(), e.Line(), e.Message());
+    } catch (...) {
+        Note(0, "%s:%d - Error reading input file.", kSource, __LINE__);
+    }
+}
+
+void CBootstrap::ApplySettingsText(const std::string& text) {
+    MessagePtr message(agent_->NewMessage());
+    if (!message) {
+        throw CAgentError(kSource, "No message for the input file's settings.", __LINE__, 1,
+                          err::LastSystemError());
+    }
+    message->SetLead("Settings", "Specified");
+    message->ParseFields(text);
+    agent_->AgentCommand("SetAgentSettings", message.get());
+}
+
+void CBootstrap::RunConfig(bool& reboot) {
+    reboot = false;
+    const std::string path = ConfigFilePath();
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        return;
+    }
+    if (!IsReadableFile(path)) {
+        Note(0, "%s:%d RunConfig(): %s cannot be read, configuration skipped", kSource, __LINE__,
+             path.c_str());
+        return;
+    }
+    MessagePtr message(agent_->NewMessage());
+    if (!message) {
+        return;
+    }
+    message->SetLead("Internal", "Configure");
+    message->SetField("Filename", path.c_str());
+    agent_->InvokeHandler(message.get());
+    const std::string result = message->GetField("Result");
+    Note(1, "%s:%d RunConfig(): Internal configure return Result=%s", kSource, __LINE__,
+         result.c_str());
+    if (util::CompareNoCase(result, "Reboot") == 0) {
+        reboot = true;
+        if (const std::uint32_t failure = sys::Reboot(true)) {
+            Note(0, "%s:%d RunConfig(): the restart request failed, error %u", kSource, __LINE__,
+                 failure);
+        }
+        return;
+    }
+    message->SetField("State", "Specific");
+    message->SetField("Config", "Reply");
+    agent_->AgentCommand("SetState", message.get());
+}
+
+void CBootstrap::StartAgent() {
+    ResetLogParams();
+    Note(1, "%s:%d ---Agent startup code being called. Welcome!---", kSource, __LINE__);
+    bool started = false;
+    try {
+        agent_->Start();
+        started = true;
+        // A stop that came while the agent was connecting found no connection to close.
+        if (exit_.IsSet()) {
+            agent_->CloseConnection(CQXAgent::kCloseSession);
+        }
+        OfferCreateSession();
+        agent_->WaitForClose();
+        started = false;
+        if (agent_->IsCloseRequested()) {
+            exit_.Set();
+        }
+    } catch (const err::CGeneralError& e) {
+        Note(0,
+             "%s:%d unhandled exception thrown from startup code\n\t%s:%d - %s\n\tValue=%d, "
+             "SystemError=0x%08X",
+             kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
+        if (started) {
+            StopStartedAgent();
+        }
+        const std::uint32_t seconds = NextWaitSeconds();
+        Note(1, "%s:%d Retrying startup in %u seconds", kSource, __LINE__, seconds);
+        WaitForExit(seconds);
+    } catch (...) {
+        Note(0, "%s:%d  unknown exception thrown from startup code, agent must exit", kSource,
+             __LINE__);
+        if (started) {
+            StopStartedAgent();
+        }
+        exit_.Set();
+    }
+}
+
+void CBootstrap::OfferCreateSession() {
+    MessagePtr message(agent_->NewMessage());
+    if (message) {
+        message->SetLead("Internal", "CreateSession");
+        agent_->InvokeHandler(message.get());
+    }
+    waitIndex_ = 0;
+}
+
+// The agent's threads run once Start has succeeded; they must end before it is destroyed.
+void CBootstrap::StopStartedAgent() noexcept {
+    try {
+        agent_->CloseConnection(CQXAgent::kCloseSession);
+        agent_->WaitForClose();
+    } catch (...) {
+        Note(0, "%s:%d the agent's threads could not be stopped cleanly", kSource, __LINE__);
+    }
+}
+
+void CBootstrap::ResetLogParams() {
+    Note(2, "%s:%d - Resetting Logging Parameters", kSource, __LINE__);
+    msg::CQXMessage request;
+    request.SetLead("Settings", "Specified");
+    for (const char* name : {"LogFile", "LogErrors", "LogInformation", "LogSize", "LogDebug"}) {
+        request.SetField(name, "");
+    }
+    CSettings().GetSettings(&request);
+    const bool errors = request.GetFieldBool("LogErrors");
+    const bool information = request.GetFieldBool("LogInformation");
+    const bool debug = request.GetFieldBool("LogDebug");
+    const std::string file = request.GetField("LogFile");
+    const auto size = static_cast<std::uint32_t>(
+        static_cast<std::uint64_t>(request.GetFieldInt64("LogSize")) & kLogSizeMask);
+    Note(2, "%s:%d - New Log Params\n\terrors=%d, info=%d, debug=%d\n\tfilename=%s, size=%u",
+         kSource, __LINE__, errors, information, debug, file.c_str(), size);
+    logging::CAgentLog::GetInstance()->SetLogParams(errors, debug, information, file, size);
+}
+
+std::uint32_t CBootstrap::NextWaitSeconds() {
+    if (waitIndex_ < kScheduleSeconds.size() - 1) {
+        ++waitIndex_;
+    }
+    return kScheduleSeconds[waitIndex_];
+}
+
+bool CBootstrap::WaitForExit(std::uint32_t seconds) {
+    return clock_.WaitFor(exit_, seconds * 1000);
+}
+
+void CBootstrap::SignalShutdown() {
+    Note(1, "%s:%d - Shutdown Signaled", kSource, __LINE__);
+    exit_.Set();
+    std::lock_guard guard(agentLock_);
+    if (agent_) {
+        agent_->CloseConnection(CQXAgent::kCloseSession);
+        Note(1, "%s:%d - Signaled Agent to exit", kSource, __LINE__);
+    }
+}
+
+void CBootstrap::CheckUsers() {
+    Note(1, "%s:%d - Calling Toolbox to check possible user status change", kSource, __LINE__);
+    std::lock_guard guard(agentLock_);
+    if (!agent_) {
+        return;
+    }
+    msg::IQXMessage* message = agent_->NewMessage();
+    if (!message) {
+        return;
+    }
+    message->SetLead("Internal", "CheckUsers");
+    agent_->InvokeHandler(message);
+    message->SetLead("Request", "UpdateUser");
+    agent_->Send(message);
+}

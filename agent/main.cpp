@@ -1,0 +1,8 @@
+#include "agent/CrashHandler.h"
+#include "agent/ProgramEntry.h"
+#include "common/sys/ProgramPath.h"
+
+int main(int argc, char** argv) {
+    const CCrashHandler crashHandler(sys::ProgramFolder());
+    return RunProgram(argc, argv);
+}

@@ -1,0 +1,18 @@
+#include "common/sys/ProgramPath.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace sys {
+
+std::string ProgramPath() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.string();
+}
+
+std::string ProgramFolder() {
+    return std::filesystem::path(ProgramPath()).parent_path().string();
+}
+
+}  // namespace sys

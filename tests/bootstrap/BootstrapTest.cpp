@@ -1,0 +1,309 @@
+// The bootstrap with a clock of the test's own: every reconnect wait and pause is recorded
+// and none is sat through. The agents are real and talk to a test server on 127.0.0.1.
+
+#include <unistd.h>
+
+#include <functional>
+#include <future>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <vector>
+
+#include "agent/AgentLog.h"
+#include "agent/bootstrap.h"
+#include "common/sys/DataRegistry.h"
+#include "tests/program/ProgramTestSupport.h"
+
+namespace {
+
+using programtest::AgentWorld;
+
+// Records the pauses. A wait returns at once, as if it had run its full time, unless the
+// hook set the event meanwhile; the hook sees the number of the wait, from 1.
+class RecordingClock final : public IBootstrapClock {
+public:
+    void Sleep(std::uint32_t milliseconds) override {
+        sleeps.push_back(milliseconds);
+        if (onSleep) {
+            onSleep(sleeps.size());
+        }
+    }
+    bool WaitFor(lang::CEvent& event, std::uint32_t milliseconds) override {
+        waitSeconds.push_back(milliseconds / 1000);
+        if (onWait) {
+            onWait(waitSeconds.size());
+        }
+        return event.Wait(0);
+    }
+
+    std::vector<std::uint32_t> sleeps;
+    std::vector<std::uint32_t> waitSeconds;
+    std::function<void(std::size_t)> onSleep;
+    std::function<void(std::size_t)> onWait;
+};
+
+class BootstrapTest : public testing::Test {
+protected:
+    BootstrapTest() : bootstrap_(clock_, world_.ProgramFolder()) {
+        // The process's log follows this test's settings, also when one process runs every
+        // test.
+        logging::CAgentLog* log = logging::CAgentLog::GetInstance();
+        log->InitializeFileLog(true, true, true, world_.LogPath(), 10000000);
+        log->SetLogParams(true, true, true, world_.LogPath(), 10000000);
+        toolboxes_.Add(WARDEX_SESSION_TOOLBOX);
+        bootstrap_.SetToolboxList(toolboxes_);
+        world_.Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", closedPort_}});
+    }
+
+    // Runs the service loop on the test's thread; the clock's hooks end it.
+    std::uint32_t RunService() { return bootstrap_.Run(0); }
+    void StopAtWait(std::size_t number) {
+        clock_.onWait = [this, number](std::size_t wait) {
+            if (wait == number) {
+                bootstrap_.SignalShutdown();
+            }
+        };
+    }
+
+    AgentWorld world_;
+    const std::string closedPort_ = std::to_string(testipc::ClosedPort());
+    RecordingClock clock_;
+    util::ParamList toolboxes_;
+    CBootstrap bootstrap_;
+};
+
+// Start-up retry and loop wait for each failed connection, then 1800 seconds for ever.
+TEST_F(BootstrapTest, FailedConnectionsFollowTheSchedule) {
+    StopAtWait(22);
+    EXPECT_EQ(RunService(), 0u);
+    const std::vector<std::uint32_t> expected = {1,    1,    1,    1,    15,   15,  15,  60,
+                                                 60,   60,   60,   300,  300,  300, 300, 300,
+                                                 1800, 1800, 1800, 1800, 1800, 1800};
+    EXPECT_EQ(clock_.waitSeconds, expected);
+    EXPECT_EQ(world_.LogCount("Retrying startup in 15 seconds"), 2u);
+    EXPECT_EQ(world_.LogCount("CBootstrap::Run - sleeping 60 seconds"), 2u);
+    EXPECT_EQ(world_.LogCount("throw/catch from DebugWaitEnabled value!"), 1u);
+    EXPECT_EQ(world_.LogCount("Error reading input file."), 11u);
+    EXPECT_EQ(world_.LogCount("CBootstrap::Run - Exit signaled"), 1u);
+    EXPECT_TRUE(clock_.sleeps.empty());
+}
+
+// A session that reached "CreateSession" starts the schedule again from its first wait.
+TEST_F(BootstrapTest, ASessionResetsTheSchedule) {
+    testipc::Listener listener;
+    auto server = std::async(std::launch::async, [&listener] {
+        sys::FileDescriptor connection = listener.Accept();
+        return programtest::MessageReader(connection.Get()).Next();
+    });
+    clock_.onWait = [&](std::size_t wait) {
+        if (wait == 8) {
+            world_.Store({{"TcpPort", listener.PortText()}});
+        } else if (wait == 9) {
+            bootstrap_.SignalShutdown();
+        }
+    };
+    EXPECT_EQ(RunService(), 0u);
+    EXPECT_EQ(server.get(), "Hello=Session\nCount=1\n");
+    const std::vector<std::uint32_t> expected = {1, 1, 1, 1, 15, 15, 15, 60, 1};
+    EXPECT_EQ(clock_.waitSeconds, expected);
+}
+
+// The server closes the session; the stop comes during the wait before the next run.
+TEST_F(BootstrapTest, AStopDuringTheLoopWaitEndsRunAtOnce) {
+    testipc::Listener listener;
+    world_.Store({{"TcpPort", listener.PortText()}});
+    auto server = std::async(std::launch::async, [&listener] {
+        sys::FileDescriptor connection = listener.Accept();
+        programtest::MessageReader(connection.Get()).Next();
+    });
+    StopAtWait(1);
+    EXPECT_EQ(RunService(), 0u);
+    server.get();
+    EXPECT_EQ(clock_.waitSeconds, std::vector<std::uint32_t>{1});
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 1u);
+    EXPECT_EQ(world_.LogCount("CBootstrap::Run - Exit signaled"), 1u);
+}
+
+TEST_F(BootstrapTest, AStopDuringTheStartupRetryEndsRunAtOnce) {
+    StopAtWait(1);
+    EXPECT_EQ(RunService(), 0u);
+    EXPECT_EQ(clock_.waitSeconds, std::vector<std::uint32_t>{1});
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 1u);
+}
+
+// The stop closes the running agent's connection: the server sees the end, Run returns.
+TEST_F(BootstrapTest, AStopDuringARunClosesTheConnection) {
+    testipc::Listener listener;
+    world_.Store({{"TcpPort", listener.PortText()}});
+    ASSERT_TRUE(bootstrap_.Start());
+    sys::FileDescriptor connection = listener.Accept();
+    programtest::MessageReader reader(connection.Get());
+    EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+    bootstrap_.SignalShutdown();
+    EXPECT_EQ(reader.Next(), "");
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+    EXPECT_EQ(bootstrap_.GetExitCode(), 0u);
+    EXPECT_TRUE(clock_.waitSeconds.empty());
+    EXPECT_EQ(world_.LogCount("Signaled Agent to exit"), 1u);
+}
+
+TEST_F(BootstrapTest, CheckUsersReachesTheServerOnlyWithAnAgent) {
+    bootstrap_.CheckUsers();
+    EXPECT_EQ(world_.LogCount("Calling Toolbox to check possible user status change"), 1u);
+    EXPECT_EQ(world_.LogCount("InvokeHandler called"), 0u);
+
+    testipc::Listener listener;
+    world_.Store({{"TcpPort", listener.PortText()}});
+    ASSERT_TRUE(bootstrap_.Start());
+    sys::FileDescriptor connection = listener.Accept();
+    programtest::MessageReader reader(connection.Get());
+    EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+    bootstrap_.CheckUsers();
+    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
+    bootstrap_.SignalShutdown();
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+}
+
+// The comment, the empty line and the line without a separator are left out; the file is
+// consumed.
+TEST_F(BootstrapTest, TheInputFileAppliesItsSettingLinesOnce) {
+    scratch::WriteFile(world_.InputFile(),
+                       ";TcpAddr=10.1.1.1\nTcpPort=4242\n\nConsoleName\r\nClientID=pc-9\r\n");
+    bootstrap_.RunOnce(toolboxes_, false);
+    EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4242");
+    EXPECT_EQ(AgentWorld::Stored("ClientID"), "pc-9");
+    EXPECT_EQ(AgentWorld::Stored("TcpAddr"), "127.0.0.1");
+    EXPECT_EQ(AgentWorld::Stored("ConsoleName"), "<none>");
+    EXPECT_FALSE(std::filesystem::exists(world_.InputFile()));
+    EXPECT_EQ(clock_.sleeps, std::vector<std::uint32_t>{2000});
+    EXPECT_EQ(world_.LogCount("Skipping agent startup"), 1u);
+    EXPECT_EQ(world_.LogCount("Error reading input file."), 0u);
+}
+
+TEST_F(BootstrapTest, BinaryAndOverlongInputLinesAreSkippedWithALine) {
+    const std::string binary("TcpAddr=10.\x01\x02\x00.9\n", 17);
+    const std::string overlong = "ConsoleName=" + std::string(10 * 1024 * 1024, 'x') + "\n";
+    scratch::WriteFile(world_.InputFile(), binary + overlong + "TcpPort=4343\n");
+    bootstrap_.RunOnce(toolboxes_, false);
+    EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4343");
+    EXPECT_EQ(AgentWorld::Stored("TcpAddr"), "127.0.0.1");
+    EXPECT_EQ(AgentWorld::Stored("ConsoleName"), "<none>");
+    EXPECT_EQ(world_.LogCount("holds binary bytes, skipped."), 1u);
+    EXPECT_EQ(world_.LogCount("is longer than 65536 bytes, skipped."), 1u);
+    EXPECT_FALSE(std::filesystem::exists(world_.InputFile()));
+}
+
+// Gives the relocated root to the user the child runs as, so that the child could store
+// settings if it tried.
+void HandOver(const std::string& folder, uid_t user) {
+    EXPECT_EQ(::chown(folder.c_str(), user, user), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        EXPECT_EQ(::chown(entry.path().c_str(), user, user), 0);
+    }
+}
+
+// The run is made by a child that may not change the program folder (as root it gives up
+// its rights first), so the file cannot be deleted: it is not applied and stays for the
+// next run.
+TEST_F(BootstrapTest, AnInputFileThatCannotBeDeletedIsNotApplied) {
+    constexpr uid_t kNobody = 65534;
+    const bool root = ::geteuid() == 0;
+    scratch::WriteFile(world_.InputFile(), "TcpPort=4444\n");
+    std::filesystem::permissions(world_.Scratch().Path(), std::filesystem::perms(0755));
+    ::chmod(world_.LogPath().c_str(), 0666);
+    ::chmod(world_.ProgramFolder().c_str(), 0555);
+    if (root) {
+        HandOver(world_.RootFolder(), kNobody);
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (root && ::setuid(kNobody) != 0) {
+            ::_exit(2);
+        }
+        bootstrap_.RunOnce(toolboxes_, false);
+        ::_exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(std::filesystem::exists(world_.InputFile()));
+    EXPECT_EQ(AgentWorld::Stored("TcpPort"), closedPort_);
+    EXPECT_EQ(world_.LogCount("Error reading input file."), 1u);
+
+    ::chmod(world_.ProgramFolder().c_str(), 0755);
+    bootstrap_.RunOnce(toolboxes_, false);
+    EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4444");
+    EXPECT_FALSE(std::filesystem::exists(world_.InputFile()));
+}
+
+// Any letter case of "Reboot" requests the restart and skips the start; the service loop
+// then ends at its exit test.
+TEST_F(BootstrapTest, AConfigurationResultOfRebootRestartsInsteadOfStarting) {
+    for (const char* result : {"Reboot", "REBOOT", "reBOOT"}) {
+        std::filesystem::remove(world_.RebootRequest());
+        scratch::WriteFile(world_.ConfigFile(), std::string(result) + "\n");
+        CBootstrap bootstrap(clock_, world_.ProgramFolder());
+        bootstrap.SetToolboxList(toolboxes_);
+        EXPECT_EQ(bootstrap.Run(0), 0u) << result;
+        EXPECT_EQ(scratch::ReadFile(world_.RebootRequest()), "force=1\n") << result;
+        EXPECT_EQ(world_.LogCount(std::string("Internal configure return Result=") + result), 1u);
+    }
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 0u);
+    EXPECT_TRUE(clock_.waitSeconds.empty());
+}
+
+TEST_F(BootstrapTest, AnotherConfigurationResultLetsTheAgentStart) {
+    scratch::WriteFile(world_.ConfigFile(), "Configured\n");
+    bootstrap_.RunOnce(toolboxes_, true);
+    EXPECT_FALSE(std::filesystem::exists(world_.RebootRequest()));
+    EXPECT_EQ(world_.LogCount("Internal configure return Result=Configured"), 1u);
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 1u);
+}
+
+TEST_F(BootstrapTest, AConfigurationFileThatCannotBeReadIsSkipped) {
+    std::filesystem::create_directory(world_.ConfigFile());
+    bootstrap_.RunOnce(toolboxes_, true);
+    EXPECT_EQ(world_.LogCount("mireton.cfg cannot be read, configuration skipped"), 1u);
+    EXPECT_EQ(world_.LogCount("Internal configure return"), 0u);
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 1u);
+}
+
+// Only the low 21 bits of "LogSize" reach the log: 4194304 arrives as 0, which leaves the
+// log dormant from then on.
+TEST_F(BootstrapTest, TheLogSizeIsCutTo21Bits) {
+    world_.Store({{"LogSize", "3000000"}});
+    bootstrap_.RunOnce(toolboxes_, true);
+    EXPECT_EQ(world_.LogCount("size=902848"), 1u);
+    world_.Store({{"LogSize", "4194304"}});
+    bootstrap_.RunOnce(toolboxes_, true);
+    EXPECT_EQ(world_.LogCount("size=0"), 1u);
+    EXPECT_EQ(world_.LogCount("Agent startup code being called"), 1u);
+}
+
+// With "DebugWaitEnabled" 1 the start holds in 2-second steps (here until a stop), and the
+// value is gone afterwards.
+TEST_F(BootstrapTest, DebugWaitHoldsTheStartOnce) {
+    {
+        sys::CDataRegistry registry;
+        registry.SetKey(HKEY_LOCAL_MACHINE, "Software\\Corvane\\Client Service");
+        registry.Open(true, false, 0);
+        registry.WriteDWord("DebugWaitEnabled", 1);
+    }
+    clock_.onSleep = [this](std::size_t sleep) {
+        if (sleep == 3) {
+            bootstrap_.SignalShutdown();
+        }
+    };
+    EXPECT_EQ(RunService(), 0u);
+    EXPECT_EQ(clock_.sleeps, (std::vector<std::uint32_t>{2000, 2000, 2000}));
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 0u);
+    sys::CDataRegistry registry;
+    registry.SetKey(HKEY_LOCAL_MACHINE, "Software\\Corvane\\Client Service");
+    registry.Open(false, false, 0);
+    std::uint32_t value = 0;
+    EXPECT_THROW(registry.ReadDWord("DebugWaitEnabled", value), sys::RegistryError);
+}
+
+}  // namespace

@@ -1,0 +1,301 @@
+// The command line as a user types it: the real program, copied into a scratch program
+// folder and run as a child process with a relocated root.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+#include "tests/program/ProgramTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+using programtest::AgentWorld;
+
+constexpr auto kLongestRun = std::chrono::seconds(60);
+
+const std::string kUsage =
+    "Usage: wardex [options] ...\n   -load  . . . . use the following toolboxes\n   -debug . . "
+    ". . Run in user mode with console debug output\n   -version . . . Display version "
+    "information\n   -skt     . . . Use Corvane Shiftkit options\n   -? or -help  . Display this "
+    "help screen\n\nexamples:\n   wardex -debug -load=default.dll,config.dll,autoupdate.dll\n   "
+    "wardex -version -load=default.dll,config.dll,autoupdate.dll\n\n\n";
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the program from the world's program folder, so that the files beside the program
+// are the world's; a run that outlasts kLongestRun is killed and fails the test.
+Outcome Wardex(const AgentWorld& world, const std::vector<std::string>& arguments) {
+    const std::string program = world.ProgramFolder() + "/wardex";
+    if (!std::filesystem::exists(program)) {
+        std::filesystem::copy_file(WARDEX_PROGRAM, program);
+    }
+    const std::string outFile = world.Scratch() / "stdout.txt";
+    const std::string errFile = world.Scratch() / "stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome outcome;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << program;
+        return outcome;
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kLongestRun;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << "the program did not end";
+            return outcome;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.out = scratch::ReadFile(outFile);
+    outcome.err = scratch::ReadFile(errFile);
+    return outcome;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(ProgramTest, WithoutArgumentsEndsWithOne) {
+    const AgentWorld world;
+    EXPECT_EQ(Wardex(world, {}).exitCode, 1);
+    EXPECT_EQ(world.LogCount("Toolbox List is empty, exiting"), 1u);
+}
+
+TEST(ProgramTest, HelpOptionsShowTheUsageOnly) {
+    const AgentWorld world;
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"-?"}, {"-help"}, {"-helpme"}, {"-debug", "-help"}}) {
+        const Outcome outcome = Wardex(world, arguments);
+        EXPECT_EQ(outcome.exitCode, 0) << arguments.front();
+        EXPECT_EQ(outcome.out, kUsage) << arguments.front();
+    }
+    EXPECT_EQ(world.LogCount("Running Agent in console/debug mode"), 0u);
+}
+
+// The option table's order decides, not the command line's: -install comes before -remove.
+TEST(ProgramTest, InstallTakesPrecedenceOverRemove) {
+    const AgentWorld world;
+    world.Store({{"TcpAddr", "server.example"}});
+    const Outcome outcome = Wardex(world, {"-install", "-remove", "-load=a.so,b.so"});
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(world.LogCount("Attempting to install service"), 1u);
+    EXPECT_EQ(world.LogCount("argv[3]=-load=a.so,b.so"), 2u);
+    EXPECT_EQ(world.LogCount("ServiceControl::Install - the service manager cannot be reached"),
+              1u);
+    EXPECT_EQ(world.LogCount("Attempting to remove service"), 0u);
+    EXPECT_EQ(AgentWorld::Stored("TcpAddr"), "server.example");
+}
+
+TEST(ProgramTest, InstallWithoutToolboxesEndsWithOne) {
+    const AgentWorld world;
+    EXPECT_EQ(Wardex(world, {"-install"}).exitCode, 1);
+    EXPECT_EQ(world.LogCount("no argument list provided"), 1u);
+    EXPECT_EQ(world.LogCount("ServiceControl::Install"), 0u);
+}
+
+TEST(ProgramTest, RemoveDeletesTheSettingsAndGoesOn) {
+    const AgentWorld world;
+    world.Store({{"TcpAddr", "server.example"}});
+    for (const char* option : {"-remove", "-delete"}) {
+        EXPECT_EQ(Wardex(world, {option}).exitCode, 0);
+        EXPECT_EQ(AgentWorld::Stored("TcpAddr"), "<none>");
+    }
+    EXPECT_EQ(world.LogCount("ServiceControl::Delete - the service manager cannot be reached"),
+              1u);  // the second run had no settings left to log with
+}
+
+// An option must begin an argument; "-load=" may stand anywhere in one.
+TEST(ProgramTest, OptionsMustLeadWhileLoadMayStandAnywhere) {
+    const AgentWorld world;
+    const Outcome withToolbox = Wardex(world, {"x-debug", "x-load=a.so"});
+    EXPECT_EQ(withToolbox.exitCode, 0);
+    EXPECT_EQ(withToolbox.out, "");
+    EXPECT_EQ(world.LogCount("ServiceControl::StartService"), 1u);
+    EXPECT_EQ(world.LogCount("Leaving Main()"), 1u);
+
+    EXPECT_EQ(Wardex(world, {"x-debug"}).exitCode, 1);
+    EXPECT_EQ(world.LogCount("Toolbox List is empty, exiting"), 1u);
+}
+
+TEST(ProgramTest, DebugCountZeroRunsNothing) {
+    const AgentWorld world;
+    const Outcome outcome = Wardex(world, {"-debug", "-count=0", "-load=a.so"});
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out, "Running agent in console/debug mode\nFound -count arg -count=0\n");
+    EXPECT_EQ(world.LogCount("Agent will exit after 0 reconnects "), 1u);
+}
+
+TEST(ProgramTest, DebugCountThatIsNoNumberIsNamedAndRunsNothing) {
+    const AgentWorld world;
+    const Outcome outcome = Wardex(world, {"-debug", "-count=many", "-load=a.so"});
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(Contains(outcome.out, "-count value \"many\" is not a number, taken as 0\n"))
+        << outcome.out;
+    EXPECT_FALSE(Contains(outcome.out, "Application will exit in"));
+}
+
+TEST(ProgramTest, DebugWithoutToolboxesSaysSo) {
+    const AgentWorld world;
+    const Outcome outcome = Wardex(world, {"-debug"});
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out,
+              "Running agent in console/debug mode\nToolbox List is empty - application will "
+              "exit\n\n");
+}
+
+TEST(ProgramTest, VersionListsEachToolbox) {
+    const AgentWorld world;
+    const Outcome outcome =
+        Wardex(world, {"-version", std::string("-load=") + WARDEX_SESSION_TOOLBOX});
+    EXPECT_EQ(outcome.exitCode, 0);
+    const std::vector<std::string> lines = scratch::Lines(outcome.out);
+    ASSERT_EQ(lines.size(), 3u) << outcome.out;
+    EXPECT_EQ(lines[1], "\tagent Version 6.8.282 (32 bit)");
+    EXPECT_EQ(lines[2], std::string("\t") + WARDEX_SESSION_TOOLBOX + " 1.0.7");
+}
+
+TEST(ProgramTest, VersionWithAToolboxThatCannotLoadEndsWithOne) {
+    const AgentWorld world;
+    const Outcome outcome = Wardex(world, {"-version", "-load=missing-toolbox.so"});
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(Contains(outcome.out, "\tagent Version 6.8.282 (32 bit)\nunhandled  exception\n"))
+        << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "\ncannot continue\n"));
+}
+
+// Table order, which is neither the store's nor the alphabet's; "-verbose" also comes before
+// the modes that follow it in the table.
+TEST(ProgramTest, VerbosePrintsTheStoredSettingsInTableOrder) {
+    const AgentWorld world;
+    world.Store({{"ClientID", "pc-17"},
+                 {"TcpPort", "4040"},
+                 {"ConsoleName", "desk"},
+                 {"TcpAddr", "server.example"}});
+    const Outcome outcome = Wardex(world, {"-verbose", "-debug", "-load=a.so"});
+    EXPECT_EQ(outcome.exitCode, 0);
+    const std::vector<std::string> lines = scratch::Lines(outcome.out);
+    const std::string log = world.LogPath();
+    const std::vector<std::string> expected = {
+        "\tagent Version 6.8.282 (32 bit)",
+        "LogFile=" + log,
+        "LogInformation=1",
+        "LogErrors=1",
+        "LogDebug=1",
+        "LogSize=10000000",
+        "TcpAddr=server.example",
+        "TcpPort=4040",
+        "ConsoleName=desk",
+        "ClientID=pc-17",
+    };
+    ASSERT_EQ(lines.size(), expected.size() + 1) << outcome.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), expected);
+}
+
+// The settings input file is taken from beside the program, applied and consumed; once the
+// streams are reopened the console shows nothing.
+TEST(ProgramTest, ShiftkitQuietAppliesTheInputFileSilently) {
+    const AgentWorld world;
+    scratch::WriteFile(world.InputFile(), "TcpPort=4321\n");
+    const std::string load = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
+    const Outcome quiet = Wardex(world, {"-skt", "-q", load});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4321");
+    EXPECT_FALSE(std::filesystem::exists(world.InputFile()));
+
+    const Outcome loud = Wardex(world, {"-skt", load});
+    EXPECT_EQ(loud.exitCode, 0);
+    EXPECT_NE(loud.out, "");
+}
+
+// The crash handler is installed first thing: a toolbox that crashes while the
+// configuration file is applied leaves one dump beside the program, and the program still
+// ends by the fault's signal.
+TEST(ProgramTest, AToolboxThatCrashesLeavesOneDumpBesideTheProgram) {
+    const AgentWorld world;
+    scratch::WriteFile(world.ConfigFile(), "TcpPort=4321\n");
+    const Outcome outcome = Wardex(world, {"-skt", std::string("-load=") + WARDEX_CRASH_TOOLBOX});
+    EXPECT_EQ(outcome.exitCode, 128 + SIGSEGV) << outcome.out << outcome.err;
+    std::vector<std::string> dumps;
+    for (const auto& entry : std::filesystem::directory_iterator(world.ProgramFolder())) {
+        if (entry.path().extension() == ".dmp") {
+            dumps.push_back(entry.path().filename().string());
+        }
+    }
+    ASSERT_EQ(dumps.size(), 1u);
+    EXPECT_EQ(dumps[0].size(), 36u + 4u) << "a GUID and .dmp: " << dumps[0];
+    EXPECT_EQ(scratch::ReadFile(world.ProgramFolder() + "/" + dumps[0]).substr(0, 4), "MDMP");
+}
+
+TEST(ProgramTest, ShiftkitWithoutToolboxesSaysSo) {
+    const AgentWorld world;
+    const Outcome outcome = Wardex(world, {"-skt"});
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out, "ERROR: No toolbox list specified\n");
+}
+
+// Two sessions in one console run: the server closes the first connection, the agent
+// connects again at once and the session count reaches the second session through the
+// state file beside the program.
+TEST(ProgramTest, DebugRunsCarryTheStateFromSessionToSession) {
+    const AgentWorld world;
+    testipc::Listener listener;
+    world.Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", listener.PortText()}});
+    auto server = std::async(std::launch::async, [&listener] {
+        std::vector<std::string> hellos;
+        for (int session = 0; session < 2; ++session) {
+            sys::FileDescriptor connection = listener.Accept();
+            hellos.push_back(programtest::MessageReader(connection.Get()).Next());
+        }
+        return hellos;
+    });
+    const Outcome outcome =
+        Wardex(world, {"-debug", "-count=2", std::string("-load=") + WARDEX_SESSION_TOOLBOX});
+    const std::vector<std::string> hellos = server.get();
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(Contains(outcome.out, "Application will exit in 2\n")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "Application will exit in 1\n"));
+    ASSERT_EQ(hellos.size(), 2u);
+    EXPECT_EQ(hellos[0], "Hello=Session\nCount=1\n");
+    EXPECT_EQ(hellos[1], "Hello=Session\nCount=2\n");
+    EXPECT_TRUE(std::filesystem::exists(world.ProgramFolder() + "/wardex.dat"));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "agent/Settings.h"
+#include "common/err/Errors.h"
+#include "tests/ipc/LoopbackServer.h"
+#include "tests/unit/ScopedRoot.h"
+#include "tests/unit/ScratchFiles.h"
+
+// What the program and bootstrap tests share: a relocated root with a settings store, a
+// program folder and a log file in one scratch folder, and the server side of a session.
+namespace programtest {
+
+// A relocated root ("root"), a program folder ("program") and a log file ("agent.log")
+// whose settings store points the log at that file with every level on.
+class AgentWorld {
+public:
+    AgentWorld() : root_(rootPath_.c_str()) {
+        std::filesystem::create_directories(RootFolder());
+        std::filesystem::create_directories(ProgramFolder());
+        Store({{"LogFile", LogPath()},
+               {"LogErrors", "1"},
+               {"LogInformation", "1"},
+               {"LogDebug", "1"},
+               {"LogSize", "10000000"}});
+    }
+    AgentWorld(const AgentWorld&) = delete;
+    AgentWorld& operator=(const AgentWorld&) = delete;
+
+    std::string RootFolder() const { return scratch_ / "root"; }
+    std::string ProgramFolder() const { return scratch_ / "program"; }
+    std::string LogPath() const { return scratch_ / "agent.log"; }
+    std::string InputFile() const { return ProgramFolder() + "/mireton.inp"; }
+    std::string ConfigFile() const { return RootFolder() + "/mireton.cfg"; }
+    std::string RebootRequest() const { return RootFolder() + "/run/corvane/reboot-requested"; }
+    const scratch::ScratchFolder& Scratch() const { return scratch_; }
+
+    void Store(const std::map<std::string, std::string>& settings) const {
+        for (const auto& [name, value] : settings) {
+            CSettings().SetSetting(name, value);
+        }
+    }
+    // The stored value, or "<none>" when the setting is not stored.
+    static std::string Stored(const std::string& name) {
+        try {
+            std::string value;
+            CSettings().GetSetting(name, value);
+            return value;
+        } catch (const err::CGeneralError&) {
+            return "<none>";
+        }
+    }
+    std::string Log() const { return scratch::ReadFile(LogPath()); }
+    // How often the text occurs in the log.
+    std::size_t LogCount(const std::string& text) const {
+        const std::string log = Log();
+        std::size_t count = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos;
+             at = log.find(text, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+private:
+    scratch::ScratchFolder scratch_;
+    std::string rootPath_ = scratch_ / "root";
+    scratch::ScopedRoot root_;
+};
+
+// The server's reading side of one connection: messages up to their zero byte, with the
+// bytes after one kept for the next.
+class MessageReader {
+public:
+    explicit MessageReader(int socket) : socket_(socket) {}
+
+    // The next message's text; empty when the client closed first.
+    std::string Next() {
+        std::size_t end = pending_.find('\0');
+        while (end == std::string::npos) {
+            const std::string part = testipc::ReceiveSome(socket_, 4096);
+            if (part.empty()) {
+                return "";
+            }
+            pending_ += part;
+            end = pending_.find('\0');
+        }
+        std::string text = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        return text;
+    }
+
+private:
+    int socket_;
+    std::string pending_;
+};
+
+}  // namespace programtest
