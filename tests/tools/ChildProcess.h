@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "common/sys/FileDescriptor.h"
+
+namespace simtest {
+
+// A program run as a child with its three standard streams on pipes. The child is killed
+// when the object goes, should it still run. Every wait is bounded.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& arguments);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    void Write(const std::string& text);
+    void CloseInput();
+    void Signal(int signal);
+
+    // Reads standard output until a line holding text arrives; that line, or nullopt when the
+    // time ran out or the output ended first.
+    std::optional<std::string> WaitForLine(const std::string& text,
+                                           std::chrono::milliseconds limit = kLimit);
+    // Waits for the child to end; its exit code, or nullopt when it was still running at the
+    // limit or ended by a signal.
+    std::optional<int> WaitForExit(std::chrono::milliseconds limit = kLimit);
+    // All of standard output and standard error read so far.
+    const std::string& Output() const { return output_; }
+    const std::string& Errors() const { return errors_; }
+
+    static constexpr std::chrono::milliseconds kLimit{10000};
+
+private:
+    // Reads what the streams have, waiting up to the deadline; false when both have ended.
+    bool Pump(std::chrono::steady_clock::time_point deadline);
+
+    pid_t pid_ = -1;
+    sys::FileDescriptor input_;
+    sys::FileDescriptor outputPipe_;
+    sys::FileDescriptor errorPipe_;
+    std::string output_;
+    std::string errors_;
+    std::size_t scanned_ = 0;  // output_ up to here holds no wanted line
+    std::optional<int> exitCode_;
+};
+
+// The port from qxsim's "listening on <address>:<port>" line; 0 when it is not there.
+int PortOf(const std::string& line);
+
+}  // namespace simtest

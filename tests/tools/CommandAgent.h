@@ -1,0 +1,49 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <corvane/IAgentAPI.h>
+
+namespace simtest {
+
+// An agent for the reference toolboxes: its built-in commands work on settings and a task
+// state kept in memory the way the agent's own commands treat the registry and the state
+// file, and it records every command run, every message sent and every log line. Safe to
+// use from many threads at once.
+class CommandAgent final : public IAgentAPI {
+public:
+    void UserInput() override {}
+    bool AgentCommand(const std::string& command, msg::IQXMessage* message) override;
+    bool InvokeHandler(msg::IQXMessage*) override { return true; }
+    void Log(int level, const char* format, ...) override;
+    msg::IQXMessage* NewMessage() override;
+    void Send(msg::IQXMessage* message) override;
+    msg::IQXMessage* FetchFromMessageSink(std::int32_t) override { return nullptr; }
+    msg::IQXMessage* FetchFromMessageSinkReverse(std::int32_t) override { return nullptr; }
+    void AddToMessageSink(msg::IQXMessage* message, std::int32_t) override { message->Release(); }
+
+    void SetSetting(const std::string& name, const std::string& value);
+    std::map<std::string, std::string> Settings() const;
+    void SetState(const std::string& name, const std::string& value);
+    std::map<std::string, std::string> State() const;
+    // The commands run, each as "<command>" or, for CloseSession, "CloseSession Shutdown=<v>".
+    std::vector<std::string> Commands() const;
+    std::vector<std::string> Sent() const;
+    std::vector<std::string> ErrorLines() const;
+
+private:
+    void GetSettings(msg::IQXMessage& message);
+    void GetState(msg::IQXMessage& message);
+
+    mutable std::mutex lock_;
+    std::map<std::string, std::string> settings_;
+    std::map<std::string, std::string> state_;
+    std::vector<std::string> commands_;
+    std::vector<std::string> sent_;
+    std::vector<std::string> errors_;
+};
+
+}  // namespace simtest

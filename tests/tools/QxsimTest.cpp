@@ -1,0 +1,236 @@
+// qxsim run as a child process, with raw-socket clients playing the agent.
+
+#include <signal.h>
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+#include "common/sys/FileDescriptor.h"
+#include "tests/tools/AgentClient.h"
+#include "tests/tools/ChildProcess.h"
+#include "tests/unit/ScratchFiles.h"
+
+namespace {
+
+using simtest::AgentClient;
+using simtest::ChildProcess;
+
+const char kSessionRequest[] = "Request=CreateSession\nClientID=test-agent\n";
+
+class Qxsim : public ::testing::Test {
+protected:
+    // Starts qxsim on a free port with a script of this content (none when empty) and the
+    // options given; waits until it listens.
+    void Start(const std::string& script, std::vector<std::string> options = {}) {
+        std::vector<std::string> arguments = {QXSIM_PATH, "--port=0", "--ca-out=" + CaFile()};
+        if (!script.empty()) {
+            std::ofstream(folder_ / "session.qxs") << script;
+            arguments.push_back("--script=" + folder_ / "session.qxs");
+        }
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        qxsim_ = std::make_unique<ChildProcess>(arguments);
+        const std::optional<std::string> listening = qxsim_->WaitForLine("listening on 127.0.0.1:");
+        ASSERT_TRUE(listening) << qxsim_->Errors();
+        port_ = simtest::PortOf(*listening);
+    }
+    std::string CaFile() const { return folder_ / "ca.pem"; }
+
+    // Plays the agent up to the encrypted session.
+    std::unique_ptr<AgentClient> OpenSession() {
+        auto agent = std::make_unique<AgentClient>(port_);
+        agent->Send(kSessionRequest);
+        EXPECT_EQ(agent->Receive(), "Reply=CreateSession\nResult=Success\n");
+        agent->StartTls(CaFile());
+        return agent;
+    }
+
+    // Stops qxsim with Ctrl-C and expects a clean end.
+    void Interrupt() {
+        qxsim_->Signal(SIGINT);
+        EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
+        EXPECT_NE(qxsim_->Output().find("qxsim: stopped"), std::string::npos);
+    }
+
+    scratch::ScratchFolder folder_;
+    std::unique_ptr<ChildProcess> qxsim_;
+    int port_ = 0;
+};
+
+TEST_F(Qxsim, SessionSwitchesToTlsThenRunsTheScriptAndPrintsBothDirections) {
+    Start(
+        "expect Request=CreateSession\n"
+        "send Request=GetAgentSettings\n"
+        "  Settings=Specified\n"
+        "  TcpPort=\n"
+        "\n"
+        "expect Reply=GetAgentSettings\n"
+        "close\n",
+        {"--exit-after=1"});
+    std::unique_ptr<AgentClient> agent = OpenSession();
+    EXPECT_EQ(agent->Receive(), "Request=GetAgentSettings\nSettings=Specified\nTcpPort=\n");
+    agent->Send("Reply=GetAgentSettings\nResult=Success\nTcpPort=4040\n");
+    EXPECT_TRUE(agent->ClosedByServer());
+
+    EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
+    const std::string& output = qxsim_->Output();
+    for (const char* line :
+         {"[1] IN  Request=CreateSession\n[1]     ClientID=test-agent\n",
+          "[1] OUT Reply=CreateSession\n[1]     Result=Success\n", "[1] TLS on (TLSv1.3",
+          "[1] OUT Request=GetAgentSettings\n[1]     Settings=Specified\n",
+          "[1] IN  Reply=GetAgentSettings\n",
+          "[1] disconnected: the script closed the connection\n",
+          "certificate authority of this run: "}) {
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\n---\n" << output;
+    }
+}
+
+TEST_F(Qxsim, TwoAgentsAtOnceEachGetTheirOwnSession) {
+    Start("expect Request=CreateSession\nsend Request=GetState\n\nexpect Reply=GetState\nclose\n",
+          {"--exit-after=2"});
+    std::unique_ptr<AgentClient> first = OpenSession();
+    std::unique_ptr<AgentClient> second = OpenSession();
+    // Both sessions are open at the same time; answer them in the other order.
+    EXPECT_EQ(second->Receive(), "Request=GetState\n");
+    EXPECT_EQ(first->Receive(), "Request=GetState\n");
+    second->Send("Reply=GetState\nResult=Success\nAgent=2\n");
+    first->Send("Reply=GetState\nResult=Success\nAgent=1\n");
+    EXPECT_TRUE(first->ClosedByServer());
+    EXPECT_TRUE(second->ClosedByServer());
+
+    EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
+    const std::string& output = qxsim_->Output();
+    EXPECT_NE(output.find("[1]     Agent=1\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("[2]     Agent=2\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("2 agent(s) came and went"), std::string::npos) << output;
+}
+
+TEST_F(Qxsim, UnansweredMessageLetsTheScriptGoOn) {
+    Start(
+        "expect Request=CreateSession\n"
+        "send Request=Inventory\n"
+        "expect Reply=Inventory 150\n"
+        "send Request=GetState\n");
+    std::unique_ptr<AgentClient> agent = OpenSession();
+    EXPECT_EQ(agent->Receive(), "Request=Inventory\n");
+    EXPECT_EQ(agent->Receive(), "Request=GetState\n");
+    EXPECT_TRUE(qxsim_->WaitForLine("[1] expect Reply=Inventory: nothing came within 150 ms"));
+    // The session is still served after the script.
+    agent->Send("Reply=GetState\nResult=Success\n");
+    EXPECT_TRUE(qxsim_->WaitForLine("[1] IN  Reply=GetState"));
+    Interrupt();
+}
+
+TEST_F(Qxsim, ExpectTakesAMessageThatCameWhileAnEarlierStepWaited) {
+    Start(
+        "expect Request=CreateSession\n"
+        "send Request=GetState\n"
+        "expect Reply=GetState\n"
+        "expect Request=UpdateUser 3000\n"
+        "send Request=Done\n");
+    std::unique_ptr<AgentClient> agent = OpenSession();
+    agent->Send("Request=UpdateUser\nUsers=adam\n");
+    EXPECT_EQ(agent->Receive(), "Request=GetState\n");
+    agent->Send("Reply=GetState\nResult=Success\n");
+    EXPECT_EQ(agent->Receive(), "Request=Done\n");
+    Interrupt();
+    EXPECT_EQ(qxsim_->Output().find("nothing came"), std::string::npos);
+}
+
+TEST_F(Qxsim, RefusedSessionStaysPlain) {
+    Start("", {"--session=refuse"});
+    AgentClient agent(port_);
+    agent.Send(kSessionRequest);
+    EXPECT_EQ(agent.Receive(), "Reply=CreateSession\nResult=Refused\n");
+    agent.Send("Request=KeepAlive\n");
+    EXPECT_TRUE(qxsim_->WaitForLine("[1] IN  Request=KeepAlive"));
+    EXPECT_EQ(qxsim_->Output().find("TLS on"), std::string::npos);
+    Interrupt();
+}
+
+TEST_F(Qxsim, KeyboardSendsToEveryAgentAndReportsItsMistakes) {
+    Start("", {"--stdin"});
+    std::unique_ptr<AgentClient> agent = OpenSession();
+    EXPECT_TRUE(qxsim_->WaitForLine("[1] TLS on"));
+    qxsim_->Write("sned Request=Oops\nsend Request=Hello\n  Text=typed by a person\n\n");
+    EXPECT_EQ(agent->Receive(), "Request=Hello\nText=typed by a person\n");
+    qxsim_->Write("to 7\nsend Request=Nobody\n\nagents\nquit\n");
+    EXPECT_EQ(qxsim_->WaitForExit(), 0);
+    EXPECT_NE(qxsim_->Errors().find("stdin:1: unknown command 'sned'"), std::string::npos);
+    EXPECT_NE(qxsim_->Errors().find("agent 7 is not connected; nothing sent"), std::string::npos);
+    EXPECT_NE(qxsim_->Output().find("1 agent(s) connected"), std::string::npos);
+}
+
+TEST_F(Qxsim, AgentLeavingMidMessageIsReportedAndOthersAreStillServed) {
+    Start("", {"--session=ignore"});
+    {
+        AgentClient agent(port_);
+        agent.SendRaw("Request=Half");
+    }
+    EXPECT_TRUE(qxsim_->WaitForLine(
+        "[1] disconnected: the agent closed the connection in the middle of a message (12 bytes "
+        "lost)"));
+    AgentClient next(port_);
+    next.SendRaw(std::string("Request=One\0Request=Two\0", 24));
+    EXPECT_TRUE(qxsim_->WaitForLine("[2] IN  Request=One"));
+    EXPECT_TRUE(qxsim_->WaitForLine("[2] IN  Request=Two"));
+    Interrupt();
+}
+
+TEST_F(Qxsim, ScriptErrorsNameTheLineAndStopBeforeListening) {
+    struct Case {
+        const char* script;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"expect Request=CreateSession\n\nsned Request=GetState\n", ":3: unknown command 'sned'"},
+        {"send Request=GetState\n  Task-Type\n", ":2: the field 'Task-Type' is not name=value"},
+        {"  State=Specific\n", ":1: an indented field line belongs under a send"},
+        {"sleep soon\n", ":1: sleep needs a number, not 'soon'"},
+        {"send a=b\n", ":1: the lead line 'a=b' is not name=value"},
+        {"quit\n", ":1: quit works only at the keyboard"},
+        {"close now\n", ":1: close takes no argument"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(folder_ / "bad.qxs") << c.script;
+        ChildProcess qxsim({QXSIM_PATH, "--port=0", "--script=" + folder_ / "bad.qxs"});
+        EXPECT_EQ(qxsim.WaitForExit(), 2) << c.script;
+        EXPECT_NE(qxsim.Errors().find(folder_ / "bad.qxs" + c.error), std::string::npos)
+            << qxsim.Errors();
+        EXPECT_EQ(qxsim.Output().find("listening"), std::string::npos);
+    }
+}
+
+TEST_F(Qxsim, PortInUseIsAClearError) {
+    sys::FileDescriptor taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(taken.Get(), 1), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(taken.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+
+    ChildProcess qxsim({QXSIM_PATH, "--port=" + port});
+    EXPECT_EQ(qxsim.WaitForExit(), 1);
+    EXPECT_NE(
+        qxsim.Errors().find("cannot listen on 127.0.0.1:" + port + ": Address already in use"),
+        std::string::npos)
+        << qxsim.Errors();
+}
+
+TEST_F(Qxsim, BadOptionsAreUsageErrors) {
+    for (const char* option : {"--port=70000", "--session=maybe", "--verbose", "--cert=x.pem"}) {
+        ChildProcess qxsim({QXSIM_PATH, option});
+        EXPECT_EQ(qxsim.WaitForExit(), 2) << option;
+        EXPECT_NE(qxsim.Errors().find("qxsim: "), std::string::npos) << option;
+    }
+}
+
+}  // namespace

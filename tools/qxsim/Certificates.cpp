@@ -1,0 +1,160 @@
+#include "tools/qxsim/Certificates.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <stdexcept>
+
+namespace qxsim {
+
+void OpenSslFree::operator()(SSL_CTX* context) const {
+    SSL_CTX_free(context);
+}
+void OpenSslFree::operator()(SSL* ssl) const {
+    SSL_free(ssl);
+}
+void OpenSslFree::operator()(X509* certificate) const {
+    X509_free(certificate);
+}
+void OpenSslFree::operator()(EVP_PKEY* key) const {
+    EVP_PKEY_free(key);
+}
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+    char reason[256] = "no reason given";
+    if (const unsigned long code = ERR_get_error()) {
+        ERR_error_string_n(code, reason, sizeof reason);
+    }
+    throw std::runtime_error(what + ": " + reason);
+}
+
+void Check(bool ok, const char* what) {
+    if (!ok) {
+        Fail(what);
+    }
+}
+
+OpenSslPtr<SSL_CTX> NewServerContext() {
+    OpenSslPtr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()));
+    Check(context != nullptr, "SSL_CTX_new");
+    Check(SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) == 1,
+          "SSL_CTX_set_min_proto_version");
+    // An agent that ends its session simply closes the socket; that is its way of saying
+    // goodbye, not an attack on the stream.
+    SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    return context;
+}
+
+void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+    const bool added = extension != nullptr && X509_add_ext(certificate, extension, -1) == 1;
+    X509_EXTENSION_free(extension);
+    Check(added, "X509_add_ext");
+}
+
+// A certificate for key named commonName, valid from an hour ago for thirty days, signed by
+// issuer, or by itself as an authority when issuer is null.
+OpenSslPtr<X509> NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer,
+                                EVP_PKEY* issuerKey, long serial) {
+    OpenSslPtr<X509> certificate(X509_new());
+    X509* self = certificate.get();
+    Check(self != nullptr, "X509_new");
+    X509_set_version(self, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(self), serial);
+    X509_gmtime_adj(X509_getm_notBefore(self), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(self), 30L * 86400);
+    X509_set_pubkey(self, key);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(self), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+    X509* signer = issuer != nullptr ? issuer : self;
+    X509_set_issuer_name(self, X509_get_subject_name(signer));
+    if (issuer == nullptr) {
+        AddExtension(self, signer, NID_basic_constraints, "critical,CA:TRUE");
+        AddExtension(self, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
+    } else {
+        AddExtension(self, signer, NID_basic_constraints, "critical,CA:FALSE");
+        AddExtension(self, signer, NID_key_usage, "critical,digitalSignature");
+        AddExtension(self, signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+    }
+    AddExtension(self, signer, NID_subject_key_identifier, "hash");
+    Check(X509_sign(self, issuer != nullptr ? issuerKey : key, EVP_sha256()) > 0, "X509_sign");
+    return certificate;
+}
+
+void WritePem(const std::string& path, X509* certificate) {
+    BIO* file = BIO_new_file(path.c_str(), "w");
+    if (file == nullptr) {
+        Fail("cannot write " + path);
+    }
+    const bool written = PEM_write_bio_X509(file, certificate) == 1;
+    BIO_free(file);
+    Check(written, "PEM_write_bio_X509");
+}
+
+std::string MakeScratchFolder() {
+    const char* tmp = ::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qxsim-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a folder for the certificate authority");
+    }
+    return pattern;
+}
+
+}  // namespace
+
+TlsContext::TlsContext() : context_(NewServerContext()) {}
+
+TlsContext::~TlsContext() {
+    if (!scratchFolder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(scratchFolder_, ignored);
+    }
+}
+
+std::unique_ptr<TlsContext> TlsContext::FromFiles(const std::string& certificate,
+                                                  const std::string& key) {
+    std::unique_ptr<TlsContext> tls(new TlsContext());
+    SSL_CTX* context = tls->Get();
+    if (SSL_CTX_use_certificate_chain_file(context, certificate.c_str()) != 1) {
+        Fail("cannot use the certificate " + certificate);
+    }
+    if (SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM) != 1) {
+        Fail("cannot use the key " + key);
+    }
+    Check(SSL_CTX_check_private_key(context) == 1, "the key does not match the certificate");
+    return tls;
+}
+
+std::unique_ptr<TlsContext> TlsContext::Generated(const std::string& caOut) {
+    std::unique_ptr<TlsContext> tls(new TlsContext());
+    OpenSslPtr<EVP_PKEY> authorityKey(EVP_EC_gen("P-256"));
+    OpenSslPtr<EVP_PKEY> serverKey(EVP_EC_gen("P-256"));
+    Check(authorityKey && serverKey, "EVP_EC_gen");
+    OpenSslPtr<X509> authority =
+        NewCertificate(authorityKey.get(), "qxsim authority of this run", nullptr, nullptr, 1);
+    OpenSslPtr<X509> server =
+        NewCertificate(serverKey.get(), "127.0.0.1", authority.get(), authorityKey.get(), 2);
+    Check(SSL_CTX_use_certificate(tls->Get(), server.get()) == 1, "SSL_CTX_use_certificate");
+    Check(SSL_CTX_use_PrivateKey(tls->Get(), serverKey.get()) == 1, "SSL_CTX_use_PrivateKey");
+    if (caOut.empty()) {
+        tls->scratchFolder_ = MakeScratchFolder();
+        tls->caFile_ = tls->scratchFolder_ + "/ca.pem";
+    } else {
+        tls->caFile_ = caOut;
+    }
+    WritePem(tls->caFile_, authority.get());
+    return tls;
+}
+
+}  // namespace qxsim
