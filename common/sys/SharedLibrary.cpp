@@ -5,19 +5,15 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/sys/ProgramPath.h"
+
 namespace sys {
 
 namespace {
 
-// The folder of the running program, or empty when the system cannot tell. It does not
-// change while the program runs, so it is read once.
-const std::filesystem::path& ProgramFolder() {
-    static const std::filesystem::path folder = [] {
-        std::error_code error;
-        const std::filesystem::path program =
-            std::filesystem::read_symlink("/proc/self/exe", error);
-        return error ? std::filesystem::path() : program.parent_path();
-    }();
+// The program's folder does not change while it runs, so it is read once.
+const std::filesystem::path& CachedProgramFolder() {
+    static const std::filesystem::path folder = ProgramFolder();
     return folder;
 }
 
@@ -27,7 +23,7 @@ std::string ResolveName(const std::string& name) {
     if (name.find('/') != std::string::npos) {
         return name;
     }
-    const std::filesystem::path& folder = ProgramFolder();
+    const std::filesystem::path& folder = CachedProgramFolder();
     if (folder.empty()) {
         return name;
     }
