@@ -1,0 +1,96 @@
+#include "tests/engine/AgentSession.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+#include "agent/Settings.h"
+
+// ThreadSanitizer does not see the dynamic loader's own lock, which orders every dlopen and
+// dlclose of the process: each message loads and frees its toolbox on its own worker, and
+// the loader freeing on one worker what it allocated on another would be reported as a race.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:_dl_close_worker\n";
+}
+
+namespace enginetest {
+
+TempRoot::TempRoot() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "wardex-session-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary root");
+    }
+    path_ = pattern;
+    ::setenv("CORVANE_ROOT", path_.c_str(), 1);
+}
+
+TempRoot::~TempRoot() {
+    ::unsetenv("CORVANE_ROOT");
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+AgentSession::AgentSession(const TempRoot& root, const Options& options) {
+    const CSettings settings;
+    settings.SetSetting("TcpAddr", "127.0.0.1");
+    settings.SetSetting("TcpPort", listener_.PortText());
+    settings.SetSetting("TestConnectionEvery", std::to_string(options.testConnectionEvery));
+
+    util::ParamList toolboxes;
+    toolboxes.Add(WARDEX_SESSION_TOOLBOX);
+    agent_.Init(toolboxes);
+    agent_.SetStateFile(root.StateFile());
+    agent_.GetInputThread().SetMillisecondsPerMinute(1);
+    if (options.workerLimit > 0) {
+        agent_.GetDispatchThread().SetWorkerLimit(options.workerLimit);
+    }
+}
+
+AgentSession::~AgentSession() {
+    if (bootstrap_.joinable()) {
+        agent_.CloseConnection(CQXAgent::kCloseSession);
+        server_.reset();
+        bootstrap_.join();
+    }
+}
+
+void AgentSession::Start() {
+    ASSERT_TRUE(agent_.Start());
+    server_ = std::make_unique<SessionServer>(listener_.Accept());
+    bootstrap_ = std::thread([this] { Bootstrap(); });
+}
+
+void AgentSession::Bootstrap() {
+    msg::CQXMessage createSession;
+    createSession.SetLead("Internal", "CreateSession");
+    agent_.InvokeHandler(&createSession);
+    agent_.WaitForClose();
+    agent_.Destroy();
+    ended_.set_value();
+}
+
+bool AgentSession::Ended(int waitMs) {
+    if (endedFuture_.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready) {
+        return false;
+    }
+    if (bootstrap_.joinable()) {
+        bootstrap_.join();
+    }
+    return true;
+}
+
+std::size_t ThreadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Threads:", 0) == 0) {
+            return std::stoul(line.substr(8));
+        }
+    }
+    return 0;
+}
+
+}  // namespace enginetest
