@@ -1,0 +1,233 @@
+// Request/reply messages through a real agent (its input, dispatch and output threads, one
+// worker per message and the session toolbox's echo) against a raw echo peer that answers
+// each message directly on the socket, the physical limit of the exchange. Both peers run as
+// processes of their own (agent_bench_peer) and talk to the same client here, pipelined with
+// 64 messages in flight and one at a time. A last run reads the agent process's resident
+// memory and thread count at idle and during a burst of 10,000 messages.
+
+#include <spawn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+#include "agent/Settings.h"
+#include "tests/engine/SessionServer.h"
+#include "tests/ipc/LoopbackServer.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWindow = 64;
+constexpr int kBatch = 2000;
+constexpr int kBurst = 10000;
+constexpr auto kIdleSettle = std::chrono::milliseconds(300);
+
+enum class Mode { kRawEcho, kAgent };
+
+// A temporary system root whose settings name the benchmark's listener.
+class BenchRoot {
+public:
+    explicit BenchRoot(int port) {
+        std::string pattern = std::filesystem::temp_directory_path() / "wardex-bench-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot make a temporary root");
+        }
+        path_ = pattern;
+        ::setenv("CORVANE_ROOT", path_.c_str(), 1);
+        const CSettings settings;
+        settings.SetSetting("TcpAddr", "127.0.0.1");
+        settings.SetSetting("TcpPort", std::to_string(port));
+        settings.SetSetting("TestConnectionEvery", "60");
+    }
+    ~BenchRoot() {
+        ::unsetenv("CORVANE_ROOT");
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+
+private:
+    std::string path_;
+};
+
+// The far end as a process of its own, connected to this program's listener.
+class Peer {
+public:
+    explicit Peer(Mode mode) {
+        if (mode == Mode::kAgent) {
+            root_ = std::make_unique<BenchRoot>(listener_.Port());
+        }
+        const std::string port = listener_.PortText();
+        std::vector<std::string> args = {WARDEX_BENCH_PEER};
+        if (mode == Mode::kAgent) {
+            args.insert(args.end(), {"agent", WARDEX_BENCH_TOOLBOX});
+        } else {
+            args.insert(args.end(), {"echo", port});
+        }
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+            throw std::runtime_error("cannot start agent_bench_peer");
+        }
+        server_ = std::make_unique<enginetest::SessionServer>(listener_.Accept());
+        if (mode == Mode::kAgent && server_->Next().find("Request=CreateSession") != 0) {
+            throw std::runtime_error("the agent did not ask for a session");
+        }
+    }
+    ~Peer() {
+        server_.reset();
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+
+    enginetest::SessionServer& Server() { return *server_; }
+
+    // A value of /proc/<pid>/status in its unit (kB for memory); 0 when missing.
+    long Status(const std::string& name) const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind(name + ":", 0) == 0) {
+                return std::atol(line.c_str() + name.size() + 1);
+            }
+        }
+        return 0;
+    }
+
+private:
+    testipc::Listener listener_;
+    std::unique_ptr<BenchRoot> root_;
+    pid_t pid_ = 0;
+    std::unique_ptr<enginetest::SessionServer> server_;
+};
+
+std::string Message(int tag) {
+    return enginetest::Request("Echo", "Tag=" + std::to_string(tag) + "\n");
+}
+
+int TagOf(const std::string& reply) {
+    const std::size_t at = reply.find("Tag=");
+    return at == std::string::npos ? -1 : std::atoi(reply.c_str() + at + 4);
+}
+
+// count request/reply pairs with at most window requests unanswered; appends each one's
+// latency in microseconds.
+void Exchange(enginetest::SessionServer& server, int count, int window,
+              std::vector<double>& latencies) {
+    std::vector<Clock::time_point> sent(static_cast<std::size_t>(count));
+    int next = 0;
+    const auto sendNext = [&] {
+        sent[static_cast<std::size_t>(next)] = Clock::now();
+        server.Send(Message(next));
+        ++next;
+    };
+    while (next < std::min(window, count)) {
+        sendNext();
+    }
+    for (int received = 0; received < count; ++received) {
+        const int tag = TagOf(server.Next());
+        if (tag < 0 || tag >= count) {
+            throw std::runtime_error("a reply without its tag");
+        }
+        latencies.push_back(std::chrono::duration<double, std::micro>(
+                                Clock::now() - sent[static_cast<std::size_t>(tag)])
+                                .count());
+        if (next < count) {
+            sendNext();
+        }
+    }
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) {
+        return 0;
+    }
+    const auto at = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at),
+                     values.end());
+    return values[at];
+}
+
+void Run(benchmark::State& state, Mode mode, int batch, int window) {
+    Peer peer(mode);
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        Exchange(peer.Server(), batch, window, latencies);
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+    state.counters["p50_us"] = Percentile(latencies, 0.50);
+    state.counters["p99_us"] = Percentile(latencies, 0.99);
+}
+
+void BM_Baseline_RawEchoPipelined(benchmark::State& state) {
+    Run(state, Mode::kRawEcho, kBatch, kWindow);
+}
+void BM_AgentPipelined(benchmark::State& state) {
+    Run(state, Mode::kAgent, kBatch, kWindow);
+}
+void BM_RawEchoOneAtATime(benchmark::State& state) {
+    Run(state, Mode::kRawEcho, 1, 1);
+}
+void BM_AgentOneAtATime(benchmark::State& state) {
+    Run(state, Mode::kAgent, 1, 1);
+}
+
+// Idle: the session is open and nothing has been sent for a while. Peak: the highest thread
+// count seen and the high-water mark of resident memory while a burst of kBurst messages
+// is sent in one stream and answered.
+void BM_AgentFootprint(benchmark::State& state) {
+    Peer peer(Mode::kAgent);
+    std::this_thread::sleep_for(kIdleSettle);
+    state.counters["idle_rss_kib"] = static_cast<double>(peer.Status("VmRSS"));
+    state.counters["idle_threads"] = static_cast<double>(peer.Status("Threads"));
+    std::atomic<bool> done{false};
+    std::atomic<long> peakThreads{0};
+    std::thread sampler([&] {
+        while (!done) {
+            peakThreads = std::max(peakThreads.load(), peer.Status("Threads"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (auto _ : state) {
+        std::string burst;
+        for (int tag = 0; tag < kBurst; ++tag) {
+            burst += Message(tag) + '\0';
+        }
+        std::thread sender([&] { peer.Server().SendRaw(burst); });
+        for (int received = 0; received < kBurst; ++received) {
+            peer.Server().Next();
+        }
+        sender.join();
+    }
+    done = true;
+    sampler.join();
+    state.counters["peak_rss_kib"] = static_cast<double>(peer.Status("VmHWM"));
+    state.counters["peak_threads"] = static_cast<double>(peakThreads.load());
+    state.SetItemsProcessed(state.iterations() * kBurst);
+}
+
+BENCHMARK(BM_Baseline_RawEchoPipelined)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AgentPipelined)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawEchoOneAtATime)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_AgentOneAtATime)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_AgentFootprint)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
