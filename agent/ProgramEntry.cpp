@@ -8,6 +8,7 @@
 
 #include "agent/AgentLog.h"
 #include "agent/ProgramModes.h"
+#include "agent/QxaServiceEntry.h"
 #include "agent/ServiceControl.h"
 #include "agent/Settings.h"
 #include "common/err/Errors.h"
@@ -71,7 +72,13 @@ int RunAsService(const util::ParamList& params) {
         Log().Log(0, "%s:%d - Toolbox List is empty, exiting", kSource, __LINE__);
         return 1;
     }
-    ServiceControl().StartService(toolboxes);
+    QxaServiceEntry* entry = QxaServiceEntry::GetInstance();
+    if (entry == nullptr) {
+        throw WindowsServices::ServiceControlError(kSource, "Unable to get Service Instance",
+                                                   __LINE__, 0, err::LastSystemError());
+    }
+    entry->SetToolboxList(toolboxes);
+    ServiceControl::StartService(*entry);
     Log().Log(0, "%s:%d - Leaving Main()", kSource, __LINE__);
     return 0;
 }

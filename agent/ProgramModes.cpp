@@ -152,7 +152,7 @@ void InstallService(const util::ParamList& params) {
         Log().Log(2, "%s:%d - Failed to find name of exe", kSource, __LINE__);
         std::exit(1);
     }
-    ServiceControl().Install(kServiceName, program, params.At(index), kAutomaticStart);
+    ServiceControl::Install(kServiceName, program.c_str(), params.At(index), kAutomaticStart);
 }
 
 void RemoveService(const util::ParamList&) {
@@ -166,7 +166,7 @@ void RemoveService(const util::ParamList&) {
                   __LINE__);
     }
     Log().Log(1, "%s:%d - Attempting to remove service", kSource, __LINE__);
-    ServiceControl().Delete(kServiceName);
+    ServiceControl::Delete(kServiceName);
 }
 
 void RunDebug(const util::ParamList& params) {

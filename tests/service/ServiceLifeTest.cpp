@@ -1,0 +1,205 @@
+// The service's life as systemd sees it: the real program started with a notify socket,
+// stopped by signals, told of logons and logoffs through the relocated utmp.
+
+#include <signal.h>
+#include <utmp.h>
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/service/ServiceTestSupport.h"
+
+namespace {
+
+using programtest::AgentWorld;
+using programtest::MessageReader;
+using servicetest::NotifyListener;
+using servicetest::ServiceProcess;
+using servicetest::WaitForLog;
+using servicetest::WriteUtmp;
+
+const std::string kLoad = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
+const std::string kWaiting = "Waiting 2000 milliseconds for bootstrap thread to exit ";
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+unsigned CheckPoint(const std::string& report) {
+    std::smatch match;
+    const std::regex pattern("check point ([0-9]+)");
+    return std::regex_search(report, match, pattern) ? std::stoul(match[1]) : 0;
+}
+
+// The reports up to and including "Stopped".
+std::vector<std::string> ReportsUntilStopped(NotifyListener& notify) {
+    std::vector<std::string> reports;
+    for (std::string report = notify.Next(); !report.empty(); report = notify.Next()) {
+        reports.push_back(report);
+        if (Contains(report, "STATUS=Stopped")) {
+            break;
+        }
+    }
+    return reports;
+}
+
+void ExpectGrowingCheckPoints(const std::vector<std::string>& reports, unsigned first) {
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(CheckPoint(reports[i]), first + i) << reports[i];
+    }
+}
+
+// A world whose agent connects to the listener, with a run folder for utmp and the notify
+// socket.
+class ServiceWorld : public AgentWorld {
+public:
+    ServiceWorld() {
+        std::filesystem::create_directories(RootFolder() + "/run");
+        Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", listener.PortText()}});
+    }
+    std::string Utmp() const { return RootFolder() + "/run/utmp"; }
+
+    testipc::Listener listener;
+    NotifyListener notify{Scratch() / "notify"};
+};
+
+TEST(ServiceLifeTest, StartsReportsAndStopsOnSigterm) {
+    ServiceWorld world;
+    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    const std::vector<std::string> start = {world.notify.Next(), world.notify.Next()};
+    EXPECT_EQ(start[0], "STATUS=Starting, check point 1");
+    EXPECT_EQ(start[1], "READY=1\nSTATUS=Running, check point 2");
+
+    sys::FileDescriptor connection = world.listener.Accept();
+    MessageReader reader(connection.Get());
+    EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+
+    service.Signal(SIGTERM);
+    const std::vector<std::string> stop = ReportsUntilStopped(world.notify);
+    // The connection is closed by the stop, not by the end of the process.
+    EXPECT_EQ(reader.Next(), "");
+    EXPECT_EQ(service.WaitForExit(), 0);
+
+    ASSERT_GE(stop.size(), 3u);
+    EXPECT_EQ(stop.front(),
+              "STOPPING=1\nEXTEND_TIMEOUT_USEC=5000000\nSTATUS=Stopping, check point 3");
+    EXPECT_EQ(stop[1], "STOPPING=1\nEXTEND_TIMEOUT_USEC=3000000\nSTATUS=Stopping, check point 4");
+    EXPECT_TRUE(Contains(stop.back(), "STATUS=Stopped")) << stop.back();
+    ExpectGrowingCheckPoints(stop, 3);
+    EXPECT_EQ(world.LogCount(kWaiting), stop.size() - 2);
+    EXPECT_EQ(world.LogCount("Received SERVICE_CONTROL_STOP"), 1u);
+    EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
+    EXPECT_EQ(world.LogCount("Leaving Main()"), 1u);
+}
+
+// With the server gone the agent sits in a reconnect wait of 15 seconds; a stop ends the
+// wait at once instead.
+TEST(ServiceLifeTest, StopEndsAReconnectWait) {
+    ServiceWorld world;
+    world.Store({{"TcpPort", std::to_string(testipc::ClosedPort())}});
+    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    ASSERT_TRUE(WaitForLog(world, "Retrying startup in 15 seconds"));
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(5000), 0) << "the stop must not wait for the reconnect wait";
+    EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
+}
+
+TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
+    ServiceWorld world;
+    WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}});
+    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    sys::FileDescriptor connection = world.listener.Accept();
+    MessageReader reader(connection.Get());
+    ASSERT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+
+    WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {USER_PROCESS, "alice", "pts/3", 4242}});
+    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
+    WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {DEAD_PROCESS, "", "pts/3", 4242}});
+    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
+    EXPECT_EQ(world.LogCount("logon of alice on pts/3"), 1u);
+    EXPECT_EQ(world.LogCount("logoff of alice on pts/3"), 1u);
+    EXPECT_EQ(world.LogCount("dwEvent = 5 "), 1u);
+    EXPECT_EQ(world.LogCount("dwEvent = 6 "), 1u);
+
+    // The dead process's record rewritten: neither a logon nor a logoff.
+    WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {DEAD_PROCESS, "", "pts/3", 5151}});
+    ASSERT_TRUE(WaitForLog(world, "changed, no logon or logoff"));
+    service.Signal(SIGTERM);
+    EXPECT_EQ(reader.Next(), "") << "nothing more reaches the server";
+    EXPECT_EQ(service.WaitForExit(), 0);
+    EXPECT_EQ(world.LogCount("Checking currently logged on users"), 2u);
+}
+
+TEST(ServiceLifeTest, TwoQuickSigtermsStopOnce) {
+    ServiceWorld world;
+    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    ASSERT_TRUE(Contains(world.notify.Next(), "Starting"));
+    ASSERT_TRUE(Contains(world.notify.Next(), "READY=1"));
+    service.Signal(SIGTERM);
+    service.Signal(SIGTERM);
+    const std::vector<std::string> stop = ReportsUntilStopped(world.notify);
+    EXPECT_EQ(service.WaitForExit(), 0);
+    ASSERT_FALSE(stop.empty());
+    EXPECT_TRUE(Contains(stop.back(), "STATUS=Stopped"));
+    ExpectGrowingCheckPoints(stop, 3);
+    EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
+}
+
+// SIGTERM and SIGINT as soon as the start is reported: wherever the start is, the service
+// ends in order with STOPPED.
+TEST(ServiceLifeTest, SignalsDuringStartUpStillStopInOrder) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        ServiceWorld world;
+        ServiceProcess service(world, world.notify.Path(), {kLoad});
+        ASSERT_EQ(world.notify.Next(), "STATUS=Starting, check point 1");
+        service.Signal(signal);
+        std::vector<std::string> reports = ReportsUntilStopped(world.notify);
+        EXPECT_EQ(service.WaitForExit(), 0) << signal;
+        ASSERT_FALSE(reports.empty());
+        EXPECT_TRUE(Contains(reports.back(), "STATUS=Stopped"));
+        ExpectGrowingCheckPoints(reports, 2);
+        EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
+    }
+}
+
+// Nobody listens on the notify socket: every report fails with a line in the log, and the
+// service still starts and stops.
+TEST(ServiceLifeTest, FailingStatusReportsAreLoggedAndTheServiceStillStops) {
+    ServiceWorld world;
+    ServiceProcess service(world, world.Scratch() / "nobody-listens", {kLoad});
+    ASSERT_TRUE(WaitForLog(world, "Tell ServiceControl SERVICE_RUNNING"));
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(), 0);
+    EXPECT_GE(world.LogCount("Failed to Report Service Status"), 4u);
+    EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
+}
+
+TEST(ServiceLifeTest, MissingOrTruncatedUtmpIsNamedAndTheServiceStillStops) {
+    {
+        ServiceWorld world;
+        std::filesystem::remove(world.RootFolder() + "/run");
+        ServiceProcess service(world, world.notify.Path(), {kLoad});
+        ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
+        service.Signal(SIGTERM);
+        EXPECT_EQ(service.WaitForExit(), 0);
+    }
+    ServiceWorld world;
+    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    sys::FileDescriptor connection = world.listener.Accept();
+    MessageReader reader(connection.Get());
+    ASSERT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+    // One whole user record and half of a second one.
+    WriteUtmp(world.Utmp(),
+              {{USER_PROCESS, "alice", "pts/3", 4242}, {USER_PROCESS, "bob", "pts/4", 4343}},
+              sizeof(utmp) + sizeof(utmp) / 2);
+    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
+    EXPECT_TRUE(WaitForLog(world, "ends in a partial record"));
+    EXPECT_EQ(world.LogCount("logon of bob"), 0u);
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/sys/FileDescriptor.h"
+#include "tests/program/ProgramTestSupport.h"
+
+// What the service tests share: the service manager's side of a service run (its notify
+// socket and the process it started), and the utmp file that logons and logoffs land in.
+namespace servicetest {
+
+// A datagram socket bound in a scratch folder, as systemd's notify socket is.
+class NotifyListener {
+public:
+    explicit NotifyListener(std::string path);
+
+    const std::string& Path() const { return path_; }
+    // The next status report; empty when none came within the wait.
+    std::string Next(int waitMs = 10000);
+
+private:
+    std::string path_;
+    sys::FileDescriptor socket_;
+};
+
+// The program started as the service manager starts it: from the world's program folder,
+// with NOTIFY_SOCKET set to the listener's path.
+class ServiceProcess {
+public:
+    ServiceProcess(const programtest::AgentWorld& world, const std::string& notifySocket,
+                   const std::vector<std::string>& arguments);
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    void Signal(int signal) const;
+    // The exit code (128 + signal when a signal ended it); -1 when it has not ended within
+    // the wait, after which it is killed.
+    int WaitForExit(int waitMs = 20000);
+
+private:
+    int pid_ = -1;
+};
+
+// Copies the program into the world's program folder and runs it to its end as a command
+// line user would; gives the exit code.
+int RunCommand(const programtest::AgentWorld& world, const std::vector<std::string>& arguments);
+
+// Waits until the log holds the text at least count times; false when it did not within
+// the wait.
+bool WaitForLog(const programtest::AgentWorld& world, const std::string& text,
+                std::size_t count = 1, int waitMs = 10000);
+
+// One utmp record: its kind (USER_PROCESS, DEAD_PROCESS, ...), user, line and process.
+struct UtmpRecord {
+    short type;
+    std::string user;
+    std::string line;
+    int pid;
+};
+
+// Writes the records in the glibc utmp layout; cut keeps only that many bytes.
+void WriteUtmp(const std::string& path, const std::vector<UtmpRecord>& records,
+               std::size_t cut = static_cast<std::size_t>(-1));
+
+}  // namespace servicetest
