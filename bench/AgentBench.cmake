@@ -8,7 +8,8 @@ add_executable(agent_bench_peer AgentBenchPeer.cpp)
 target_link_libraries(agent_bench_peer PRIVATE wardex_engine)
 
 add_executable(bench_agent AgentBench.cpp ${PROJECT_SOURCE_DIR}/tests/engine/SessionServer.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ipc/LoopbackServer.cpp ${PROJECT_SOURCE_DIR}/tests/ipc/TlsTestServer.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/ipc/LoopbackServer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/ipc/TlsTestServer.cpp)
 target_link_libraries(bench_agent PRIVATE wardex_engine benchmark::benchmark)
 target_compile_definitions(bench_agent PRIVATE
   WARDEX_BENCH_PEER="$<TARGET_FILE:agent_bench_peer>"
