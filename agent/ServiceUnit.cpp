@@ -35,6 +35,7 @@ std::string UnitText(const std::string& name, const std::string& programPath,
            "\n"
            "[Service]\n"
            "Type=notify\n"
+           "Restart=on-failure\n"
            "ExecStart=" +
            ExecWord(programPath) + " " + ExecWord(argumentText) +
            "\n"

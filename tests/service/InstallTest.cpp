@@ -32,6 +32,8 @@ TEST(InstallTest, InstallWritesTheEnabledUnitOnce) {
               std::string::npos)
         << unit;
     EXPECT_NE(unit.find("\nType=notify\n"), std::string::npos);
+    EXPECT_NE(unit.find("\nRestart=on-failure\n"), std::string::npos)
+        << "a crash dumps and then the service comes back";
     EXPECT_NE(unit.find("\nDescription=Corvane Deployment Agent\n"), std::string::npos);
     EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos);
     ASSERT_TRUE(fs::is_symlink(world.Link()));
