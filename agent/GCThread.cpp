@@ -120,7 +120,5 @@ bool GCThread::IsDone(MsgThread& worker) {
     }
     agent_.Log(kDebug, "%s:%d - Garbage Collector - Thread %d has completed", kSource, __LINE__,
                id);
-    // Run has returned; the thread is only leaving its routine.
-    worker.WaitForEnd(lang::kInfinite);
     return true;
 }

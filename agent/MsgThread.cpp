@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "common/err/GeneralError.h"
+#include "common/sys/CurrentProcess.h"
 
 namespace {
 
@@ -19,15 +20,17 @@ void MsgThread::SetArgs(IAgentAPI* agent, msg::IQXMessage* message) {
     name_ = std::string(message->GetLeadName()) + "=" + message->GetLeadValue();
 }
 
-std::uint32_t MsgThread::Run(std::uint32_t) {
+void MsgThread::Run() {
+    threadId_.store(sys::CurrentThreadId());
     agent_->Log(kDebug, "%s:%d MsgThread::Run - New thread created to handle %s", kSource, __LINE__,
                 name_.c_str());
     Handle();
     agent_->Log(kDebug, "%s:%d MsgThread::Run - Signaling Garbage Collecter, we are done", kSource,
                 __LINE__);
+    // The collector may delete this worker as soon as it is marked finished.
+    lang::CEvent& endSignal = endSignal_;
     finished_.store(true, std::memory_order_release);
-    endSignal_.Set();
-    return 0;
+    endSignal.Set();
 }
 
 // A toolbox may throw anything; the worker must still end so that its message is released.

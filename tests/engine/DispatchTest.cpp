@@ -1,11 +1,15 @@
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <semaphore>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
@@ -30,6 +34,34 @@ std::string Collected(std::uint32_t thread) {
     return "Thread " + std::to_string(thread) + " has completed";
 }
 
+// Whether the thread of this process with the system's id is still there.
+bool ThreadAlive(std::uint32_t thread) {
+    return std::filesystem::exists("/proc/self/task/" + std::to_string(thread));
+}
+
+// The threads that handled the sequence numbers from first to last.
+std::set<std::uint32_t> HandlerThreads(const ScriptedAgent& agent, int first, int last) {
+    std::set<std::uint32_t> threads;
+    for (int sequence = first; sequence <= last; ++sequence) {
+        threads.insert(agent.HandlerThread(sequence));
+    }
+    return threads;
+}
+
+// How many of the threads are still there, once that number has come down to at most
+// expected or the patience is over.
+std::size_t AliveAfterSettling(const std::set<std::uint32_t>& threads, std::size_t expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        const auto alive =
+            static_cast<std::size_t>(std::count_if(threads.begin(), threads.end(), ThreadAlive));
+        if (alive <= expected || std::chrono::steady_clock::now() > deadline) {
+            return alive;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 // Every sequence number from first to last handled exactly once, and nothing else.
 void ExpectEachHandledOnce(const ScriptedAgent& agent, int first, int last) {
     const auto handled = agent.Handled();
@@ -45,10 +77,12 @@ void ExpectEachHandledOnce(const ScriptedAgent& agent, int first, int last) {
 // object does it.
 class DispatchTest : public ::testing::Test {
 protected:
-    void Start(std::size_t workerLimit = CDispatch::kDefaultWorkerLimit) {
+    void Start(std::size_t workerLimit = CDispatch::kDefaultWorkerLimit,
+               std::size_t idleLimit = CDispatch::kDefaultIdleLimit) {
         dispatch_.SetQueue(&queue_);
         dispatch_.SetAgent(&agent_);
         dispatch_.SetWorkerLimit(workerLimit);
+        dispatch_.SetIdleLimit(idleLimit);
         ASSERT_TRUE(dispatch_.Start());
         started_ = true;
     }
@@ -124,6 +158,7 @@ TEST_F(DispatchTest, TwoMessagesRunSideBySideAndTheFirstToFinishIsDeletedFirst) 
     Start();
     Push(1, 2);
     ASSERT_TRUE(agent_.WaitForRunning(2)) << "the second message waited for the first";
+    EXPECT_NE(agent_.HandlerThread(1), agent_.HandlerThread(2));
 
     secondGate.Set();
     ASSERT_TRUE(agent_.WaitForLines("has completed", 1));
@@ -209,6 +244,47 @@ TEST_F(DispatchTest, NoMoreWorkersThanTheLimitExistAndEveryMessageIsHandledOnce)
     EXPECT_LE(agent_.MostOnHeap(), kLimit);
     EXPECT_EQ(agent_.StillOnHeap(), 0);
     ExpectEachHandledOnce(agent_, 1, kMessages);
+    // No thread ended before the stop (the idle limit is above the worker limit), so no
+    // thread id can have been given out twice: the threads themselves stayed under the limit.
+    EXPECT_LE(HandlerThreads(agent_, 1, kMessages).size(), static_cast<std::size_t>(kLimit));
+}
+
+TEST_F(DispatchTest, AThreadThatHasFinishedAMessageTakesTheNextAndEndsAtTheStop) {
+    Start();
+    Push(1, 1);
+    ASSERT_TRUE(agent_.WaitForLines("parked for the next message", 1));
+    Push(2, 1);
+    ASSERT_TRUE(agent_.WaitForLines("has completed", 2));
+    const std::uint32_t thread = agent_.HandlerThread(1);
+    EXPECT_EQ(agent_.HandlerThread(2), thread) << "a new thread was started for the second";
+    EXPECT_TRUE(ThreadAlive(thread)) << "the parked thread was gone before the stop";
+
+    Stop();
+    EXPECT_FALSE(ThreadAlive(thread)) << "the parked thread outlived the dispatch thread";
+    EXPECT_EQ(agent_.CountLines("Thread " + std::to_string(thread) + " leaves the pool"), 1u);
+    EXPECT_LT(LineOf("leaves the pool"), LineOf("Dispatch::Run() Exiting dispatch thread"));
+    ExpectEachHandledOnce(agent_, 1, 2);
+}
+
+TEST_F(DispatchTest, NoMoreThreadsThanTheIdleLimitWaitForWork) {
+    constexpr int kLimit = 8;
+    constexpr std::size_t kIdle = 2;
+    agent_.SetHandler([this](msg::IQXMessage&) { permits_.acquire(); });
+    Start(kLimit, kIdle);
+    Push(1, kLimit);
+    ASSERT_TRUE(agent_.WaitForRunning(kLimit));
+    const auto threads = HandlerThreads(agent_, 1, kLimit);
+    ASSERT_EQ(threads.size(), static_cast<std::size_t>(kLimit));
+
+    permits_.release(kLimit);
+    ASSERT_TRUE(agent_.WaitForLines("leaves the pool", kLimit - kIdle));
+    EXPECT_EQ(AliveAfterSettling(threads, kIdle), kIdle);
+    EXPECT_EQ(agent_.CountLines("parked for the next message"), kIdle);
+
+    Stop();
+    EXPECT_EQ(AliveAfterSettling(threads, 0), 0u);
+    EXPECT_EQ(agent_.CountLines("leaves the pool"), static_cast<std::size_t>(kLimit));
+    ExpectEachHandledOnce(agent_, 1, kLimit);
 }
 
 // Caps the address space just above what the process uses, so that no thread stack can be

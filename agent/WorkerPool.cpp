@@ -1,0 +1,115 @@
+#include "agent/WorkerPool.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "common/lang/IAThreads.h"
+
+namespace {
+
+constexpr const char* kSource = "WorkerPool";
+
+constexpr int kDebug = 2;
+
+}  // namespace
+
+// One thread of the pool. Its next worker and its wake-up belong to the pool's lock.
+class WorkerPool::PooledThread final : public lang::IAThread {
+public:
+    PooledThread(WorkerPool& pool, MsgThread& first) : pool_(pool), next_(&first) {}
+    std::uint32_t Run(std::uint32_t) override {
+        pool_.Serve(*this);
+        return 0;
+    }
+
+    WorkerPool& pool_;
+    MsgThread* next_;
+    std::condition_variable wake_;
+};
+
+WorkerPool::WorkerPool(IAgentAPI& agent, std::size_t threadLimit, std::size_t idleLimit)
+    : agent_(agent),
+      threadLimit_(std::max<std::size_t>(threadLimit, 1)),
+      idleLimit_(std::max<std::size_t>(idleLimit, 1)) {}
+
+WorkerPool::~WorkerPool() {
+    Stop();
+}
+
+bool WorkerPool::Run(MsgThread& worker) {
+    std::unique_lock lock(lock_);
+    for (JoinRetired(); idle_.empty() && threads_.size() >= threadLimit_; JoinRetired()) {
+        threadFreed_.wait(lock);
+    }
+    if (!idle_.empty()) {
+        PooledThread* thread = idle_.back();
+        idle_.pop_back();
+        thread->next_ = &worker;
+        thread->wake_.notify_one();
+        return true;
+    }
+    auto thread = std::make_unique<PooledThread>(*this, worker);
+    if (!thread->Start()) {
+        return false;
+    }
+    threads_.push_back(std::move(thread));
+    return true;
+}
+
+void WorkerPool::Stop() {
+    {
+        std::lock_guard lock(lock_);
+        stopping_ = true;
+        for (PooledThread* thread : idle_) {
+            thread->wake_.notify_one();
+        }
+        idle_.clear();
+    }
+    // Only this thread adds or removes threads, so the list is read without the lock.
+    for (const auto& thread : threads_) {
+        thread->WaitForEnd(lang::kInfinite);
+    }
+    std::lock_guard lock(lock_);
+    retired_.clear();
+    threads_.clear();
+}
+
+void WorkerPool::Serve(PooledThread& thread) {
+    MsgThread* worker = nullptr;
+    {
+        std::lock_guard lock(lock_);
+        worker = std::exchange(thread.next_, nullptr);
+    }
+    while (worker != nullptr) {
+        worker->Run();
+        worker = Park(thread);
+    }
+}
+
+MsgThread* WorkerPool::Park(PooledThread& thread) {
+    std::unique_lock lock(lock_);
+    if (!stopping_ && idle_.size() < idleLimit_) {
+        idle_.push_back(&thread);
+        threadFreed_.notify_one();
+        agent_.Log(kDebug, "%s:%d - Thread %u parked for the next message", kSource, __LINE__,
+                   thread.GetThreadId());
+        thread.wake_.wait(lock, [this, &thread] { return thread.next_ != nullptr || stopping_; });
+        if (thread.next_ != nullptr) {
+            return std::exchange(thread.next_, nullptr);
+        }
+    }
+    agent_.Log(kDebug, "%s:%d - Thread %u leaves the pool", kSource, __LINE__,
+               thread.GetThreadId());
+    retired_.push_back(&thread);
+    threadFreed_.notify_one();
+    return nullptr;
+}
+
+void WorkerPool::JoinRetired() {
+    for (PooledThread* thread : retired_) {
+        // It has left Serve and no longer needs the lock.
+        thread->WaitForEnd(lang::kInfinite);
+        std::erase_if(threads_, [thread](const auto& owned) { return owned.get() == thread; });
+    }
+    retired_.clear();
+}
