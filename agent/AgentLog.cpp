@@ -36,15 +36,22 @@ CAgentLog* CAgentLog::GetInstance() {
 }
 
 void CAgentLog::Log(unsigned level, const char* format, ...) {
+    CFileLog* fileLog = FileLog();
+    if (fileLog == nullptr || !fileLog->IsActive()) {
+        return;
+    }
     LogHeader header;
     header.Stamp(level);
     va_list arguments;
     va_start(arguments, format);
     const std::string message = util::FormatV(format, arguments);
     va_end(arguments);
-    if (CFileLog* fileLog = FileLog()) {
-        fileLog->Log(header, header.Text() + message);
-    }
+    fileLog->Log(header, header.Text() + message);
+}
+
+bool CAgentLog::IsActive() {
+    CFileLog* fileLog = FileLog();
+    return fileLog != nullptr && fileLog->IsActive();
 }
 
 void CAgentLog::InitializeFileLog(bool errors, bool debug, bool information,

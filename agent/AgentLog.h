@@ -11,8 +11,8 @@ namespace logging {
 
 // The process-wide log front end: every component writes its diagnostics through
 // CAgentLog::GetInstance()->Log(level, "%s:%d ...", file, line, ...). Levels are 0 error,
-// 1 information and 2 debug. Until InitializeFileLog has run, messages are formatted and
-// dropped.
+// 1 information and 2 debug. Until InitializeFileLog has run, and while the file log is
+// dormant, messages are dropped unformatted.
 class CAgentLog {
 public:
     // The one instance, created on first use and deleted at process exit.
@@ -25,6 +25,9 @@ public:
     // Stamps the message with a header and hands it to the file log. Raises
     // logging::CAgentLogError when the log file cannot be opened.
     void Log(unsigned level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // Whether Log does anything: false without a file log or while it is dormant, so that a
+    // caller may skip composing its line.
+    bool IsActive();
 
     // Creates the file log, once; later calls are ignored. The least number of bytes one
     // truncation removes is fixed here at a fifth of maximumSize. Note the order of the

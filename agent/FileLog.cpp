@@ -112,6 +112,11 @@ void CFileLog::AdjustFileForSize() {
     Truncate(size);
 }
 
+bool CFileLog::IsActive() const {
+    std::lock_guard guard(lock_);
+    return maximumSize_ >= kLeastActiveSize;
+}
+
 bool CFileLog::LevelEnabled(unsigned level) const {
     switch (level) {
         case 0:

@@ -36,6 +36,9 @@ public:
     // set, then keeps the file within its size. Raises logging::CAgentLogError when the file
     // cannot be opened for appending.
     void Log(const LogHeader& header, const std::string& line);
+    // False while the log is dormant, when Log does nothing at all. An active log keeps its
+    // file within its size for every line, whatever the line's level.
+    bool IsActive() const;
     // Cuts the oldest lines away when the file has reached its maximum size. Never raises:
     // a file that is missing or cannot be read or written is left as it is.
     void AdjustFileForSize();
@@ -51,7 +54,7 @@ private:
     std::string fileName_;
     std::uint32_t maximumSize_ = 0;
     const std::uint32_t minimumCut_;
-    lang::CriticalSection lock_;
+    mutable lang::CriticalSection lock_;
 };
 
 }  // namespace logging

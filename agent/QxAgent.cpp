@@ -253,6 +253,10 @@ bool CQXAgent::InvokeHandler(msg::IQXMessage* message) {
 // the log unchanged. Logging is best effort: a log file that cannot be written never
 // becomes the caller's failure.
 void CQXAgent::Log(int level, const char* format, ...) {
+    // Most lines go nowhere: composing them would cost more than handling a short message.
+    if (!util::IsConsoleMode() && !logging::CAgentLog::GetInstance()->IsActive()) {
+        return;
+    }
     va_list arguments;
     va_start(arguments, format);
     const std::string text = util::FormatV(format, arguments);

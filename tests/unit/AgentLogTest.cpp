@@ -26,8 +26,23 @@ TEST(AgentLogTest, LogsNothingBeforeInitializeAndIgnoresParametersUntilThen) {
     ScratchFolder folder;
     TestAgentLog log;
     log.SetLogParams(true, true, true, folder / "early.log", 4096);
+    EXPECT_FALSE(log.IsActive());
     log.Log(0, "%s:%d - dropped", "test", 1);
     EXPECT_FALSE(std::filesystem::exists(folder / "early.log"));
+}
+
+TEST(AgentLogTest, IsActiveOnlyWhileTheFileLogWrites) {
+    ScratchFolder folder;
+    TestAgentLog log;
+    log.InitializeFileLog(true, true, true, folder / "agent.log", 4096);
+    EXPECT_TRUE(log.IsActive());
+    log.SetLogParams(true, true, true, folder / "agent.log", 1023);
+    EXPECT_FALSE(log.IsActive());
+    log.SetLogParams(true, true, true, folder / "agent.log", 4096);
+    EXPECT_TRUE(log.IsActive());
+    scratch::WriteFile(folder / "blocker", "a file, not a folder\n");
+    log.SetLogParams(true, true, true, folder / "blocker/agent.log", 4096);
+    EXPECT_FALSE(log.IsActive()) << "a log whose file cannot be created is dormant";
 }
 
 TEST(AgentLogTest, InitializeCreatesTheFileOnceAndAnnouncesItself) {

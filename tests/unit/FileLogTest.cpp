@@ -67,6 +67,7 @@ TEST(FileLogTest, EachLevelIsWrittenOnlyWhenItsOwnFlagIsSet) {
 TEST(FileLogTest, StaysDormantBelow1024BytesAndWritesFrom1024) {
     ScratchFolder folder;
     CFileLog log(true, true, true, folder / "agent.log", 1023, 204);
+    EXPECT_FALSE(log.IsActive());
     Write(log, 0, "not written");
     EXPECT_EQ(ReadFile(folder / "agent.log"), "");
 
@@ -75,6 +76,7 @@ TEST(FileLogTest, StaysDormantBelow1024BytesAndWritesFrom1024) {
     EXPECT_EQ(ReadFile(folder / "agent.log").size(), 2000u) << "a dormant log never cuts";
 
     log.SetLogParams(true, true, true, folder / "other.log", 1024);
+    EXPECT_TRUE(log.IsActive());
     Write(log, 0, "written");
     EXPECT_EQ(scratch::Lines(ReadFile(folder / "other.log")).size(), 1u);
 }
