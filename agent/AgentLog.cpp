@@ -64,6 +64,7 @@ void CAgentLog::InitializeFileLog(bool errors, bool debug, bool information,
         try {
             fileLog_ = std::make_unique<CFileLog>(errors, debug, information, fileName, maximumSize,
                                                   maximumSize / 5);
+            published_.store(fileLog_.get(), std::memory_order_release);
         } catch (const std::bad_alloc&) {
             throw CAgentLogError("AgentLog",
                                  "CAgentLog::InitializeFileLog() Failed to initialize file log.",
@@ -81,8 +82,7 @@ void CAgentLog::SetLogParams(bool errors, bool debug, bool information, const st
 }
 
 CFileLog* CAgentLog::FileLog() {
-    std::lock_guard guard(lock_);
-    return fileLog_.get();
+    return published_.load(std::memory_order_acquire);
 }
 
 }  // namespace logging

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,8 +52,11 @@ private:
 
     CFileLog* FileLog();
 
+    // Guards the creation of the file log.
     lang::CriticalSection lock_;
     std::unique_ptr<CFileLog> fileLog_;
+    // The file log once created, read by every line without the lock.
+    std::atomic<CFileLog*> published_{nullptr};
 };
 
 }  // namespace logging

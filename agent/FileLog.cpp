@@ -113,7 +113,6 @@ void CFileLog::AdjustFileForSize() {
 }
 
 bool CFileLog::IsActive() const {
-    std::lock_guard guard(lock_);
     return maximumSize_ >= kLeastActiveSize;
 }
 

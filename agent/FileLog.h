@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -52,9 +53,10 @@ private:
     bool debug_ = false;
     bool information_ = false;
     std::string fileName_;
-    std::uint32_t maximumSize_ = 0;
+    // Written under the lock; IsActive reads it without.
+    std::atomic<std::uint32_t> maximumSize_{0};
     const std::uint32_t minimumCut_;
-    mutable lang::CriticalSection lock_;
+    lang::CriticalSection lock_;
 };
 
 }  // namespace logging
