@@ -19,7 +19,7 @@ constexpr int kDebug = 2;
 std::uint32_t CDispatch::Run(std::uint32_t) {
     GCThread collector(*agent_, workerLimit_);
     // Declared after the collector, so that its threads end before the collector goes.
-    WorkerPool pool(*agent_, workerLimit_, idleLimit_);
+    WorkerPool pool(*agent_, workerLimit_, idleLimit_, idleTimeoutMs_);
     while (msg::IQXMessage* message = GetQueue()->WaitAndPop(lang::kInfinite)) {
         collector.WaitForRoom();
         Dispatch(collector, pool, message);

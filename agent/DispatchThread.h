@@ -30,6 +30,7 @@ class CDispatch final : public CQueueThread {
 public:
     static constexpr std::size_t kDefaultWorkerLimit = 1024;
     static constexpr std::size_t kDefaultIdleLimit = 64;
+    static constexpr std::uint32_t kDefaultIdleTimeoutMs = 1000;
 
     // The agent whose InvokeHandler the workers call and through which everything is logged.
     void SetAgent(IAgentAPI* agent) { agent_ = agent; }
@@ -37,6 +38,8 @@ public:
     void SetWorkerLimit(std::size_t limit) { workerLimit_ = limit; }
     // At least one: how many finished worker threads wait for the next message.
     void SetIdleLimit(std::size_t limit) { idleLimit_ = limit; }
+    // How long a finished worker thread waits for the next message before it ends.
+    void SetIdleTimeout(std::uint32_t milliseconds) { idleTimeoutMs_ = milliseconds; }
 
     std::uint32_t Run(std::uint32_t argument) override;
 
@@ -46,4 +49,5 @@ private:
     IAgentAPI* agent_ = nullptr;
     std::size_t workerLimit_ = kDefaultWorkerLimit;
     std::size_t idleLimit_ = kDefaultIdleLimit;
+    std::uint32_t idleTimeoutMs_ = kDefaultIdleTimeoutMs;
 };

@@ -27,10 +27,12 @@ public:
     std::condition_variable wake_;
 };
 
-WorkerPool::WorkerPool(IAgentAPI& agent, std::size_t threadLimit, std::size_t idleLimit)
+WorkerPool::WorkerPool(IAgentAPI& agent, std::size_t threadLimit, std::size_t idleLimit,
+                       std::uint32_t idleTimeoutMs)
     : agent_(agent),
       threadLimit_(std::max<std::size_t>(threadLimit, 1)),
-      idleLimit_(std::max<std::size_t>(idleLimit, 1)) {}
+      idleLimit_(std::max<std::size_t>(idleLimit, 1)),
+      idleTimeout_(idleTimeoutMs) {}
 
 WorkerPool::~WorkerPool() {
     Stop();
@@ -93,9 +95,13 @@ MsgThread* WorkerPool::Park(PooledThread& thread) {
         threadFreed_.notify_one();
         agent_.Log(kDebug, "%s:%d - Thread %u parked for the next message", kSource, __LINE__,
                    thread.GetThreadId());
-        thread.wake_.wait(lock, [this, &thread] { return thread.next_ != nullptr || stopping_; });
+        const bool woken = thread.wake_.wait_for(
+            lock, idleTimeout_, [this, &thread] { return thread.next_ != nullptr || stopping_; });
         if (thread.next_ != nullptr) {
             return std::exchange(thread.next_, nullptr);
+        }
+        if (!woken) {
+            std::erase(idle_, &thread);
         }
     }
     agent_.Log(kDebug, "%s:%d - Thread %u leaves the pool", kSource, __LINE__,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -14,15 +15,19 @@
 // The threads the message workers run on. Creating and joining a thread costs far more than
 // handling a short message, so a thread that has finished its worker stays parked for the
 // next one instead of ending, as long as fewer than the idle limit are parked already. A
-// thread runs one worker at a time, and at most the thread limit of threads exist at once.
+// parked thread that gets no worker within the idle time-out ends, so a quiet agent keeps
+// no threads beyond its own. A thread runs one worker at a time, and at most the thread limit
+// of threads exist at once.
 //
 // Used by one thread, the dispatch thread: Run hands out the workers, Stop ends the pool.
 class WorkerPool final {
 public:
     static constexpr std::size_t kDefaultIdleLimit = 64;
+    static constexpr std::uint32_t kDefaultIdleTimeoutMs = 1000;
 
     // Both limits at least one.
-    WorkerPool(IAgentAPI& agent, std::size_t threadLimit, std::size_t idleLimit);
+    WorkerPool(IAgentAPI& agent, std::size_t threadLimit, std::size_t idleLimit,
+               std::uint32_t idleTimeoutMs = kDefaultIdleTimeoutMs);
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
     // Stops first, as Stop.
@@ -49,6 +54,7 @@ private:
     IAgentAPI& agent_;
     const std::size_t threadLimit_;
     const std::size_t idleLimit_;
+    const std::chrono::milliseconds idleTimeout_;
     std::mutex lock_;
     // Notified when a thread parks or retires.
     std::condition_variable threadFreed_;

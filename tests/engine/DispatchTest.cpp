@@ -78,11 +78,13 @@ void ExpectEachHandledOnce(const ScriptedAgent& agent, int first, int last) {
 class DispatchTest : public ::testing::Test {
 protected:
     void Start(std::size_t workerLimit = CDispatch::kDefaultWorkerLimit,
-               std::size_t idleLimit = CDispatch::kDefaultIdleLimit) {
+               std::size_t idleLimit = CDispatch::kDefaultIdleLimit,
+               std::uint32_t idleTimeoutMs = CDispatch::kDefaultIdleTimeoutMs) {
         dispatch_.SetQueue(&queue_);
         dispatch_.SetAgent(&agent_);
         dispatch_.SetWorkerLimit(workerLimit);
         dispatch_.SetIdleLimit(idleLimit);
+        dispatch_.SetIdleTimeout(idleTimeoutMs);
         ASSERT_TRUE(dispatch_.Start());
         started_ = true;
     }
@@ -285,6 +287,27 @@ TEST_F(DispatchTest, NoMoreThreadsThanTheIdleLimitWaitForWork) {
     EXPECT_EQ(AliveAfterSettling(threads, 0), 0u);
     EXPECT_EQ(agent_.CountLines("leaves the pool"), static_cast<std::size_t>(kLimit));
     ExpectEachHandledOnce(agent_, 1, kLimit);
+}
+
+// A quiet agent keeps no worker threads: a parked thread that gets no message within the idle
+// time-out ends on its own, before any stop.
+TEST_F(DispatchTest, ParkedThreadsEndWhenNoMessageComesWithinTheIdleTimeOut) {
+    constexpr int kCount = 4;
+    agent_.SetHandler([this](msg::IQXMessage&) { permits_.acquire(); });
+    Start(kCount, kCount, 20);
+    Push(1, kCount);
+    ASSERT_TRUE(agent_.WaitForRunning(kCount));
+    const auto threads = HandlerThreads(agent_, 1, kCount);
+    permits_.release(kCount);
+    ASSERT_TRUE(agent_.WaitForLines("parked for the next message", kCount));
+    ASSERT_TRUE(agent_.WaitForLines("leaves the pool", kCount));
+    EXPECT_EQ(AliveAfterSettling(threads, 0), 0u);
+
+    permits_.release(1);
+    Push(kCount + 1, 1);
+    ASSERT_TRUE(agent_.WaitForLines("has completed", kCount + 1));
+    Stop();
+    ExpectEachHandledOnce(agent_, 1, kCount + 1);
 }
 
 // Caps the address space just above what the process uses, so that no thread stack can be
