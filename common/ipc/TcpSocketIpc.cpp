@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include "common/err/Errors.h"
@@ -61,6 +63,10 @@ int CTCPSocketIPC::Connect(const char* resource, int port) {
     } catch (const CIPCError& error) {
         throw CIPCError(error);
     }
+    // Each message goes out in one write as soon as it is ready: held back until the server
+    // acknowledges the previous one, a reply would wait for its delayed acknowledgement.
+    const int on = 1;
+    ::setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     connected_ = true;
     return socket_.Get();
 }

@@ -1,4 +1,6 @@
 #include <chrono>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <sys/socket.h>
 #include <thread>
@@ -46,6 +48,16 @@ TEST(TcpSocketIpc, CarriesBytesBothWaysAndKnowsBothAddresses) {
     EXPECT_TRUE(connection.client.IsConnected());
     EXPECT_EQ(connection.client.GetRemoteAddress(), "127.0.0.1");
     EXPECT_EQ(connection.client.GetLocalAddress(), "127.0.0.1");
+}
+
+TEST(TcpSocketIpc, WritesGoOutWithoutWaitingForThePeersAcknowledgement) {
+    testipc::Listener listener;
+    CTCPSocketIPC client;
+    const int socket = client.Connect("127.0.0.1", listener.Port());
+    int noDelay = 0;
+    socklen_t size = sizeof noDelay;
+    ASSERT_EQ(::getsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+    EXPECT_NE(noDelay, 0) << "a reply written behind another would wait for a delayed ack";
 }
 
 TEST(TcpSocketIpc, HostNameIsResolved) {
