@@ -47,6 +47,9 @@ bool WorkerPool::Run(MsgThread& worker) {
         PooledThread* thread = idle_.back();
         idle_.pop_back();
         thread->next_ = &worker;
+        // Woken after the lock is let go, so that it does not wake only to wait for the lock.
+        // A thread with a worker handed to it does not leave the pool meanwhile.
+        lock.unlock();
         thread->wake_.notify_one();
         return true;
     }
