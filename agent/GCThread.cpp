@@ -1,7 +1,9 @@
 #include "agent/GCThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -11,6 +13,8 @@ constexpr const char* kSource = "GCThread";
 constexpr int kError = 0;
 constexpr int kInformation = 1;
 constexpr int kDebug = 2;
+
+constexpr std::chrono::microseconds kSweepPause{200};
 
 }  // namespace
 
@@ -41,8 +45,12 @@ void GCThread::Add(std::unique_ptr<MsgThread> worker) {
     {
         std::lock_guard lock(heapLock_);
         agent_.Log(kDebug, "%s:%d - Adding object to the garbage heap", kSource, __LINE__);
+        // A worker that has finished before it got here set the signal too early for the
+        // collector to find it, so it is set again; one still busy sets it itself when done.
+        if (worker->HasFinished()) {
+            changed_.Set();
+        }
         heap_.push_back(std::move(worker));
-        changed_.Set();
         agent_.Log(kDebug, "%s:%d - Testing of GC Thread is already running", kSource, __LINE__);
         if (running_.IsSet()) {
             agent_.Log(kDebug, "%s:%d - GC Thread is running as %u", kSource, __LINE__,
@@ -89,6 +97,9 @@ std::uint32_t GCThread::Run(std::uint32_t) {
                    static_cast<unsigned>(remaining));
         changed_.Wait(lang::kInfinite);
         agent_.Log(kDebug, "%s:%d - GC Notified of an object to check", kSource, __LINE__);
+        // The workers that end during the pause are deleted by the same sweep: a stream of
+        // short messages wakes the collector once a pause rather than once a message.
+        std::this_thread::sleep_for(kSweepPause);
     }
     agent_.Log(kInformation, "%s:%d - End Garbage Collector Thread\n\n", kSource, __LINE__);
     return 0;
