@@ -1,8 +1,12 @@
 # The agent end to end: bench_agent drives a real agent, and a raw echo peer as its
-# baseline, both run by agent_bench_peer, with the session toolbox of the tests.
-add_library(benchtbx_session MODULE ${PROJECT_SOURCE_DIR}/tests/engine/SessionToolbox.cpp)
-set_target_properties(benchtbx_session PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden)
-target_link_libraries(benchtbx_session PRIVATE wardex_sdk)
+# baseline, both run by agent_bench_peer, with the session toolbox of the tests: as it is
+# usually built, and built to stay loaded once loaded.
+foreach(toolbox benchtbx_session benchtbx_session_resident)
+  add_library(${toolbox} MODULE ${PROJECT_SOURCE_DIR}/tests/engine/SessionToolbox.cpp)
+  set_target_properties(${toolbox} PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden)
+  target_link_libraries(${toolbox} PRIVATE wardex_sdk)
+endforeach()
+target_link_options(benchtbx_session_resident PRIVATE LINKER:-z,nodelete)
 
 add_executable(agent_bench_peer AgentBenchPeer.cpp)
 target_link_libraries(agent_bench_peer PRIVATE wardex_engine)
@@ -13,5 +17,6 @@ add_executable(bench_agent AgentBench.cpp ${PROJECT_SOURCE_DIR}/tests/engine/Ses
 target_link_libraries(bench_agent PRIVATE wardex_engine benchmark::benchmark)
 target_compile_definitions(bench_agent PRIVATE
   WARDEX_BENCH_PEER="$<TARGET_FILE:agent_bench_peer>"
-  WARDEX_BENCH_TOOLBOX="$<TARGET_FILE:benchtbx_session>")
-add_dependencies(bench_agent agent_bench_peer benchtbx_session)
+  WARDEX_BENCH_TOOLBOX="$<TARGET_FILE:benchtbx_session>"
+  WARDEX_BENCH_RESIDENT_TOOLBOX="$<TARGET_FILE:benchtbx_session_resident>")
+add_dependencies(bench_agent agent_bench_peer benchtbx_session benchtbx_session_resident)
