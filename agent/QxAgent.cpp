@@ -56,8 +56,11 @@ CQXAgent::~CQXAgent() {
     DeleteQueues();
 }
 
-void CQXAgent::Init(const util::ParamList& toolboxes) {
-    std::unique_ptr<ipc::CIPCInterface> transport = ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP);
+void CQXAgent::Init(const util::ParamList& toolboxes,
+                    std::unique_ptr<ipc::CIPCInterface> transport) {
+    if (!transport) {
+        transport = ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP);
+    }
     plainTransport_ = dynamic_cast<ipc::CTCPSocketIPC*>(transport.get());
     inputQueue_ = std::make_unique<MsgFifoQueue>();
     inputQueue_->SetLimit(kInputQueueMessages, kInputQueueBytes);

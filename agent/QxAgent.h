@@ -12,6 +12,7 @@
 #include "agent/InputThread.h"
 #include "agent/MsgFifoQueue.h"
 #include "agent/OutputThread.h"
+#include "common/ipc/Aipc.h"
 #include "common/util/ParamList.h"
 
 class CAgentSocket;
@@ -39,8 +40,10 @@ public:
     CQXAgent& operator=(const CQXAgent&) = delete;
 
     // Creates the plain transport, the queues, the socket wrapper and the toolbox chain,
-    // and binds the threads to them.
-    void Init(const util::ParamList& toolboxes);
+    // and binds the threads to them. A transport given is used instead of a new TCP one
+    // (for outcomes a real connection cannot be made to produce on demand).
+    void Init(const util::ParamList& toolboxes,
+              std::unique_ptr<ipc::CIPCInterface> transport = nullptr);
     // Loads the state file, connects to the server of the settings and starts the output,
     // dispatch and input threads. Connection errors are raised (ipc::CIPCError as it is,
     // anything else as CAgentError); true when the input thread started.

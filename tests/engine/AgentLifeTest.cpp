@@ -8,9 +8,11 @@
 
 #include "agent/AgentState.h"
 #include "agent/AgentStore.h"
+#include "agent/QxAgent.h"
 #include "agent/Settings.h"
 #include "common/err/Errors.h"
 #include "tests/engine/AgentSession.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 
@@ -62,6 +64,25 @@ TEST_F(AgentLifeTest, PeerThatResetsEndsTheSessionAndTheStateIsSaved) {
     ASSERT_TRUE(session.Ended());
     EXPECT_EQ(Saved()[0], "18");
     EXPECT_EQ(Saved()[4], "99");
+}
+
+TEST_F(AgentLifeTest, StateIsSavedWhenTheDisconnectFails) {
+    auto transport = std::make_unique<enginetest::ScriptedTransport>();
+    transport->read = [](void*, unsigned) -> int {
+        throw ipc::CIPCError("SocketIPC", "CSocketIPC::Read Socket returnd 0 bytes ", 306, 0, 0);
+    };
+    transport->disconnect = []() -> int {
+        throw ipc::CIPCError("SocketIPC", "CSocketIPC::Disconnect failed", 1, 0, 10054);
+    };
+    CQXAgent agent;
+    agent.Init(util::ParamList(), std::move(transport));
+    agent.SetStateFile(root_.StateFile());
+    ASSERT_TRUE(agent.Start());
+    MessagePtr state = MakeMessage("Command=SetState\nTask-Sequence-ID=19\n");
+    agent.AgentCommand("SetState", state.get());
+    agent.WaitForClose();
+    agent.Destroy();
+    EXPECT_EQ(Saved()[0], "19");
 }
 
 TEST_F(AgentLifeTest, SilentPeerGetsOnePingPerReadTimeout) {

@@ -45,6 +45,7 @@ class ScriptedTransport final : public ipc::CIPCInterface {
 public:
     std::function<int(const void*, unsigned)> write;
     std::function<int(void*, unsigned)> read;
+    std::function<int()> disconnect = [] { return 0; };
 
     int Connect(const char*, const char*) override { return 0; }
     int Connect(const char*, int) override { return 0; }
@@ -52,7 +53,7 @@ public:
         return write(buffer, length);
     }
     int Read(void* buffer, unsigned length, unsigned) override { return read(buffer, length); }
-    int Disconnect() override { return 0; }
+    int Disconnect() override { return disconnect(); }
     void CancelBlockingCall() override {}
 };
 
