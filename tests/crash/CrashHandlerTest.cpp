@@ -4,7 +4,6 @@
 // handler (see CrashChildRun), so the same checks run there.
 
 #include <signal.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "common/sys/CrashHandler.h"
 #include "tests/crash/CrashChildRun.h"
 #include "tests/crash/MinidumpReader.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 
@@ -25,15 +25,8 @@ using crashtest::MinidumpReader;
 
 class CrashDumpTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "wardex-crash-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     crashtest::ChildResult Crash(const std::string& how, bool onWorker) {
-        std::vector<std::string> arguments{folder_.string(), how};
+        std::vector<std::string> arguments{folder_.Path().string(), how};
         if (onWorker) {
             arguments.push_back("worker");
         }
@@ -42,7 +35,7 @@ protected:
 
     // The one file in the folder, which must be a dump.
     fs::path OnlyDump() {
-        const auto files = crashtest::FilesIn(folder_);
+        const auto files = crashtest::FilesIn(folder_.Path());
         EXPECT_EQ(files.size(), 1u);
         if (files.size() != 1) {
             return {};
@@ -51,7 +44,7 @@ protected:
         return files.front();
     }
 
-    fs::path folder_;
+    scratch::ScratchFolder folder_;
 };
 
 void ExpectEndedBy(const crashtest::ChildResult& child, int signal) {
@@ -211,7 +204,7 @@ TEST_F(CrashDumpTest, CrashInsideTheHandlerEndsTheProcess) {
 }
 
 TEST_F(CrashDumpTest, TwoThreadsCrashingAtOnceLeaveOneDump) {
-    const auto child = crashtest::RunCrashChild({folder_.string(), "segv", "workers"});
+    const auto child = crashtest::RunCrashChild({folder_.Path().string(), "segv", "workers"});
     ExpectEndedBy(child, SIGSEGV);
     const fs::path file = OnlyDump();
     ASSERT_FALSE(file.empty());
@@ -222,13 +215,12 @@ TEST_F(CrashDumpTest, TwoThreadsCrashingAtOnceLeaveOneDump) {
 
 TEST_F(CrashDumpTest, RemovedHandlerWritesNothing) {
     ExpectEndedBy(Crash("removed", false), SIGSEGV);
-    EXPECT_TRUE(crashtest::FilesIn(folder_).empty());
+    EXPECT_TRUE(crashtest::FilesIn(folder_.Path()).empty());
 }
 
 TEST_F(CrashDumpTest, MissingFolderStillEndsBySignal) {
-    ExpectEndedBy(crashtest::RunCrashChild({(folder_ / "missing").string(), "fpe", "worker"}),
-                  SIGFPE);
-    EXPECT_TRUE(crashtest::FilesIn(folder_).empty());
+    ExpectEndedBy(crashtest::RunCrashChild({folder_ / "missing", "fpe", "worker"}), SIGFPE);
+    EXPECT_TRUE(crashtest::FilesIn(folder_.Path()).empty());
 }
 
 TEST(CrashHandlerInstallTest, InstallsOnceAndRemovesBackToTheFormerActions) {

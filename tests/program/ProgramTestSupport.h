@@ -8,8 +8,8 @@
 #include "agent/Settings.h"
 #include "common/err/Errors.h"
 #include "tests/ipc/LoopbackServer.h"
-#include "tests/unit/ScopedRoot.h"
-#include "tests/unit/ScratchFiles.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 
 // What the program and bootstrap tests share: a relocated root with a settings store, a
 // program folder and a log file in one scratch folder, and the server side of a session.

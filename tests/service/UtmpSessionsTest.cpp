@@ -6,7 +6,7 @@
 
 #include "common/sys/UtmpSessions.h"
 #include "tests/service/ServiceTestSupport.h"
-#include "tests/unit/ScratchFiles.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 

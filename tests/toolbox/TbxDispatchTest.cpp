@@ -13,6 +13,7 @@
 #include "agent/Toolbox.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/ScratchFiles.h"
 #include "tests/toolbox/RecordingAgent.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
@@ -72,7 +73,7 @@ public:
     }
 
 private:
-    tbxtest::ScratchFolder folder_;
+    scratch::ScratchFolder folder_;
     std::string path_ = folder_ / "loads.log";
 };
 
@@ -140,7 +141,7 @@ TEST(TbxDispatchChain, AnotherAPIVersionIsSkippedWithItsLineAndTheNextIsAsked) {
 }
 
 TEST(TbxDispatchFailure, AToolboxThatCannotBeUsedStopsTheChainAtItsPosition) {
-    tbxtest::ScratchFolder folder;
+    scratch::ScratchFolder folder;
     const std::string text = folder / "notes.so";
     std::ofstream(text) << "not a shared library\n";
     struct Case {
@@ -190,7 +191,7 @@ TEST(TbxDispatchFailure, AToolboxThatCannotBeUsedStopsTheChainAtItsPosition) {
 }
 
 TEST(TbxDispatchFailure, TheLoadersReasonIsLoggedBeforeTheError) {
-    tbxtest::ScratchFolder folder;
+    scratch::ScratchFolder folder;
     const std::string text = folder / "notes.so";
     std::ofstream(text) << "not a shared library\n";
     tbxtest::RecordingAgent agent;
@@ -254,7 +255,7 @@ TEST(TbxDispatchLifetime, EachMessageLoadsAndFreesEachToolboxItPasses) {
 }
 
 TEST(TbxDispatchLifetime, AToolboxReplacedOnDiskRunsItsNewCodeFromTheNextMessage) {
-    tbxtest::ScratchFolder folder;
+    scratch::ScratchFolder folder;
     const std::string installed = folder / "current.so";
     tbxtest::InstallLibrary(Toolbox("testtbx_success"), installed);
     tbxtest::RecordingAgent agent;

@@ -1,10 +1,9 @@
 #include "tests/toolbox/ToolboxFiles.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
-#include <stdexcept>
 
 namespace tbxtest {
 
@@ -19,19 +18,6 @@ bool IsLoaded(const std::string& path) {
     }
     ::dlclose(handle);
     return true;
-}
-
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "wardex-tbx-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a scratch folder");
-    }
-    path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 void InstallLibrary(const std::string& source, const std::string& destination) {

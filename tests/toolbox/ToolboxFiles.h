@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
 
 namespace tbxtest {
@@ -10,20 +9,6 @@ std::string Toolbox(const std::string& name);
 
 // True when the library at the path is in the process's memory now.
 bool IsLoaded(const std::string& path);
-
-// A fresh folder for one test, removed with everything in it when the test ends.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Puts a copy of the library at the destination the way a careful installer does: written
 // beside it, then renamed over it, so a process that has the old file mapped keeps it.

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "common/sys/FileDescriptor.h"
+#include "tests/support/ScratchFiles.h"
 #include "tests/tools/AgentClient.h"
 #include "tests/tools/ChildProcess.h"
-#include "tests/unit/ScratchFiles.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 
 #include "agent/Toolbox.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 #include "tests/tools/CommandAgent.h"
-#include "tests/unit/ScopedRoot.h"
-#include "tests/unit/ScratchFiles.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 #include <memory>
 #include <string>
 
-#include "ScopedRoot.h"
-#include "ScratchFiles.h"
 #include "agent/QxAgent.h"
 #include "agent/Settings.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "agent/AgentLog.h"
-#include "tests/unit/ScratchFiles.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 

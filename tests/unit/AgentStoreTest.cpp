@@ -1,15 +1,12 @@
-#include <unistd.h>
-
 #include <boost/archive/archive_exception.hpp>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 
 #include "agent/AgentStore.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 
@@ -17,22 +14,9 @@ namespace fs = std::filesystem;
 
 class AgentStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "wardex-store-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        path_ = (folder_ / "wardex.dat").string();
-    }
-    void TearDown() override { fs::remove_all(folder_); }
+    std::string FileText() const { return scratch::ReadFile(path_); }
 
-    std::string FileText() const {
-        std::ifstream file(path_);
-        std::ostringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
-
-    void WriteFile(const std::string& text) const { std::ofstream(path_) << text; }
+    void WriteFile(const std::string& text) const { scratch::WriteFile(path_, text); }
 
     static std::string StateText(CAgentState& state) {
         msg::CQXMessage everything;
@@ -40,8 +24,8 @@ protected:
         return everything.GetText();
     }
 
-    fs::path folder_;
-    std::string path_;
+    scratch::ScratchFolder folder_;
+    std::string path_ = folder_ / "wardex.dat";
 };
 
 TEST_F(AgentStore, TheSixPersistedValuesCarryOverToTheNextAgent) {
@@ -150,7 +134,7 @@ TEST_F(AgentStore, SavingLeavesNoTemporaryFileBehind) {
     SaveAgentState(path_, state, outputQueue);
     SaveAgentState(path_, state, outputQueue);
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
+    for (const auto& entry : fs::directory_iterator(folder_.Path())) {
         names.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(names, std::vector<std::string>{"wardex.dat"});

@@ -11,7 +11,7 @@
 #include "agent/FileLog.h"
 #include "common/err/Errors.h"
 #include "common/util/StringUtils.h"
-#include "tests/unit/ScratchFiles.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 

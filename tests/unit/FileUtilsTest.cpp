@@ -1,13 +1,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 
 #include "common/err/Errors.h"
 #include "common/util/FileUtils.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 
@@ -15,27 +15,20 @@ namespace fs = std::filesystem;
 
 class FileUtils : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "wardex-files-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    std::string PathOf(const std::string& relative) const { return (root_ / relative).string(); }
+    std::string PathOf(const std::string& relative) const { return root_ / relative; }
 
     void Write(const std::string& relative, const std::string& content) const {
-        std::ofstream(PathOf(relative)) << content;
+        scratch::WriteFile(PathOf(relative), content);
     }
 
-    fs::path root_;
+    scratch::ScratchFolder root_;
 };
 
 TEST_F(FileUtils, ExistsOnlyForFilesThatAreThere) {
     Write("present.txt", "x");
     EXPECT_TRUE(util::FileExists(PathOf("present.txt")));
     EXPECT_FALSE(util::FileExists(PathOf("absent.txt")));
-    EXPECT_FALSE(util::FileExists(root_.string())) << "a folder is not a file";
+    EXPECT_FALSE(util::FileExists(root_.Path().string())) << "a folder is not a file";
 }
 
 TEST_F(FileUtils, DeleteRemovesAFileAndRefusesAMissingOne) {

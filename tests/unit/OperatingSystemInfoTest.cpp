@@ -8,8 +8,8 @@
 #include <sys/utsname.h>
 
 #include "common/sys/OperatingSystemInfo.h"
-#include "tests/unit/ScopedRoot.h"
-#include "tests/unit/ScratchFiles.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "common/sys/Reboot.h"
-#include "tests/unit/ScopedRoot.h"
-#include "tests/unit/ScratchFiles.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "common/err/Errors.h"
 #include "common/sys/Registry.h"
-#include "tests/unit/ScopedRoot.h"
-#include "tests/unit/ScratchFiles.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace regtest {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/sys/Root.h"
-#include "tests/unit/ScopedRoot.h"
+#include "tests/support/ScopedRoot.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@ public:
     ScratchFolder() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "wardex-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a scratch folder");
+        }
+        path_ = pattern;
     }
     ~ScratchFolder() {
         std::error_code ignored;
