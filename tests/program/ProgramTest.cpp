@@ -1,23 +1,18 @@
 // The command line as a user types it: the real program, copied into a scratch program
 // folder and run as a child process with a relocated root.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <vector>
 
 #include "tests/program/ProgramTestSupport.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -38,53 +33,14 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the program from the world's program folder, so that the files beside the program
-// are the world's; a run that outlasts kLongestRun is killed and fails the test.
+// Runs the program as a user would; a run that outlasts kLongestRun fails the test.
 Outcome Wardex(const AgentWorld& world, const std::vector<std::string>& arguments) {
-    const std::string program = world.ProgramFolder() + "/wardex";
-    if (!std::filesystem::exists(program)) {
-        std::filesystem::copy_file(WARDEX_PROGRAM, program);
+    testsupport::ChildProcess child(world.ProgramLine(WARDEX_PROGRAM, arguments));
+    const std::optional<int> exitCode = child.WaitForExit(kLongestRun);
+    if (!exitCode) {
+        ADD_FAILURE() << "the program did not end";
     }
-    const std::string outFile = world.Scratch() / "stdout.txt";
-    const std::string errFile = world.Scratch() / "stderr.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Outcome outcome;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << program;
-        return outcome;
-    }
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + kLongestRun;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            ADD_FAILURE() << "the program did not end";
-            return outcome;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = scratch::ReadFile(outFile);
-    outcome.err = scratch::ReadFile(errFile);
-    return outcome;
+    return {exitCode.value_or(-1), child.Output(), child.Errors()};
 }
 
 bool Contains(const std::string& text, const std::string& part) {

@@ -39,6 +39,19 @@ public:
     std::string RebootRequest() const { return RootFolder() + "/run/corvane/reboot-requested"; }
     const scratch::ScratchFolder& Scratch() const { return scratch_; }
 
+    // The command line that runs a copy of the built program from the program folder, so
+    // that the files beside the program are the world's.
+    std::vector<std::string> ProgramLine(const std::string& built,
+                                         const std::vector<std::string>& arguments) const {
+        const std::string program = ProgramFolder() + "/wardex";
+        if (!std::filesystem::exists(program)) {
+            std::filesystem::copy_file(built, program);
+        }
+        std::vector<std::string> line{program};
+        line.insert(line.end(), arguments.begin(), arguments.end());
+        return line;
+    }
+
     void Store(const std::map<std::string, std::string>& settings) const {
         for (const auto& [name, value] : settings) {
             CSettings().SetSetting(name, value);

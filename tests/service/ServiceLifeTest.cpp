@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <utmp.h>
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
@@ -103,7 +104,8 @@ TEST(ServiceLifeTest, StopEndsAReconnectWait) {
     ServiceProcess service(world, world.notify.Path(), {kLoad});
     ASSERT_TRUE(WaitForLog(world, "Retrying startup in 15 seconds"));
     service.Signal(SIGTERM);
-    EXPECT_EQ(service.WaitForExit(5000), 0) << "the stop must not wait for the reconnect wait";
+    EXPECT_EQ(service.WaitForExit(std::chrono::seconds(5)), 0)
+        << "the stop must not wait for the reconnect wait";
     EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
 }
 

@@ -1,78 +1,20 @@
 #include "tests/service/ServiceTestSupport.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <unistd.h>
 #include <utmp.h>
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace servicetest {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string CopiedProgram(const programtest::AgentWorld& world) {
-    const std::string program = world.ProgramFolder() + "/wardex";
-    if (!std::filesystem::exists(program)) {
-        std::filesystem::copy_file(WARDEX_PROGRAM, program);
-    }
-    return program;
-}
-
-int Spawn(const programtest::AgentWorld& world, const std::vector<std::string>& environment,
-          const std::vector<std::string>& arguments) {
-    const std::string program = CopiedProgram(world);
-    const std::string output = world.Scratch() / "output.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> variables = environment;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (std::strncmp(*variable, "NOTIFY_SOCKET=", 14) != 0) {
-            variables.emplace_back(*variable);
-        }
-    }
-    std::vector<char*> envp;
-    for (std::string& variable : variables) {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
-    pid_t child = -1;
-    const int spawned =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        throw std::runtime_error("cannot start " + program);
-    }
-    return child;
-}
-
-int ExitCodeOf(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 void CopyField(char* field, std::size_t size, const std::string& text) {
     std::strncpy(field, text.c_str(), size);
@@ -101,45 +43,10 @@ std::string NotifyListener::Next(int waitMs) {
     return size > 0 ? std::string(buffer, static_cast<std::size_t>(size)) : "";
 }
 
-ServiceProcess::ServiceProcess(const programtest::AgentWorld& world,
-                               const std::string& notifySocket,
-                               const std::vector<std::string>& arguments)
-    : pid_(Spawn(world, {"NOTIFY_SOCKET=" + notifySocket}, arguments)) {}
-
-ServiceProcess::~ServiceProcess() {
-    WaitForExit(0);
-}
-
-void ServiceProcess::Signal(int signal) const {
-    if (pid_ > 0) {
-        ::kill(pid_, signal);
-    }
-}
-
-int ServiceProcess::WaitForExit(int waitMs) {
-    if (pid_ <= 0) {
-        return -1;
-    }
-    int status = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    while (::waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() >= deadline) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            pid_ = -1;
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    pid_ = -1;
-    return ExitCodeOf(status);
-}
-
 int RunCommand(const programtest::AgentWorld& world, const std::vector<std::string>& arguments) {
-    const pid_t child = Spawn(world, {}, arguments);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return ExitCodeOf(status);
+    testsupport::ChildProcess command(world.ProgramLine(WARDEX_PROGRAM, arguments),
+                                      {"NOTIFY_SOCKET"});
+    return command.WaitForExit().value_or(-1);
 }
 
 bool WaitForLog(const programtest::AgentWorld& world, const std::string& text, std::size_t count,

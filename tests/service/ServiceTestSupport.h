@@ -5,6 +5,7 @@
 
 #include "common/sys/FileDescriptor.h"
 #include "tests/program/ProgramTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
 // What the service tests share: the service manager's side of a service run (its notify
 // socket and the process it started), and the utmp file that logons and logoffs land in.
@@ -26,25 +27,16 @@ private:
 
 // The program started as the service manager starts it: from the world's program folder,
 // with NOTIFY_SOCKET set to the listener's path.
-class ServiceProcess {
+class ServiceProcess : public testsupport::ChildProcess {
 public:
     ServiceProcess(const programtest::AgentWorld& world, const std::string& notifySocket,
-                   const std::vector<std::string>& arguments);
-    ~ServiceProcess();
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
-
-    void Signal(int signal) const;
-    // The exit code (128 + signal when a signal ended it); -1 when it has not ended within
-    // the wait, after which it is killed.
-    int WaitForExit(int waitMs = 20000);
-
-private:
-    int pid_ = -1;
+                   const std::vector<std::string>& arguments)
+        : ChildProcess(world.ProgramLine(WARDEX_PROGRAM, arguments),
+                       {"NOTIFY_SOCKET=" + notifySocket}) {}
 };
 
-// Copies the program into the world's program folder and runs it to its end as a command
-// line user would; gives the exit code.
+// Runs the program to its end as a command line user would, outside any service manager;
+// gives the exit code, or -1 when it did not end in time.
 int RunCommand(const programtest::AgentWorld& world, const std::vector<std::string>& arguments);
 
 // Waits until the log holds the text at least count times; false when it did not within

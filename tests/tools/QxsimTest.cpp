@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -12,16 +13,22 @@
 #include <vector>
 
 #include "common/sys/FileDescriptor.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFiles.h"
 #include "tests/tools/AgentClient.h"
-#include "tests/tools/ChildProcess.h"
 
 namespace {
 
 using simtest::AgentClient;
-using simtest::ChildProcess;
+using testsupport::ChildProcess;
 
 const char kSessionRequest[] = "Request=CreateSession\nClientID=test-agent\n";
+
+// The port from qxsim's "listening on <address>:<port>" line; 0 when it is not there.
+int PortOf(const std::string& line) {
+    const std::string::size_type colon = line.rfind(':');
+    return colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+}
 
 class Qxsim : public ::testing::Test {
 protected:
@@ -37,7 +44,7 @@ protected:
         qxsim_ = std::make_unique<ChildProcess>(arguments);
         const std::optional<std::string> listening = qxsim_->WaitForLine("listening on 127.0.0.1:");
         ASSERT_TRUE(listening) << qxsim_->Errors();
-        port_ = simtest::PortOf(*listening);
+        port_ = PortOf(*listening);
     }
     std::string CaFile() const { return folder_ / "ca.pem"; }
 

@@ -8,13 +8,16 @@
 
 #include "common/sys/FileDescriptor.h"
 
-namespace simtest {
+namespace testsupport {
 
 // A program run as a child with its three standard streams on pipes. The child is killed
 // when the object goes, should it still run. Every wait is bounded.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& arguments);
+    // Runs arguments[0] with the test's own environment, changed by the entries given:
+    // "NAME=value" sets a variable, a bare "NAME" removes it.
+    explicit ChildProcess(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -27,14 +30,15 @@ public:
     // time ran out or the output ended first.
     std::optional<std::string> WaitForLine(const std::string& text,
                                            std::chrono::milliseconds limit = kLimit);
-    // Waits for the child to end; its exit code, or nullopt when it was still running at the
-    // limit or ended by a signal.
+    // Waits for the child to end; its exit code (128 + the signal when a signal ended it), or
+    // nullopt when it was still running at the limit.
     std::optional<int> WaitForExit(std::chrono::milliseconds limit = kLimit);
     // All of standard output and standard error read so far.
     const std::string& Output() const { return output_; }
     const std::string& Errors() const { return errors_; }
 
-    static constexpr std::chrono::milliseconds kLimit{10000};
+    // Generous, as the machine may be busy: only a failing test waits this long.
+    static constexpr std::chrono::milliseconds kLimit{20000};
 
 private:
     // Reads what the streams have, waiting up to the deadline; false when both have ended.
@@ -50,7 +54,4 @@ private:
     std::optional<int> exitCode_;
 };
 
-// The port from qxsim's "listening on <address>:<port>" line; 0 when it is not there.
-int PortOf(const std::string& line);
-
-}  // namespace simtest
+}  // namespace testsupport

@@ -1,15 +1,19 @@
-#include "tests/tools/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
 
-namespace simtest {
+extern char** environ;
+
+namespace testsupport {
 namespace {
 
 struct Pipe {
@@ -25,17 +29,45 @@ Pipe MakePipe() {
     return {sys::FileDescriptor(ends[0]), sys::FileDescriptor(ends[1])};
 }
 
+std::string NameOf(const std::string& variable) {
+    return variable.substr(0, variable.find('='));
+}
+
+// The test's own environment with the changes applied.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string name = NameOf(*variable);
+        if (std::none_of(changes.begin(), changes.end(),
+                         [&name](const std::string& change) { return NameOf(change) == name; })) {
+            variables.emplace_back(*variable);
+        }
+    }
+    std::copy_if(changes.begin(), changes.end(), std::back_inserter(variables),
+                 [](const std::string& change) { return change.find('=') != std::string::npos; });
+    return variables;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 }  // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment) {
     Pipe in = MakePipe();
     Pipe out = MakePipe();
     Pipe err = MakePipe();
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<std::string> words = arguments;
+    std::vector<std::string> variables = ChildEnvironment(environment);
+    const std::vector<char*> argv = Pointers(words);
+    const std::vector<char*> envp = Pointers(variables);
     pid_ = ::fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
@@ -44,7 +76,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
         ::dup2(in.read.Get(), STDIN_FILENO);
         ::dup2(out.write.Get(), STDOUT_FILENO);
         ::dup2(err.write.Get(), STDERR_FILENO);
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     input_ = std::move(in.write);
@@ -72,7 +104,9 @@ void ChildProcess::CloseInput() {
 }
 
 void ChildProcess::Signal(int signal) {
-    ::kill(pid_, signal);
+    if (!exitCode_) {  // a child already waited for may have handed its id on
+        ::kill(pid_, signal);
+    }
 }
 
 bool ChildProcess::Pump(std::chrono::steady_clock::time_point deadline) {
@@ -120,29 +154,23 @@ std::optional<std::string> ChildProcess::WaitForLine(const std::string& text,
 }
 
 std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds limit) {
+    if (exitCode_) {
+        return exitCode_;
+    }
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline && Pump(deadline)) {
     }
     for (;;) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return exitCode_;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (*exitCode_ < 0) {
-        return std::nullopt;
-    }
-    return exitCode_;
 }
 
-int PortOf(const std::string& line) {
-    const std::string::size_type colon = line.rfind(':');
-    return colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
-}
-
-}  // namespace simtest
+}  // namespace testsupport
