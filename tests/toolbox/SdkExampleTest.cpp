@@ -10,7 +10,7 @@
 #include "agent/TbxDispatch.h"
 #include "agent/Toolbox.h"
 #include "common/msg/QXMessage.h"
-#include "tests/toolbox/RecordingAgent.h"
+#include "tests/support/RecordingAgent.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
 namespace {
@@ -31,7 +31,7 @@ TEST(SdkExample, LoadsWithTheContractsVersion) {
 }
 
 TEST(SdkExample, AnswersItsRequestThroughTheAgentAndPassesOthersOn) {
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     util::ParamList toolboxes;
     toolboxes.Add(kExample);
     toolboxes.Add("testtbx_success.so");
@@ -44,7 +44,7 @@ TEST(SdkExample, AnswersItsRequestThroughTheAgentAndPassesOthersOn) {
     EXPECT_EQ(agent.Sent(), std::vector<std::string>{"Reply=Echo\nText=hello\n"});
     EXPECT_STREQ(echo.GetField("Trail"), "");
     bool toolboxLogged = false;
-    for (const tbxtest::LogLine& line : agent.Lines()) {
+    for (const testsupport::LogLine& line : agent.Lines()) {
         toolboxLogged |= line.text.find("echo - answering hello") != std::string::npos;
     }
     EXPECT_TRUE(toolboxLogged);

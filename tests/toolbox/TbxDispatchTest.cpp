@@ -13,15 +13,15 @@
 #include "agent/Toolbox.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/RecordingAgent.h"
 #include "tests/support/ScratchFiles.h"
-#include "tests/toolbox/RecordingAgent.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
 namespace {
 
 using tbxtest::IsLoaded;
-using tbxtest::LogLine;
 using tbxtest::Toolbox;
+using testsupport::LogLine;
 
 util::ParamList List(const std::vector<std::string>& names) {
     util::ParamList list;
@@ -78,13 +78,13 @@ private:
 };
 
 TEST(TbxDispatchChain, AnEmptyListReturnsAtOnceAndLogsNothing) {
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     EXPECT_EQ(Dispatch(TbxDispatch(util::ParamList()), agent), "");
     EXPECT_TRUE(agent.Lines().empty());
 }
 
 TEST(TbxDispatchChain, NextToolboxPassesTheMessageOnInListOrder) {
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     const TbxDispatch dispatch(List({"testtbx_next.so", "testtbx_success.so"}));
 
     EXPECT_EQ(Dispatch(dispatch, agent), "testtbx_next;testtbx_success;");
@@ -107,7 +107,7 @@ TEST(TbxDispatchChain, EveryOtherCodeEndsTheChain) {
                                            {"testtbx_success", 1, "TBX_SUCCESS"},
                                            {"testtbx_unknown", 7, "UNKNOWN RETURN CODE"}}) {
         SCOPED_TRACE(c.toolbox);
-        tbxtest::RecordingAgent agent;
+        testsupport::RecordingAgent agent;
         const std::string name = std::string(c.toolbox) + ".so";
         const TbxDispatch dispatch(List({name, "testtbx_next.so"}));
 
@@ -121,7 +121,7 @@ TEST(TbxDispatchChain, EveryOtherCodeEndsTheChain) {
 }
 
 TEST(TbxDispatchChain, AnotherAPIVersionIsSkippedWithItsLineAndTheNextIsAsked) {
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     const TbxDispatch dispatch(List({"testtbx_api0.so", "testtbx_api2.so", "testtbx_success.so"}));
 
     EXPECT_EQ(Dispatch(dispatch, agent), "testtbx_success;");
@@ -161,7 +161,7 @@ TEST(TbxDispatchFailure, AToolboxThatCannotBeUsedStopsTheChainAtItsPosition) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.toolbox);
-        tbxtest::RecordingAgent agent;
+        testsupport::RecordingAgent agent;
         const TbxDispatch dispatch(List({"testtbx_next.so", c.toolbox, "testtbx_success.so"}));
         msg::CQXMessage message;
         try {
@@ -194,7 +194,7 @@ TEST(TbxDispatchFailure, TheLoadersReasonIsLoggedBeforeTheError) {
     scratch::ScratchFolder folder;
     const std::string text = folder / "notes.so";
     std::ofstream(text) << "not a shared library\n";
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
 
     EXPECT_THROW(Dispatch(TbxDispatch(List({text})), agent), err::CGeneralError);
     const std::vector<LogLine> lines = agent.Lines();
@@ -204,7 +204,7 @@ TEST(TbxDispatchFailure, TheLoadersReasonIsLoggedBeforeTheError) {
 }
 
 TEST(TbxDispatchFailure, AnIncompleteTableRaisesInsteadOfCrashing) {
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     const TbxDispatch dispatch(List({"testtbx_nullentries.so"}));
     try {
         Dispatch(dispatch, agent);
@@ -217,7 +217,7 @@ TEST(TbxDispatchFailure, AnIncompleteTableRaisesInsteadOfCrashing) {
 }
 
 TEST(TbxDispatchFailure, AToolboxsOwnExceptionReachesTheCallerWithTheLibrariesFreed) {
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     const TbxDispatch dispatch(
         List({"testtbx_next.so", "testtbx_throws.so", "testtbx_success.so"}));
     msg::CQXMessage message;
@@ -233,7 +233,7 @@ TEST(TbxDispatchFailure, AToolboxsOwnExceptionReachesTheCallerWithTheLibrariesFr
 
 TEST(TbxDispatchLifetime, EachMessageLoadsAndFreesEachToolboxItPasses) {
     LoadLog loads;
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     const TbxDispatch dispatch(
         List({"testtbx_next.so", "testtbx_success.so", "testtbx_failed.so"}));
     for (int i = 0; i < 3; ++i) {
@@ -258,7 +258,7 @@ TEST(TbxDispatchLifetime, AToolboxReplacedOnDiskRunsItsNewCodeFromTheNextMessage
     scratch::ScratchFolder folder;
     const std::string installed = folder / "current.so";
     tbxtest::InstallLibrary(Toolbox("testtbx_success"), installed);
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     const TbxDispatch dispatch(List({installed}));
 
     EXPECT_EQ(Dispatch(dispatch, agent), "testtbx_success;");
@@ -273,7 +273,7 @@ TEST(TbxDispatchLifetime, ManyThreadsDispatchThroughTheSameToolboxesAtOnce) {
     constexpr int kThreads = 8;
     constexpr int kMessagesEach = 40;
     LoadLog loads;
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     const TbxDispatch dispatch(List({"testtbx_next.so", "testtbx_success.so"}));
 
     std::vector<int> wrongTrails(kThreads, 0);

@@ -6,7 +6,7 @@
 #include "agent/Toolbox.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
-#include "tests/toolbox/RecordingAgent.h"
+#include "tests/support/RecordingAgent.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
 namespace {
@@ -52,7 +52,7 @@ TEST(ToolBoxLoad, ABareNameIsFoundBesideTheProgramThenByTheLinkersSearch) {
 }
 
 TEST(ToolBoxCall, MissingEntriesAndMissingLoadsRaiseInsteadOfCrashing) {
-    tbxtest::RecordingAgent agent;
+    testsupport::RecordingAgent agent;
     msg::CQXMessage message;
     int major = 0;
     int minor = 0;

@@ -16,14 +16,14 @@
 
 #include "agent/Toolbox.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/RecordingAgent.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
-#include "tests/tools/CommandAgent.h"
 
 namespace {
 
-using simtest::CommandAgent;
 using ::testing::HasSubstr;
+using testsupport::RecordingAgent;
 
 std::string ToolboxPath(const char* name) {
     return std::string(WARDEX_REFERENCE_TOOLBOX_DIR) + "/" + name + ".so";
@@ -43,14 +43,14 @@ std::unique_ptr<msg::CQXMessage> MessageOf(const std::string& text) {
 }
 
 // The one message the agent sent, parsed.
-std::unique_ptr<msg::CQXMessage> OnlySent(const CommandAgent& agent) {
+std::unique_ptr<msg::CQXMessage> OnlySent(const RecordingAgent& agent) {
     const std::vector<std::string> sent = agent.Sent();
     EXPECT_EQ(sent.size(), 1u);
     return MessageOf(sent.empty() ? std::string() : sent.front());
 }
 
 TEST(DefaultToolbox, SessionRequestCarriesIdentityVersionSystemAndTaskState) {
-    CommandAgent agent;
+    RecordingAgent agent;
     agent.SetSetting("ClientID", "build-7");
     agent.SetState("Task-Sequence-ID", "42");
     agent.SetState("Status-Code", "3");
@@ -72,14 +72,14 @@ TEST(DefaultToolbox, SessionRequestCarriesIdentityVersionSystemAndTaskState) {
 }
 
 TEST(DefaultToolbox, SessionRequestWithoutClientIdSettingStillIdentifiesTheComputer) {
-    CommandAgent agent;
+    RecordingAgent agent;
     auto trigger = MessageOf("Internal=CreateSession\n");
     Offer("default", *trigger, agent);
     EXPECT_STRNE(OnlySent(agent)->GetField("ClientID"), "");
 }
 
 TEST(DefaultToolbox, PingSendsKeepAlive) {
-    CommandAgent agent;
+    RecordingAgent agent;
     auto ping = MessageOf("Internal=Ping\n");
     EXPECT_EQ(Offer("default", *ping, agent), TBX_SUCCESS);
     auto keepAlive = OnlySent(agent);
@@ -88,7 +88,7 @@ TEST(DefaultToolbox, PingSendsKeepAlive) {
 }
 
 TEST(DefaultToolbox, SettingsWriteThenReadTravelsThroughTheBuiltInCommands) {
-    CommandAgent agent;
+    RecordingAgent agent;
     agent.SetSetting("TcpPort", "4040");
     auto write = MessageOf("Request=SetAgentSettings\nLogDebug=1\nTcpPort=5050\n");
     EXPECT_EQ(Offer("default", *write, agent), TBX_SUCCESS);
@@ -108,7 +108,7 @@ TEST(DefaultToolbox, SettingsWriteThenReadTravelsThroughTheBuiltInCommands) {
 }
 
 TEST(DefaultToolbox, StateRoundTripAndFullStateRead) {
-    CommandAgent agent;
+    RecordingAgent agent;
     auto set = MessageOf("Request=SetState\nTask-Sequence-ID=9\nTask-Type=2\n");
     Offer("default", *set, agent);
     auto specific = MessageOf("Request=GetState\nState=Specific\nTask-Type=\n");
@@ -126,7 +126,7 @@ TEST(DefaultToolbox, StateRoundTripAndFullStateRead) {
 }
 
 TEST(DefaultToolbox, ConnectionCommandsAreNotTheServersToRun) {
-    CommandAgent agent;
+    RecordingAgent agent;
     for (const char* text : {"Request=EnableEncryption\n", "Request=StopService\n",
                              "Request=Inventory\nScope=All\n", "Reply=Unknown\n"}) {
         auto message = MessageOf(text);
@@ -138,7 +138,7 @@ TEST(DefaultToolbox, ConnectionCommandsAreNotTheServersToRun) {
 }
 
 TEST(DefaultToolbox, CloseRequestClosesTheSessionAndPassesShutdownOn) {
-    CommandAgent agent;
+    RecordingAgent agent;
     auto close = MessageOf("Request=CloseSession\nShutdown=Yes\n");
     EXPECT_EQ(Offer("default", *close, agent), TBX_SUCCESS);
     auto reconnect = MessageOf("Request=CloseSession\n");
@@ -149,7 +149,7 @@ TEST(DefaultToolbox, CloseRequestClosesTheSessionAndPassesShutdownOn) {
 }
 
 TEST(DefaultToolbox, SessionReplyIsAcceptedOrTheRefusedSessionClosed) {
-    CommandAgent agent;
+    RecordingAgent agent;
     auto accepted = MessageOf("Reply=CreateSession\nResult=Success\n");
     EXPECT_EQ(Offer("default", *accepted, agent), TBX_SUCCESS);
     EXPECT_TRUE(agent.Commands().empty());
@@ -180,7 +180,7 @@ TEST(DefaultToolbox, CheckUsersFillsTheLoggedOnUsersIntoTheMessage) {
         AppendUtmp(utmpFile, LOGIN_PROCESS, "LOGIN");
     }
     scratch::ScopedRoot scopedRoot(root.Path().c_str());
-    CommandAgent agent;
+    RecordingAgent agent;
     auto check = MessageOf("Internal=CheckUsers\n");
 
     EXPECT_EQ(Offer("default", *check, agent), TBX_SUCCESS);
@@ -193,7 +193,7 @@ TEST(DefaultToolbox, CheckUsersFillsTheLoggedOnUsersIntoTheMessage) {
 TEST(DefaultToolbox, CheckUsersWithoutUtmpReportsNobody) {
     scratch::ScratchFolder root;
     scratch::ScopedRoot scopedRoot(root.Path().c_str());
-    CommandAgent agent;
+    RecordingAgent agent;
     auto check = MessageOf("Internal=CheckUsers\n");
     EXPECT_EQ(Offer("default", *check, agent), TBX_SUCCESS);
     EXPECT_STREQ(check->GetField("Users"), "");
@@ -202,7 +202,7 @@ TEST(DefaultToolbox, CheckUsersWithoutUtmpReportsNobody) {
 
 // Many messages at once, each on its own thread with the library loaded and freed around it.
 TEST(DefaultToolbox, ManyMessagesAtOnceEachLoadingTheLibrary) {
-    CommandAgent agent;
+    RecordingAgent agent;
     agent.SetState("Task-Type", "5");
     constexpr int kThreads = 8;
     constexpr int kPerThread = 40;
@@ -246,7 +246,7 @@ protected:
     std::string Result() const { return message_->GetField("Result"); }
 
     scratch::ScratchFolder folder_;
-    CommandAgent agent_;
+    RecordingAgent agent_;
     std::unique_ptr<msg::CQXMessage> message_;
 };
 

@@ -7,13 +7,20 @@
 
 #include <corvane/IAgentAPI.h>
 
-namespace simtest {
+namespace testsupport {
 
-// An agent for the reference toolboxes: its built-in commands work on settings and a task
-// state kept in memory the way the agent's own commands treat the registry and the state
-// file, and it records every command run, every message sent and every log line. Safe to
-// use from many threads at once.
-class CommandAgent final : public IAgentAPI {
+struct LogLine {
+    int level;
+    std::string text;
+    bool operator==(const LogLine&) const = default;
+};
+
+// An agent for toolboxes and the dispatcher: its built-in commands work on settings and a
+// task state kept in memory the way the agent's own commands treat the registry and the
+// state file, and it records every command run, every message sent and every log line. The
+// message sink is outside what the tests look at, so it keeps nothing. Safe to use from many
+// threads at once.
+class RecordingAgent final : public IAgentAPI {
 public:
     void UserInput() override {}
     bool AgentCommand(const std::string& command, msg::IQXMessage* message) override;
@@ -32,6 +39,8 @@ public:
     // The commands run, each as "<command>" or, for CloseSession, "CloseSession Shutdown=<v>".
     std::vector<std::string> Commands() const;
     std::vector<std::string> Sent() const;
+    std::vector<LogLine> Lines() const;
+    // The texts of the lines logged at level 0, the error level.
     std::vector<std::string> ErrorLines() const;
 
 private:
@@ -43,7 +52,7 @@ private:
     std::map<std::string, std::string> state_;
     std::vector<std::string> commands_;
     std::vector<std::string> sent_;
-    std::vector<std::string> errors_;
+    std::vector<LogLine> lines_;
 };
 
-}  // namespace simtest
+}  // namespace testsupport

@@ -1,13 +1,13 @@
-#include "tests/tools/CommandAgent.h"
+#include "tests/support/RecordingAgent.h"
 
 #include <cstdarg>
 
 #include "common/msg/QXMessage.h"
 #include "common/util/StringUtils.h"
 
-namespace simtest {
+namespace testsupport {
 
-bool CommandAgent::AgentCommand(const std::string& command, msg::IQXMessage* message) {
+bool RecordingAgent::AgentCommand(const std::string& command, msg::IQXMessage* message) {
     std::lock_guard guard(lock_);
     commands_.push_back(command == "CloseSession"
                             ? command + " Shutdown=" + message->GetField("Shutdown")
@@ -35,7 +35,7 @@ bool CommandAgent::AgentCommand(const std::string& command, msg::IQXMessage* mes
     return true;
 }
 
-void CommandAgent::GetSettings(msg::IQXMessage& message) {
+void RecordingAgent::GetSettings(msg::IQXMessage& message) {
     if (util::CompareNoCase(message.GetField("Settings"), "Specified") != 0) {
         for (const auto& [name, value] : settings_) {
             message.SetField(name, value);
@@ -50,7 +50,7 @@ void CommandAgent::GetSettings(msg::IQXMessage& message) {
     }
 }
 
-void CommandAgent::GetState(msg::IQXMessage& message) {
+void RecordingAgent::GetState(msg::IQXMessage& message) {
     if (std::string(message.GetField("State")) == "Specific") {
         const msg::FieldMap fields = *message.GetFields();
         for (const auto& [name, value] : fields) {
@@ -65,22 +65,20 @@ void CommandAgent::GetState(msg::IQXMessage& message) {
     }
 }
 
-void CommandAgent::Log(int level, const char* format, ...) {
+void RecordingAgent::Log(int level, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
     std::string text = util::FormatV(format, arguments);
     va_end(arguments);
-    if (level == 0) {
-        std::lock_guard guard(lock_);
-        errors_.push_back(std::move(text));
-    }
+    std::lock_guard guard(lock_);
+    lines_.push_back({level, std::move(text)});
 }
 
-msg::IQXMessage* CommandAgent::NewMessage() {
+msg::IQXMessage* RecordingAgent::NewMessage() {
     return new msg::CQXMessage();
 }
 
-void CommandAgent::Send(msg::IQXMessage* message) {
+void RecordingAgent::Send(msg::IQXMessage* message) {
     std::string text;
     message->GetText(text);
     message->Release();
@@ -88,39 +86,49 @@ void CommandAgent::Send(msg::IQXMessage* message) {
     sent_.push_back(std::move(text));
 }
 
-void CommandAgent::SetSetting(const std::string& name, const std::string& value) {
+void RecordingAgent::SetSetting(const std::string& name, const std::string& value) {
     std::lock_guard guard(lock_);
     settings_[name] = value;
 }
 
-std::map<std::string, std::string> CommandAgent::Settings() const {
+std::map<std::string, std::string> RecordingAgent::Settings() const {
     std::lock_guard guard(lock_);
     return settings_;
 }
 
-void CommandAgent::SetState(const std::string& name, const std::string& value) {
+void RecordingAgent::SetState(const std::string& name, const std::string& value) {
     std::lock_guard guard(lock_);
     state_[name] = value;
 }
 
-std::map<std::string, std::string> CommandAgent::State() const {
+std::map<std::string, std::string> RecordingAgent::State() const {
     std::lock_guard guard(lock_);
     return state_;
 }
 
-std::vector<std::string> CommandAgent::Commands() const {
+std::vector<std::string> RecordingAgent::Commands() const {
     std::lock_guard guard(lock_);
     return commands_;
 }
 
-std::vector<std::string> CommandAgent::Sent() const {
+std::vector<std::string> RecordingAgent::Sent() const {
     std::lock_guard guard(lock_);
     return sent_;
 }
 
-std::vector<std::string> CommandAgent::ErrorLines() const {
+std::vector<LogLine> RecordingAgent::Lines() const {
     std::lock_guard guard(lock_);
-    return errors_;
+    return lines_;
 }
 
-}  // namespace simtest
+std::vector<std::string> RecordingAgent::ErrorLines() const {
+    std::vector<std::string> errors;
+    for (const LogLine& line : Lines()) {
+        if (line.level == 0) {
+            errors.push_back(line.text);
+        }
+    }
+    return errors;
+}
+
+}  // namespace testsupport
