@@ -7,8 +7,11 @@
 
 namespace {
 
-std::string TextOf(msg::CQXMessage& message) {
-    return message.GetText();
+// The text of a message the state fills with every value it holds.
+std::string Everything(CAgentState& state) {
+    msg::CQXMessage everything;
+    state.GetInto(everything);
+    return everything.GetText();
 }
 
 TEST(AgentState, SetTakesOnlyAcceptedNamesAndKeepsTheFirstValue) {
@@ -17,18 +20,14 @@ TEST(AgentState, SetTakesOnlyAcceptedNamesAndKeepsTheFirstValue) {
     state.Set("Task-Type", "8");
     state.Set("Unknown-Name", "x");
     state.Set("task-type", "9");
-    msg::CQXMessage everything;
-    state.GetInto(everything);
-    EXPECT_EQ(TextOf(everything), "Task-Type=7\n");
+    EXPECT_EQ(Everything(state), "Task-Type=7\n");
 }
 
 TEST(AgentState, TheServersAddressIsKeptUnderItsReadableName) {
     CAgentState state;
     state.Set("Destination-Address", "127.0.0.1");
     state.Set("Source-Address", "127.0.0.1");
-    msg::CQXMessage everything;
-    state.GetInto(everything);
-    EXPECT_EQ(TextOf(everything), "Destination-Address=127.0.0.1\nSource-Address=127.0.0.1\n");
+    EXPECT_EQ(Everything(state), "Destination-Address=127.0.0.1\nSource-Address=127.0.0.1\n");
 }
 
 TEST(AgentState, SetFromReplacesKnownValuesAndAddsOnlyAcceptedNewOnes) {
@@ -42,9 +41,7 @@ TEST(AgentState, SetFromReplacesKnownValuesAndAddsOnlyAcceptedNewOnes) {
     update.SetField("ID", "42");
     update.SetField("Not-Accepted", "x");
     state.SetFrom(update);
-    msg::CQXMessage everything;
-    state.GetInto(everything);
-    EXPECT_EQ(TextOf(everything),
+    EXPECT_EQ(Everything(state),
               "Config=cfg-2\nID=42\nSchedule-ID=\nStatus-Code=5\nStatus-Module=\n"
               "Task-Sequence-ID=\nTask-Type=\n");
 }
@@ -59,7 +56,7 @@ TEST(AgentState, ASpecificRequestGetsJustTheNamedValues) {
     request.SetField("Task-Type", "");
     request.SetField("Schedule-ID", "stale");
     state.GetInto(request);
-    EXPECT_EQ(TextOf(request), "Request=GetState\nSchedule-ID=\nState=\nTask-Type=7\n");
+    EXPECT_STREQ(request.GetText(), "Request=GetState\nSchedule-ID=\nState=\nTask-Type=7\n");
 }
 
 TEST(AgentState, AnyOtherRequestIsReplacedByEveryValue) {
@@ -71,7 +68,7 @@ TEST(AgentState, AnyOtherRequestIsReplacedByEveryValue) {
     request.SetField("State", "specific");
     state.GetInto(request);
     EXPECT_STREQ(request.GetLeadName(), "");
-    EXPECT_EQ(TextOf(request), "ID=42\nTask-Type=7\n");
+    EXPECT_STREQ(request.GetText(), "ID=42\nTask-Type=7\n");
 }
 
 TEST(AgentState, TakingThePersistedValuesAddsTheMissingNamesEmpty) {
@@ -79,10 +76,8 @@ TEST(AgentState, TakingThePersistedValuesAddsTheMissingNamesEmpty) {
     state.Set("Task-Type", "7");
     const CAgentState::Persisted values = state.TakePersisted();
     EXPECT_EQ(values, (CAgentState::Persisted{"", "7", "", "", "", ""}));
-    msg::CQXMessage everything;
-    state.GetInto(everything);
     EXPECT_EQ(
-        TextOf(everything),
+        Everything(state),
         "Config=\nSchedule-ID=\nStatus-Code=\nStatus-Module=\nTask-Sequence-ID=\nTask-Type=7\n");
 }
 
