@@ -67,7 +67,20 @@ protected:
         };
     }
 
+    // Starts the agent against listener_; the server's reader of the connection, past the
+    // session's hello.
+    programtest::MessageReader StartServedAgent() {
+        world_.Store({{"TcpPort", listener_.PortText()}});
+        EXPECT_TRUE(bootstrap_.Start());
+        connection_ = listener_.Accept();
+        programtest::MessageReader reader(connection_.Get());
+        EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+        return reader;
+    }
+
     AgentWorld world_;
+    testipc::Listener listener_;
+    sys::FileDescriptor connection_;
     const std::string closedPort_ = std::to_string(testipc::ClosedPort());
     RecordingClock clock_;
     util::ParamList toolboxes_;
@@ -92,14 +105,13 @@ TEST_F(BootstrapTest, FailedConnectionsFollowTheSchedule) {
 
 // A session that reached "CreateSession" starts the schedule again from its first wait.
 TEST_F(BootstrapTest, ASessionResetsTheSchedule) {
-    testipc::Listener listener;
-    auto server = std::async(std::launch::async, [&listener] {
-        sys::FileDescriptor connection = listener.Accept();
+    auto server = std::async(std::launch::async, [this] {
+        sys::FileDescriptor connection = listener_.Accept();
         return programtest::MessageReader(connection.Get()).Next();
     });
     clock_.onWait = [&](std::size_t wait) {
         if (wait == 8) {
-            world_.Store({{"TcpPort", listener.PortText()}});
+            world_.Store({{"TcpPort", listener_.PortText()}});
         } else if (wait == 9) {
             bootstrap_.SignalShutdown();
         }
@@ -112,10 +124,9 @@ TEST_F(BootstrapTest, ASessionResetsTheSchedule) {
 
 // The server closes the session; the stop comes during the wait before the next run.
 TEST_F(BootstrapTest, AStopDuringTheLoopWaitEndsRunAtOnce) {
-    testipc::Listener listener;
-    world_.Store({{"TcpPort", listener.PortText()}});
-    auto server = std::async(std::launch::async, [&listener] {
-        sys::FileDescriptor connection = listener.Accept();
+    world_.Store({{"TcpPort", listener_.PortText()}});
+    auto server = std::async(std::launch::async, [this] {
+        sys::FileDescriptor connection = listener_.Accept();
         programtest::MessageReader(connection.Get()).Next();
     });
     StopAtWait(1);
@@ -135,12 +146,7 @@ TEST_F(BootstrapTest, AStopDuringTheStartupRetryEndsRunAtOnce) {
 
 // The stop closes the running agent's connection: the server sees the end, Run returns.
 TEST_F(BootstrapTest, AStopDuringARunClosesTheConnection) {
-    testipc::Listener listener;
-    world_.Store({{"TcpPort", listener.PortText()}});
-    ASSERT_TRUE(bootstrap_.Start());
-    sys::FileDescriptor connection = listener.Accept();
-    programtest::MessageReader reader(connection.Get());
-    EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+    programtest::MessageReader reader = StartServedAgent();
     bootstrap_.SignalShutdown();
     EXPECT_EQ(reader.Next(), "");
     ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
@@ -154,12 +160,7 @@ TEST_F(BootstrapTest, CheckUsersReachesTheServerOnlyWithAnAgent) {
     EXPECT_EQ(world_.LogCount("Calling Toolbox to check possible user status change"), 1u);
     EXPECT_EQ(world_.LogCount("InvokeHandler called"), 0u);
 
-    testipc::Listener listener;
-    world_.Store({{"TcpPort", listener.PortText()}});
-    ASSERT_TRUE(bootstrap_.Start());
-    sys::FileDescriptor connection = listener.Accept();
-    programtest::MessageReader reader(connection.Get());
-    EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+    programtest::MessageReader reader = StartServedAgent();
     bootstrap_.CheckUsers();
     EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
     bootstrap_.SignalShutdown();

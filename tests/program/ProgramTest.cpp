@@ -53,15 +53,31 @@ TEST(ProgramTest, WithoutArgumentsEndsWithOne) {
     EXPECT_EQ(world.LogCount("Toolbox List is empty, exiting"), 1u);
 }
 
-TEST(ProgramTest, HelpOptionsShowTheUsageOnly) {
-    const AgentWorld world;
-    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"-?"}, {"-help"}, {"-helpme"}, {"-debug", "-help"}}) {
-        const Outcome outcome = Wardex(world, arguments);
-        EXPECT_EQ(outcome.exitCode, 0) << arguments.front();
-        EXPECT_EQ(outcome.out, kUsage) << arguments.front();
+// Runs that print a text and end with 0; the console mode is logged only when it runs.
+TEST(ProgramTest, RunsThatOnlyPrint) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string out;
+        std::size_t consoleModeLogLines;
+    };
+    const std::vector<Case> cases = {
+        {{"-?"}, kUsage, 0},
+        {{"-help"}, kUsage, 0},
+        {{"-helpme"}, kUsage, 0},
+        {{"-debug", "-help"}, kUsage, 0},
+        {{"-debug"},
+         "Running agent in console/debug mode\nToolbox List is empty - application will exit\n\n",
+         1},
+        {{"-skt"}, "ERROR: No toolbox list specified\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        const AgentWorld world;
+        const Outcome outcome = Wardex(world, c.arguments);
+        EXPECT_EQ(outcome.exitCode, 0);
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(world.LogCount("Running Agent in console/debug mode"), c.consoleModeLogLines);
     }
-    EXPECT_EQ(world.LogCount("Running Agent in console/debug mode"), 0u);
 }
 
 // The option table's order decides, not the command line's: -install comes before -remove.
@@ -124,15 +140,6 @@ TEST(ProgramTest, DebugCountThatIsNoNumberIsNamedAndRunsNothing) {
     EXPECT_TRUE(Contains(outcome.out, "-count value \"many\" is not a number, taken as 0\n"))
         << outcome.out;
     EXPECT_FALSE(Contains(outcome.out, "Application will exit in"));
-}
-
-TEST(ProgramTest, DebugWithoutToolboxesSaysSo) {
-    const AgentWorld world;
-    const Outcome outcome = Wardex(world, {"-debug"});
-    EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(outcome.out,
-              "Running agent in console/debug mode\nToolbox List is empty - application will "
-              "exit\n\n");
 }
 
 TEST(ProgramTest, VersionListsEachToolbox) {
@@ -218,13 +225,6 @@ TEST(ProgramTest, AToolboxThatCrashesLeavesOneDumpBesideTheProgram) {
     ASSERT_EQ(dumps.size(), 1u);
     EXPECT_EQ(dumps[0].size(), 36u + 4u) << "a GUID and .dmp: " << dumps[0];
     EXPECT_EQ(scratch::ReadFile(world.ProgramFolder() + "/" + dumps[0]).substr(0, 4), "MDMP");
-}
-
-TEST(ProgramTest, ShiftkitWithoutToolboxesSaysSo) {
-    const AgentWorld world;
-    const Outcome outcome = Wardex(world, {"-skt"});
-    EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(outcome.out, "ERROR: No toolbox list specified\n");
 }
 
 // Two sessions in one console run: the server closes the first connection, the agent
