@@ -1,83 +1,39 @@
 #include "tests/crash/CrashChildRun.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <unistd.h>
-
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string_view>
-#include <sys/wait.h>
 
-#include "common/sys/FileDescriptor.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace crashtest {
 namespace {
 
-constexpr int kMaxWaitMilliseconds = 60'000;
+constexpr std::chrono::seconds kLongestRun{60};
 
-// The environment with the sanitizers' own crash handling switched off, so that the handler
-// under test is the one that runs.
-std::vector<std::string> ChildEnvironment() {
+// The sanitizers' own crash handling switched off, added to what options the test has, so
+// that the handler under test is the one that runs.
+std::vector<std::string> SanitizerOptions() {
     constexpr std::string_view kCrashOptions =
         "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:handle_abort=0:"
         "detect_leaks=0";
-    std::string asanOptions = "ASAN_OPTIONS=" + std::string(kCrashOptions);
-    std::string tsanOptions = "TSAN_OPTIONS=" + std::string(kCrashOptions);
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        if (text.starts_with("ASAN_OPTIONS=")) {
-            asanOptions = text + ":" + std::string(kCrashOptions);
-        } else if (text.starts_with("TSAN_OPTIONS=")) {
-            tsanOptions = text + ":" + std::string(kCrashOptions);
-        } else {
-            environment.push_back(text);
-        }
+    std::vector<std::string> options;
+    for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
+        const char* old = std::getenv(name.c_str());
+        options.push_back(name + "=" + (old != nullptr ? std::string(old) + ":" : "") +
+                          std::string(kCrashOptions));
     }
-    environment.push_back(asanOptions);
-    environment.push_back(tsanOptions);
-    return environment;
+    return options;
 }
 
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts) {
-        pointers.push_back(text.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-// Reads the child's output until it closes it, or until the time is up.
-bool ReadUntilClosed(int fd, std::string& output) {
-    int waited = 0;
-    while (waited < kMaxWaitMilliseconds) {
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, 100);
-        if (ready == 0) {
-            waited += 100;
-            continue;
-        }
-        char buffer[4096];
-        const ssize_t got = ::read(fd, buffer, sizeof(buffer));
-        if (got <= 0) {
-            return true;
-        }
-        output.append(buffer, static_cast<std::size_t>(got));
-    }
-    return false;
-}
-
-void ParseAnnouncements(ChildResult& result) {
-    std::istringstream lines(result.output);
+void ParseAnnouncements(const std::string& output, ChildResult& result) {
+    std::istringstream lines(output);
     std::string word;
     while (lines >> word) {
         if (word == "thread") {
@@ -91,35 +47,17 @@ void ParseAnnouncements(ChildResult& result) {
 }  // namespace
 
 ChildResult RunCrashChild(const std::vector<std::string>& arguments) {
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        return {};
-    }
-    sys::FileDescriptor readEnd(pipeEnds[0]);
-    sys::FileDescriptor writeEnd(pipeEnds[1]);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO);
-
-    std::vector<std::string> argv{WARDEX_CRASH_CHILD};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> environment = ChildEnvironment();
-    pid_t child = -1;
-    const int spawned = ::posix_spawn(&child, WARDEX_CRASH_CHILD, &actions, nullptr,
-                                      Pointers(argv).data(), Pointers(environment).data());
-    ::posix_spawn_file_actions_destroy(&actions);
-    writeEnd.Reset();
+    std::vector<std::string> line{WARDEX_CRASH_CHILD};
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    testsupport::ChildProcess child(line, SanitizerOptions());
     ChildResult result;
-    if (spawned != 0) {
-        return result;
-    }
-    result.pid = child;
-    result.finished = ReadUntilClosed(readEnd.Get(), result.output);
-    if (!result.finished) {
-        ::kill(child, SIGKILL);
-    }
-    ::waitpid(child, &result.status, 0);
-    ParseAnnouncements(result);
+    const std::optional<int> exitCode = child.WaitForExit(kLongestRun);
+    result.finished = exitCode.has_value();
+    result.exitCode = exitCode.value_or(-1);
+    result.signal = child.EndingSignal();
+    result.pid = child.Pid();
+    ParseAnnouncements(child.Output(), result);
+    result.output = child.Output() + child.Errors();
     return result;
 }
 

@@ -11,14 +11,15 @@ namespace crashtest {
 struct ChildResult {
     bool finished = false;  // false: it hung and was killed
     int pid = 0;
-    int status = 0;  // as waitpid gives it
+    int exitCode = -1;  // 128 + the signal when a signal ended it
+    int signal = 0;     // the signal that ended it; 0 when it exited
     std::uint32_t threadId = 0;
     std::uint64_t faultAddress = 0;
-    std::string output;
+    std::string output;  // standard output, then standard error
 };
 
-// Runs the crash child with the given arguments, its standard output read back, and waits at
-// most a minute for it to end. AddressSanitizer and ThreadSanitizer are told to leave the
+// Runs the crash child with the given arguments, its output read back, and waits at most a
+// minute for it to end. AddressSanitizer and ThreadSanitizer are told to leave the
 // crash signals to the child's own handler.
 ChildResult RunCrashChild(const std::vector<std::string>& arguments);
 

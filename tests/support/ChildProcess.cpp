@@ -163,7 +163,8 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds limit) {
     for (;;) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            endingSignal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + endingSignal_;
             return exitCode_;
         }
         if (std::chrono::steady_clock::now() >= deadline) {

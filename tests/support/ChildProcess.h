@@ -33,6 +33,9 @@ public:
     // Waits for the child to end; its exit code (128 + the signal when a signal ended it), or
     // nullopt when it was still running at the limit.
     std::optional<int> WaitForExit(std::chrono::milliseconds limit = kLimit);
+    // The signal that ended the child; 0 while it runs or when it exited.
+    int EndingSignal() const { return endingSignal_; }
+    pid_t Pid() const { return pid_; }
     // All of standard output and standard error read so far.
     const std::string& Output() const { return output_; }
     const std::string& Errors() const { return errors_; }
@@ -52,6 +55,7 @@ private:
     std::string errors_;
     std::size_t scanned_ = 0;  // output_ up to here holds no wanted line
     std::optional<int> exitCode_;
+    int endingSignal_ = 0;
 };
 
 }  // namespace testsupport
