@@ -8,13 +8,13 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <vector>
 
 #include "agent/AgentLog.h"
 #include "agent/bootstrap.h"
 #include "common/sys/DataRegistry.h"
 #include "tests/program/ProgramTestSupport.h"
+#include "tests/support/Unprivileged.h"
 
 namespace {
 
@@ -209,26 +209,18 @@ void HandOver(const std::string& folder, uid_t user) {
 // its rights first), so the file cannot be deleted: it is not applied and stays for the
 // next run.
 TEST_F(BootstrapTest, AnInputFileThatCannotBeDeletedIsNotApplied) {
-    constexpr uid_t kNobody = 65534;
-    const bool root = ::geteuid() == 0;
     scratch::WriteFile(world_.InputFile(), "TcpPort=4444\n");
     std::filesystem::permissions(world_.Scratch().Path(), std::filesystem::perms(0755));
     ::chmod(world_.LogPath().c_str(), 0666);
     ::chmod(world_.ProgramFolder().c_str(), 0555);
-    if (root) {
-        HandOver(world_.RootFolder(), kNobody);
+    if (::geteuid() == 0) {
+        HandOver(world_.RootFolder(), testsupport::kNobody);
     }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (root && ::setuid(kNobody) != 0) {
-            ::_exit(2);
-        }
+    const int result = testsupport::RunWithoutPrivileges([this] {
         bootstrap_.RunOnce(toolboxes_, false);
-        ::_exit(0);
-    }
-    int status = -1;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
     EXPECT_TRUE(std::filesystem::exists(world_.InputFile()));
     EXPECT_EQ(AgentWorld::Stored("TcpPort"), closedPort_);
     EXPECT_EQ(world_.LogCount("Error reading input file."), 1u);

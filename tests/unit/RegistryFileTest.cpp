@@ -1,14 +1,12 @@
-#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <vector>
 
 #include "common/sys/Registry.h"
+#include "tests/support/Unprivileged.h"
 #include "tests/unit/RegistryFixture.h"
 
 namespace {
@@ -16,6 +14,7 @@ namespace {
 using regtest::Caught;
 using regtest::ErrorValue;
 using regtest::kServiceKey;
+using testsupport::kNobody;
 
 class RegistryFileTest : public regtest::RegistryFixture {
 protected:
@@ -271,23 +270,6 @@ TEST_F(RegistryFileTest, FileWithoutHeaderIsMalformedButAnEmptyFileIsAnEmptyStor
     EXPECT_EQ(ReadText("TcpAddr"), "fresh");
 }
 
-// Runs body in a child process that has dropped the rights of root (when the test runs as
-// root), so that folder permissions apply to it. Returns body's result.
-int RunWithoutPrivileges(const std::function<int()>& body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        constexpr uid_t kNobody = 65534;
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-            ::_exit(100);
-        }
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
-}
-
 TEST_F(RegistryFileTest, FolderWithoutWritePermissionRefusesChangesAndKeepsValues) {
     {
         sys::Registry key;
@@ -299,13 +281,13 @@ TEST_F(RegistryFileTest, FolderWithoutWritePermissionRefusesChangesAndKeepsValue
         for (const std::string& folder : {folder_.Path().string(), folder_ / "etc"}) {
             ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
         }
-        ASSERT_EQ(::chown(StoreFolder().c_str(), 65534, 65534), 0);
-        ASSERT_EQ(::chown(StorePath().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(StoreFolder().c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(StorePath().c_str(), kNobody, kNobody), 0);
     }
     ASSERT_EQ(::chmod(StoreFolder().c_str(), 0500), 0);
 
     // Each check returns its own code so that a failure names the step.
-    const int result = RunWithoutPrivileges([] {
+    const int result = testsupport::RunWithoutPrivileges([] {
         sys::Registry key;
         key.SetKey(HKEY_LOCAL_MACHINE, kServiceKey);
         key.Open(true, false, 0);  // exists: nothing to write
