@@ -16,16 +16,7 @@ using regtest::ErrorValue;
 using regtest::kServiceKey;
 using testsupport::kNobody;
 
-class RegistryFileTest : public regtest::RegistryFixture {
-protected:
-    std::string ReadText(const std::string& name, const std::string& subkey = kServiceKey) {
-        sys::Registry key;
-        OpenKey(key, subkey, false);
-        std::string text;
-        key.ReadString(name, text);
-        return text;
-    }
-};
+class RegistryFileTest : public regtest::RegistryFixture {};
 
 // ASCII text as little-endian UTF-16 with CRLF line ends.
 std::string Widen(const std::string& ascii) {
@@ -61,16 +52,14 @@ TEST_F(RegistryFileTest, ReadsAVersion5ExportFromWindows) {
         "  74,00,25,00,5c,00,6c,00,6f,00,67,00,00,00\n"
         "\"Servers\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
         "\n"));
-    EXPECT_EQ(ReadText(""), "default text");
-    EXPECT_EQ(ReadText("TcpAddr"), "mgmt.example.net");
-    EXPECT_EQ(ReadText("InstallDir"), "C:\\Program Files\\Corvane \"Agent\"");
-    EXPECT_EQ(ReadText("LogPath"), "%SystemRoot%\\log");
+    EXPECT_EQ(StoredText(""), "default text");
+    EXPECT_EQ(StoredText("TcpAddr"), "mgmt.example.net");
+    EXPECT_EQ(StoredText("InstallDir"), "C:\\Program Files\\Corvane \"Agent\"");
+    EXPECT_EQ(StoredText("LogPath"), "%SystemRoot%\\log");
+    EXPECT_EQ(StoredDWord("LogSize"), 0x100000u);
 
     sys::Registry key;
     OpenKey(key, kServiceKey, false);
-    std::uint32_t number = 0;
-    key.ReadDWord("LogSize", number);
-    EXPECT_EQ(number, 0x100000u);
     unsigned char bytes[3] = {};
     std::uint32_t size = sizeof bytes;
     key.ReadBinary("SecurityKey", bytes, size);
@@ -84,8 +73,8 @@ TEST_F(RegistryFileTest, ReadsAVersion5ExportFromWindows) {
     EXPECT_EQ(rewritten.rfind("Windows Registry Editor Version 5.00\n\n", 0), 0u);
     EXPECT_NE(rewritten.find("\"Servers\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"),
               std::string::npos);
-    EXPECT_EQ(ReadText("LogPath"), "%SystemRoot%\\log");
-    EXPECT_EQ(ReadText("InstallDir"), "C:\\Program Files\\Corvane \"Agent\"");
+    EXPECT_EQ(StoredText("LogPath"), "%SystemRoot%\\log");
+    EXPECT_EQ(StoredText("InstallDir"), "C:\\Program Files\\Corvane \"Agent\"");
 }
 
 TEST_F(RegistryFileTest, TextBeyondAsciiSurvivesTheWayFromUtf16AndBack) {
@@ -98,15 +87,15 @@ TEST_F(RegistryFileTest, TextBeyondAsciiSurvivesTheWayFromUtf16AndBack) {
                wide +
                Widen("\"\n\"Expand\"=hex(2):5a,00,fc,00,72,00,69,00,63,00,68,00,20,00,ac,20,20,00,"
                      "3d,d8,00,de,00,00\n"));
-    EXPECT_EQ(ReadText("City"), utf8);
-    EXPECT_EQ(ReadText("Expand"), utf8);
+    EXPECT_EQ(StoredText("City"), utf8);
+    EXPECT_EQ(StoredText("Expand"), utf8);
 
     sys::Registry key;
     OpenKey(key, kServiceKey, false);
     key.WriteString("Other", utf8);
     EXPECT_NE(ReadStore().find("\"City\"=\"" + utf8 + "\"\n"), std::string::npos);
-    EXPECT_EQ(ReadText("Expand"), utf8);
-    EXPECT_EQ(ReadText("Other"), utf8);
+    EXPECT_EQ(StoredText("Expand"), utf8);
+    EXPECT_EQ(StoredText("Other"), utf8);
 }
 
 TEST_F(RegistryFileTest, ReadsARegedit4Export) {
@@ -117,19 +106,17 @@ TEST_F(RegistryFileTest, ReadsARegedit4Export) {
         "\"TcpPort\"=\"4040\"\r\n"
         "\"LogPath\"=hex(2):25,54,45,4d,50,25,00\r\n"
         "\"UseMCast\"=dword:00000001\r\n");
-    EXPECT_EQ(ReadText("TcpPort"), "4040");
-    EXPECT_EQ(ReadText("LogPath"), "%TEMP%");
-    sys::Registry key;
-    OpenKey(key, kServiceKey, false);
-    std::uint32_t number = 0;
-    key.ReadDWord("UseMCast", number);
-    EXPECT_EQ(number, 1u);
+    EXPECT_EQ(StoredText("TcpPort"), "4040");
+    EXPECT_EQ(StoredText("LogPath"), "%TEMP%");
+    EXPECT_EQ(StoredDWord("UseMCast"), 1u);
 
     // Rewritten in version 5 form, where the expandable text is UTF-16.
+    sys::Registry key;
+    OpenKey(key, kServiceKey, false);
     key.WriteString("TcpPort", "4041");
     EXPECT_NE(ReadStore().find("\"LogPath\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,00,00\n"),
               std::string::npos);
-    EXPECT_EQ(ReadText("LogPath"), "%TEMP%");
+    EXPECT_EQ(StoredText("LogPath"), "%TEMP%");
 }
 
 TEST_F(RegistryFileTest, DeletionsInAnImportFileTakeEffect) {
@@ -142,11 +129,8 @@ TEST_F(RegistryFileTest, DeletionsInAnImportFileTakeEffect) {
         "\"Dropped\"=\"no\"\n"
         "\"Dropped\"=-\n"
         "[-HKEY_LOCAL_MACHINE\\Software\\Corvane\\Client Service\\Old]\n");
-    EXPECT_EQ(ReadText("Kept"), "yes");
-    sys::Registry key;
-    OpenKey(key, kServiceKey, false);
-    std::string text;
-    EXPECT_EQ(ErrorValue([&] { key.ReadString("Dropped", text); }), 6);
+    EXPECT_EQ(StoredText("Kept"), "yes");
+    EXPECT_EQ(ErrorValue([] { StoredText("Dropped"); }), 6);
     sys::Registry old;
     EXPECT_EQ(ErrorValue([&] { OpenKey(old, "Software\\Corvane\\Client Service\\Old", false); }),
               3);
@@ -186,8 +170,8 @@ TEST_F(RegistryFileTest, WritesAFileAPersonCanReadAndEdit) {
         "; added by hand\r\n[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Client Service]\r\n"
         "\"TcpPort\"=\"4040\"\r\n";
     WriteStore(edited);
-    EXPECT_EQ(ReadText("TcpAddr"), "backup.example.net");
-    EXPECT_EQ(ReadText("TcpPort"), "4040");
+    EXPECT_EQ(StoredText("TcpAddr"), "backup.example.net");
+    EXPECT_EQ(StoredText("TcpPort"), "4040");
 }
 
 struct Malformed {
@@ -267,7 +251,7 @@ TEST_F(RegistryFileTest, FileWithoutHeaderIsMalformedButAnEmptyFileIsAnEmptyStor
     WriteStore("\n\n");
     OpenKey(key);
     key.WriteString("TcpAddr", "fresh");
-    EXPECT_EQ(ReadText("TcpAddr"), "fresh");
+    EXPECT_EQ(StoredText("TcpAddr"), "fresh");
 }
 
 TEST_F(RegistryFileTest, FolderWithoutWritePermissionRefusesChangesAndKeepsValues) {
@@ -310,7 +294,7 @@ TEST_F(RegistryFileTest, FolderWithoutWritePermissionRefusesChangesAndKeepsValue
     ::chmod(StoreFolder().c_str(), 0700);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadStore(), before);
-    EXPECT_EQ(ReadText("TcpAddr"), "kept");
+    EXPECT_EQ(StoredText("TcpAddr"), "kept");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
@@ -31,6 +32,22 @@ protected:
                         bool create = true) {
         key.SetKey(HKEY_LOCAL_MACHINE, subkey);
         key.Open(create, false, 0);
+    }
+    // A stored value, read through a key of its own.
+    static std::string StoredText(const std::string& name,
+                                  const std::string& subkey = kServiceKey) {
+        sys::Registry key;
+        OpenKey(key, subkey, false);
+        std::string text;
+        key.ReadString(name, text);
+        return text;
+    }
+    static std::uint32_t StoredDWord(const std::string& name) {
+        sys::Registry key;
+        OpenKey(key, kServiceKey, false);
+        std::uint32_t number = 0;
+        key.ReadDWord(name, number);
+        return number;
     }
 
     scratch::ScratchFolder folder_;

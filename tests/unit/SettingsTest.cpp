@@ -29,14 +29,6 @@ protected:
         return value;
     }
 
-    static std::uint32_t StoredDWord(const std::string& name) {
-        sys::Registry key;
-        OpenKey(key);
-        std::uint32_t value = 0;
-        key.ReadDWord(name, value);
-        return value;
-    }
-
     CSettings settings_;
 
 private:
@@ -117,17 +109,11 @@ TEST_F(SettingsTest, EverySettingIsStoredAsItsKindAndReadBack) {
     for (const auto& [name, kind] : kTable) {
         settings_.SetSetting(name, kind == kText ? "text" : "1");
     }
-    sys::Registry key;
-    OpenKey(key);
     for (const auto& [name, kind] : kTable) {
-        std::string text;
-        std::uint32_t number = 0;
         if (kind == kText) {
-            key.ReadString(name, text);
-            EXPECT_EQ(text, "text") << name;
+            EXPECT_EQ(StoredText(name), "text") << name;
         } else {
-            key.ReadDWord(name, number);
-            EXPECT_EQ(number, 1u) << name;
+            EXPECT_EQ(StoredDWord(name), 1u) << name;
         }
         EXPECT_EQ(Get(name), kind == kText ? "text" : "1") << name;
     }
@@ -172,12 +158,8 @@ TEST_F(SettingsTest, UnknownNamesAreNeverAnError) {
     settings_.SetSetting("logsize", "1");  // names are compared byte for byte
     EXPECT_EQ(Get("NoSuchSetting"), "<unset>");
     EXPECT_EQ(Get("logsize"), "<unset>");
-    sys::Registry key;
-    OpenKey(key);
-    std::string text;
-    std::uint32_t number = 0;
-    EXPECT_EQ(ErrorValue([&] { key.ReadString("NoSuchSetting", text); }), 6);
-    EXPECT_EQ(ErrorValue([&] { key.ReadDWord("logsize", number); }), 6);
+    EXPECT_EQ(ErrorValue([] { StoredText("NoSuchSetting"); }), 6);
+    EXPECT_EQ(ErrorValue([] { StoredDWord("logsize"); }), 6);
 }
 
 TEST_F(SettingsTest, SettingNotStoredOrStoredAsAnotherKindRaises) {
@@ -237,12 +219,9 @@ TEST_F(SettingsTest, SetSettingsStoresTheFieldsThatNameSettings) {
     settings_.SetSettings(&request);
     EXPECT_EQ(StoredDWord("LogDebug"), 1u);
     EXPECT_EQ(StoredDWord("LogSize"), 2048u);
-    sys::Registry key;
-    OpenKey(key);
-    std::string text;
-    EXPECT_EQ(ErrorValue([&] { key.ReadString("Settings", text); }), 6);
-    EXPECT_EQ(ErrorValue([&] { key.ReadString("Colour", text); }), 6);
-    EXPECT_EQ(ErrorValue([&] { key.ReadString("Request", text); }), 6);
+    for (const char* name : {"Settings", "Colour", "Request"}) {
+        EXPECT_EQ(ErrorValue([name] { StoredText(name); }), 6) << name;
+    }
 }
 
 TEST_F(SettingsTest, SetSettingsStopsAtTheFirstErrorKeepingEarlierWrites) {
