@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/UtmpFile.h"
 
 namespace {
 
 using programtest::AgentWorld;
 using programtest::MessageReader;
+using scratch::WriteUtmp;
 using servicetest::NotifyListener;
 using servicetest::ServiceProcess;
 using servicetest::WaitForLog;
-using servicetest::WriteUtmp;
 
 const std::string kLoad = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
 const std::string kWaiting = "Waiting 2000 milliseconds for bootstrap thread to exit ";

@@ -1,7 +1,6 @@
 #include "tests/service/ServiceTestSupport.h"
 
 #include <poll.h>
-#include <utmp.h>
 
 #include <chrono>
 #include <cstring>
@@ -59,20 +58,6 @@ bool WaitForLog(const programtest::AgentWorld& world, const std::string& text, s
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
-}
-
-void WriteUtmp(const std::string& path, const std::vector<UtmpRecord>& records, std::size_t cut) {
-    std::string bytes;
-    for (const UtmpRecord& record : records) {
-        utmp entry{};
-        entry.ut_type = record.type;
-        entry.ut_pid = record.pid;
-        CopyField(entry.ut_user, sizeof entry.ut_user, record.user);
-        CopyField(entry.ut_line, sizeof entry.ut_line, record.line);
-        CopyField(entry.ut_id, sizeof entry.ut_id, record.line.substr(record.line.size() - 1));
-        bytes.append(reinterpret_cast<const char*>(&entry), sizeof entry);
-    }
-    scratch::WriteFile(path, bytes.substr(0, std::min(cut, bytes.size())));
 }
 
 }  // namespace servicetest

@@ -7,8 +7,8 @@
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/ChildProcess.h"
 
-// What the service tests share: the service manager's side of a service run (its notify
-// socket and the process it started), and the utmp file that logons and logoffs land in.
+// What the service tests share: the service manager's side of a service run, its notify
+// socket and the process it started.
 namespace servicetest {
 
 // A datagram socket bound in a scratch folder, as systemd's notify socket is.
@@ -43,17 +43,5 @@ int RunCommand(const programtest::AgentWorld& world, const std::vector<std::stri
 // the wait.
 bool WaitForLog(const programtest::AgentWorld& world, const std::string& text,
                 std::size_t count = 1, int waitMs = 10000);
-
-// One utmp record: its kind (USER_PROCESS, DEAD_PROCESS, ...), user, line and process.
-struct UtmpRecord {
-    short type;
-    std::string user;
-    std::string line;
-    int pid;
-};
-
-// Writes the records in the glibc utmp layout; cut keeps only that many bytes.
-void WriteUtmp(const std::string& path, const std::vector<UtmpRecord>& records,
-               std::size_t cut = static_cast<std::size_t>(-1));
 
 }  // namespace servicetest

@@ -7,10 +7,11 @@
 #include "common/sys/UtmpSessions.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/ScratchFiles.h"
+#include "tests/support/UtmpFile.h"
 
 namespace {
 
-using servicetest::WriteUtmp;
+using scratch::WriteUtmp;
 
 TEST(UtmpSessionsTest, UserRecordsComingAndGoingAreLogonsAndLogoffs) {
     const scratch::ScratchFolder folder;

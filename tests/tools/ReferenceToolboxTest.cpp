@@ -4,7 +4,6 @@
 #include <utmp.h>
 
 #include <atomic>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
@@ -19,6 +18,7 @@
 #include "tests/support/RecordingAgent.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
+#include "tests/support/UtmpFile.h"
 
 namespace {
 
@@ -161,24 +161,14 @@ TEST(DefaultToolbox, SessionReplyIsAcceptedOrTheRefusedSessionClosed) {
     EXPECT_THAT(agent.ErrorLines().front(), HasSubstr("Result=Refused"));
 }
 
-void AppendUtmp(std::ofstream& file, short type, const char* user) {
-    utmp record{};
-    record.ut_type = type;
-    std::strncpy(record.ut_user, user, sizeof record.ut_user);
-    file.write(reinterpret_cast<const char*>(&record), sizeof record);
-}
-
 TEST(DefaultToolbox, CheckUsersFillsTheLoggedOnUsersIntoTheMessage) {
     scratch::ScratchFolder root;
     std::filesystem::create_directories(root.Path() / "run");
-    {
-        std::ofstream utmpFile(root / "run/utmp", std::ios::binary);
-        AppendUtmp(utmpFile, USER_PROCESS, "zoe");
-        AppendUtmp(utmpFile, USER_PROCESS, "adam");
-        AppendUtmp(utmpFile, DEAD_PROCESS, "gone");
-        AppendUtmp(utmpFile, USER_PROCESS, "zoe");
-        AppendUtmp(utmpFile, LOGIN_PROCESS, "LOGIN");
-    }
+    scratch::WriteUtmp(root / "run/utmp", {{USER_PROCESS, "zoe"},
+                                           {USER_PROCESS, "adam"},
+                                           {DEAD_PROCESS, "gone"},
+                                           {USER_PROCESS, "zoe"},
+                                           {LOGIN_PROCESS, "LOGIN"}});
     scratch::ScopedRoot scopedRoot(root.Path().c_str());
     RecordingAgent agent;
     auto check = MessageOf("Internal=CheckUsers\n");

@@ -1,8 +1,6 @@
 #include <utmp.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/utsname.h>
@@ -10,21 +8,12 @@
 #include "common/sys/OperatingSystemInfo.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
+#include "tests/support/UtmpFile.h"
 
 namespace {
 
 using scratch::ScratchFolder;
 using scratch::WriteFile;
-
-void WriteUtmp(const std::string& path, std::initializer_list<short> types) {
-    std::ofstream file(path, std::ios::binary);
-    for (short type : types) {
-        utmp entry{};
-        entry.ut_type = type;
-        std::strncpy(entry.ut_user, "someone", sizeof entry.ut_user - 1);
-        file.write(reinterpret_cast<const char*>(&entry), sizeof entry);
-    }
-}
 
 // A machine described by files: os-release, a /proc with mounts, pid_max and three
 // processes, and a utmp with two user sessions.
@@ -45,7 +34,10 @@ sys::OperatingSystemSources FakeMachine(const ScratchFolder& folder) {
               "/dev/sda1 /boot ext2 rw 0 0\n"
               "/dev/sdb1 /boot/efi vfat rw 0 0\n");
     WriteFile(folder / "proc/sys/kernel/pid_max", "4194304\n");
-    WriteUtmp(folder / "utmp", {USER_PROCESS, LOGIN_PROCESS, USER_PROCESS, DEAD_PROCESS});
+    scratch::WriteUtmp(folder / "utmp", {{USER_PROCESS, "someone"},
+                                         {LOGIN_PROCESS, "someone"},
+                                         {USER_PROCESS, "someone"},
+                                         {DEAD_PROCESS, "someone"}});
 
     sys::OperatingSystemSources sources;
     sources.osReleaseFiles = {folder / "missing-os-release", folder / "os-release"};
