@@ -99,10 +99,6 @@ void ChildProcess::Write(const std::string& text) {
     }
 }
 
-void ChildProcess::CloseInput() {
-    input_.Reset();
-}
-
 void ChildProcess::Signal(int signal) {
     if (!exitCode_) {  // a child already waited for may have handed its id on
         ::kill(pid_, signal);

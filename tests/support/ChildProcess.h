@@ -23,7 +23,6 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     void Write(const std::string& text);
-    void CloseInput();
     void Signal(int signal);
 
     // Reads standard output until a line holding text arrives; that line, or nullopt when the
