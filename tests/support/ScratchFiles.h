@@ -15,9 +15,11 @@ namespace scratch {
 // A fresh folder for one test, removed with everything in it when the test ends.
 class ScratchFolder {
 public:
+    // No "-" before the random part: the program under test takes any argument holding
+    // "-q", its own path included, as its quiet option.
     ScratchFolder() {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "wardex-test-XXXXXX").string();
+            (std::filesystem::temp_directory_path() / "wardex-test.XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot create a scratch folder");
         }
