@@ -101,11 +101,6 @@ void RecordingAgent::SetState(const std::string& name, const std::string& value)
     state_[name] = value;
 }
 
-std::map<std::string, std::string> RecordingAgent::State() const {
-    std::lock_guard guard(lock_);
-    return state_;
-}
-
 std::vector<std::string> RecordingAgent::Commands() const {
     std::lock_guard guard(lock_);
     return commands_;

@@ -35,7 +35,6 @@ public:
     void SetSetting(const std::string& name, const std::string& value);
     std::map<std::string, std::string> Settings() const;
     void SetState(const std::string& name, const std::string& value);
-    std::map<std::string, std::string> State() const;
     // The commands run, each as "<command>" or, for CloseSession, "CloseSession Shutdown=<v>".
     std::vector<std::string> Commands() const;
     std::vector<std::string> Sent() const;
