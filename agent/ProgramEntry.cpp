@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -14,6 +15,7 @@
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/ProgramPath.h"
+#include "common/sys/RegistryFile.h"
 
 namespace {
 
@@ -26,6 +28,23 @@ logging::CAgentLog& Log() {
                                       __LINE__, 1, err::LastSystemError());
     }
     return *log;
+}
+
+// A store that cannot be read counts as empty for every setting, the log's own included, so
+// the agent would go on with its defaults and no log file without a word about why. Standard
+// error is where that is said: a console shows it and the service's journal keeps it.
+void ReportUnreadableStore() {
+    const std::string path = sys::RegistryFile::DefaultPath();
+    try {
+        sys::RegistryFile(path).Load();
+    } catch (const sys::RegistryStoreError& error) {
+        // A file that does not parse is named in the text with its line; other failures
+        // carry only their errno.
+        const std::string detail =
+            *error.what() ? error.what() : path + ": " + std::strerror(error.Code());
+        std::fprintf(stderr, "wardex: the settings store cannot be read, no setting applies: %s\n",
+                     detail.c_str());
+    }
 }
 
 void CreateFileLog(const msg::CQXMessage& request) {
@@ -93,6 +112,7 @@ void InitializeLog() {
     }
     request.SetField("LogSize", 0);
     Log();
+    ReportUnreadableStore();
     CSettings().GetSettings(&request);
     CreateFileLog(request);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sys/RegistryFile.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/ChildProcess.h"
 
@@ -151,6 +152,19 @@ TEST(ProgramTest, VersionListsEachToolbox) {
     ASSERT_EQ(lines.size(), 3u) << outcome.out;
     EXPECT_EQ(lines[1], "\tagent Version 6.8.282 (32 bit)");
     EXPECT_EQ(lines[2], std::string("\t") + WARDEX_SESSION_TOOLBOX + " 1.0.7");
+}
+
+// Read as empty, the store would leave the agent on its defaults, its log file included,
+// with nothing to say why.
+TEST(ProgramTest, ASettingsStoreThatDoesNotParseIsNamedOnStandardError) {
+    const AgentWorld world;
+    scratch::WriteFile(sys::RegistryFile::DefaultPath(),
+                       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\n");
+    const Outcome outcome = Wardex(world, {"-version"});
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.err, "wardex: the settings store cannot be read, no setting applies: " +
+                               sys::RegistryFile::DefaultPath() +
+                               " line 3: a key line must end with \"]\"\n");
 }
 
 TEST(ProgramTest, VersionWithAToolboxThatCannotLoadEndsWithOne) {
