@@ -11,21 +11,6 @@ std::string TextOf(const lang::IDataConverter& converter) {
     return text;
 }
 
-std::string TypeOf(const lang::IDataConverter& converter) {
-    std::string name;
-    converter.GetTypeName(name);
-    return name;
-}
-
-TEST(DataConverter, EachKindNamesItsType) {
-    EXPECT_EQ(TypeOf(lang::IDataConverter("x")), "IDataConverter");
-    EXPECT_EQ(TypeOf(lang::StdString("x")), "StdString");
-    EXPECT_EQ(TypeOf(lang::Bool(true)), "Bool");
-    EXPECT_EQ(TypeOf(lang::UnsignedInt(1u)), "UnsignedInt");
-    EXPECT_EQ(TypeOf(lang::Int(1)), "Int");
-    EXPECT_EQ(TypeOf(lang::Binary("x", 1)), "Binary");
-}
-
 TEST(DataConverter, AnEmptyTextHoldsZeroExceptForStrings) {
     EXPECT_EQ(TextOf(lang::Bool(std::string())), "0");
     EXPECT_EQ(TextOf(lang::UnsignedInt(std::string())), "0");
