@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "agent/MsgFifoQueue.h"
@@ -106,26 +105,6 @@ TEST(MsgFifoQueue, DestroyingTheQueueLeavesItsMessagesAlone) {
     }
     EXPECT_EQ(a.GetFieldInt("Number"), 1);
     EXPECT_EQ(b.GetFieldInt("Number"), 2);
-}
-
-TEST(MsgFifoQueue, ABlockedConsumerWakesForEachMessageOfABurst) {
-    MsgFifoQueue queue;
-    std::vector<CQXMessage> messages(50);
-    std::vector<msg::IQXMessage*> received;
-    std::thread consumer([&] {
-        while (msg::IQXMessage* message = queue.WaitAndPop(lang::kInfinite)) {
-            received.push_back(message);
-        }
-    });
-    for (auto& message : messages) {
-        queue.Push(&message);
-    }
-    queue.Signal();
-    consumer.join();
-    ASSERT_EQ(received.size(), messages.size());
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        EXPECT_EQ(received[i], &messages[i]);
-    }
 }
 
 class Collector : public CQueueThread {
