@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -118,11 +117,6 @@ TEST(ErrorFamily, AComposedMessageOutlivesTheTextItWasMadeFrom) {
     }
     EXPECT_STREQ(kept.Message(),
                  "CQXAgent::Start - caught common\\ipc\\TcpSocketIpc:120 - connect failed");
-}
-
-TEST(ErrorFamily, LastSystemErrorIsTheCurrentErrno) {
-    errno = ENOENT;
-    EXPECT_EQ(err::LastSystemError(), static_cast<std::uint32_t>(ENOENT));
 }
 
 }  // namespace
