@@ -100,17 +100,7 @@ TEST(ProgramTest, InstallWithoutToolboxesEndsWithOne) {
     EXPECT_EQ(Wardex(world, {"-install"}).exitCode, 1);
     EXPECT_EQ(world.LogCount("no argument list provided"), 1u);
     EXPECT_EQ(world.LogCount("ServiceControl::Install"), 0u);
-}
-
-TEST(ProgramTest, RemoveDeletesTheSettingsAndGoesOn) {
-    const AgentWorld world;
-    world.Store({{"TcpAddr", "server.example"}});
-    for (const char* option : {"-remove", "-delete"}) {
-        EXPECT_EQ(Wardex(world, {option}).exitCode, 0);
-        EXPECT_EQ(AgentWorld::Stored("TcpAddr"), "<none>");
-    }
-    EXPECT_EQ(world.LogCount("ServiceControl::Delete - Failed to open service"),
-              1u);  // the second run had no settings left to log with
+    EXPECT_FALSE(std::filesystem::exists(world.RootFolder() + "/etc/systemd"));
 }
 
 // An option must begin an argument; "-load=" may stand anywhere in one.

@@ -63,12 +63,6 @@ TEST(InstallTest, RemoveDeletesSettingsKeysAndUnit) {
     EXPECT_EQ(world.LogCount("ServiceControl::Delete - Failed to open service"), 1u);
 }
 
-TEST(InstallTest, InstallWithoutToolboxesWritesNothing) {
-    const InstallWorld world;
-    EXPECT_EQ(RunCommand(world, {"-install"}), 1);
-    EXPECT_FALSE(fs::exists(world.UnitFolder()));
-}
-
 // A unit folder that cannot be written (here a file stands in its place, which even root
 // cannot write into): a clear line, nothing written.
 TEST(InstallTest, UnitFolderThatCannotBeWrittenFailsClearly) {
