@@ -183,9 +183,7 @@ TEST(TbxDispatchFailure, AToolboxThatCannotBeUsedStopsTheChainAtItsPosition) {
                                                 std::to_string(c.sourceLine) + " - " + c.message +
                                                 "\n\tValue = " + std::to_string(c.value) +
                                                 ", GetLastError = 0"}));
-        for (const LogLine& line : lines) {
-            EXPECT_EQ(line.text.find("testtbx_success"), std::string::npos) << line.text;
-        }
+        EXPECT_EQ(agent.CountLines("testtbx_success"), 0u);
         ExpectAllFreed({"testtbx_next", "testtbx_noexport", "testtbx_nulltable"});
     }
 }
