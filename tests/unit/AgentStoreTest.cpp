@@ -75,17 +75,6 @@ TEST_F(AgentStore, TheFileHoldsTheValuesAndThenTheQueuedMessagesInOrder) {
     EXPECT_LT(secondAt, thirdAt);
 }
 
-TEST_F(AgentStore, AnEmptyStateIsSavedAsSixEmptyValues) {
-    CAgentState empty;
-    MsgFifoQueue outputQueue;
-    SaveAgentState(path_, empty, outputQueue);
-    CAgentState loaded;
-    LoadAgentState(path_, loaded);
-    EXPECT_EQ(
-        StateText(loaded),
-        "Config=\nSchedule-ID=\nStatus-Code=\nStatus-Module=\nTask-Sequence-ID=\nTask-Type=\n");
-}
-
 TEST_F(AgentStore, NoFileLeavesTheStateEmpty) {
     CAgentState state;
     LoadAgentState(path_, state);
