@@ -4,6 +4,7 @@
 
 #include "common/err/Errors.h"
 #include "common/ipc/SocketError.h"
+#include "common/ipc/TcpEncrypted.h"
 
 namespace {
 
@@ -58,6 +59,12 @@ void CAgentSocket::EncryptSocket() {
                                  "attempting to get a new encrypted socket.",
                                  86, 0, 0);
     }
+}
+
+std::string CAgentSocket::HandshakeFailure() {
+    std::lock_guard lock(writeLock_);
+    const auto* encrypted = dynamic_cast<const ipc::CTCPEncrypted*>(transport_.get());
+    return encrypted ? encrypted->HandshakeFailure() : std::string();
 }
 
 void CAgentSocket::Close() {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "common/ipc/Aipc.h"
 #include "common/lang/CriticalSection.h"
@@ -27,6 +28,9 @@ public:
     // Replaces the transport by a TLS one over it; on failure the old one stays in use and
     // the error goes to the caller.
     void EncryptSocket();
+    // Why the switch to encryption left a channel without a session (its first Read or
+    // Write will raise); empty while the transport is plain or the handshake succeeded.
+    std::string HandshakeFailure();
     // Ends the reading side whatever the transport on top: a Read blocked on another thread
     // raises, and so does every later one. Takes no lock, so it never waits for that Read;
     // errors of the transport pass through.

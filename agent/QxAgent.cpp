@@ -194,6 +194,12 @@ void CQXAgent::RecordAddresses() {
 void CQXAgent::EncryptSocket() {
     try {
         socket_->EncryptSocket();
+        // The channel's own trace of a failed handshake reaches only a console; without
+        // this line the log would show no more than the failed read that follows.
+        if (const std::string failure = socket_->HandshakeFailure(); !failure.empty()) {
+            Log(0, "%s:%d CQXAgent::EncryptSocket() - the TLS handshake failed: %s", kSource,
+                __LINE__, failure.c_str());
+        }
         Log(1, "%s:%d CQXAgent::EncryptSocket() - new socket retrieved, returning.", kSource,
             __LINE__);
     } catch (const ipc::CIPCError& e) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "common/ipc/Aipc.h"
 
@@ -14,6 +15,9 @@ public:
 
     // Hands the inner transport back, leaving this one without it.
     std::unique_ptr<CIPCInterface> ReleaseInner() noexcept;
+    // Why the handshake failed, as its trace tells it (console mode or not); empty when it
+    // succeeded.
+    virtual const std::string& HandshakeFailure() const = 0;
 
 protected:
     std::unique_ptr<CIPCInterface> inner_;

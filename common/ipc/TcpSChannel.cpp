@@ -11,6 +11,7 @@
 #include "common/ipc/SocketError.h"
 #include "common/lang/Event.h"
 #include "common/util/Console.h"
+#include "common/util/StringUtils.h"
 
 namespace ipc {
 namespace {
@@ -55,19 +56,6 @@ int ClampToInt(std::size_t count) {
     throw CIPCError(kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
 }
 
-void PrintHandshakeFailure(int step, unsigned long status) {
-    if (step == 1) {
-        util::ConsolePrintf("**** Error %d returned by InitializeSecurityContext (1)\n",
-                            static_cast<int>(status));
-    } else {
-        util::ConsolePrintf("**** Error 0x%x returned by InitializeSecurityContext (2)\n",
-                            static_cast<unsigned>(status));
-    }
-    char reason[256] = {};
-    ERR_error_string_n(status, reason, sizeof reason);
-    util::ConsolePrintf("**** %s\n", reason);
-}
-
 }  // namespace
 
 void CTCPSChannel::SslDeleter::operator()(SSL* ssl) const {
@@ -85,6 +73,25 @@ int CTCPSChannel::Connect(const char*, int) {
 
 int CTCPSChannel::Connect(const char*, const char*) {
     RaiseConnectRefused(242);
+}
+
+const std::string& CTCPSChannel::HandshakeFailure() const {
+    return handshakeFailure_;
+}
+
+void CTCPSChannel::Fail(const std::string& text) {
+    util::ConsolePrintf("**** %s\n", text.c_str());
+    handshakeFailure_ += (handshakeFailure_.empty() ? "" : ": ") + text;
+}
+
+void CTCPSChannel::FailWithStatus(int step, unsigned long status) {
+    Fail(step == 1 ? util::Format("Error %d returned by InitializeSecurityContext (1)",
+                                  static_cast<int>(status))
+                   : util::Format("Error 0x%x returned by InitializeSecurityContext (2)",
+                                  static_cast<unsigned>(status)));
+    char reason[256] = {};
+    ERR_error_string_n(status, reason, sizeof reason);
+    Fail(reason);
 }
 
 int CTCPSChannel::Disconnect() {
@@ -123,7 +130,7 @@ bool CTCPSChannel::StartSession(SSL_CTX* context) {
     if (!toServer) {
         BIO_free(fromServer);
         ssl_.reset();
-        PrintHandshakeFailure(1, ERR_peek_last_error());
+        FailWithStatus(1, ERR_peek_last_error());
         return false;
     }
     SSL_set_bio(ssl_.get(), fromServer, toServer);
@@ -160,7 +167,7 @@ void CTCPSChannel::Handshake() {
             return;
         }
         if (error != SSL_ERROR_WANT_READ) {
-            PrintHandshakeFailure(step, status);
+            FailWithStatus(step, status);
             return;
         }
         if (!ReceiveHandshakeInput()) {
@@ -177,8 +184,8 @@ bool CTCPSChannel::SendHandshakeOutput(int step) {
     unsent_.insert(unsent_.end(), output.begin(), output.end());
     const int sent = SendUnsent(lang::kInfinite);
     if (!unsent_.empty()) {
-        util::ConsolePrintf("**** Error %d sending data to server (%d)\n",
-                            static_cast<int>(LastSocketError()), step);
+        Fail(util::Format("Error %d sending data to server (%d)",
+                          static_cast<int>(LastSocketError()), step));
         return false;
     }
     util::ConsolePrintf("%d bytes of handshake data sent\n", sent);
@@ -188,12 +195,12 @@ bool CTCPSChannel::SendHandshakeOutput(int step) {
 bool CTCPSChannel::ReceiveHandshakeInput() {
     const int received = Receive(lang::kInfinite);
     if (received < 0) {
-        util::ConsolePrintf("**** Error %d reading data from server\n",
-                            static_cast<int>(LastSocketError()));
+        Fail(
+            util::Format("Error %d reading data from server", static_cast<int>(LastSocketError())));
         return false;
     }
     if (received == 0) {
-        util::ConsolePrintf("**** Server unexpectedly disconnected\n");
+        Fail("Server unexpectedly disconnected");
         return false;
     }
     util::ConsolePrintf("%d bytes of handshake data received\n", received);

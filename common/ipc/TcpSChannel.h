@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <openssl/types.h>
+#include <string>
 #include <vector>
 
 #include "common/ipc/TcpEncrypted.h"
@@ -33,10 +34,11 @@ public:
     int Read(void* buffer, unsigned length, unsigned timeoutMs) override;
     // Disconnects and deletes the inner transport; Read and Write raise afterwards.
     int Disconnect() override;
+    const std::string& HandshakeFailure() const override;
 
-    // The handshake. Its own failures are printed (console mode) and leave the channel
-    // without a session, so that the first Write or Read raises; errors of the inner
-    // transport are raised as ipc::CIPCError.
+    // The handshake. Its own failures are printed (console mode), kept for
+    // HandshakeFailure and leave the channel without a session, so that the first Write or
+    // Read raises; errors of the inner transport are raised as ipc::CIPCError.
     virtual void NegotiateSSL();
     // The records that carry the data.
     virtual std::vector<unsigned char> Encrypt(const void* data, unsigned length);
@@ -49,6 +51,10 @@ private:
         void operator()(SSL* ssl) const;
     };
 
+    // Prints a failure line of the handshake and keeps it.
+    void Fail(const std::string& text);
+    // The failure of the step with the TLS engine's status and its reason.
+    void FailWithStatus(int step, unsigned long status);
     bool StartSession(SSL_CTX* context);
     void Handshake();
     bool SendHandshakeOutput(int step);
@@ -64,6 +70,7 @@ private:
     BIO* fromServer_ = nullptr;  // owned by ssl_
     BIO* toServer_ = nullptr;    // owned by ssl_
     bool established_ = false;
+    std::string handshakeFailure_;  // written by the handshake only, before the channel is shared
     std::vector<unsigned char> received_;  // one inner read, used by the reading thread
     std::vector<unsigned char> unsent_;    // record bytes the inner transport has not taken
     std::mutex readMutex_;                 // one Read at a time; held before writeMutex_

@@ -13,6 +13,7 @@
 #include "agent/AgentLog.h"
 #include "agent/bootstrap.h"
 #include "common/sys/DataRegistry.h"
+#include "tests/ipc/TlsTestServer.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/Unprivileged.h"
 
@@ -153,6 +154,24 @@ TEST_F(BootstrapTest, AStopDuringARunClosesTheConnection) {
     EXPECT_EQ(bootstrap_.GetExitCode(), 0u);
     EXPECT_TRUE(clock_.waitSeconds.empty());
     EXPECT_EQ(world_.LogCount("Signaled Agent to exit"), 1u);
+}
+
+// The channel's own trace of the failure reaches only a console: a service's log must say
+// why the switch to encryption failed, not only that the next read did.
+TEST_F(BootstrapTest, AFailedSwitchToEncryptionIsLoggedWithItsReason) {
+    testipc::TestPki::Instance();
+    StopAtWait(1);
+    StartServedAgent();
+    testipc::SendAll(connection_.Get(),
+                     std::string("Reply=CreateSession\nResult=Success\n") + '\0');
+    testipc::TlsServerSession untrusted(testipc::TestPki::Instance().ServerContext(false),
+                                        std::move(connection_));
+    EXPECT_FALSE(untrusted.Handshake());
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+    const std::string log = world_.Log();
+    const std::size_t line = log.find("CQXAgent::EncryptSocket() - the TLS handshake failed: ");
+    ASSERT_NE(line, std::string::npos) << log;
+    EXPECT_NE(log.find("certificate verify failed", line), std::string::npos) << log;
 }
 
 TEST_F(BootstrapTest, CheckUsersReachesTheServerOnlyWithAnAgent) {

@@ -83,6 +83,7 @@ TEST_F(TcpSChannel, HandshakeOverAConnectedTransportThenDataBothWays) {
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     ASSERT_NE(dynamic_cast<ipc::CTCPSChannel*>(channel.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<ipc::CTCPSChannel&>(*channel).HandshakeFailure(), "");
     EXPECT_GE(channel->Write("hello", 5, kReadMs), 5);
     EXPECT_EQ(ReadExactly(*channel, 5), "world");
     EXPECT_EQ(server.Failure(), "");
@@ -116,6 +117,9 @@ TEST_F(TcpSChannel, UntrustedChainFailsTheHandshakeAndTheFirstWriteRaises) {
     ASSERT_NE(channel, nullptr);
     EXPECT_NE(trace.find("returned by InitializeSecurityContext (2)"), std::string::npos) << trace;
     EXPECT_NE(trace.find("certificate verify failed"), std::string::npos) << trace;
+    const std::string& failure = dynamic_cast<ipc::CTCPEncrypted&>(*channel).HandshakeFailure();
+    EXPECT_EQ(failure.rfind("Error 0x", 0), 0u) << failure;
+    EXPECT_NE(failure.find("certificate verify failed"), std::string::npos) << failure;
     ExpectError(RaisedBy<CIPCError>([&] { channel->Write("secret", 6, kReadMs); }), kSource,
                 "CTCPSChannel::Encrypt() - Error encrypting message.", 161, 0, 0);
     char buffer[16];
@@ -336,6 +340,10 @@ TEST_F(TcpSChannel, GarbageInsteadOfAHandshakeGivesAChannelWhoseCallsRaise) {
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     ASSERT_NE(channel, nullptr);
+    // Kept also when no console shows the trace.
+    EXPECT_NE(dynamic_cast<ipc::CTCPSChannel&>(*channel).HandshakeFailure().find(
+                  "returned by InitializeSecurityContext"),
+              std::string::npos);
     EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Write("x", 1, kReadMs); }).Line(), 161);
     char buffer[16];
     EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }).Line(),
