@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "common/err/Errors.h"
+#include "common/sys/AltSignalStack.h"
 
 namespace lang {
 
@@ -34,6 +35,8 @@ bool IAThread::WaitForEnd(std::uint32_t timeoutMs) {
 // An error of the family leaves the thread unchanged; anything else leaves it as a thread
 // error. Either way the process's last resort, the crash handler, takes over.
 void IAThread::Routine() {
+    // A runaway recursion in a toolbox still gets its crash dump.
+    const sys::AltSignalStack signalStack;
     threadId_ = static_cast<std::uint32_t>(gettid());
     try {
         exitCode_ = Run(argument_);

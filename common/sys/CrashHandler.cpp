@@ -14,6 +14,7 @@
 #include <sys/random.h>
 #include <sys/syscall.h>
 
+#include "common/sys/AltSignalStack.h"
 #include "common/sys/FileDescriptor.h"
 #include "common/sys/MinidumpWriter.h"
 #include "common/sys/StoppedThreads.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr std::size_t kSignalCount = std::size(kCrashSignals);
-constexpr std::size_t kMinAltStackSize = 64 * 1024;
 constexpr char kGuidPattern[] = "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
 constexpr std::size_t kGuidLength = sizeof(kGuidPattern) - 1;
 // How long a second crashing thread waits for the first one's dump.
@@ -39,8 +39,7 @@ struct Installed {
     MinidumpWriter writer{kMaxOtherThreads};
     StoppedThreads otherThreads{kMaxOtherThreads};
     struct sigaction previousActions[kSignalCount] = {};
-    std::unique_ptr<char[]> altStack;
-    stack_t previousAltStack{};
+    std::unique_ptr<AltSignalStack> altStack;  // of the installing thread
 };
 
 // The handler reads the state through the atomic pointer; the unique pointer owns it.
@@ -131,30 +130,6 @@ void OnCrashSignal(int signal, siginfo_t* info, void* context) {
     RaiseWithDefaultAction(signal, *info);
 }
 
-bool SetAltStack(Installed& installed) {
-    if (::sigaltstack(nullptr, &installed.previousAltStack) != 0) {
-        return false;
-    }
-    const std::size_t size = std::max<std::size_t>(
-        kMinAltStackSize, 4 * static_cast<std::size_t>(::sysconf(_SC_MINSIGSTKSZ)));
-    const bool usable = (installed.previousAltStack.ss_flags & SS_DISABLE) == 0 &&
-                        installed.previousAltStack.ss_size >= size;
-    if (usable) {
-        return true;
-    }
-    installed.altStack.reset(new char[size]);
-    stack_t stack{};
-    stack.ss_sp = installed.altStack.get();
-    stack.ss_size = size;
-    return ::sigaltstack(&stack, nullptr) == 0;
-}
-
-void RestoreAltStack(Installed& installed) {
-    if (installed.altStack != nullptr) {
-        ::sigaltstack(&installed.previousAltStack, nullptr);
-    }
-}
-
 void RestoreActions(Installed& installed, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         ::sigaction(kCrashSignals[i], &installed.previousActions[i], nullptr);
@@ -189,13 +164,13 @@ bool InstallCrashHandler(const std::string& dumpFolder, CrashDumpCallback afterD
     }
     installed->guidAt = dumpFolder.size() + 1;
     installed->afterDump = afterDump;
-    if (!SetAltStack(*installed)) {
+    installed->altStack = std::make_unique<AltSignalStack>();
+    if (!installed->altStack->IsSet()) {
         return false;
     }
     g_installed.store(installed.get());
     if (!SetActions(*installed)) {
         g_installed.store(nullptr);
-        RestoreAltStack(*installed);
         return false;
     }
     g_owner = std::move(installed);
@@ -207,7 +182,6 @@ void RemoveCrashHandler() {
         return;
     }
     RestoreActions(*g_owner, kSignalCount);
-    RestoreAltStack(*g_owner);
     g_installed.store(nullptr);
     g_owner.reset();
 }

@@ -14,10 +14,11 @@ using CrashDumpCallback = void (*)(const char* dumpPath);
 // signal again, so the system's own handling (core dump, service restart) follows.
 //
 // Which crashes get a dump: every crash on the thread that installs the handler, a stack
-// overflow included, since that thread gets an alternate signal stack. On any other thread
-// the handler runs on that thread's own stack: every crash but a stack overflow is dumped; a
-// thread whose stack is exhausted cannot take the signal and the kernel ends the process
-// without a dump. A thread that sets up an alternate stack of its own is covered fully.
+// overflow included, since that thread gets an alternate signal stack (AltSignalStack), and
+// likewise on every thread that has one of its own, as every lang::IAThread has. On any
+// other thread the handler runs on that thread's own stack: every crash but a stack overflow
+// is dumped; a thread whose stack is exhausted cannot take the signal and the kernel ends the
+// process without a dump.
 //
 // A second crash while a dump is being written ends the process: on the same thread the
 // kernel ends it at once (the crash signals are blocked in the handler); another crashing

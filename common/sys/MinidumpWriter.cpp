@@ -120,7 +120,12 @@ minidump::MemoryDescriptor MinidumpWriter::WriteStack(MinidumpFile& file,
                                                       std::uint64_t stackPointer) noexcept {
     const std::uint64_t low = stackPointer - kRedZone;
     // After a stack overflow the pointer lies below the stack's mapping: start where it begins.
+    // Below a thread's stack other than the main one lies its guard page, a mapping of its
+    // own that cannot be read: the stack is the mapping above it.
     const MemoryRegion* region = maps_.FindAtOrAbove(low);
+    if (region != nullptr && !region->readable && region->start <= stackPointer) {
+        region = maps_.FindAtOrAbove(region->end);
+    }
     if (region == nullptr || !region->readable || region->start > stackPointer + kMaxStackBytes) {
         return {};
     }

@@ -1,11 +1,12 @@
 // The program that the crash tests start as a child: it installs the crash handler with the
 // folder it is given and crashes in the way it is asked, on the main thread or on a worker.
 //
-//   crash_child <dump folder> <crash> [worker|workers]
+//   crash_child <dump folder> <crash> [worker|workers|agent-thread]
 //
 // where crash is segv, bus, ill, fpe, abort, overflow (of the stack), toolbox (a crash in a
 // toolbox library), in-handler (a second crash after the dump) or removed (the handler is
-// removed before the crash); worker crashes on a new thread, workers on two at once.
+// removed before the crash); worker crashes on a new thread, workers on two at once,
+// agent-thread on a thread started as the agent starts its own (lang::IAThread).
 //
 // Before crashing it prints "thread <id>" (the crashing thread) and, where the fault address
 // is known, "address <hex>". The faults are made in assembly, where no sanitizer sees them.
@@ -24,6 +25,7 @@
 
 #include <corvane/Toolbox.h>
 
+#include "common/lang/IAThreads.h"
 #include "common/sys/CrashHandler.h"
 #include "common/sys/CurrentProcess.h"
 
@@ -128,6 +130,19 @@ Crash ChooseCrash(const std::string& how) {
     return CrashBySegv;
 }
 
+// A thread as the agent starts its own.
+class CrashingThread final : public lang::IAThread {
+public:
+    explicit CrashingThread(Crash crash) : crash_(crash) {}
+    std::uint32_t Run(std::uint32_t) override {
+        crash_();
+        return 0;
+    }
+
+private:
+    Crash crash_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,6 +178,10 @@ int main(int argc, char** argv) {
     } else if (argc > 3 && std::strcmp(argv[3], "worker") == 0) {
         std::thread worker(crash);
         worker.join();
+    } else if (argc > 3 && std::strcmp(argv[3], "agent-thread") == 0) {
+        CrashingThread worker(crash);
+        worker.Start();
+        worker.WaitForEnd(lang::kInfinite);
     } else {
         crash();
     }

@@ -191,6 +191,16 @@ TEST_F(CrashDumpTest, StackOverflowOnTheInstallingThreadIsDumped) {
     EXPECT_EQ(ExpectDumpDescribes(MinidumpReader(file), SIGSEGV, child.threadId), "crash_child");
 }
 
+TEST_F(CrashDumpTest, StackOverflowOnAThreadOfTheAgentIsDumped) {
+    // Each thread the agent starts has an alternate stack of its own for the handler.
+    const auto child =
+        crashtest::RunCrashChild({folder_.Path().string(), "overflow", "agent-thread"});
+    ExpectEndedBy(child, SIGSEGV);
+    const fs::path file = OnlyDump();
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(ExpectDumpDescribes(MinidumpReader(file), SIGSEGV, child.threadId), "crash_child");
+}
+
 TEST_F(CrashDumpTest, CrashInsideTheHandlerEndsTheProcess) {
     // The first crash is dumped; the second, on the same thread inside the handler, ends the
     // process at once by its own signal.
