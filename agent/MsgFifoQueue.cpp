@@ -52,6 +52,20 @@ msg::IQXMessage* MsgFifoQueue::RemoveLastMatch(const IFilter& filter) {
     return RemoveMatch(messages_.rbegin(), messages_.rend(), filter);
 }
 
+std::vector<msg::IQXMessage*> MsgFifoQueue::Front(std::size_t maxBytes) const {
+    std::lock_guard lock(lock_);
+    std::vector<msg::IQXMessage*> front;
+    std::size_t bytes = 0;
+    for (msg::IQXMessage* message : messages_) {
+        bytes += static_cast<std::size_t>(message->GetTextLength());
+        if (bytes > maxBytes) {
+            break;
+        }
+        front.push_back(message);
+    }
+    return front;
+}
+
 std::size_t MsgFifoQueue::Size() const {
     std::lock_guard lock(lock_);
     return messages_.size();

@@ -42,6 +42,10 @@ public:
     // the others in order and the event as it is; null when none matches.
     msg::IQXMessage* RemoveFirstMatch(const IFilter& filter);
     msg::IQXMessage* RemoveLastMatch(const IFilter& filter);
+    // The oldest messages, left in the queue: as many as fit together in maxBytes of text
+    // (GetTextLength). For a queue's only consumer, in front of which they stay until it
+    // takes them out.
+    std::vector<msg::IQXMessage*> Front(std::size_t maxBytes) const;
     std::size_t Size() const;
     // The messages in queue order, still owned by the queue (for saving them).
     std::vector<msg::IQXMessage*> Contents() const;

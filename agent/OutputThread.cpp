@@ -1,6 +1,6 @@
 #include "agent/OutputThread.h"
 
-#include <memory>
+#include <algorithm>
 
 #include "agent/AgentSocket.h"
 #include "common/err/Errors.h"
@@ -13,6 +13,10 @@ constexpr int kError = 0;
 constexpr int kInformation = 1;
 constexpr int kDebug = 2;
 constexpr int kTimedOut = 1;
+
+std::size_t WireLength(msg::IQXMessage* message) {
+    return static_cast<std::size_t>(message->GetTextLength());
+}
 
 }  // namespace
 
@@ -37,20 +41,17 @@ std::uint32_t COutputThread::Run(std::uint32_t) {
     return 0;
 }
 
+// The first message is this thread's; the others are still the queue's.
 bool COutputThread::Send(msg::IQXMessage* message) {
-    std::unique_ptr<msg::IQXMessage, void (*)(msg::IQXMessage*)> held(
-        message, [](msg::IQXMessage* owned) { owned->Release(); });
+    std::vector<msg::IQXMessage*> messages{message};
+    const std::size_t room = kBatchBytes - std::min(kBatchBytes, WireLength(message));
+    const std::vector<msg::IQXMessage*> followers = GetQueue()->Front(room);
+    messages.insert(messages.end(), followers.begin(), followers.end());
     try {
-        // The length counts the zero byte after the text, so it goes out too.
-        const char* text = message->GetText();
-        const int length = message->GetTextLength();
-        agent_->Log(kInformation, "%s:%d Sending outbound message on IPC", kSource, __LINE__);
-        agent_->Log(kDebug, "%s:%d Network Data OUT:\n%s\n", kSource, __LINE__, text);
-        const int written = socket_->Write(text, static_cast<unsigned>(length), writeTimeoutMs_);
-        if (written < length) {
-            agent_->Log(kError, "%s:%d - Failed to send entire message", kSource, __LINE__);
-            return false;
-        }
+        Compose(messages);
+        const int written =
+            socket_->Write(wire_.data(), static_cast<unsigned>(wire_.size()), writeTimeoutMs_);
+        return Settle(messages, static_cast<std::size_t>(std::max(written, 0)));
     } catch (const ipc::CIPCError& error) {
         agent_->Log(kDebug,
                     "%s:%d - IPC Exception\n\t %s:%d - %s\n\tvalue=%d, GetLastError() = "
@@ -59,14 +60,55 @@ bool COutputThread::Send(msg::IQXMessage* message) {
                     error.SystemError(),
                     ipc::SocketErrorText(static_cast<int>(error.SystemError())).c_str());
         if (error.Value() == kTimedOut) {
-            agent_->Log(kInformation,
-                        "%s:%d - IPC Timed out, putting outgoing message back in output queue",
-                        kSource, __LINE__);
-            GetQueue()->Push(held.release());
+            Requeue(messages);
+            return true;
         }
     } catch (...) {
         agent_->Log(kError, "%s:%d - Unknown error while sending, message dropped", kSource,
                     __LINE__);
     }
+    message->Release();
     return true;
+}
+
+void COutputThread::Compose(const std::vector<msg::IQXMessage*>& messages) {
+    wire_.clear();
+    for (msg::IQXMessage* message : messages) {
+        // The length counts the zero byte after the text, so it goes out too.
+        const char* text = message->GetText();
+        agent_->Log(kInformation, "%s:%d Sending outbound message on IPC", kSource, __LINE__);
+        agent_->Log(kDebug, "%s:%d Network Data OUT:\n%s\n", kSource, __LINE__, text);
+        wire_.append(text, WireLength(message));
+    }
+}
+
+bool COutputThread::Settle(const std::vector<msg::IQXMessage*>& messages, std::size_t written) {
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const std::size_t length = WireLength(messages[i]);
+        if (i > 0 && written == 0) {
+            return true;
+        }
+        if (i > 0) {
+            GetQueue()->Pop();
+        }
+        messages[i]->Release();
+        if (written < length) {
+            agent_->Log(kError, "%s:%d - Failed to send entire message", kSource, __LINE__);
+            return false;
+        }
+        written -= length;
+    }
+    return true;
+}
+
+void COutputThread::Requeue(const std::vector<msg::IQXMessage*>& messages) {
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (i > 0) {
+            GetQueue()->Pop();
+        }
+        agent_->Log(kInformation,
+                    "%s:%d - IPC Timed out, putting outgoing message back in output queue", kSource,
+                    __LINE__);
+        GetQueue()->Push(messages[i]);
+    }
 }

@@ -119,33 +119,50 @@ struct ScriptedWrites {
     std::unique_ptr<CAgentSocket> socket;
 };
 
-TEST(OutputThread, ATimedOutMessageGoesBehindTheOthersAndOtherErrorsDropOnlyTheirMessage) {
+// The replies queued together go out in one write, and each keeps its own outcome: a time-out
+// puts them all back in their order, another error drops only the first of them.
+TEST(OutputThread, QueuedRepliesShareAWriteAndEachKeepsItsOutcome) {
     ScriptedWrites script({{0, 1}, {0, 0}});
     {
         OutputRig rig(*script.socket);
-        rig.Queue("Reply=TimesOut\n");
-        rig.Queue("Reply=Fails\n");
-        rig.Queue("Reply=Next\n");
+        rig.Queue("Reply=TimesOutThenFails\n");
+        rig.Queue("Reply=Second\n");
+        rig.Queue("Reply=Third\n");
         ASSERT_TRUE(rig.thread.Start());
-        ASSERT_TRUE(rig.agent.WaitForLines("Sending outbound message on IPC", 4));
+        ASSERT_TRUE(rig.agent.WaitForLines("Sending outbound message on IPC", 3 + 3 + 2));
         rig.queue.Signal();
         ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
-        EXPECT_EQ(rig.agent.CountLines("IPC Timed out, putting outgoing message back", 1), 1u);
+        EXPECT_EQ(rig.agent.CountLines("IPC Timed out, putting outgoing message back", 1), 3u);
         EXPECT_EQ(rig.agent.CountLines("IPC Exception", 2), 2u);
     }
     EXPECT_EQ(script.written,
-              (std::vector<std::string>{WireForm("Reply=Next\n"), WireForm("Reply=TimesOut\n")}));
+              std::vector<std::string>{WireForm("Reply=Second\n") + WireForm("Reply=Third\n")});
 }
 
-TEST(OutputThread, AShortWriteEndsTheThreadAndLeavesTheRestQueued) {
-    ScriptedWrites script({{1, -1}});
+// A write that stops inside a message drops that message and ends the thread; one that
+// stops where a message begins leaves it queued for the next write.
+TEST(OutputThread, AShortWriteEndsTheThreadOnlyWhenItCutsAMessage) {
+    const std::string kept = WireForm("Reply=Kept\n");
+    {
+        ScriptedWrites script({{static_cast<int>(kept.size()) + 1, -1}});
+        OutputRig rig(*script.socket);
+        rig.Queue("Reply=Short\n");
+        rig.Queue("Reply=Kept\n");
+        ASSERT_TRUE(rig.thread.Start());
+        ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
+        EXPECT_EQ(rig.agent.CountLines("Failed to send entire message", 0), 1u);
+        EXPECT_EQ(rig.queue.Size(), 1u);
+    }
+    ScriptedWrites script({{static_cast<int>(kept.size()), -1}});
     OutputRig rig(*script.socket);
-    rig.Queue("Reply=Short\n");
+    rig.Queue("Reply=Whole\n");
     rig.Queue("Reply=Kept\n");
     ASSERT_TRUE(rig.thread.Start());
+    ASSERT_TRUE(rig.agent.WaitForLines("Sending outbound message on IPC", 3));
+    rig.queue.Signal();
     ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
-    EXPECT_EQ(rig.agent.CountLines("Failed to send entire message", 0), 1u);
-    EXPECT_EQ(rig.queue.Size(), 1u);
+    EXPECT_EQ(rig.agent.CountLines("Failed to send entire message"), 0u);
+    EXPECT_EQ(script.written.back(), kept);
 }
 
 }  // namespace
