@@ -13,23 +13,16 @@
 
 namespace {
 
-TEST(SocketError, ErrnoValuesKeepTheirWindowsSocketsNumbers) {
+// Spot checks of numbers a management server sees in its replies; every errno must map to
+// a code that has a text.
+TEST(SocketError, ErrnoAndResolverFailuresMapToCodesWithTexts) {
     EXPECT_EQ(ipc::WinsockErrorFromErrno(0), 0u);
     EXPECT_EQ(ipc::WinsockErrorFromErrno(ECONNRESET), 10054u);
-    EXPECT_EQ(ipc::WinsockErrorFromErrno(ECONNREFUSED), 10061u);
-    EXPECT_EQ(ipc::WinsockErrorFromErrno(ETIMEDOUT), 10060u);
-    EXPECT_EQ(ipc::WinsockErrorFromErrno(ENOTSOCK), 10038u);
-    EXPECT_EQ(ipc::WinsockErrorFromErrno(ECONNABORTED), 10053u);
-    EXPECT_EQ(ipc::WinsockErrorFromErrno(ENETUNREACH), 10051u);
-    EXPECT_EQ(ipc::WinsockErrorFromErrno(EHOSTUNREACH), 10065u);
-    EXPECT_EQ(ipc::WinsockErrorFromErrno(EWOULDBLOCK), 10035u);
     EXPECT_EQ(ipc::WinsockErrorFromErrno(EPIPE), 10058u);
     EXPECT_EQ(ipc::WinsockErrorFromErrno(EIO), 10107u);
     errno = ECONNREFUSED;
     EXPECT_EQ(ipc::LastSocketError(), 10061u);
-}
-
-TEST(SocketError, EveryErrnoLandsOnACodeThatHasAText) {
+    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_NONAME), 11001u);
     for (int value = 1; value < 200; ++value) {
         const std::uint32_t code = ipc::WinsockErrorFromErrno(value);
         EXPECT_FALSE(ipc::SocketErrorText(static_cast<int>(code)).empty())
@@ -37,39 +30,13 @@ TEST(SocketError, EveryErrnoLandsOnACodeThatHasAText) {
     }
 }
 
-TEST(SocketError, ResolverFailuresHaveHostLookUpNumbers) {
-    EXPECT_EQ(ipc::WinsockErrorFromResolver(0), 0u);
-    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_NONAME), 11001u);
-    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_AGAIN), 11002u);
-    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_FAIL), 11003u);
-    EXPECT_EQ(ipc::WinsockErrorFromResolver(EAI_NODATA), 11004u);
-}
-
-TEST(SocketErrorText, KnowsExactlyTheEightyNineCodes) {
-    int known = 0;
-    for (int code = 0; code < 20000; ++code) {
-        known += ipc::SocketErrorText(code).empty() ? 0 : 1;
-    }
-    EXPECT_EQ(known, 89);
-    for (const int code : {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10071, 10091, 10093,
-                           10101, 10112, 11001, 11031}) {
-        EXPECT_FALSE(ipc::SocketErrorText(code).empty()) << code;
-    }
-    for (const int code : {0, 10000, 10034, 10072, 10094, 10100, 10113, 11000, 11032, 12345}) {
-        EXPECT_EQ(ipc::SocketErrorText(code), "") << code;
-    }
-}
-
-TEST(SocketErrorText, GivesTheStandardSentences) {
+TEST(SocketErrorText, GivesTheStandardSentencesAndNothingForUnknownCodes) {
     EXPECT_EQ(ipc::SocketErrorText(10054),
               "An existing connection was forcibly closed by the remote host.");
-    EXPECT_EQ(ipc::SocketErrorText(10061),
-              "No connection could be made because the target machine actively refused it.");
-    EXPECT_EQ(ipc::SocketErrorText(10060),
-              "A connection attempt failed because the connected party did not properly respond "
-              "after a period of time, or established connection failed because connected host "
-              "has failed to respond.");
     EXPECT_EQ(ipc::SocketErrorText(11001), "No such host is known.");
+    for (const int code : {0, 10000, 10034, 11032}) {
+        EXPECT_EQ(ipc::SocketErrorText(code), "") << code;
+    }
 }
 
 TEST(IpAddress, DottedTextIsTakenAsItIsAndNamesAreResolved) {
@@ -91,9 +58,6 @@ TEST(IpAddress, SocketAddressesAsText) {
     ::inet_pton(AF_INET6, "2001:db8::ff00:42:8329", &v6.sin6_addr);
     EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&v6)),
               "2001:0DB8:0:0:0:FF00:042:8329");
-    ::inet_pton(AF_INET6, "::1", &v6.sin6_addr);
-    EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&v6)),
-              "0000:0:0:0:0:0:0:01");
 
     sockaddr_un local{};
     local.sun_family = AF_UNIX;

@@ -72,20 +72,29 @@ protected:
     }
 };
 
-TEST_F(TcpSChannel, HandshakeOverAConnectedTransportThenDataBothWays) {
-    ServerThread server([](sys::FileDescriptor socket) {
+// Two records in one segment and a record larger than the caller's buffer all arrive whole.
+TEST_F(TcpSChannel, HandshakeOverAConnectedTransportThenRecordsBothWays) {
+    std::string large(16 * 1024, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>('A' + i % 23);
+    }
+    ServerThread server([&](sys::FileDescriptor socket) {
         TlsServerSession session = Handshaken(std::move(socket));
         if (session.Receive(5) != "hello") {
             throw std::runtime_error("wrong request");
         }
-        session.Queue("world");
+        session.Queue("first|");
+        session.Queue("second");
+        session.Queue(large);
         session.Flush();
+        session.Receive(4);  // stays connected until the client has read everything
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     ASSERT_NE(dynamic_cast<ipc::CTCPSChannel*>(channel.get()), nullptr);
     EXPECT_EQ(dynamic_cast<ipc::CTCPSChannel&>(*channel).HandshakeFailure(), "");
     EXPECT_GE(channel->Write("hello", 5, kReadMs), 5);
-    EXPECT_EQ(ReadExactly(*channel, 5), "world");
+    EXPECT_TRUE(ReadExactly(*channel, 12 + large.size(), 1000) == "first|second" + large);
+    channel->Write("done", 4, kReadMs);
     EXPECT_EQ(server.Failure(), "");
 }
 
@@ -94,8 +103,6 @@ TEST_F(TcpSChannel, ConnectAndCancelBlockingCallAreRefused) {
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     const char* message =
         "CTCPSChannel::Connect() - This method cannot be called on a CTCPSChannel object.";
-    ExpectError(RaisedBy<CIPCError>([&] { channel->Connect("127.0.0.1", "443"); }), kSource,
-                message, 242, 0, 0);
     ExpectError(RaisedBy<CIPCError>([&] { channel->Connect("127.0.0.1", 443); }), kSource, message,
                 226, 0, 0);
     ExpectError(RaisedBy<CIPCError>([&] { channel->CancelBlockingCall(); }), "common\\ipc\\Aipc",
@@ -140,20 +147,6 @@ TEST_F(TcpSChannel, HandshakeAndRecordsSentOneBytePerSegmentStillWork) {
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     EXPECT_EQ(ReadExactly(*channel, message.size()), message);
-    EXPECT_EQ(server.Failure(), "");
-}
-
-TEST_F(TcpSChannel, TwoRecordsInOneSegmentBothArrive) {
-    ServerThread server([](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
-        session.Queue("first|");
-        session.Queue("second");
-        session.Flush();
-        session.Receive(4);  // stays connected until the client has read both
-    });
-    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
-    EXPECT_EQ(ReadExactly(*channel, 12), "first|second");
-    channel->Write("done", 4, kReadMs);
     EXPECT_EQ(server.Failure(), "");
 }
 
@@ -284,44 +277,29 @@ TEST_F(TcpSChannel, RecordsOfAWriteThatTimedOutStillLeaveWholeAndInOrder) {
     EXPECT_TRUE(received == expected);
 }
 
-TEST_F(TcpSChannel, TracesItsCallsOnlyInConsoleMode) {
+// Traces its calls only in console mode; Disconnect ends the connection and leaves a shell
+// whose calls raise.
+TEST_F(TcpSChannel, TracesOnlyInConsoleModeAndDisconnectLeavesAnEmptyShell) {
     ServerThread server([](sys::FileDescriptor socket) {
         TlsServerSession session = Handshaken(std::move(socket));
-        session.Receive(2);
-        session.Queue("ok");
-        session.Flush();
-        session.Receive(2);
-        session.Queue("ok");
-        session.Flush();
-    });
-    testing::internal::CaptureStdout();
-    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
-    channel->Write("hi", 2, kReadMs);
-    ReadExactly(*channel, 2);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-
-    util::SetConsoleMode(true);
-    testing::internal::CaptureStdout();
-    channel->Write("hi", 2, kReadMs);
-    ReadExactly(*channel, 2);
-    const std::string trace = testing::internal::GetCapturedStdout();
-    EXPECT_NE(trace.find("*******************************CALLING CTCPSChannel Write!!!!!\n"),
-              std::string::npos)
-        << trace;
-    EXPECT_NE(trace.find("*******************************CALLING CTCPSChannel Read!!!!!\n"),
-              std::string::npos)
-        << trace;
-    EXPECT_EQ(server.Failure(), "");
-}
-
-TEST_F(TcpSChannel, DisconnectEndsTheConnectionAndLeavesAnEmptyShell) {
-    ServerThread server([](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
+        session.Receive(4);
         if (!testipc::ReceiveSome(session.Socket(), 64).empty()) {
             throw std::runtime_error("expected the end of the stream");
         }
     });
+    testing::internal::CaptureStdout();
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+    channel->Write("hi", 2, kReadMs);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    util::SetConsoleMode(true);
+    testing::internal::CaptureStdout();
+    channel->Write("hi", 2, kReadMs);
+    const std::string trace = testing::internal::GetCapturedStdout();
+    EXPECT_NE(trace.find("*******************************CALLING CTCPSChannel Write!!!!!\n"),
+              std::string::npos)
+        << trace;
+    util::SetConsoleMode(false);
+
     EXPECT_EQ(channel->Disconnect(), 0);
     EXPECT_EQ(server.Failure(), "");
     EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Write("x", 1, 10); }).Line(), 161);
@@ -345,9 +323,6 @@ TEST_F(TcpSChannel, GarbageInsteadOfAHandshakeGivesAChannelWhoseCallsRaise) {
                   "returned by InitializeSecurityContext"),
               std::string::npos);
     EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Write("x", 1, kReadMs); }).Line(), 161);
-    char buffer[16];
-    EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }).Line(),
-              207);
     channel->Disconnect();
     EXPECT_EQ(server.Failure(), "");
 }
@@ -396,21 +371,6 @@ TEST_F(TcpSChannel, RecordLongerThanTheProtocolAllowsMakesReadRaise) {
     ExpectError(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }),
                 kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
     channel.get()->Disconnect();
-    EXPECT_EQ(server.Failure(), "");
-}
-
-TEST_F(TcpSChannel, RecordLargerThanTheCallersBufferArrivesInPieces) {
-    std::string payload(16 * 1024, '\0');
-    for (std::size_t i = 0; i < payload.size(); ++i) {
-        payload[i] = static_cast<char>('A' + i % 23);
-    }
-    ServerThread server([&](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
-        session.Queue(payload);
-        session.Flush();
-    });
-    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
-    EXPECT_TRUE(ReadExactly(*channel, payload.size(), 1000) == payload);
     EXPECT_EQ(server.Failure(), "");
 }
 
