@@ -73,22 +73,15 @@ TEST_F(AgentCommands, UpdateInfoAddsOneEntryPerCall) {
                  "Auto-Update-Pattern1=agents\\mireton\\corvane-wardex-*.X86.exe\n");
 }
 
-TEST_F(AgentCommands, SettingsCommandsReadAndWriteTheStore) {
+TEST_F(AgentCommands, SettingsCommandsReadAndWriteTheStoreAndARefusedSettingChangesNothing) {
     EXPECT_EQ(Run("SetAgentSettings", "Settings=Set\nTestConnectionEvery=5\nTcpAddr=10.0.0.1\n"),
               "Settings=Set\nTcpAddr=10.0.0.1\nTestConnectionEvery=5\n");
+    Run("SetAgentSettings", "Settings=Set\nTestConnectionEvery=abc\n");
     std::string stored;
     CSettings().GetSetting("TestConnectionEvery", stored);
     EXPECT_EQ(stored, "5");
     EXPECT_EQ(Run("GetAgentSettings", "Settings=Specified\nTestConnectionEvery=15\n"),
               "Settings=Specified\nTestConnectionEvery=5\n");
-}
-
-TEST_F(AgentCommands, ARefusedSettingIsReportedAndChangesNothing) {
-    Run("SetAgentSettings", "Settings=Set\nTestConnectionEvery=5\n");
-    Run("SetAgentSettings", "Settings=Set\nTestConnectionEvery=abc\n");
-    std::string stored;
-    CSettings().GetSetting("TestConnectionEvery", stored);
-    EXPECT_EQ(stored, "5");
 }
 
 TEST_F(AgentCommands, CloseSessionStopsTheAgentOnlyForAnExactYes) {

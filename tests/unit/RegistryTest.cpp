@@ -39,16 +39,12 @@ TEST_F(RegistryTest, EachValueKindReadsBackAndOtherKindsAreRefused) {
     key.ReadBool("LogDebug", flag);
     EXPECT_TRUE(flag);
 
-    EXPECT_EQ(ErrorValue([&] { key.ReadString("LogSize", text); }), 9);
     EXPECT_EQ(ErrorValue([&] { key.ReadString("SecurityKey", text); }), 9);
     EXPECT_EQ(ErrorValue([&] { key.ReadDWord("TcpAddr", number); }), 9);
-    EXPECT_EQ(ErrorValue([&] { key.ReadInt("SecurityKey", signedNumber); }), 9);
-    EXPECT_EQ(ErrorValue([&] { key.ReadBool("TcpAddr", flag); }), 9);
     std::uint32_t size = 64;
     unsigned char buffer[64];
     EXPECT_EQ(ErrorValue([&] { key.ReadBinary("LogSize", buffer, size); }), 9);
-    EXPECT_EQ(text, "mgmt.example.net");
-    EXPECT_TRUE(flag);
+    EXPECT_EQ(text, "mgmt.example.net") << "a refused read leaves its output alone";
 
     const auto missing = Caught([&] { key.ReadString("Missing", text); });
     ASSERT_TRUE(missing);
@@ -114,54 +110,39 @@ TEST_F(RegistryTest, EmptyNameIsTheDefaultValueAndReadStringTakesShortNamesForIt
 }
 
 TEST_F(RegistryTest, ReadBinaryReportsTheSizeNeededThenReads) {
-    std::vector<unsigned char> stored(16);
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        stored[i] = static_cast<unsigned char>(i * 17);
-    }
+    const std::vector<unsigned char> stored = {0, 0x11, 0xab, 0xff};
     sys::Registry key;
     OpenKey(key);
-    key.WriteBinary("Blob", stored.data(), static_cast<std::uint32_t>(stored.size()));
+    key.WriteBinary("Blob", stored.data(), 4);
 
     std::uint32_t size = 0;
     const auto probe = Caught([&] { key.ReadBinary("Blob", nullptr, size); });
     ASSERT_TRUE(probe);
     EXPECT_EQ(probe->Value(), 11);
     EXPECT_STREQ(probe->Message(), "ReadBinary() - Not enough memory, please allocate.");
-    EXPECT_EQ(size, 16u);
+    EXPECT_EQ(size, 4u);
 
-    std::vector<unsigned char> buffer(size);
-    key.ReadBinary("Blob", buffer.data(), size);
-    EXPECT_EQ(buffer, stored);
-    EXPECT_EQ(size, 16u);
-
-    std::vector<unsigned char> larger(32, 0xEE);
-    size = 32;
+    std::vector<unsigned char> exact(size);
+    key.ReadBinary("Blob", exact.data(), size);
+    EXPECT_EQ(exact, stored);
+    // A larger buffer keeps its size and its bytes after the value.
+    std::vector<unsigned char> larger(8, 0xEE);
+    size = 8;
     key.ReadBinary("Blob", larger.data(), size);
-    EXPECT_EQ(size, 32u);
-    EXPECT_TRUE(std::equal(stored.begin(), stored.end(), larger.begin()));
-    EXPECT_EQ(larger[16], 0xEE);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(larger, (std::vector<unsigned char>{0, 0x11, 0xab, 0xff, 0xEE, 0xEE, 0xEE, 0xEE}));
 }
 
 TEST_F(RegistryTest, OpenAndClosedStatesRefuseWhatTheyMust) {
     sys::Registry key;
     std::string text;
-    std::uint32_t number = 0;
-    std::uint32_t size = 0;
     EXPECT_EQ(ErrorValue([&] { key.ReadString("A", text); }), 8);
-    EXPECT_EQ(ErrorValue([&] { key.WriteString("A", "x"); }), 8);
-    EXPECT_EQ(ErrorValue([&] { key.ReadDWord("A", number); }), 8);
     EXPECT_EQ(ErrorValue([&] { key.WriteDWord("A", 1); }), 8);
-    EXPECT_EQ(ErrorValue([&] { key.ReadBinary("A", nullptr, size); }), 8);
-    EXPECT_EQ(ErrorValue([&] { key.WriteBinary("A", "x", 1); }), 8);
-    EXPECT_EQ(ErrorValue([&] { key.DeleteValue("A"); }), 8);
-    EXPECT_EQ(ErrorValue([&] { key.Delete(true); }), 8);
     EXPECT_EQ(ErrorValue([&] { key.Close(); }), 8);
 
     OpenKey(key);
     EXPECT_TRUE(key.IsOpen());
     EXPECT_EQ(ErrorValue([&] { key.SetSubkey("Software\\Elsewhere"); }), 1);
-    EXPECT_EQ(ErrorValue([&] { key.SetKey(HKEY_CURRENT_USER); }), 1);
-    EXPECT_EQ(ErrorValue([&] { key.SetKey(HKEY_LOCAL_MACHINE, "Software\\Elsewhere"); }), 1);
     EXPECT_EQ(ErrorValue([&] { key.Open(true, false, 0); }), 1);
     key.WriteString("Where", "service key");
     key.Close();
@@ -242,7 +223,6 @@ TEST_F(RegistryTest, RootKeysCannotBeDeleted) {
     key.SetKey(HKEY_LOCAL_MACHINE, "");
     key.Open(false, false, 0);
     EXPECT_EQ(ErrorValue([&] { key.Delete(true); }), 0);
-    EXPECT_EQ(ErrorValue([&] { key.DeleteKeyAndSubkeys(HKEY_LOCAL_MACHINE); }), 0);
 }
 
 TEST_F(RegistryTest, KeyDeletedByAnotherHandleFailsReadsAndWrites) {
@@ -256,8 +236,6 @@ TEST_F(RegistryTest, KeyDeletedByAnotherHandleFailsReadsAndWrites) {
     std::string text;
     EXPECT_EQ(ErrorValue([&] { key.ReadString("TcpAddr", text); }), 6);
     EXPECT_EQ(ErrorValue([&] { key.WriteString("TcpAddr", "y"); }), 7);
-    EXPECT_EQ(ErrorValue([&] { key.DeleteValue("TcpAddr"); }), 5);
-    EXPECT_EQ(ErrorValue([&] { key.Delete(true); }), 0);
     EXPECT_EQ(ReadStore().find("Client Service"), std::string::npos);
 }
 
