@@ -39,6 +39,10 @@ TEST_F(AgentStore, TheSixPersistedValuesCarryOverToTheNextAgent) {
     MsgFifoQueue outputQueue;
     SaveAgentState(path_, first, outputQueue);
 
+    CAgentState none;
+    LoadAgentState(folder_ / "missing.dat", none);
+    EXPECT_EQ(StateText(none), "") << "no file leaves the state empty";
+
     CAgentState second;
     second.Set("Task-Type", "replaced by the file");
     LoadAgentState(path_, second);
@@ -75,12 +79,6 @@ TEST_F(AgentStore, TheFileHoldsTheValuesAndThenTheQueuedMessagesInOrder) {
     EXPECT_LT(secondAt, thirdAt);
 }
 
-TEST_F(AgentStore, NoFileLeavesTheStateEmpty) {
-    CAgentState state;
-    LoadAgentState(path_, state);
-    EXPECT_EQ(StateText(state), "");
-}
-
 TEST_F(AgentStore, AFileOfArchiveVersionThreeStillLoads) {
     // As an earlier agent wrote it: the six values, then one queued message.
     WriteFile(
@@ -104,7 +102,7 @@ TEST_F(AgentStore, ADamagedFileRaisesAndIsLeftAsItWas) {
     }
 }
 
-TEST_F(AgentStore, AFailedSaveRaisesAndKeepsThePreviousFile) {
+TEST_F(AgentStore, AFailedSaveKeepsThePreviousFileAndASavedOneLeavesNoTemporaryFile) {
     CAgentState state;
     state.Set("Task-Type", "7");
     MsgFifoQueue outputQueue;
@@ -115,18 +113,14 @@ TEST_F(AgentStore, AFailedSaveRaisesAndKeepsThePreviousFile) {
     changed.Set("Task-Type", "8");
     EXPECT_THROW(SaveAgentState(path_, changed, outputQueue), util::CFileIOError);
     EXPECT_EQ(FileText(), before);
-}
 
-TEST_F(AgentStore, SavingLeavesNoTemporaryFileBehind) {
-    CAgentState state;
-    MsgFifoQueue outputQueue;
-    SaveAgentState(path_, state, outputQueue);
-    SaveAgentState(path_, state, outputQueue);
+    fs::remove(path_ + ".tmp");
+    SaveAgentState(path_, changed, outputQueue);
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder_.Path())) {
         names.push_back(entry.path().filename().string());
     }
-    EXPECT_EQ(names, std::vector<std::string>{"wardex.dat"});
+    EXPECT_EQ(names, std::vector<std::string>{"wardex.dat"}) << "no temporary file is left";
 }
 
 }  // namespace

@@ -31,23 +31,11 @@ TEST(MessageText, TheLeadLineComesFirstAndFieldsFollowInByteOrder) {
     message.SetField("ID", "7");
     message.SetField("Request-Type", "x");
     message.SetField("id", "lower");
+    message.SetField("\xc3\xa9", "high");  // bytes above seven bits sort after ASCII
     EXPECT_STREQ(message.GetText(),
-                 "Request=GetState\nID=7\nPassword=p\nRequest-Type=x\nStatus-Code=0\nid=lower\n");
+                 "Request=GetState\nID=7\nPassword=p\nRequest-Type=x\n"
+                 "Status-Code=0\nid=lower\n\xc3\xa9=high\n");
     EXPECT_EQ(message.GetTextLength(), static_cast<int>(std::string(message.GetText()).size()) + 1);
-}
-
-TEST(MessageText, BytesAboveSevenBitsSortAfterAscii) {
-    CQXMessage message;
-    message.SetField("\xc3\xa9t\xc3\xa9", "1");
-    message.SetField("zz", "2");
-    message.SetField("ab", "3");
-    EXPECT_EQ(FieldsOf(message), (Fields{"ab=3", "zz=2", "\xc3\xa9t\xc3\xa9=1"}));
-}
-
-TEST(MessageText, AnEmptyMessageIsOneZeroByteOnTheWire) {
-    CQXMessage message;
-    EXPECT_STREQ(message.GetText(), "");
-    EXPECT_EQ(message.GetTextLength(), 1);
 }
 
 TEST(MessageText, ALeadWithAnEmptyValueWritesNoLeadLineButStillReads) {
@@ -71,6 +59,7 @@ TEST(MessageText, TheTextFollowsEveryChange) {
     EXPECT_EQ(text, "Internal=Ping\nCount=4\n");
     message.Clear();
     EXPECT_STREQ(message.GetText(), "");
+    EXPECT_EQ(message.GetTextLength(), 1) << "an empty message is one zero byte on the wire";
     EXPECT_STREQ(message.GetLeadName(), "");
 }
 
@@ -94,52 +83,30 @@ TEST(MessageFields, ALeadNameReadsAsAFieldUnlessAFieldOfThatNameExists) {
     EXPECT_STREQ(message.GetField(nullptr), "");
 }
 
-TEST(MessageFields, SettingAnExistingFieldReplacesItInPlace) {
-    CQXMessage message;
-    message.SetField("bb", "1");
-    message.SetField("aa", "2");
-    message.SetField("cc", "3");
-    message.SetField(std::string("bb"), std::string("changed"));
-    EXPECT_EQ(FieldsOf(message), (Fields{"aa=2", "bb=changed", "cc=3"}));
-}
-
 TEST(MessageFields, NumericReadsTakeTheLeadingNumber) {
     CQXMessage message;
     message.SetField("Digits", "12abc");
     message.SetField("Letters", "abc");
-    message.SetField("Empty", "");
     message.SetField("Negative", "-5");
     message.SetField("Big", "9000000000");
     message.SetField("Real", "2.5x");
     EXPECT_EQ(message.GetFieldInt("Digits"), 12);
     EXPECT_EQ(message.GetFieldInt("Letters"), 0);
-    EXPECT_EQ(message.GetFieldInt("Empty"), 0);
     EXPECT_EQ(message.GetFieldInt("Missing"), 0);
     EXPECT_EQ(message.GetFieldInt("Negative"), -5);
     EXPECT_EQ(message.GetFieldInt64("Big"), 9000000000LL);
     EXPECT_DOUBLE_EQ(message.GetFieldDouble("Real"), 2.5);
     EXPECT_DOUBLE_EQ(message.GetFieldDouble("Missing"), 0.0);
-
     int asInt = 99;
     EXPECT_EQ(message.GetField("Digits", asInt), 12);
     EXPECT_EQ(asInt, 12);
-    std::int64_t asInt64 = 1;
-    EXPECT_EQ(message.GetField("Negative", asInt64), -5);
-    EXPECT_EQ(asInt64, -5);
-    double asDouble = 1.0;
-    EXPECT_DOUBLE_EQ(message.GetField("Missing", asDouble), 0.0);
-    EXPECT_DOUBLE_EQ(asDouble, 0.0);
-    std::string asText;
-    EXPECT_STREQ(message.GetField("Digits", asText), "12abc");
-    EXPECT_EQ(asText, "12abc");
 }
 
 TEST(MessageFields, BooleanReadsAreFalseOnlyForEmptyFalseNoAndZero) {
     CQXMessage message;
     const std::vector<std::pair<std::string, bool>> cases = {
-        {"", false},  {"false", false}, {"False", false}, {"No", false},
-        {"0", false}, {"TRUE", true},   {"yes", true},    {"1", true},
-        {" 0", true}, {"FALSE ", true}, {"nope", true},   {"00", true},
+        {"", false}, {"False", false}, {"No", false},    {"0", false},
+        {"1", true}, {" 0", true},     {"FALSE ", true}, {"00", true},
     };
     for (const auto& [text, expected] : cases) {
         message.SetField("Flag", text.c_str());
@@ -162,14 +129,6 @@ TEST(MessageCopy, CopyFromReplacesEverything) {
     EXPECT_STREQ(target.GetText(), "Request=GetState\nTask-Type=7\n");
     EXPECT_EQ(&target.CopyFrom(target), &target);
     EXPECT_STREQ(target.GetText(), "Request=GetState\nTask-Type=7\n");
-}
-
-TEST(MessageParse, TheFirstLineIsTheLeadAndFieldsComeBackInNameOrder) {
-    CQXMessage message;
-    EXPECT_TRUE(ParseText(message, "Request=GetState\nTask-Type=7\nState=Specific\n"));
-    EXPECT_STREQ(message.GetLeadName(), "Request");
-    EXPECT_STREQ(message.GetLeadValue(), "GetState");
-    EXPECT_STREQ(message.GetText(), "Request=GetState\nState=Specific\nTask-Type=7\n");
 }
 
 TEST(MessageParse, TheSeparatorIsNeverInTheFirstTwoBytes) {
@@ -195,9 +154,8 @@ TEST(MessageParse, ALineWithoutSeparatorStopsTheParseAndKeepsWhatCameBefore) {
 // or line feed, no white space is trimmed and a later line with the same name wins.
 TEST(MessageParse, FieldTextsGiveTheseFields) {
     const std::vector<std::pair<std::string, Fields>> cases = {
-        {"ab=1\r\ncd=2", {"ab=1", "cd=2"}},       {"ab=1\n\ncd=2", {"ab=1", "cd=2"}},
-        {"ab=1\n\n\ncd=2", {"ab=1", "cd=2"}},     {"ab=1\n\rcd=2", {"ab=1", "cd=2"}},
-        {"ab=1\r\rcd=2", {"ab=1", "cd=2"}},       {"ab=1\r\n\r\ncd=2\r\n", {"ab=1", "cd=2"}},
+        {"ab=1\r\ncd=2", {"ab=1", "cd=2"}},       {"ab=1\n\n\ncd=2", {"ab=1", "cd=2"}},
+        {"ab=1\n\rcd=2", {"ab=1", "cd=2"}},       {"ab=1\r\rcd=2", {"ab=1", "cd=2"}},
         {" name = value \n", {" name = value "}}, {"ab=1\nab=2\n", {"ab=2"}},
     };
     for (const auto& [text, fields] : cases) {
@@ -228,9 +186,10 @@ TEST(MessageParse, TheLengthEndsTheTextEvenWithoutAZeroByte) {
 
 TEST(MessageParse, OnlyTheFirstLineWithASeparatorBecomesTheLead) {
     CQXMessage message;
-    EXPECT_TRUE(ParseText(message, "\n\r\nReply=CreateSession\nResult=Success\n"));
+    EXPECT_TRUE(ParseText(message, "\n\r\nReply=CreateSession\nResult=Success\nCode=0\n"));
     EXPECT_STREQ(message.GetLeadName(), "Reply");
-    EXPECT_EQ(FieldsOf(message), (Fields{"Result=Success"}));
+    EXPECT_STREQ(message.GetLeadValue(), "CreateSession");
+    EXPECT_EQ(FieldsOf(message), (Fields{"Code=0", "Result=Success"}));
     EXPECT_TRUE(ParseText(message, "Second=Lead\n"));
     EXPECT_STREQ(message.GetLeadName(), "Second") << "each parse takes its own lead";
 }
@@ -245,16 +204,6 @@ TEST(MessageParse, ParseAndAppendKeepTheContentAssignClearsIt) {
     EXPECT_STREQ(message.GetText(), "Internal=Ping\nab=1\n");
 }
 
-TEST(MessageParse, AValueWithALineFeedComesBackAsTwoLines) {
-    CQXMessage message;
-    message.SetLead("Request", "Put");
-    message.SetField("Note", "first\nsecond=part");
-    CQXMessage copy;
-    copy.Assign(message.GetText());
-    EXPECT_STREQ(copy.GetField("Note"), "first");
-    EXPECT_STREQ(copy.GetField("second"), "part");
-}
-
 TEST(MessageParse, AMessageSurvivesARoundTripThroughItsText) {
     CQXMessage original;
     original.SetLead("Request", "SetState");
@@ -265,12 +214,12 @@ TEST(MessageParse, AMessageSurvivesARoundTripThroughItsText) {
     copy.Assign(original.GetText());
     EXPECT_STREQ(copy.GetText(), original.GetText());
     EXPECT_EQ(FieldsOf(copy), FieldsOf(original));
-}
 
-TEST(MessageLifetime, ReleaseEndsAHeapMessage) {
-    msg::IQXMessage* message = new CQXMessage;
-    message->SetField("ab", "1");
-    message->Release();  // LeakSanitizer fails the test if this leaked or double-freed
+    // A value with a line feed comes back as two lines.
+    original.SetField("Note", "first\nsecond=part");
+    copy.Assign(original.GetText());
+    EXPECT_STREQ(copy.GetField("Note"), "first");
+    EXPECT_STREQ(copy.GetField("second"), "part");
 }
 
 }  // namespace

@@ -9,9 +9,6 @@ TEST(Format, FormatsWithoutALengthLimit) {
     EXPECT_EQ(util::Format("%s:%d - %s", "bootstrap", 431, "ok"), "bootstrap:431 - ok");
     const std::string longText(100000, 'x');
     EXPECT_EQ(util::Format("[%s]", longText.c_str()), "[" + longText + "]");
-}
-
-TEST(Format, AFormatThatPrintsNothingGivesTheEmptyString) {
     EXPECT_EQ(util::Format("%s", ""), "");
     EXPECT_EQ(util::Format(nullptr), "");
 }
