@@ -44,26 +44,21 @@ protected:
     enginetest::TempRoot root_;
 };
 
-TEST_F(AgentLifeTest, PeerThatClosesEndsTheSessionAndTheStateIsSaved) {
-    AgentSession session(root_);
-    Open(session);
-    Command(session, "SetState", "Task-Sequence-ID=17\n");
-    session.Server().Close();
-    ASSERT_TRUE(session.Ended());
-    EXPECT_FALSE(session.Agent().IsCloseRequested());
-    EXPECT_EQ(Saved()[0], "17");
-}
-
-// The agent's disconnect then meets a connection that is already gone; the state file is
-// written all the same.
-TEST_F(AgentLifeTest, PeerThatResetsEndsTheSessionAndTheStateIsSaved) {
-    AgentSession session(root_);
-    Open(session);
-    Command(session, "SetState", "Task-Sequence-ID=18\nStatus-Code=99\n");
-    session.Server().Reset();
-    ASSERT_TRUE(session.Ended());
-    EXPECT_EQ(Saved()[0], "18");
-    EXPECT_EQ(Saved()[4], "99");
+// After a reset the agent's disconnect meets a connection that is already gone; the state
+// file is written all the same.
+TEST_F(AgentLifeTest, PeerThatClosesOrResetsEndsTheSessionAndTheStateIsSaved) {
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "closed");
+        const std::string sequence = reset ? "18" : "17";
+        AgentSession session(root_);
+        Open(session);
+        Command(session, "SetState", "Task-Sequence-ID=" + sequence + "\nStatus-Code=99\n");
+        reset ? session.Server().Reset() : session.Server().Close();
+        ASSERT_TRUE(session.Ended());
+        EXPECT_FALSE(session.Agent().IsCloseRequested());
+        EXPECT_EQ(Saved()[0], sequence);
+        EXPECT_EQ(Saved()[4], "99");
+    }
 }
 
 TEST_F(AgentLifeTest, StateIsSavedWhenTheDisconnectFails) {

@@ -99,7 +99,6 @@ protected:
     }
     // Whatever a failed test left blocked is let go, so the dispatch thread ends.
     void TearDown() override {
-        gate_.Set();
         permits_.release(kMessagesAtMost);
         if (started_) {
             dispatch_.Signal();
@@ -118,22 +117,12 @@ protected:
 
     MsgFifoQueue queue_;
     ScriptedAgent agent_;
-    // Handlers that wait behind the gate run until the test opens it; handlers that take a
-    // permit run until the test gives one.
+    // Handlers that take a permit run until the test gives one.
     static constexpr std::ptrdiff_t kMessagesAtMost = 1000;  // in any one test
-    lang::CEvent gate_{lang::EventReset::Manual};
     std::counting_semaphore<> permits_{0};
     bool started_ = false;
     CDispatch dispatch_;
 };
-
-TEST_F(DispatchTest, StoppingWithNothingDispatchedEndsWithoutACollector) {
-    Start();
-    Stop();
-    EXPECT_EQ(agent_.CountLines("Begin Garbage Collector Thread"), 0u);
-    EXPECT_EQ(agent_.CountLines("Dispatch::Run() Queue Signaled but no data"), 1u);
-    EXPECT_EQ(agent_.CountLines("Dispatch::Run() Exiting dispatch thread"), 1u);
-}
 
 TEST_F(DispatchTest, TheCollectorEndsWhenIdleAndStartsAgainForTheNextMessage) {
     Start();
@@ -173,30 +162,6 @@ TEST_F(DispatchTest, TwoMessagesRunSideBySideAndTheFirstToFinishIsDeletedFirst) 
     Stop();
 }
 
-TEST_F(DispatchTest, StopEndsOnlyAfterEveryBusyWorkerHasBeenDeleted) {
-    constexpr int kBusy = 50;
-    agent_.SetHandler([this](msg::IQXMessage&) { gate_.Wait(lang::kInfinite); });
-    Start();
-    Push(1, kBusy);
-    ASSERT_TRUE(agent_.WaitForRunning(kBusy));
-
-    dispatch_.Signal();
-    EXPECT_FALSE(dispatch_.WaitForEnd(50)) << "the dispatch thread ended under busy workers";
-    gate_.Set();
-    ASSERT_TRUE(dispatch_.WaitForEnd(kPatienceMs));
-
-    EXPECT_EQ(agent_.CountLines("has completed"), static_cast<std::size_t>(kBusy));
-    EXPECT_EQ(agent_.StillOnHeap(), 0);
-    const std::size_t exit = LineOf("Dispatch::Run() Exiting dispatch thread");
-    const auto lines = agent_.Lines();
-    ASSERT_LT(exit, lines.size());
-    for (std::size_t index = exit; index < lines.size(); ++index) {
-        EXPECT_EQ(lines[index].text.find("has completed"), std::string::npos)
-            << "a worker was deleted after the dispatch thread ended: " << lines[index].text;
-    }
-    ExpectEachHandledOnce(agent_, 1, kBusy);
-}
-
 TEST_F(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheMessageStillReleased) {
     agent_.SetHandler([](msg::IQXMessage& message) {
         switch (message.GetFieldInt("Seq")) {
@@ -230,25 +195,6 @@ TEST_F(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheMessageStillReleased
     EXPECT_NE(family.find("0x00000002"), std::string::npos) << family;
     EXPECT_NE(errors["Request=Job2"].find("toolbox bug"), std::string::npos);
     EXPECT_NE(errors["Request=Job3"].find("unknown exception"), std::string::npos);
-}
-
-TEST_F(DispatchTest, NoMoreWorkersThanTheLimitExistAndEveryMessageIsHandledOnce) {
-    constexpr int kLimit = 8;
-    constexpr int kMessages = 10 * kLimit;
-    agent_.SetHandler([this](msg::IQXMessage&) { permits_.acquire(); });
-    Start(kLimit);
-    Push(1, kMessages);
-    ASSERT_TRUE(agent_.WaitForRunning(kLimit));
-
-    permits_.release(kMessages);
-    Stop();
-    EXPECT_EQ(agent_.MostAtOnce(), kLimit);
-    EXPECT_LE(agent_.MostOnHeap(), kLimit);
-    EXPECT_EQ(agent_.StillOnHeap(), 0);
-    ExpectEachHandledOnce(agent_, 1, kMessages);
-    // No thread ended before the stop (the idle limit is above the worker limit), so no
-    // thread id can have been given out twice: the threads themselves stayed under the limit.
-    EXPECT_LE(HandlerThreads(agent_, 1, kMessages).size(), static_cast<std::size_t>(kLimit));
 }
 
 TEST_F(DispatchTest, AThreadThatHasFinishedAMessageTakesTheNextAndEndsAtTheStop) {

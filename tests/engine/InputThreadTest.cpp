@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <random>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "agent/AgentSocket.h"
@@ -44,9 +42,7 @@ public:
     }
 
     void Start() { ASSERT_TRUE(thread_.Start()); }
-    void Send(const std::string& bytes, std::size_t segment = static_cast<std::size_t>(-1)) {
-        testipc::SendAll(peer_.Get(), bytes.data(), bytes.size(), segment);
-    }
+    void Send(const std::string& bytes) { testipc::SendAll(peer_.Get(), bytes); }
     MessagePtr Next() { return PopWithin(queue_); }
     bool Ended() { return thread_.WaitForEnd(kPatienceMs); }
 
@@ -64,45 +60,6 @@ private:
     CInputThread thread_;
 };
 
-TEST(InputThread, MessagesArriveWholeWhateverTheSegmentation) {
-    InputSession session;
-    session.Start();
-    session.Send("Request=GetState\nTask-Type=7\n\0"s, 1);
-    MessagePtr split = session.Next();
-    ASSERT_NE(split, nullptr);
-    EXPECT_STREQ(split->GetLeadName(), "Request");
-    EXPECT_STREQ(split->GetLeadValue(), "GetState");
-    EXPECT_EQ(split->GetFieldInt("Task-Type"), 7);
-
-    session.Send("Reply=One\0Reply=Two\0"s);
-    MessagePtr one = session.Next();
-    MessagePtr two = session.Next();
-    ASSERT_NE(two, nullptr);
-    EXPECT_STREQ(one->GetLeadValue(), "One");
-    EXPECT_STREQ(two->GetLeadValue(), "Two");
-
-    const std::string data(1 << 20, 'd');
-    session.Send("Reply=Big\nData=" + data + '\0');
-    MessagePtr big = session.Next();
-    ASSERT_NE(big, nullptr);
-    EXPECT_EQ(big->GetField("Data"), data);
-    EXPECT_TRUE(session.Agent().WaitForLines("Network Data IN:\nRequest=GetState\nTask-Type=7\n"));
-}
-
-TEST(InputThread, AnEmptyMessageEndsTheBytesAtHandAndTheSessionGoesOn) {
-    InputSession session;
-    session.Start();
-    session.Send("Reply=One\0\0Reply=Lost\0"s);
-    MessagePtr one = session.Next();
-    ASSERT_NE(one, nullptr);
-    EXPECT_STREQ(one->GetLeadValue(), "One");
-    EXPECT_TRUE(session.Agent().WaitForLines("Empty message received"));
-    session.Send("Reply=Three\0"s);
-    MessagePtr three = session.Next();
-    ASSERT_NE(three, nullptr);
-    EXPECT_STREQ(three->GetLeadValue(), "Three");
-}
-
 TEST(InputThread, AMessageOverTheCapIsDiscardedAndTheSessionGoesOn) {
     InputSession session;
     session.Start();
@@ -114,23 +71,6 @@ TEST(InputThread, AMessageOverTheCapIsDiscardedAndTheSessionGoesOn) {
     // The error line follows the bytes of the read that ended the discarded message.
     ASSERT_TRUE(session.Agent().WaitForLines("Discarded 1 message(s) over 16777216 bytes"));
     EXPECT_EQ(session.Agent().CountLines("Discarded", 0), 1u);
-}
-
-TEST(InputThread, EachReadTimeOutQueuesOnePingAndReadingGoesOn) {
-    InputSession session(20);
-    session.Start();
-    for (int ping = 0; ping < 3; ++ping) {
-        MessagePtr message = session.Next();
-        ASSERT_NE(message, nullptr);
-        EXPECT_STREQ(message->GetLeadName(), "Internal");
-        EXPECT_STREQ(message->GetLeadValue(), "Ping");
-    }
-    session.Send("Reply=Data\0"s);
-    MessagePtr data;
-    while ((data = session.Next()) && std::string(data->GetLeadValue()) == "Ping") {
-    }
-    ASSERT_NE(data, nullptr);
-    EXPECT_STREQ(data->GetLeadValue(), "Data");
 }
 
 TEST(InputThread, OnePingPerTimeOutExactly) {
@@ -166,15 +106,6 @@ TEST(InputThread, APeerThatClosesOrResetsEndsTheThread) {
     EXPECT_EQ(resetting.Agent().CountLines(
                   "Socket exception cannot be recovered, GetLastError() returned 0x00002746", 1),
               1u);
-}
-
-TEST(InputThread, ClosingTheSocketEndsTheThread) {
-    InputSession session;
-    session.Start();
-    session.Send("Reply=Seen\0"s);
-    ASSERT_NE(session.Next(), nullptr);
-    session.Socket().Close();
-    EXPECT_TRUE(session.Ended());
 }
 
 // A thread on a transport that reports the given codes, one per read, and after them 10038
@@ -268,60 +199,6 @@ TEST(InputThread, AFullQueuePausesReadingUntilThereIsRoom) {
     ASSERT_TRUE(session.Agent().WaitForLines("Input queue full", pauses + 1));
     session.Socket().Close();
     EXPECT_TRUE(session.Ended());
-}
-
-TEST(InputThread, BadInputIsSurvived) {
-    InputSession session;
-    session.Queue().SetLimit(100, 1 << 20);
-    session.Start();
-    // Lines without separators, and binary bytes: no empty message among them.
-    std::mt19937 random(7);
-    std::string binary(1 << 16, '\0');
-    char previous = 'x';
-    for (char& byte : binary) {
-        byte = static_cast<char>(random());
-        if (byte == '\0' && previous == '\0') {
-            byte = '\1';
-        }
-        previous = byte;
-    }
-    binary.front() = 'b';
-    binary.back() = 'b';
-    // Endless data without a zero byte, then a flood of small messages.
-    std::string flood;
-    const int floodCount = 10000;
-    for (int i = 0; i < floodCount; ++i) {
-        flood += "Request=Flood\nNumber=" + std::to_string(i) + '\0';
-    }
-    std::string failure;
-    std::thread sender([&] {
-        try {
-            session.Send("no separator here\nnor here\0"s + binary + '\0');
-            session.Send(std::string(CMessageFramer::kMaxMessageBytes + 4096, 'e') + '\0');
-            session.Send(flood + "Request=After\0"s);
-        } catch (const std::exception& error) {
-            failure = error.what();
-        }
-    });
-    int floodSeen = 0;
-    for (;;) {
-        MessagePtr message = session.Next();
-        if (!message) {
-            ADD_FAILURE() << "the message after the flood did not arrive";
-            break;
-        }
-        EXPECT_LE(session.Queue().Size(), 100u);
-        if (std::string(message->GetLeadValue()) == "After") {
-            break;
-        }
-        if (std::string(message->GetLeadValue()) == "Flood") {
-            EXPECT_EQ(message->GetFieldInt("Number"), floodSeen++);
-        }
-    }
-    sender.join();
-    EXPECT_EQ(failure, "");
-    EXPECT_EQ(floodSeen, floodCount);
-    EXPECT_TRUE(session.Agent().WaitForLines("Discarded 1 message(s)"));
 }
 
 }  // namespace

@@ -51,17 +51,6 @@ TEST(MessageFramer, MessagesComeOutWholeWhereverTheStreamIsCut) {
               expected);
 }
 
-TEST(MessageFramer, ATextWithoutItsZeroByteWaitsForTheRest) {
-    CMessageFramer framer;
-    const std::string head = "Request=Get";
-    EXPECT_TRUE(FeedInPieces(framer, head, {}).texts.empty());
-    EXPECT_EQ(framer.Pending(), head.size());
-    // A zero byte at the start of the next bytes ends the kept text: it is no empty message.
-    const std::string tail = "\0Reply=X\0"s;
-    EXPECT_EQ(FeedInPieces(framer, tail, {}).texts,
-              (std::vector<std::string>{"Request=Get", "Reply=X"}));
-}
-
 TEST(MessageFramer, BinaryBytesPassUnchanged) {
     std::string text;
     for (int byte = 1; byte < 256; ++byte) {
