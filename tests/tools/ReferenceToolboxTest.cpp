@@ -3,14 +3,12 @@
 
 #include <utmp.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "agent/Toolbox.h"
@@ -188,41 +186,6 @@ TEST(DefaultToolbox, CheckUsersWithoutUtmpReportsNobody) {
     EXPECT_EQ(Offer("default", *check, agent), TBX_SUCCESS);
     EXPECT_STREQ(check->GetField("Users"), "");
     EXPECT_STREQ(check->GetField("User-Count"), "0");
-}
-
-// Many messages at once, each on its own thread with the library loaded and freed around it.
-TEST(DefaultToolbox, ManyMessagesAtOnceEachLoadingTheLibrary) {
-    RecordingAgent agent;
-    agent.SetState("Task-Type", "5");
-    constexpr int kThreads = 8;
-    constexpr int kPerThread = 40;
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i) {
-                auto message = MessageOf((i + t) % 2 == 0 ? "Internal=Ping\n"
-                                                          : "Request=GetState\nState=Specific\n"
-                                                            "Task-Type=\n");
-                failures += Offer("default", *message, agent) == TBX_SUCCESS ? 0 : 1;
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(failures, 0);
-    const std::vector<std::string> sent = agent.Sent();
-    ASSERT_EQ(sent.size(), static_cast<std::size_t>(kThreads * kPerThread));
-    int keepAlives = 0;
-    for (const std::string& text : sent) {
-        if (text.rfind("Request=KeepAlive\n", 0) == 0) {
-            ++keepAlives;
-        } else {
-            EXPECT_EQ(text, "Reply=GetState\nResult=Success\nState=\nTask-Type=5\n");
-        }
-    }
-    EXPECT_EQ(keepAlives, kThreads * kPerThread / 2);
 }
 
 class ConfigToolbox : public ::testing::Test {
