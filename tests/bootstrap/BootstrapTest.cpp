@@ -96,10 +96,6 @@ TEST_F(BootstrapTest, FailedConnectionsFollowTheSchedule) {
                                                  60,   60,   60,   300,  300,  300, 300, 300,
                                                  1800, 1800, 1800, 1800, 1800, 1800};
     EXPECT_EQ(clock_.waitSeconds, expected);
-    EXPECT_EQ(world_.LogCount("Retrying startup in 15 seconds"), 2u);
-    EXPECT_EQ(world_.LogCount("CBootstrap::Run - sleeping 60 seconds"), 2u);
-    EXPECT_EQ(world_.LogCount("throw/catch from DebugWaitEnabled value!"), 1u);
-    EXPECT_EQ(world_.LogCount("Error reading input file."), 11u);
     EXPECT_EQ(world_.LogCount("CBootstrap::Run - Exit signaled"), 1u);
     EXPECT_TRUE(clock_.sleeps.empty());
 }
@@ -186,33 +182,23 @@ TEST_F(BootstrapTest, CheckUsersReachesTheServerOnlyWithAnAgent) {
     ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
 }
 
-// The comment, the empty line and the line without a separator are left out; the file is
-// consumed.
+// The comment, the empty line, the line without a separator, the binary line and the
+// overlong one are left out; the file is consumed.
 TEST_F(BootstrapTest, TheInputFileAppliesItsSettingLinesOnce) {
-    scratch::WriteFile(world_.InputFile(),
-                       ";TcpAddr=10.1.1.1\nTcpPort=4242\n\nConsoleName\r\nClientID=pc-9\r\n");
+    const std::string binary("TcpAddr=10.\x01\x02\x00.9\n", 17);
+    const std::string overlong = "ConsoleName=" + std::string(10 * 1024 * 1024, 'x') + "\n";
+    scratch::WriteFile(world_.InputFile(), ";TcpAddr=10.1.1.1\nTcpPort=4242\n\nConsoleName\r\n" +
+                                               binary + overlong + "ClientID=pc-9\r\n");
     bootstrap_.RunOnce(toolboxes_, false);
     EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4242");
     EXPECT_EQ(AgentWorld::Stored("ClientID"), "pc-9");
     EXPECT_EQ(AgentWorld::Stored("TcpAddr"), "127.0.0.1");
     EXPECT_EQ(AgentWorld::Stored("ConsoleName"), "<none>");
-    EXPECT_FALSE(std::filesystem::exists(world_.InputFile()));
-    EXPECT_EQ(clock_.sleeps, std::vector<std::uint32_t>{2000});
-    EXPECT_EQ(world_.LogCount("Skipping agent startup"), 1u);
-    EXPECT_EQ(world_.LogCount("Error reading input file."), 0u);
-}
-
-TEST_F(BootstrapTest, BinaryAndOverlongInputLinesAreSkippedWithALine) {
-    const std::string binary("TcpAddr=10.\x01\x02\x00.9\n", 17);
-    const std::string overlong = "ConsoleName=" + std::string(10 * 1024 * 1024, 'x') + "\n";
-    scratch::WriteFile(world_.InputFile(), binary + overlong + "TcpPort=4343\n");
-    bootstrap_.RunOnce(toolboxes_, false);
-    EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4343");
-    EXPECT_EQ(AgentWorld::Stored("TcpAddr"), "127.0.0.1");
-    EXPECT_EQ(AgentWorld::Stored("ConsoleName"), "<none>");
     EXPECT_EQ(world_.LogCount("holds binary bytes, skipped."), 1u);
     EXPECT_EQ(world_.LogCount("is longer than 65536 bytes, skipped."), 1u);
     EXPECT_FALSE(std::filesystem::exists(world_.InputFile()));
+    EXPECT_EQ(clock_.sleeps, std::vector<std::uint32_t>{2000});
+    EXPECT_EQ(world_.LogCount("Skipping agent startup"), 1u);
 }
 
 // Gives the relocated root to the user the child runs as, so that the child could store

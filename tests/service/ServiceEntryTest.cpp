@@ -40,14 +40,6 @@ protected:
     RecordingHandle handle;
 };
 
-TEST_F(ServiceEntryTest, OneInstanceNamedAsTheService) {
-    EXPECT_EQ(QxaServiceEntry::GetInstance(), entry);
-    EXPECT_STREQ(entry->GetServiceName(), "Corvane Deployment Agent");
-    EXPECT_EQ(entry->GetServiceMain(), &QxaServiceMain);
-    EXPECT_EQ(ServiceControl::UnitName(entry->GetServiceName()),
-              "corvane-deployment-agent.service");
-}
-
 TEST_F(ServiceEntryTest, ControlsOutsideTheTableAreNotImplementedAndReportNothing) {
     EXPECT_EQ(Control(kControlPause), kCallNotImplemented);
     EXPECT_EQ(Control(200), kCallNotImplemented);

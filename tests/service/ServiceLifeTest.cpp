@@ -180,27 +180,13 @@ TEST(ServiceLifeTest, FailingStatusReportsAreLoggedAndTheServiceStillStops) {
     EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
 }
 
-TEST(ServiceLifeTest, MissingOrTruncatedUtmpIsNamedAndTheServiceStillStops) {
-    {
-        ServiceWorld world;
-        std::filesystem::remove(world.RootFolder() + "/run");
-        ServiceProcess service(world, world.notify.Path(), {kLoad});
-        ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
-        service.Signal(SIGTERM);
-        EXPECT_EQ(service.WaitForExit(), 0);
-    }
+// What a missing or partial file means is covered beside the utmp reader; here its line
+// reaches the log and the service still stops.
+TEST(ServiceLifeTest, MissingUtmpIsNamedAndTheServiceStillStops) {
     ServiceWorld world;
+    std::filesystem::remove(world.RootFolder() + "/run");
     ServiceProcess service(world, world.notify.Path(), {kLoad});
-    sys::FileDescriptor connection = world.listener.Accept();
-    MessageReader reader(connection.Get());
-    ASSERT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
-    // One whole user record and half of a second one.
-    WriteUtmp(world.Utmp(),
-              {{USER_PROCESS, "alice", "pts/3", 4242}, {USER_PROCESS, "bob", "pts/4", 4343}},
-              sizeof(utmp) + sizeof(utmp) / 2);
-    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
-    EXPECT_TRUE(WaitForLog(world, "ends in a partial record"));
-    EXPECT_EQ(world.LogCount("logon of bob"), 0u);
+    ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
     service.Signal(SIGTERM);
     EXPECT_EQ(service.WaitForExit(), 0);
 }
