@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <thread>
 
 #include "agent/MsgFifoQueue.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -46,18 +45,6 @@ TEST(QueueLimit, ByteLimitCountsTheTextOfQueuedMessages) {
     enginetest::MessagePtr removed(queue.RemoveLastMatch(Any{}));
     EXPECT_TRUE(queue.WaitForRoom(0));
     Drain(queue);
-}
-
-TEST(QueueLimit, AProducerWaitingForRoomWakesWhenAConsumerTakesAMessage) {
-    MsgFifoQueue queue;
-    queue.SetLimit(1, 0);
-    queue.Push(MakeMessage("Reply=1").release());
-    bool hadRoom = false;
-    std::thread producer([&] { hadRoom = queue.WaitForRoom(lang::kInfinite); });
-    enginetest::MessagePtr taken(queue.WaitAndPop(enginetest::kPatienceMs));
-    producer.join();
-    EXPECT_TRUE(hadRoom);
-    EXPECT_NE(taken, nullptr);
 }
 
 }  // namespace
