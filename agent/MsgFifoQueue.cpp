@@ -11,6 +11,13 @@ void MsgFifoQueue::Push(msg::IQXMessage* message) {
     UpdateEvent();
 }
 
+void MsgFifoQueue::PushFront(msg::IQXMessage* message) {
+    std::lock_guard lock(lock_);
+    messages_.push_front(message);
+    Account(message, true);
+    UpdateEvent();
+}
+
 msg::IQXMessage* MsgFifoQueue::Pop() {
     std::lock_guard lock(lock_);
     msg::IQXMessage* message = nullptr;

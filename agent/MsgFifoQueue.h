@@ -29,6 +29,8 @@ public:
     MsgFifoQueue& operator=(const MsgFifoQueue&) = delete;
 
     void Push(msg::IQXMessage* message);
+    // Puts a message taken out back in front of the others, as if it had not been taken.
+    void PushFront(msg::IQXMessage* message);
     // The oldest message, or null when there is none (taking a pending stop request).
     // Does not wait.
     msg::IQXMessage* Pop();

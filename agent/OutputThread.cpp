@@ -4,6 +4,7 @@
 
 #include "agent/AgentSocket.h"
 #include "common/err/Errors.h"
+#include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
 
 namespace {
@@ -63,6 +64,10 @@ bool COutputThread::Send(msg::IQXMessage* message) {
             Requeue(messages);
             return true;
         }
+        if (socket_->IsClosed() || ipc::IsConnectionLost(error.SystemError())) {
+            KeepForTheStateFile(message);
+            return false;
+        }
     } catch (...) {
         agent_->Log(kError, "%s:%d - Unknown error while sending, message dropped", kSource,
                     __LINE__);
@@ -99,6 +104,12 @@ bool COutputThread::Settle(const std::vector<msg::IQXMessage*>& messages, std::s
         written -= length;
     }
     return true;
+}
+
+void COutputThread::KeepForTheStateFile(msg::IQXMessage* message) {
+    GetQueue()->PushFront(message);
+    agent_->Log(kError, "%s:%d - The connection is closed, %zu message(s) stay in the output queue",
+                kSource, __LINE__, GetQueue()->Size());
 }
 
 void COutputThread::Requeue(const std::vector<msg::IQXMessage*>& messages) {

@@ -15,9 +15,11 @@ class CAgentSocket;
 // one zero byte. The messages queued behind the one it takes go out in the same write, up to
 // kBatchBytes, so that a stream of replies costs one write rather than one each; each message
 // still has its own outcome. A write that times out puts its messages back at the end of the
-// queue; another error drops the first message of the write and leaves the others queued for
-// the next; a write that comes out short in the middle of a message drops that message and
-// ends the thread, as does the stop request of the queue. The thread must be the queue's
+// queue; a write that fails because the connection is closed or lost leaves every message in
+// the queue, in order, and ends the thread, so that they are saved with the queue; another
+// error drops the first message of the write and leaves the others queued for the next; a
+// write that comes out short in the middle of a message drops that message and ends the
+// thread, as does the stop request of the queue. The thread must be the queue's
 // only consumer: the messages behind the first stay in the queue until they have been sent.
 class COutputThread : public CQueueThread {
 public:
@@ -42,6 +44,8 @@ private:
     // followers taken out of the queue), those not begun stay queued. False when the write
     // ended inside a message, which is then dropped.
     bool Settle(const std::vector<msg::IQXMessage*>& messages, std::size_t written);
+    // After the connection has gone: the message goes back to the front of the queue.
+    void KeepForTheStateFile(msg::IQXMessage* message);
     // After a time-out: the messages go to the end of the queue, in their order.
     void Requeue(const std::vector<msg::IQXMessage*>& messages);
 

@@ -80,6 +80,11 @@ std::uint32_t WinsockErrorFromErrno(int errnoValue) {
     return kWsaSysCallFailure;
 }
 
+bool IsConnectionLost(std::uint32_t code) {
+    return code == kWsaNetReset || code == kWsaConnAborted || code == kWsaConnReset ||
+           code == kWsaShutdown || code == kWsaDisconnected;
+}
+
 std::uint32_t LastSocketError() {
     return WinsockErrorFromErrno(errno);
 }

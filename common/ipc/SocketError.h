@@ -16,6 +16,10 @@ inline constexpr std::uint32_t kWsaConnRefused = 10061;
 inline constexpr std::uint32_t kWsaDisconnected = 10101;
 inline constexpr std::uint32_t kWsaSysCallFailure = 10107;
 
+// The codes with which a connection has been reset, aborted or shut: nothing more can be
+// read from it or written to it.
+bool IsConnectionLost(std::uint32_t code);
+
 // The Windows Sockets number for an errno value: 0 for 0, and for a value that has no
 // counterpart among the socket errors, kWsaSysCallFailure.
 std::uint32_t WinsockErrorFromErrno(int errnoValue);

@@ -18,12 +18,6 @@ namespace {
 
 constexpr const char* kSource = "SocketIPC";
 
-// The codes with which a zero-byte read counts as the connection being reset or shut.
-bool IsCloseCode(std::uint32_t code) {
-    return code == kWsaNetReset || code == kWsaConnAborted || code == kWsaConnReset ||
-           code == kWsaShutdown || code == kWsaDisconnected;
-}
-
 // The poll time-out for what is left until the deadline: -1 waits for ever.
 int PollTimeout(const Deadline& deadline) {
     return deadline.IsForever() ? -1
@@ -88,7 +82,7 @@ int CSocketIPC::Read(void* buffer, unsigned length, unsigned timeoutMs) {
     socklen_t size = sizeof pending;
     ::getsockopt(socket_.Get(), SOL_SOCKET, SO_ERROR, &pending, &size);
     const std::uint32_t code = WinsockErrorFromErrno(pending);
-    if (IsCloseCode(code)) {
+    if (IsConnectionLost(code)) {
         throw CIPCError(kSource, "CSocketIPC::Read Socket returnd 0 bytes ", 306, 0, code);
     }
     throw CIPCError(kSource, "CSocketIPC::Read Socket unknown error", 310, 0, code);
@@ -138,9 +132,11 @@ int CSocketIPC::Disconnect() {
 }
 
 void CSocketIPC::CancelBlockingCall() {
-    if (socket_ && IsConnected()) {
+    std::lock_guard lock(cancelLock_);
+    cancelled_ = true;
+    if (socket_) {
         SetCloseOptions();
-        ::shutdown(socket_.Get(), SHUT_RD);
+        ::shutdown(socket_.Get(), SHUT_RDWR);
     }
 }
 

@@ -26,8 +26,10 @@ public:
     // Half-closes the sending side: the peer sees the end of the stream while bytes it still
     // sends can be read. The socket stays open until the object goes.
     int Disconnect() override;
-    // Shuts the receiving side, so that a Read blocked on another thread raises. Takes no
-    // lock; does nothing unless connected.
+    // Shuts the socket in both directions, so that a Read or Write blocked on another thread
+    // raises at once, and so does every later one; a connect under way is abandoned and one
+    // not yet begun is refused. Nothing waits for the peer, so a stop never hangs on a
+    // server that has stopped reading.
     void CancelBlockingCall() override;
 
     virtual bool IsConnected() const = 0;
@@ -47,6 +49,10 @@ protected:
     lang::CriticalSection readLock_;
     lang::CriticalSection writeLock_;
     lang::CriticalSection disconnectLock_;
+    // Held by CancelBlockingCall and around the start of a connect, so that a cancel comes
+    // either before the connect (which is then refused) or after it has begun (and ends it).
+    lang::CriticalSection cancelLock_;
+    bool cancelled_ = false;
 };
 
 }  // namespace ipc

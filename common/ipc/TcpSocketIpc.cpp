@@ -1,6 +1,9 @@
 #include "common/ipc/TcpSocketIpc.h"
 
+#include <fcntl.h>
+
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <netinet/in.h>
@@ -10,6 +13,7 @@
 #include "common/err/Errors.h"
 #include "common/ipc/IpAddress.h"
 #include "common/ipc/SocketError.h"
+#include "common/lang/Event.h"
 
 namespace ipc {
 namespace {
@@ -55,11 +59,8 @@ int CTCPSocketIPC::Connect(const char* resource, int port) {
         remote.sin_port = htons(static_cast<std::uint16_t>(port));
         remote.sin_addr.s_addr = IPv4Address(resource).NetworkOrder();
         remote_ = remote;
-        if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_) !=
-            0) {
-            throw CIPCError(kSource, "CTCPSocketIPC::Connect Failed to connect", 71, 0,
-                            LastSocketError());
-        }
+        StartConnect();
+        AwaitConnect();
     } catch (const CIPCError& error) {
         throw CIPCError(error);
     }
@@ -69,6 +70,45 @@ int CTCPSocketIPC::Connect(const char* resource, int port) {
     ::setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     connected_ = true;
     return socket_.Get();
+}
+
+// The connect begins without blocking, under the cancel lock: a cancel that came first
+// refuses it, and one that comes later finds a connect under way, which shutting the socket
+// abandons.
+void CTCPSocketIPC::StartConnect() {
+    std::lock_guard lock(cancelLock_);
+    if (cancelled_) {
+        RaiseConnectError(kWsaConnAborted);
+    }
+    SetBlocking(false);
+    if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_) !=
+            0 &&
+        errno != EINPROGRESS) {
+        RaiseConnectError(LastSocketError());
+    }
+}
+
+// Waits as long as the system tries to connect, then makes the socket blocking again.
+void CTCPSocketIPC::AwaitConnect() {
+    IsReadyWithin(WaitMode::Write, Deadline(lang::kInfinite));
+    int pending = 0;
+    socklen_t size = sizeof pending;
+    if (::getsockopt(socket_.Get(), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) {
+        RaiseConnectError(LastSocketError());
+    }
+    if (pending != 0) {
+        RaiseConnectError(WinsockErrorFromErrno(pending));
+    }
+    SetBlocking(true);
+}
+
+void CTCPSocketIPC::SetBlocking(bool blocking) const {
+    const int flags = ::fcntl(socket_.Get(), F_GETFL);
+    ::fcntl(socket_.Get(), F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+
+void CTCPSocketIPC::RaiseConnectError(std::uint32_t code) {
+    throw CIPCError(kSource, "CTCPSocketIPC::Connect Failed to connect", 71, 0, code);
 }
 
 bool CTCPSocketIPC::IsConnected() const {

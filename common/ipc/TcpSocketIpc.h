@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <netinet/in.h>
 #include <string>
 
@@ -29,6 +30,11 @@ public:
     std::string GetRemoteAddress() const;
 
 private:
+    void StartConnect();
+    void AwaitConnect();
+    void SetBlocking(bool blocking) const;
+    [[noreturn]] static void RaiseConnectError(std::uint32_t code);
+
     sockaddr_in remote_{};
     mutable lang::CriticalSection connectLock_;
 };

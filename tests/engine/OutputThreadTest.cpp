@@ -96,6 +96,9 @@ struct ScriptedWrites {
     struct Step {
         int shortBy = 0;      // bytes reported fewer than asked
         int errorValue = -1;  // raise ipc::CIPCError with this value when not -1
+        // The error's socket code: a time-out's for value 1, otherwise one that leaves the
+        // connection usable (no buffer space) unless given.
+        std::uint32_t code = 0;
     };
 
     explicit ScriptedWrites(std::vector<Step> steps) {
@@ -105,8 +108,9 @@ struct ScriptedWrites {
             const std::size_t call = calls++;
             const Step step = call < steps.size() ? steps[call] : Step{};
             if (step.errorValue != -1) {
+                const std::uint32_t fallback = step.errorValue == 1 ? 10060 : 10055;
                 throw ipc::CIPCError("SocketIPC", "CSocketIPC::Write failed", 1, step.errorValue,
-                                     step.errorValue == 1 ? 10060 : 10054);
+                                     step.code != 0 ? step.code : fallback);
             }
             written.emplace_back(static_cast<const char*>(bytes), length);
             return static_cast<int>(length) - step.shortBy;
@@ -137,6 +141,26 @@ TEST(OutputThread, QueuedRepliesShareAWriteAndEachKeepsItsOutcome) {
     }
     EXPECT_EQ(script.written,
               std::vector<std::string>{WireForm("Reply=Second\n") + WireForm("Reply=Third\n")});
+}
+
+// A connection that is reset or shut under a write can take no reply: every one stays queued,
+// in its order, to be saved with the queue, and the thread ends without being told.
+TEST(OutputThread, ALostConnectionKeepsEveryReplyInOrderAndEndsTheThread) {
+    for (const std::uint32_t code : {10054u, 10058u}) {
+        ScriptedWrites script({{0, 0, code}});
+        OutputRig rig(*script.socket);
+        for (const char* text : {"Reply=First\n", "Reply=Second\n", "Reply=Third\n"}) {
+            rig.Queue(text);
+        }
+        ASSERT_TRUE(rig.thread.Start());
+        ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs)) << code;
+        std::string kept;
+        for (msg::IQXMessage* message : rig.queue.Contents()) {
+            kept += message->GetText();
+        }
+        EXPECT_EQ(kept, "Reply=First\nReply=Second\nReply=Third\n") << code;
+        EXPECT_EQ(rig.agent.CountLines("The connection is closed, 3 message(s) stay", 0), 1u);
+    }
 }
 
 // A write that stops inside a message drops that message and ends the thread; one that
