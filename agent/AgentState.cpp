@@ -37,8 +37,11 @@ const std::array<const char*, CAgentState::kPersistedCount> CAgentState::kPersis
     "Task-Sequence-ID", "Task-Type", "Schedule-ID", "Config", "Status-Code", "Status-Module",
 };
 
+// A persisted name is accepted too: the state file keeps it, so it must be able to enter
+// before there is a file (the configuration's mark on the first start, for one).
 bool CAgentState::IsAcceptedName(const std::string& name) {
-    return std::find(kAcceptedNames.begin(), kAcceptedNames.end(), name) != kAcceptedNames.end();
+    return std::find(kAcceptedNames.begin(), kAcceptedNames.end(), name) != kAcceptedNames.end() ||
+           std::find(kPersistedNames.begin(), kPersistedNames.end(), name) != kPersistedNames.end();
 }
 
 void CAgentState::Set(const std::string& name, const std::string& value) {

@@ -9,6 +9,7 @@
 #include <boost/serialization/nvp.hpp>
 #include <boost/serialization/split_free.hpp>
 #include <boost/serialization/string.hpp>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -60,6 +61,17 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         RaiseWriteError("SaveState - cannot replace the state file", __LINE__);
     }
+}
+
+// Moves an unreadable state file out of the way; the reason for the log, with the rename's
+// own failure when there was one.
+std::string SetAside(const std::string& path, const std::string& reason) {
+    std::error_code error;
+    std::filesystem::rename(path, DamagedPath(path), error);
+    if (error) {
+        return reason + "; it could not be renamed: " + error.message();
+    }
+    return reason;
 }
 
 }  // namespace
@@ -135,13 +147,22 @@ void SaveAgentState(const std::string& path, CAgentState& state, const MsgFifoQu
     ReplaceFile(path, bytes.str());
 }
 
-void LoadAgentState(const std::string& path, CAgentState& state) {
+std::string DamagedPath(const std::string& path) {
+    return path + ".damaged";
+}
+
+std::string LoadAgentState(const std::string& path, CAgentState& state) {
     if (!util::FileExists(path)) {
-        return;
+        return {};
     }
-    std::ifstream file(path);
-    boost::archive::text_iarchive archive(file);
     StateRecord record;
-    archive >> record;
+    try {
+        std::ifstream file(path);
+        boost::archive::text_iarchive archive(file);
+        archive >> record;
+    } catch (const std::exception& error) {
+        return SetAside(path, error.what());
+    }
     state.RestorePersisted(record.values);
+    return {};
 }

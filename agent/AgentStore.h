@@ -14,5 +14,11 @@
 void SaveAgentState(const std::string& path, CAgentState& state, const MsgFifoQueue& outputQueue);
 
 // Reads the persisted values back when the file exists; the saved queue is not restored.
-// A file the archive cannot read raises the archive's own error and is left unchanged.
-void LoadAgentState(const std::string& path, CAgentState& state);
+// A file that cannot be read (damaged, cut short, of an archive version this build does not
+// know) must not keep the agent from working: it is renamed to DamagedPath(path), replacing
+// an older one, the state is left as it was, and the reason is returned. Empty when the file
+// loaded or did not exist.
+std::string LoadAgentState(const std::string& path, CAgentState& state);
+
+// Where a state file that could not be read is kept for a person to look at.
+std::string DamagedPath(const std::string& path);

@@ -34,10 +34,6 @@ bool IsEndOfStream(std::uint32_t code) {
            code == ipc::kWsaDisconnected;
 }
 
-void ReleaseMessage(msg::IQXMessage* message) {
-    message->Release();
-}
-
 }  // namespace
 
 std::uint32_t CInputThread::Run(std::uint32_t) {
@@ -68,7 +64,7 @@ std::uint32_t CInputThread::Run(std::uint32_t) {
 // The setting "TestConnectionEvery" in minutes, asked of the agent with 15 as the value
 // that comes back when it is not stored.
 std::uint32_t CInputThread::ReadTimeout() {
-    MessagePtr request(new msg::CQXMessage, ReleaseMessage);
+    MessagePtr request(new msg::CQXMessage);
     request->SetField("Settings", "Specified");
     request->SetField("TestConnectionEvery", 15);
     agent_->AgentCommand("GetAgentSettings", request.get());
@@ -90,7 +86,7 @@ void CInputThread::ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t 
 }
 
 void CInputThread::Receive(std::string_view text) {
-    MessagePtr message(new msg::CQXMessage, ReleaseMessage);
+    MessagePtr message(new msg::CQXMessage);
     message->Assign(std::string(text));
     agent_->Log(kDebug, "%s:%d - Network Data IN:\n%s\n", kSource, __LINE__, message->BuildText());
     agent_->Log(kInformation, "%s:%d - Adding new message to Input Queue", kSource, __LINE__);
@@ -141,7 +137,7 @@ bool CInputThread::HandleReadError(const ipc::CIPCError& error) {
                 kSource, __LINE__, error.Source(), error.Line(), error.Message(), code,
                 ipc::SocketErrorText(static_cast<int>(code)).c_str());
     if (error.Value() == kTimedOut) {
-        MessagePtr ping(new msg::CQXMessage, ReleaseMessage);
+        MessagePtr ping(new msg::CQXMessage);
         ping->SetLead("Internal", "Ping");
         Enqueue(std::move(ping));
         return true;

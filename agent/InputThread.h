@@ -9,6 +9,7 @@
 #include "agent/MessageFramer.h"
 #include "agent/QueueThread.h"
 #include "common/err/Errors.h"
+#include "common/msg/MessagePtr.h"
 
 class CAgentSocket;
 
@@ -34,7 +35,7 @@ public:
     std::uint32_t Run(std::uint32_t argument) override;
 
 private:
-    using MessagePtr = std::unique_ptr<msg::IQXMessage, void (*)(msg::IQXMessage*)>;
+    using MessagePtr = msg::MessagePtr;
 
     std::uint32_t ReadTimeout();
     void ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t timeoutMs);

@@ -9,6 +9,7 @@
 #include <corvane/IQXMessage.h>
 
 #include "common/lang/Event.h"
+#include "common/msg/MessagePtr.h"
 
 // Handles one message, so that a slow toolbox never holds up the next message: the worker
 // runs on a thread of the dispatch thread's pool (WorkerPool) that runs nothing else
@@ -36,16 +37,12 @@ public:
     const std::string& Name() const { return name_; }
 
 private:
-    struct Releaser {
-        void operator()(msg::IQXMessage* message) const { message->Release(); }
-    };
-
     void Handle();
     void LogEscaped(const char* what);
 
     lang::CEvent& endSignal_;
     IAgentAPI* agent_ = nullptr;
-    std::unique_ptr<msg::IQXMessage, Releaser> message_;
+    msg::MessagePtr message_;
     std::string name_;
     std::atomic<std::uint32_t> threadId_{0};
     std::atomic<bool> finished_{false};

@@ -13,6 +13,7 @@
 #include "common/err/Errors.h"
 #include "common/ipc/Aipc.h"
 #include "common/ipc/TcpSocketIpc.h"
+#include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
 #include "common/util/Console.h"
 #include "common/util/StringUtils.h"
@@ -79,8 +80,22 @@ void CQXAgent::Init(const util::ParamList& toolboxes,
     toolboxes_ = std::make_unique<TbxDispatch>(toolboxes);
 }
 
+void CQXAgent::LoadState() {
+    if (stateLoaded_) {
+        return;
+    }
+    stateLoaded_ = true;
+    if (const std::string failure = LoadAgentState(stateFile_, state_); !failure.empty()) {
+        Log(0,
+            "%s:%d CQXAgent::LoadState() - the state file %s could not be read (%s); it was "
+            "moved to %s and the agent starts with an empty state",
+            kSource, __LINE__, stateFile_.c_str(), failure.c_str(),
+            DamagedPath(stateFile_).c_str());
+    }
+}
+
 bool CQXAgent::Start() {
-    LoadAgentState(stateFile_, state_);
+    LoadState();
     ConnectToServer();
     output_.Start();
     dispatch_.Start();
@@ -149,15 +164,18 @@ void CQXAgent::DeleteQueues() {
 }
 
 void CQXAgent::GetConnectSettings(std::string& address, std::string& port) {
-    msg::IQXMessage* request = NewMessage();
+    const msg::MessagePtr request(NewMessage());
+    if (!request) {
+        throw CAgentError(kSource, "No message for the connection settings.", __LINE__, 1,
+                          err::LastSystemError());
+    }
     request->SetLead("Settings", "Specific");
     request->SetField("TcpAddr", "");
     request->SetField("TcpPort", "");
-    AgentCommand("GetAgentSettings", request);
+    AgentCommand("GetAgentSettings", request.get());
     Log(1, "%s:%d The settings were successfully retrieved.", kSource, __LINE__);
     address = request->GetField("TcpAddr");
     port = request->GetField("TcpPort");
-    request->Release();
 }
 
 void CQXAgent::ConnectToServer() {

@@ -44,9 +44,13 @@ public:
     // (for outcomes a real connection cannot be made to produce on demand).
     void Init(const util::ParamList& toolboxes,
               std::unique_ptr<ipc::CIPCInterface> transport = nullptr);
-    // Loads the state file, connects to the server of the settings and starts the output,
-    // dispatch and input threads. Connection errors are raised (ipc::CIPCError as it is,
-    // anything else as CAgentError); true when the input thread started.
+    // Reads the state file, once: a later call does nothing, so the bootstrap can load it
+    // before it applies the configuration and Start keeps what was set meanwhile. A file
+    // that cannot be read is set aside with a log line and the state starts empty.
+    void LoadState();
+    // Loads the state file (LoadState), connects to the server of the settings and starts
+    // the output, dispatch and input threads. Connection errors are raised (ipc::CIPCError as it
+    // is, anything else as CAgentError); true when the input thread started.
     bool Start();
     // Returns once every agent thread has ended: the input thread first (the connection
     // ended), then the dispatch thread with all its workers, then the output thread.
@@ -99,4 +103,5 @@ private:
     std::unique_ptr<TbxDispatch> toolboxes_;
     std::atomic<bool> closeRequested_{false};
     std::string stateFile_ = "wardex.dat";
+    bool stateLoaded_ = false;
 };

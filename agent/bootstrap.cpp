@@ -11,6 +11,7 @@
 #include "agent/QxAgent.h"
 #include "agent/Settings.h"
 #include "common/err/Errors.h"
+#include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/DataRegistry.h"
 #include "common/sys/OperatingSystemInfo.h"
@@ -43,10 +44,7 @@ void Note(unsigned level, const char* format, ...) {
     }
 }
 
-struct Releaser {
-    void operator()(msg::IQXMessage* message) const { message->Release(); }
-};
-using MessagePtr = std::unique_ptr<msg::IQXMessage, Releaser>;
+using msg::MessagePtr;
 
 // A line a person could have written: no control bytes but tabs.
 bool IsTextLine(const std::string& line) {
@@ -216,7 +214,9 @@ void CBootstrap::CreateAgent(const util::ParamList& toolboxes) {
     }
     agent->SetStateFile(programFolder_ + "/wardex.dat");
     agent->Init(toolboxes);
-    std::lock_guard guard(agentLock_);
+    // Before the configuration runs, so that what it records joins the loaded state.
+    agent->LoadState();
+    std::unique_lock guard(agentLock_);
     agent_ = std::move(agent);
 }
 
@@ -225,7 +225,7 @@ void CBootstrap::CreateAgent(const util::ParamList& toolboxes) {
 void CBootstrap::DestroyAgent() {
     std::unique_ptr<CQXAgent> agent;
     {
-        std::lock_guard guard(agentLock_);
+        std::unique_lock guard(agentLock_);
         agent = std::move(agent_);
     }
     if (agent) {
@@ -390,7 +390,7 @@ bool CBootstrap::WaitForExit(std::uint32_t seconds) {
 void CBootstrap::SignalShutdown() {
     Note(1, "%s:%d - Shutdown Signaled", kSource, __LINE__);
     exit_.Set();
-    std::lock_guard guard(agentLock_);
+    std::shared_lock guard(agentLock_);
     if (agent_) {
         agent_->CloseConnection(CQXAgent::kCloseSession);
         Note(1, "%s:%d - Signaled Agent to exit", kSource, __LINE__);
@@ -399,16 +399,16 @@ void CBootstrap::SignalShutdown() {
 
 void CBootstrap::CheckUsers() {
     Note(1, "%s:%d - Calling Toolbox to check possible user status change", kSource, __LINE__);
-    std::lock_guard guard(agentLock_);
+    std::shared_lock guard(agentLock_);
     if (!agent_) {
         return;
     }
-    msg::IQXMessage* message = agent_->NewMessage();
+    MessagePtr message(agent_->NewMessage());
     if (!message) {
         return;
     }
     message->SetLead("Internal", "CheckUsers");
-    agent_->InvokeHandler(message);
+    agent_->InvokeHandler(message.get());
     message->SetLead("Request", "UpdateUser");
-    agent_->Send(message);
+    agent_->Send(message.release());
 }

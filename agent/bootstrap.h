@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "agent/BootstrapClock.h"
@@ -71,8 +71,10 @@ private:
     lang::CEvent exit_{lang::EventReset::Manual};
     std::uint32_t waitIndex_ = 0;
     util::ParamList toolboxes_;
-    // Set and cleared only by the bootstrap's own thread, under the lock; the stop and
-    // user-change relays use it under the lock from the service control thread.
-    std::mutex agentLock_;
+    // Set and cleared only by the bootstrap's own thread, under the lock held alone; the stop
+    // and user-change relays use it from the service control thread under a shared hold,
+    // which keeps the agent from being destroyed while the toolboxes check the users but
+    // never keeps a stop from reaching the agent meanwhile.
+    std::shared_mutex agentLock_;
     std::unique_ptr<CQXAgent> agent_;
 };

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "agent/AgentLog.h"
+#include "agent/AgentStore.h"
 #include "agent/bootstrap.h"
 #include "common/sys/DataRegistry.h"
 #include "tests/ipc/TlsTestServer.h"
@@ -182,6 +184,25 @@ TEST_F(BootstrapTest, CheckUsersReachesTheServerOnlyWithAnAgent) {
     ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
 }
 
+// Toolboxes that take their time over a user change must not hold a stop back.
+TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
+    programtest::MessageReader reader = StartServedAgent();
+    const std::string hold = world_.RootFolder() + "/users.hold";
+    scratch::WriteFile(hold, "");
+    std::future<void> checking =
+        std::async(std::launch::async, [this] { bootstrap_.CheckUsers(); });
+    while (world_.LogCount("InvokeHandler called - Internal=CheckUsers") == 0) {
+        std::this_thread::yield();
+    }
+    bootstrap_.SignalShutdown();
+    EXPECT_EQ(reader.Next(), "") << "the stop closed the connection";
+    EXPECT_EQ(checking.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+        << "while the toolboxes were still checking the users";
+    std::filesystem::remove(hold);
+    checking.get();
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+}
+
 // The comment, the empty line, the line without a separator, the binary line and the
 // overlong one are left out; the file is consumed.
 TEST_F(BootstrapTest, TheInputFileAppliesItsSettingLinesOnce) {
@@ -252,12 +273,28 @@ TEST_F(BootstrapTest, AConfigurationResultOfRebootRestartsInsteadOfStarting) {
     EXPECT_TRUE(clock_.waitSeconds.empty());
 }
 
-TEST_F(BootstrapTest, AnotherConfigurationResultLetsTheAgentStart) {
+// The configuration's mark reaches the state file whether or not there was one before, and
+// the values loaded from an earlier file stay beside it.
+TEST_F(BootstrapTest, AnotherConfigurationResultLetsTheAgentStartAndIsRecordedInTheState) {
     scratch::WriteFile(world_.ConfigFile(), "Configured\n");
-    bootstrap_.RunOnce(toolboxes_, true);
+    const std::string stateFile = world_.ProgramFolder() + "/wardex.dat";
+    for (const bool earlierFile : {false, true}) {
+        if (earlierFile) {
+            CAgentState earlier;
+            earlier.RestorePersisted({"", "7", "", "Earlier", "", ""});
+            MsgFifoQueue none;
+            SaveAgentState(stateFile, earlier, none);
+        }
+        bootstrap_.RunOnce(toolboxes_, true);
+        CAgentState state;
+        LoadAgentState(stateFile, state);
+        const CAgentState::Persisted values = state.TakePersisted();
+        EXPECT_EQ(values[3], "Reply") << "Config, earlier file: " << earlierFile;
+        EXPECT_EQ(values[1], earlierFile ? "7" : "") << "Task-Type";
+    }
     EXPECT_FALSE(std::filesystem::exists(world_.RebootRequest()));
-    EXPECT_EQ(world_.LogCount("Internal configure return Result=Configured"), 1u);
-    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 1u);
+    EXPECT_EQ(world_.LogCount("Internal configure return Result=Configured"), 2u);
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 2u);
 }
 
 TEST_F(BootstrapTest, AConfigurationFileThatCannotBeReadIsSkipped) {

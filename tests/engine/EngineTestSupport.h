@@ -8,14 +8,12 @@
 
 #include "agent/MsgFifoQueue.h"
 #include "common/ipc/Aipc.h"
+#include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
 
 namespace enginetest {
 
-struct MessageReleaser {
-    void operator()(msg::IQXMessage* message) const { message->Release(); }
-};
-using MessagePtr = std::unique_ptr<msg::IQXMessage, MessageReleaser>;
+using msg::MessagePtr;
 
 // How long a test waits for something the code under test should do at once.
 inline constexpr std::uint32_t kPatienceMs = 5000;

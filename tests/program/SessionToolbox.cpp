@@ -4,10 +4,15 @@
 // - "Internal"/"CreateSession": counts the session in the agent state ("Task-Sequence-ID",
 //   which the state file carries from one run to the next) and sends "Hello"="Session" with
 //   the count to the server;
-// - "Internal"/"CheckUsers": fills in "Users".
+// - "Internal"/"CheckUsers": fills in "Users", after waiting while the file "users.hold"
+//   exists in the relocated root (10 seconds at most), so a test can keep it busy.
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include <corvane/Toolbox.h>
 
@@ -52,6 +57,16 @@ void CountSession(IAgentAPI* agent) {
     agent->Send(hello);
 }
 
+void CheckUsers(msg::IQXMessage* message) {
+    const char* root = std::getenv("CORVANE_ROOT");
+    const std::filesystem::path hold = std::filesystem::path(root ? root : "") / "users.hold";
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::filesystem::exists(hold) && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    message->SetField("Users", "tester");
+}
+
 std::int32_t HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) {
     const std::string lead = message->GetLeadName();
     const std::string kind = message->GetLeadValue();
@@ -63,7 +78,7 @@ std::int32_t HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) {
     } else if (kind == "CreateSession") {
         CountSession(agent);
     } else if (kind == "CheckUsers") {
-        message->SetField("Users", "tester");
+        CheckUsers(message);
     } else {
         return TBX_NEXT_TOOLBOX;
     }
