@@ -17,7 +17,10 @@ public:
     virtual bool WaitFor(lang::CEvent& event, std::uint32_t milliseconds) = 0;
 };
 
-// The clock of the running program: real time.
+// The clock of the running program: real time. Under a relocated root, the environment
+// variable CORVANE_WAIT_DIVISOR (a whole number above 1) divides every pause, so that tests
+// and trials of the real program see a whole reconnect schedule in moments; the real system
+// root always runs at real time.
 class CSystemClock final : public IBootstrapClock {
 public:
     void Sleep(std::uint32_t milliseconds) override;
@@ -25,4 +28,10 @@ public:
 
     // The one instance the program uses.
     static CSystemClock& Instance();
+
+private:
+    explicit CSystemClock(std::uint32_t divisor) : divisor_(divisor) {}
+    std::uint32_t Scaled(std::uint32_t milliseconds) const { return milliseconds / divisor_; }
+
+    const std::uint32_t divisor_;
 };

@@ -1,6 +1,9 @@
 #include "agent/FileLog.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -129,13 +132,20 @@ bool CFileLog::LevelEnabled(unsigned level) const {
     }
 }
 
-void CFileLog::Append(const std::string& line) const {
+void CFileLog::Append(const std::string& line) {
     std::ofstream file(fileName_, std::ios::out | std::ios::app);
     if (!file) {
         throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.", 181, 4,
                              err::LastSystemError());
     }
     file << line << '\n';
+    file.flush();
+    const bool failed = !file;
+    if (failed && !writeFailing_) {
+        std::fprintf(stderr, "wardex: the log file %s cannot be written, lines are lost: %s\n",
+                     fileName_.c_str(), std::strerror(errno));
+    }
+    writeFailing_ = failed;
 }
 
 void CFileLog::Truncate(std::uint64_t size) {

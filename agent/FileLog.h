@@ -35,7 +35,8 @@ public:
                       std::uint32_t maximumSize);
     // Writes the line if the header's level (0 error, 1 information, 2 debug) has its flag
     // set, then keeps the file within its size. Raises logging::CAgentLogError when the file
-    // cannot be opened for appending.
+    // cannot be opened for appending. A line that cannot be written whole (a full disk, a
+    // file-size limit) is lost; standard error says so once, until a line goes in again.
     void Log(const LogHeader& header, const std::string& line);
     // False while the log is dormant, when Log does nothing at all. An active log keeps its
     // file within its size for every line, whatever the line's level.
@@ -46,7 +47,7 @@ public:
 
 private:
     bool LevelEnabled(unsigned level) const;
-    void Append(const std::string& line) const;
+    void Append(const std::string& line);
     void Truncate(std::uint64_t size);
 
     bool errors_ = false;
@@ -56,6 +57,7 @@ private:
     // Written under the lock; IsActive reads it without.
     std::atomic<std::uint32_t> maximumSize_{0};
     const std::uint32_t minimumCut_;
+    bool writeFailing_ = false;
     lang::CriticalSection lock_;
 };
 

@@ -1,5 +1,6 @@
 #include "common/sys/CurrentProcess.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace sys {
@@ -10,6 +11,10 @@ std::uint32_t CurrentProcessId() {
 
 std::uint32_t CurrentThreadId() {
     return static_cast<std::uint32_t>(::gettid());
+}
+
+void ReportFileSizeLimitAsError() {
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace sys

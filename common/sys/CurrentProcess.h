@@ -8,4 +8,9 @@ namespace sys {
 std::uint32_t CurrentProcessId();
 std::uint32_t CurrentThreadId();
 
+// A write past the file-size limit fails with an error instead of ending the process, as a
+// write to a full disk does: the log, the state file and the settings store report it and
+// the agent goes on.
+void ReportFileSizeLimitAsError();
+
 }  // namespace sys
