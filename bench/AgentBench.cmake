@@ -20,3 +20,15 @@ target_compile_definitions(bench_agent PRIVATE
   WARDEX_BENCH_TOOLBOX="$<TARGET_FILE:benchtbx_session>"
   WARDEX_BENCH_RESIDENT_TOOLBOX="$<TARGET_FILE:benchtbx_session_resident>")
 add_dependencies(bench_agent agent_bench_peer benchtbx_session benchtbx_session_resident)
+
+# The stop of the service from each of its states, timed against the stop of an idle session.
+add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/StopStates.cpp
+  ${PROJECT_SOURCE_DIR}/tests/service/ServiceTestSupport.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/ChildProcess.cpp
+  ${PROJECT_SOURCE_DIR}/tests/engine/SessionServer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/ipc/LoopbackServer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/ipc/TlsTestServer.cpp)
+target_link_libraries(stop_bench PRIVATE wardex_engine)
+target_compile_definitions(stop_bench PRIVATE WARDEX_PROGRAM="$<TARGET_FILE:wardex>"
+  WARDEX_ECHO_TOOLBOX="$<TARGET_FILE:benchtbx_session>")
+add_dependencies(stop_bench wardex benchtbx_session)

@@ -21,6 +21,7 @@ using programtest::MessageReader;
 using scratch::WriteUtmp;
 using servicetest::NotifyListener;
 using servicetest::ServiceProcess;
+using servicetest::ServiceWorld;
 using servicetest::WaitForLog;
 
 const std::string kLoad = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
@@ -53,20 +54,6 @@ void ExpectGrowingCheckPoints(const std::vector<std::string>& reports, unsigned 
         EXPECT_EQ(CheckPoint(reports[i]), first + i) << reports[i];
     }
 }
-
-// A world whose agent connects to the listener, with a run folder for utmp and the notify
-// socket.
-class ServiceWorld : public AgentWorld {
-public:
-    ServiceWorld() {
-        std::filesystem::create_directories(RootFolder() + "/run");
-        Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", listener.PortText()}});
-    }
-    std::string Utmp() const { return RootFolder() + "/run/utmp"; }
-
-    testipc::Listener listener;
-    NotifyListener notify{Scratch() / "notify"};
-};
 
 TEST(ServiceLifeTest, StartsReportsAndStopsOnSigterm) {
     ServiceWorld world;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,14 +26,42 @@ private:
     sys::FileDescriptor socket_;
 };
 
+// A world whose agent connects to the listener, with a run folder for utmp and the notify
+// socket.
+class ServiceWorld : public programtest::AgentWorld {
+public:
+    ServiceWorld() {
+        std::filesystem::create_directories(RootFolder() + "/run");
+        Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", listener.PortText()}});
+    }
+    std::string Utmp() const { return RootFolder() + "/run/utmp"; }
+
+    testipc::Listener listener;
+    NotifyListener notify{Scratch() / "notify"};
+};
+
 // The program started as the service manager starts it: from the world's program folder,
-// with NOTIFY_SOCKET set to the listener's path.
+// with NOTIFY_SOCKET set to the listener's path and the environment entries given. A
+// launcher (a command with its arguments) may run it, as prlimit does.
 class ServiceProcess : public testsupport::ChildProcess {
 public:
     ServiceProcess(const programtest::AgentWorld& world, const std::string& notifySocket,
-                   const std::vector<std::string>& arguments)
-        : ChildProcess(world.ProgramLine(WARDEX_PROGRAM, arguments),
-                       {"NOTIFY_SOCKET=" + notifySocket}) {}
+                   const std::vector<std::string>& arguments,
+                   std::vector<std::string> environment = {},
+                   const std::vector<std::string>& launcher = {})
+        : ChildProcess(Launched(launcher, world.ProgramLine(WARDEX_PROGRAM, arguments)),
+                       With(std::move(environment), "NOTIFY_SOCKET=" + notifySocket)) {}
+
+private:
+    static std::vector<std::string> Launched(std::vector<std::string> launcher,
+                                             const std::vector<std::string>& line) {
+        launcher.insert(launcher.end(), line.begin(), line.end());
+        return launcher;
+    }
+    static std::vector<std::string> With(std::vector<std::string> entries, std::string entry) {
+        entries.push_back(std::move(entry));
+        return entries;
+    }
 };
 
 // Runs the program to its end as a command line user would, outside any service manager;

@@ -1,0 +1,131 @@
+#include "tests/service/StopStates.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+
+namespace servicetest {
+namespace {
+
+using enginetest::Request;
+using enginetest::SessionServer;
+
+void Require(bool condition, const std::string& what) {
+    if (!condition) {
+        throw std::runtime_error("stop state not reached: " + what);
+    }
+}
+
+// A listener whose queue of connections is full, so that a new connect is never answered.
+class FullListener {
+public:
+    FullListener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), size);
+        ::listen(socket_.Get(), 0);
+        ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        ::connect(filler_.Get(), reinterpret_cast<const sockaddr*>(&address), size);
+    }
+    int Port() const { return port_; }
+
+private:
+    sys::FileDescriptor socket_{::socket(AF_INET, SOCK_STREAM, 0)};
+    sys::FileDescriptor filler_{::socket(AF_INET, SOCK_STREAM, 0)};
+    int port_ = 0;
+};
+
+std::shared_ptr<void> WaitingToReconnect(ServiceWorld& world, const std::function<void()>& start) {
+    world.Store({{"TcpPort", std::to_string(testipc::ClosedPort())}});
+    start();
+    Require(WaitForLog(world, "Retrying startup in"), "no reconnect wait");
+    return nullptr;
+}
+
+std::shared_ptr<void> Connecting(ServiceWorld& world, const std::function<void()>& start) {
+    auto full = std::make_shared<FullListener>();
+    world.Store({{"TcpPort", std::to_string(full->Port())}});
+    start();
+    Require(WaitForLog(world, "The settings were successfully retrieved."), "no connect");
+    return full;
+}
+
+std::shared_ptr<void> SwitchingToTls(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    std::shared_ptr<SessionServer> server = AcceptSession(world);
+    server->Send("Reply=CreateSession\nResult=Success");
+    Require(!testipc::ReceiveSome(server->Socket(), 4096).empty(), "no client hello");
+    return server;  // the hello stays unanswered
+}
+
+std::shared_ptr<void> Reading(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    return AcceptSession(world);
+}
+
+std::shared_ptr<void> WritingToAStalledServer(ServiceWorld& world,
+                                              const std::function<void()>& start) {
+    start();
+    std::shared_ptr<SessionServer> server = AcceptSession(world);
+    StallWithReplies(world, *server, kStalledReplies, kStalledReplyBytes);
+    return server;
+}
+
+std::shared_ptr<void> RunningBusyWorkers(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    std::shared_ptr<SessionServer> server = AcceptSession(world);
+    constexpr int kWorkers = 1000;
+    for (int tag = 0; tag < kWorkers; ++tag) {
+        server->Send(Request("Sleep", "Announce=Yes\nMs=2000\nTag=" + std::to_string(tag)));
+    }
+    for (int started = 0; started < kWorkers; ++started) {
+        Require(server->Next().rfind("Reply=Started\n", 0) == 0, "a worker did not start");
+    }
+    return server;
+}
+
+}  // namespace
+
+std::string LoadEchoToolbox() {
+    return std::string("-load=") + WARDEX_ECHO_TOOLBOX;
+}
+
+std::unique_ptr<SessionServer> AcceptSession(ServiceWorld& world) {
+    auto server = std::make_unique<SessionServer>(world.listener.Accept());
+    const std::string request = server->Next();
+    Require(request == "Request=CreateSession\n", "session request was " + request);
+    return server;
+}
+
+std::string Echo(int tag, std::size_t bodyBytes) {
+    return Request("Echo", "Tag=" + std::to_string(tag) + "\nBody=" + std::string(bodyBytes, 'b'));
+}
+
+void StallWithReplies(ServiceWorld& world, SessionServer& server, int count,
+                      std::size_t replyBytes) {
+    for (int tag = 0; tag < count; ++tag) {
+        server.Send(Echo(tag, replyBytes));
+    }
+    // One more for the session request.
+    Require(WaitForLog(world, "CQXAgent::Send() - Called by Toolbox",
+                       static_cast<std::size_t>(count) + 1),
+            "the replies were not all queued");
+}
+
+const std::vector<StopState>& StopStates() {
+    static const std::vector<StopState> states = {
+        {"waiting to reconnect", WaitingToReconnect},
+        {"connecting", Connecting},
+        {"switching to TLS", SwitchingToTls},
+        {"reading", Reading},
+        {"writing to a server that stopped reading", WritingToAStalledServer},
+        {"running 1,000 busy workers", RunningBusyWorkers},
+    };
+    return states;
+}
+
+}  // namespace servicetest
