@@ -1,7 +1,5 @@
 #include "agent/Settings.h"
 
-#include <cerrno>
-#include <charconv>
 #include <memory>
 
 #include "common/err/Errors.h"
@@ -114,35 +112,6 @@ std::unique_ptr<lang::IDataConverter> MakeConverter(int type) {
     }
 }
 
-template <typename Number>
-bool IsNumber(std::string text) {
-    const auto first = text.find_first_not_of(" \t");
-    const auto last = text.find_last_not_of(" \t");
-    text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
-    if (text.size() > 1 && text.front() == '+' && text[1] != '-') {
-        text.erase(0, 1);
-    }
-    Number number{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    return !text.empty() && error == std::errc() && end == text.data() + text.size();
-}
-
-// A number setting's text is turned into a number only when it is stored, and a text that
-// is none would be stored as 0 over the value that was there.
-void RequireNumber(const Setting& setting, const std::string& value) {
-    const bool valid = setting.type == kInteger    ? IsNumber<int>(value)
-                       : setting.type == kUnsigned ? IsNumber<unsigned int>(value)
-                                                   : true;
-    if (!valid) {
-        throw sys::RegistryError(
-            kSource,
-            util::Format("CSettings::SetSetting() - %s: \"%s\" is not a decimal number of the "
-                         "setting's range, nothing stored.",
-                         setting.name, value.c_str()),
-            187, 7, EINVAL);
-    }
-}
-
 void OpenKey(sys::CDataRegistry& registry, const char* subkey) {
     registry.SetKey(HKEY_LOCAL_MACHINE, subkey);
     registry.Open(true, false, 0);
@@ -182,7 +151,6 @@ void CSettings::SetSetting(const std::string& name, const std::string& value) co
             return;
         }
         converter->Assign(value);
-        RequireNumber(*setting, value);
         sys::CDataRegistry registry;
         OpenKey(registry, kSettingsKey);
         registry.WriteData(name, *converter);
@@ -237,13 +205,17 @@ void CSettings::GetSettings(msg::IQXMessage* message) const {
     }
 }
 
-void CSettings::SetSettings(msg::IQXMessage* message) const {
+void CSettings::SetSettings(msg::IQXMessage* message, const FailureHandler& onFailure) const {
     if (message == nullptr) {
         return;
     }
     const msg::FieldMap fields = *message->GetFields();
     for (const auto& [name, value] : fields) {
-        SetSetting(name, value);
+        try {
+            SetSetting(name, value);
+        } catch (const err::CGeneralError&) {
+            onFailure(std::current_exception());
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -168,7 +169,9 @@ void FillStore() {
                              "UnattendedInstallComplete"}) {
         all.SetField(name, "1");
     }
-    settings.SetSettings(&all);
+    // A store that cannot be filled leaves nothing to measure.
+    settings.SetSettings(
+        &all, [](const std::exception_ptr& failure) { std::rethrow_exception(failure); });
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "agent/handlers/AgentSettings.h"
 
+#include <exception>
+
 #include "agent/QxAgent.h"
 #include "agent/Settings.h"
 #include "common/err/Errors.h"
@@ -7,6 +9,17 @@
 namespace {
 
 constexpr const char* kSource = "AgentSettings";
+
+void LogSetFailure(CQXAgent& agent, const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const sys::RegistryError& e) {
+        agent.Log(1, "%s:%d CSetAgentSettings::HandleMessage() - %s", kSource, 54, e.Message());
+    } catch (...) {
+        agent.Log(0, "%s:%d CSetAgentSettings::HandleMessage() - Unknown Settings error", kSource,
+                  59);
+    }
+}
 
 }  // namespace
 
@@ -39,6 +52,13 @@ int CSetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) 
     if (!message) {
         return 0;
     }
+    // One field that cannot be stored costs none of the others: each failure is logged and
+    // the rest are still tried.
+    int result = 0;
+    const auto onFailure = [&](const std::exception_ptr& failure) {
+        result = 1;
+        LogSetFailure(agent, failure);
+    };
     try {
         agent.Log(1, "%s:%d CSetAgentSettings::HandleMessage() - Getting settings object", kSource,
                   44);
@@ -46,14 +66,9 @@ int CSetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) 
         agent.Log(2,
                   "%s:%d CSetAgentSettings::HandleMessage() - About to set settings, message = %s",
                   kSource, 49, message->BuildText());
-        settings.SetSettings(message);
-    } catch (const sys::RegistryError& e) {
-        agent.Log(1, "%s:%d CSetAgentSettings::HandleMessage() - %s", kSource, 54, e.Message());
-        return 1;
+        settings.SetSettings(message, onFailure);
     } catch (...) {
-        agent.Log(0, "%s:%d CSetAgentSettings::HandleMessage() - Unknown Settings error", kSource,
-                  59);
-        return 1;
+        onFailure(std::current_exception());
     }
-    return 0;
+    return result;
 }

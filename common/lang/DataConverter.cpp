@@ -18,15 +18,15 @@ std::string ToText(const T& value) {
     return stream.str();
 }
 
+// What a stream extraction leaves: the decimal number the text begins with, 0 when it begins
+// with none, the nearest end of the range for one beyond it. Text is never refused.
 template <typename T>
 T FromText(const IDataConverter& converter) {
     std::string text;
     converter.GetString(text);
     std::istringstream stream(text);
     T value{};
-    if (!(stream >> value)) {
-        return T{};
-    }
+    stream >> value;
     return value;
 }
 

@@ -71,7 +71,9 @@ public:
     using IDataConverter::Assign;
     void GetTypeName(std::string& out) const override { out = "UnsignedInt"; }
     void Assign(const unsigned int& value);
-    // The decimal number the text starts with; 0 when it starts with none.
+    // The decimal number the text starts with; 0 when it starts with none, the largest value
+    // for one too large; a negative one counts back from 2^32 (-1 gives the largest value), as
+    // a stream extraction does.
     unsigned int GetValue() const;
 };
 
@@ -82,7 +84,8 @@ public:
     using IDataConverter::Assign;
     void GetTypeName(std::string& out) const override { out = "Int"; }
     void Assign(const int& value);
-    // The decimal number the text starts with; 0 when it starts with none.
+    // The decimal number the text starts with; 0 when it starts with none, the nearest end
+    // of the range for one beyond it.
     int GetValue() const;
 };
 

@@ -36,18 +36,19 @@ bool CQXMessage::ParseFields(const std::string& text) {
 }
 
 // Lines end in CR or LF; a line end may swallow one more CR or LF, so CR LF (and LF LF)
-// end one line. A further line end is an empty line and is skipped. The text ends at the
-// given length or at a zero byte, whichever comes first.
+// end one line. A further line end is an empty line and is skipped. The length bounds only
+// where a line may begin: a line that has begun runs to its line end or to the zero byte
+// that ends the text, which also ends the parse wherever it is.
 bool CQXMessage::ParseText(const char* text, std::size_t length, LeadRule rule) {
     if (!text) {
         return true;
     }
-    const char* const limit = text + length;
+    const char* const lineStartLimit = text + length;
     bool leadTaken = false;
     const char* position = text;
-    while (position < limit && *position != '\0') {
+    while (position < lineStartLimit && *position != '\0') {
         const char* end = position;
-        while (end < limit && *end != '\0' && !IsLineEnd(*end)) {
+        while (*end != '\0' && !IsLineEnd(*end)) {
             ++end;
         }
         if (end == position) {
@@ -59,11 +60,11 @@ bool CQXMessage::ParseText(const char* text, std::size_t length, LeadRule rule) 
             return false;
         }
         leadTaken = leadTaken || asLead;
-        if (end == limit || *end == '\0') {
+        if (*end == '\0') {
             return true;
         }
         position = end + 1;
-        if (position < limit && IsLineEnd(*position)) {
+        if (IsLineEnd(*position)) {
             ++position;
         }
     }

@@ -1,5 +1,5 @@
-// Hands arbitrary bytes to every way a message is parsed. The bytes come without a zero
-// byte after them, so a parser that reads past the length it was given is caught by
+// Hands arbitrary bytes to every way a message is parsed. The bytes are followed by the one
+// zero byte that ends a text and nothing else, so a parser that reads past it is caught by
 // AddressSanitizer. Whatever is parsed must leave a message that still builds its text and
 // parses that text again.
 
@@ -11,12 +11,15 @@
 #include "common/msg/QXMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto bytes = std::make_unique<char[]>(size);
+    const auto bytes = std::make_unique<char[]>(size + 1);
     std::copy(data, data + size, bytes.get());
+    bytes[size] = '\0';
     const std::string text(bytes.get(), size);
 
     msg::CQXMessage message;
     message.Parse(bytes.get(), static_cast<int>(size));
+    // A line begun before a shorter length runs on to its end.
+    message.Parse(bytes.get(), static_cast<int>(size / 2));
     message.ParseFields(text);
     message.Append(text);
     message.GetFieldInt("ab");

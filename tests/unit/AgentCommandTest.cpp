@@ -1,18 +1,20 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
+#include "agent/AgentLog.h"
 #include "agent/QxAgent.h"
 #include "agent/Settings.h"
 #include "common/msg/QXMessage.h"
-#include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
+#include "tests/unit/RegistryFixture.h"
 
 namespace {
 
-// An agent that is initialised but not connected: everything a handler or a toolbox can
-// ask of it without a server.
-class AgentCommands : public ::testing::Test {
+// An agent that is initialised but not connected, with a settings store of its own:
+// everything a handler or a toolbox can ask of it without a server.
+class AgentCommands : public regtest::RegistryFixture {
 protected:
     void SetUp() override {
         agent_.SetStateFile(folder_ / "wardex.dat");
@@ -32,8 +34,6 @@ protected:
         return message->GetText();
     }
 
-    scratch::ScratchFolder folder_;
-    scratch::ScopedRoot root_{folder_.Path().c_str()};
     CQXAgent agent_;
 };
 
@@ -73,15 +73,42 @@ TEST_F(AgentCommands, UpdateInfoAddsOneEntryPerCall) {
                  "Auto-Update-Pattern1=agents\\mireton\\corvane-wardex-*.X86.exe\n");
 }
 
-TEST_F(AgentCommands, SettingsCommandsReadAndWriteTheStoreAndARefusedSettingChangesNothing) {
-    EXPECT_EQ(Run("SetAgentSettings", "Settings=Set\nTestConnectionEvery=5\nTcpAddr=10.0.0.1\n"),
-              "Settings=Set\nTcpAddr=10.0.0.1\nTestConnectionEvery=5\n");
-    Run("SetAgentSettings", "Settings=Set\nTestConnectionEvery=abc\n");
-    std::string stored;
-    CSettings().GetSetting("TestConnectionEvery", stored);
-    EXPECT_EQ(stored, "5");
-    EXPECT_EQ(Run("GetAgentSettings", "Settings=Specified\nTestConnectionEvery=15\n"),
-              "Settings=Specified\nTestConnectionEvery=5\n");
+// A number setting given text that is no number stores the number the text begins with (0
+// for none) and costs the fields after it nothing.
+TEST_F(AgentCommands, SettingsCommandsStoreEveryFieldWhateverItsText) {
+    const std::string set =
+        "Settings=Set\nLogSize=15s\nTcpAddr=10.0.0.1\nTestConnectionEvery=abc\n";
+    EXPECT_EQ(Run("SetAgentSettings", set), set);
+    EXPECT_EQ(
+        Run("GetAgentSettings", "Settings=Specified\nLogSize=\nTcpAddr=\nTestConnectionEvery=15\n"),
+        "Settings=Specified\nLogSize=15\nTcpAddr=10.0.0.1\nTestConnectionEvery=0\n");
+}
+
+// A store that cannot be written fails each value, and each failure gets its log line: one
+// failure never keeps the values after it from being tried.
+TEST_F(AgentCommands, SetAgentSettingsTriesEveryFieldAndLogsEachFailure) {
+    const std::string unwritable =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Client Service]\n"
+        "\"LogSize\"=dword:\n";
+    WriteStore(unwritable);
+    // The process's log follows this test, also when one process runs every test.
+    const std::string logFile = folder_ / "agent.log";
+    logging::CAgentLog* log = logging::CAgentLog::GetInstance();
+    log->InitializeFileLog(true, true, true, logFile, 10000000);
+    log->SetLogParams(true, true, true, logFile, 10000000);
+
+    Run("SetAgentSettings", "Settings=Set\nLogDebug=1\nLogSize=2048\nTcpAddr=10.0.0.1\n");
+    const auto lines = scratch::Lines(scratch::ReadFile(logFile));
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find(
+                                           "CSetAgentSettings::HandleMessage() - "
+                                           "OpenIntern() - Cannot open key.") != std::string::npos;
+                            }),
+              3)
+        << "one line for each of the three settings";
+    EXPECT_EQ(ReadStore(), unwritable);
 }
 
 TEST_F(AgentCommands, CloseSessionStopsTheAgentOnlyForAnExactYes) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -150,19 +151,40 @@ TEST(MessageParse, ALineWithoutSeparatorStopsTheParseAndKeepsWhatCameBefore) {
     EXPECT_EQ(FieldsOf(message), (Fields{"name=1"}));
 }
 
-// Field texts and the fields they give: one line end may swallow one more carriage return
-// or line feed, no white space is trimmed and a later line with the same name wins.
-TEST(MessageParse, FieldTextsGiveTheseFields) {
-    const std::vector<std::pair<std::string, Fields>> cases = {
-        {"ab=1\r\ncd=2", {"ab=1", "cd=2"}},       {"ab=1\n\n\ncd=2", {"ab=1", "cd=2"}},
-        {"ab=1\n\rcd=2", {"ab=1", "cd=2"}},       {"ab=1\r\rcd=2", {"ab=1", "cd=2"}},
-        {" name = value \n", {" name = value "}}, {"ab=1\nab=2\n", {"ab=2"}},
+// Texts, the length handed to Parse and the text form they give: one line end may swallow
+// one more carriage return or line feed, no white space is trimmed, a later line with the
+// same name wins, and the length bounds where a line may begin, not where it ends.
+TEST(MessageParse, TextsAndLengthsGiveTheseMessages) {
+    constexpr std::optional<int> kWhole;
+    struct Case {
+        std::string text;
+        std::optional<int> length;
+        std::string parsed;
     };
-    for (const auto& [text, fields] : cases) {
+    const std::vector<Case> cases = {
+        {"ab=1\r\ncd=2", kWhole, "ab=1\ncd=2\n"},
+        {"ab=1\n\n\ncd=2", kWhole, "ab=1\ncd=2\n"},
+        {"ab=1\n\rcd=2", kWhole, "ab=1\ncd=2\n"},
+        {"ab=1\r\rcd=2", kWhole, "ab=1\ncd=2\n"},
+        {"Lead=x\n name = value \n", kWhole, "Lead=x\n name = value \n"},
+        {"Lead=x\nab=1\nab=2\n", kWhole, "Lead=x\nab=2\n"},
+        {"ab=1\ncd=2\n", 3, "ab=1\n"},
+        {"ab=1\ncd=2\n", 5, "ab=1\n"},
+        {"ab=1\ncd=2\n", 6, "ab=1\ncd=2\n"},
+        {"ab=1\r\ncd=2\n", 6, "ab=1\n"},
+        {"ab=1\n", 0, ""},
+        {"ab=1\n", -5, ""},
+    };
+    for (const auto& [text, length, parsed] : cases) {
         CQXMessage message;
-        EXPECT_TRUE(message.ParseFields(text)) << text;
-        EXPECT_EQ(FieldsOf(message), fields) << text;
+        const int given = length.value_or(static_cast<int>(text.size()));
+        const std::string what = testing::PrintToString(text) + " length " + std::to_string(given);
+        EXPECT_TRUE(message.Parse(text.c_str(), given)) << what;
+        EXPECT_EQ(message.GetText(), parsed) << what;
     }
+    CQXMessage nothing;
+    EXPECT_TRUE(nothing.Parse(nullptr, 10));
+    EXPECT_STREQ(nothing.GetText(), "");
 }
 
 TEST(MessageParse, AZeroByteEndsTheTextWhateverTheLength) {
@@ -170,18 +192,6 @@ TEST(MessageParse, AZeroByteEndsTheTextWhateverTheLength) {
     CQXMessage message;
     EXPECT_TRUE(message.Parse(text, sizeof(text) - 1));
     EXPECT_STREQ(message.GetText(), "Internal=Ping\nab=1\n");
-}
-
-TEST(MessageParse, TheLengthEndsTheTextEvenWithoutAZeroByte) {
-    const char text[] = {'I', 'n', '=', 'P', '\n', 'a', 'b', '=', '1', '\n', 'c', 'd', '=', '2'};
-    CQXMessage message;
-    EXPECT_TRUE(message.Parse(text, 9));
-    EXPECT_STREQ(message.GetText(), "In=P\nab=1\n");
-    CQXMessage empty;
-    EXPECT_TRUE(empty.Parse(text, 0));
-    EXPECT_TRUE(empty.Parse(text, -5));
-    EXPECT_TRUE(empty.Parse(nullptr, 10));
-    EXPECT_STREQ(empty.GetText(), "");
 }
 
 TEST(MessageParse, OnlyTheFirstLineWithASeparatorBecomesTheLead) {

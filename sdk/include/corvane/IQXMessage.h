@@ -19,8 +19,10 @@ using FieldMap = std::map<std::string, std::string>;
 // byte. Whoever holds a message pointer owns the message and ends it with Release.
 class IQXMessage {
 public:
-    // Parses text of the given length; the first line holding a separator becomes the lead
-    // pair. Returns false at the first line without a separator, keeping what came before.
+    // Parses zero-terminated text; the first line holding a separator becomes the lead
+    // pair. A line may begin only within the first length bytes, and one that has begun
+    // runs to its line end or the zero byte. Returns false at the first line without a
+    // separator, keeping what came before.
     virtual bool Parse(const char* text, int length) = 0;  // slot 0
     // Parses text in which every line becomes a field.
     virtual bool ParseFields(const std::string& text) = 0;                         // slot 1
