@@ -259,7 +259,13 @@ TEST_F(BootstrapTest, AnInputFileThatCannotBeDeletedIsNotApplied) {
 
 // Any letter case of "Reboot" requests the restart and skips the start; the service loop
 // then ends at its exit test.
+// A run that does not start the agent still ends by saving the state, which must be the
+// state it loaded.
 TEST_F(BootstrapTest, AConfigurationResultOfRebootRestartsInsteadOfStarting) {
+    const std::string stateFile = world_.ProgramFolder() + "/wardex.dat";
+    CAgentState earlier;
+    earlier.RestorePersisted({"90210", "", "", "", "", ""});
+    SaveAgentState(stateFile, earlier, MsgFifoQueue());
     for (const char* result : {"Reboot", "REBOOT", "reBOOT"}) {
         std::filesystem::remove(world_.RebootRequest());
         scratch::WriteFile(world_.ConfigFile(), std::string(result) + "\n");
@@ -271,6 +277,9 @@ TEST_F(BootstrapTest, AConfigurationResultOfRebootRestartsInsteadOfStarting) {
     }
     EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 0u);
     EXPECT_TRUE(clock_.waitSeconds.empty());
+    CAgentState kept;
+    LoadAgentState(stateFile, kept);
+    EXPECT_EQ(kept.TakePersisted()[0], "90210") << "Task-Sequence-ID";
 }
 
 // The configuration's mark reaches the state file whether or not there was one before, and
