@@ -9,6 +9,7 @@
 #include "common/err/Errors.h"
 #include "common/ipc/Deadline.h"
 #include "common/ipc/SocketError.h"
+#include "common/ipc/SocketIPC.h"
 #include "common/lang/Event.h"
 #include "common/util/Console.h"
 #include "common/util/StringUtils.h"
@@ -19,6 +20,9 @@ namespace {
 constexpr const char* kSource = "common\\ipc\\TcpSChannel";
 // Bytes taken from the inner transport per read: room for several whole records.
 constexpr std::size_t kReceiveSize = 0x10000;
+// The plaintext of one record.
+constexpr std::size_t kRecordSize = SSL3_RT_MAX_PLAIN_LENGTH;
+constexpr int kTimedOut = 1;
 
 struct SslContextDeleter {
     void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
@@ -182,13 +186,13 @@ bool CTCPSChannel::SendHandshakeOutput(int step) {
         return true;
     }
     unsent_.insert(unsent_.end(), output.begin(), output.end());
-    const int sent = SendUnsent(lang::kInfinite);
+    SendUnsent(Deadline(lang::kInfinite));
     if (!unsent_.empty()) {
         Fail(util::Format("Error %d sending data to server (%d)",
                           static_cast<int>(LastSocketError()), step));
         return false;
     }
-    util::ConsolePrintf("%d bytes of handshake data sent\n", sent);
+    util::ConsolePrintf("%d bytes of handshake data sent\n", ClampToInt(output.size()));
     return true;
 }
 
@@ -205,6 +209,10 @@ bool CTCPSChannel::ReceiveHandshakeInput() {
     }
     util::ConsolePrintf("%d bytes of handshake data received\n", received);
     return true;
+}
+
+bool CTCPSChannel::HasSession() const {
+    return established_ && inner_;
 }
 
 int CTCPSChannel::Receive(unsigned timeoutMs) {
@@ -225,25 +233,29 @@ std::vector<unsigned char> CTCPSChannel::TakeOutput() {
     return output;
 }
 
-int CTCPSChannel::SendUnsent(unsigned timeoutMs) {
-    const Deadline deadline(timeoutMs);
-    std::size_t sent = 0;
+void CTCPSChannel::AwaitRoom(const Deadline& deadline) const {
+    const auto* socket = dynamic_cast<const CSocketIPC*>(inner_.get());
+    if (socket && !socket->IsReadyWithin(CSocketIPC::WaitMode::Write, deadline)) {
+        throw CIPCError(kSource, "CTCPSChannel::Write() - Timed out waiting to send.", __LINE__,
+                        kTimedOut, kWsaTimedOut);
+    }
+}
+
+void CTCPSChannel::SendUnsent(const Deadline& deadline) {
     while (!unsent_.empty()) {
         const int count =
             inner_->Write(unsent_.data(), ClampToInt(unsent_.size()), deadline.LeftMs());
         if (count <= 0) {
-            break;
+            return;
         }
         unsent_.erase(unsent_.begin(), unsent_.begin() + count);
-        sent += static_cast<std::size_t>(count);
     }
-    return ClampToInt(sent);
 }
 
 std::vector<unsigned char> CTCPSChannel::Encrypt(const void* data, unsigned length) {
     {
         std::lock_guard lock(sslMutex_);
-        if (!established_ || !inner_) {
+        if (!HasSession()) {
             RaiseEncryptError();
         }
         ERR_clear_error();
@@ -256,18 +268,44 @@ std::vector<unsigned char> CTCPSChannel::Encrypt(const void* data, unsigned leng
     return TakeOutput();
 }
 
-int CTCPSChannel::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
-    std::lock_guard lock(writeMutex_);
+std::size_t CTCPSChannel::CommitRecord(const unsigned char* data, std::size_t size,
+                                       const Deadline& deadline) {
+    AwaitRoom(deadline);
     util::ConsolePrintf("*******************************CALLING CTCPSChannel Encrypt!!!!!\n");
-    const std::vector<unsigned char> records = Encrypt(buffer, length);
+    const std::vector<unsigned char> records = Encrypt(data, static_cast<unsigned>(size));
     util::ConsolePrintf("*******************************CALLING CTCPSChannel Write!!!!!\n");
     unsent_.insert(unsent_.end(), records.begin(), records.end());
-    return SendUnsent(timeoutMs);
+    return size;
+}
+
+int CTCPSChannel::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
+    std::lock_guard lock(writeMutex_);
+    if (!HasSession()) {
+        RaiseEncryptError();
+    }
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    const auto total = static_cast<std::size_t>(ClampToInt(length));
+    const Deadline deadline(timeoutMs);
+    std::size_t committed = 0;
+    try {
+        // The rest of a record an earlier Write made goes first.
+        SendUnsent(deadline);
+        while (committed < total && unsent_.empty()) {
+            committed +=
+                CommitRecord(bytes + committed, std::min(total - committed, kRecordSize), deadline);
+            SendUnsent(deadline);
+        }
+    } catch (const CIPCError& error) {
+        if (error.Value() != kTimedOut || committed == 0) {
+            throw;
+        }
+    }
+    return ClampToInt(committed);
 }
 
 unsigned CTCPSChannel::Decrypt(void* buffer, unsigned length) {
     std::lock_guard lock(sslMutex_);
-    if (!established_ || !inner_) {
+    if (!HasSession()) {
         RaiseDecryptError();
     }
     ERR_clear_error();
