@@ -31,6 +31,8 @@ using SslContext = std::unique_ptr<SSL_CTX, SslContextDeleter>;
 
 // The client settings: TLS 1.2 or newer, the server's chain checked against the default
 // trust store, no client certificate and no host name. Null when OpenSSL cannot provide it.
+// A renegotiation would need the reading and the writing thread to take turns in a new
+// handshake; a server's request for one is answered with the no_renegotiation alert.
 SslContext NewClientContext() {
     SslContext context(SSL_CTX_new(TLS_client_method()));
     if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
@@ -38,6 +40,7 @@ SslContext NewClientContext() {
         return nullptr;
     }
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
     return context;
 }
 
@@ -56,8 +59,25 @@ int ClampToInt(std::size_t count) {
     throw CIPCError(kSource, "CTCPSChannel::Encrypt() - Error encrypting message.", 161, 0, 0);
 }
 
-[[noreturn]] void RaiseDecryptError() {
-    throw CIPCError(kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
+// why, when known, follows the message: the server's close_notify or alert, or what was wrong
+// with its records.
+[[noreturn]] void RaiseDecryptError(const std::string& why = "") {
+    const std::string message = "CTCPSChannel::Decrypt() - Error decrypting message.";
+    throw CIPCError(kSource, why.empty() ? message : message + " " + why, 207, 0, 0);
+}
+
+// Why reading the session failed, from SSL_get_error and the engine's error code.
+std::string ReadFailure(int error, unsigned long code) {
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        return "The server closed the session (close_notify).";
+    }
+    const int reason = ERR_GET_REASON(code);
+    if (ERR_GET_LIB(code) == ERR_LIB_SSL && reason > SSL_AD_REASON_OFFSET) {
+        return util::Format("The server ended the session with the alert \"%s\".",
+                            SSL_alert_desc_string_long(reason - SSL_AD_REASON_OFFSET));
+    }
+    const char* text = ERR_reason_error_string(code);
+    return text ? util::Format("The server's records were refused: %s.", text) : std::string();
 }
 
 }  // namespace
@@ -103,9 +123,23 @@ int CTCPSChannel::Disconnect() {
     if (!inner_) {
         return 0;
     }
+    if (established_) {
+        SendCloseNotify();
+    }
     const int result = inner_->Disconnect();
     inner_.reset();
     return result;
+}
+
+void CTCPSChannel::SendCloseNotify() {
+    {
+        std::lock_guard lock(sslMutex_);
+        // Refused, sending nothing, after a fatal alert.
+        SSL_shutdown(ssl_.get());
+        ERR_clear_error();
+    }
+    // Ending a session never waits for a server that does not read.
+    SendWhatFitsNow();
 }
 
 void CTCPSChannel::NegotiateSSL() {
@@ -224,6 +258,11 @@ int CTCPSChannel::Receive(unsigned timeoutMs) {
     return received;
 }
 
+bool CTCPSChannel::HasOutput() {
+    std::lock_guard lock(sslMutex_);
+    return BIO_ctrl_pending(toServer_) > 0;
+}
+
 std::vector<unsigned char> CTCPSChannel::TakeOutput() {
     std::lock_guard lock(sslMutex_);
     std::vector<unsigned char> output(BIO_ctrl_pending(toServer_));
@@ -249,6 +288,16 @@ void CTCPSChannel::SendUnsent(const Deadline& deadline) {
             return;
         }
         unsent_.erase(unsent_.begin(), unsent_.begin() + count);
+    }
+}
+
+void CTCPSChannel::SendWhatFitsNow() {
+    const std::vector<unsigned char> output = TakeOutput();
+    unsent_.insert(unsent_.end(), output.begin(), output.end());
+    try {
+        SendUnsent(Deadline(0));
+    } catch (const CIPCError&) {
+        // What is left stays for the next Write or Read, which meets the error again.
     }
 }
 
@@ -314,14 +363,13 @@ unsigned CTCPSChannel::Decrypt(void* buffer, unsigned length) {
     if (result == 1) {
         return static_cast<unsigned>(read);
     }
-    // A message the engine must answer (a key update) is queued in toServer_ and leaves with
-    // the next Write, before that Write's records.
-    if (SSL_get_error(ssl_.get(), result) == SSL_ERROR_WANT_READ) {
+    const int error = SSL_get_error(ssl_.get(), result);
+    if (error == SSL_ERROR_WANT_READ) {
         return 0;
     }
-    // A damaged or oversized record, an alert or the server's close_notify.
+    const std::string why = ReadFailure(error, ERR_peek_last_error());
     ERR_clear_error();
-    RaiseDecryptError();
+    RaiseDecryptError(why);
 }
 
 int CTCPSChannel::Read(void* buffer, unsigned length, unsigned timeoutMs) {
@@ -333,7 +381,14 @@ int CTCPSChannel::Read(void* buffer, unsigned length, unsigned timeoutMs) {
     const Deadline deadline(timeoutMs);
     for (;;) {
         util::ConsolePrintf("*******************************CALLING CTCPSChannel Decrypt!!!!!\n");
-        if (const unsigned read = Decrypt(buffer, capped); read > 0) {
+        const unsigned read = Decrypt(buffer, capped);
+        // The server may be waiting for the engine's answer (the refusal of a renegotiation,
+        // a key update), so it does not wait for the next Write.
+        if (HasOutput()) {
+            std::lock_guard writeLock(writeMutex_);
+            SendWhatFitsNow();
+        }
+        if (read > 0) {
             return static_cast<int>(read);
         }
         util::ConsolePrintf("*******************************CALLING CTCPSChannel Read!!!!!\n");

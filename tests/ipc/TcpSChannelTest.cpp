@@ -309,15 +309,54 @@ TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts
         << " reported written, first difference at byte " << differ.first - received.begin();
 }
 
+// How a session ends shows in the error of the Read that meets the end, which the input
+// thread takes as the end of the connection; Disconnect then sends the client's
+// close_notify if the session still allows it. A renegotiation request of a TLS 1.2 server
+// is refused, which this server answers with a fatal alert.
+TEST_F(TcpSChannel, TheEndOfASessionIsNamedAndARenegotiationRequestEndsItAtOnce) {
+    struct Case {
+        const char* name;
+        void (TlsServerSession::*action)();
+        const char* readError;
+        const char* serverSees;
+    };
+    const Case cases[] = {
+        {"close", &TlsServerSession::Close, "The server closed the session (close_notify).",
+         "close_notify"},
+        {"renegotiation", &TlsServerSession::RequestRenegotiation,
+         "The server ended the session with the alert \"handshake failure\".", "no renegotiation"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string serverSaw;
+        ServerThread server([&](sys::FileDescriptor socket) {
+            TlsServerSession session = Serve(std::move(socket), true, TLS1_2_VERSION);
+            if (!session.Handshake()) {
+                throw std::runtime_error("handshake failed");
+            }
+            (session.*c.action)();
+            serverSaw = session.AwaitEnd();
+        });
+        const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+        char buffer[64];
+        ExpectError(
+            RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }), kSource,
+            (std::string("CTCPSChannel::Decrypt() - Error decrypting message. ") + c.readError)
+                .c_str(),
+            207, 0, 0);
+        channel->Disconnect();
+        EXPECT_EQ(server.Failure(), "");
+        EXPECT_EQ(serverSaw, c.serverSees);
+    }
+}
+
 // Traces its calls only in console mode; Disconnect ends the connection and leaves a shell
 // whose calls raise.
 TEST_F(TcpSChannel, TracesOnlyInConsoleModeAndDisconnectLeavesAnEmptyShell) {
     ServerThread server([](sys::FileDescriptor socket) {
         TlsServerSession session = Handshaken(std::move(socket));
         session.Receive(4);
-        if (!testipc::ReceiveSome(session.Socket(), 64).empty()) {
-            throw std::runtime_error("expected the end of the stream");
-        }
+        session.AwaitEnd();  // raises unless Disconnect ends the session
     });
     testing::internal::CaptureStdout();
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
@@ -400,9 +439,15 @@ TEST_F(TcpSChannel, RecordLongerThanTheProtocolAllowsMakesReadRaise) {
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     char buffer[256];
-    ExpectError(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }),
-                kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
-    channel.get()->Disconnect();
+    const CIPCError error =
+        RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); });
+    EXPECT_EQ(
+        std::string(error.Message())
+            .rfind("CTCPSChannel::Decrypt() - Error decrypting message. The server's records", 0),
+        0u)
+        << error.Message();
+    EXPECT_EQ(error.Line(), 207);
+    channel->Disconnect();
     EXPECT_EQ(server.Failure(), "");
 }
 
