@@ -35,12 +35,13 @@ public:
     virtual bool IsConnected() const = 0;
     virtual int NewSocket() = 0;
 
-protected:
     enum class WaitMode { Read, Write };
 
     // True when the socket is ready, false when the deadline passed first; raises when the
-    // wait itself fails.
+    // wait itself fails. A transport on top waits with it before it commits to sending.
     bool IsReadyWithin(WaitMode mode, const Deadline& deadline) const;
+
+protected:
     // Linger up to 5 seconds on close, and allow the local address to be reused.
     void SetCloseOptions() const;
 

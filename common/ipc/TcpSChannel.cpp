@@ -9,6 +9,7 @@
 #include "common/err/Errors.h"
 #include "common/ipc/Deadline.h"
 #include "common/ipc/SocketError.h"
+#include "common/ipc/SocketIPC.h"
 #include "common/lang/Event.h"
 #include "common/util/Console.h"
 #include "common/util/StringUtils.h"
@@ -19,6 +20,9 @@ namespace {
 constexpr const char* kSource = "common\\ipc\\TcpSChannel";
 // Bytes taken from the inner transport per read: room for several whole records.
 constexpr std::size_t kReceiveSize = 0x10000;
+// The plaintext of one record.
+constexpr std::size_t kRecordSize = SSL3_RT_MAX_PLAIN_LENGTH;
+constexpr int kTimedOut = 1;
 
 struct SslContextDeleter {
     void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
@@ -27,6 +31,8 @@ using SslContext = std::unique_ptr<SSL_CTX, SslContextDeleter>;
 
 // The client settings: TLS 1.2 or newer, the server's chain checked against the default
 // trust store, no client certificate and no host name. Null when OpenSSL cannot provide it.
+// A renegotiation would need the reading and the writing thread to take turns in a new
+// handshake; a server's request for one is answered with the no_renegotiation alert.
 SslContext NewClientContext() {
     SslContext context(SSL_CTX_new(TLS_client_method()));
     if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
@@ -34,6 +40,7 @@ SslContext NewClientContext() {
         return nullptr;
     }
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
     return context;
 }
 
@@ -52,8 +59,25 @@ int ClampToInt(std::size_t count) {
     throw CIPCError(kSource, "CTCPSChannel::Encrypt() - Error encrypting message.", 161, 0, 0);
 }
 
-[[noreturn]] void RaiseDecryptError() {
-    throw CIPCError(kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
+// why, when known, follows the message: the server's close_notify or alert, or what was wrong
+// with its records.
+[[noreturn]] void RaiseDecryptError(const std::string& why = "") {
+    const std::string message = "CTCPSChannel::Decrypt() - Error decrypting message.";
+    throw CIPCError(kSource, why.empty() ? message : message + " " + why, 207, 0, 0);
+}
+
+// Why reading the session failed, from SSL_get_error and the engine's error code.
+std::string ReadFailure(int error, unsigned long code) {
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        return "The server closed the session (close_notify).";
+    }
+    const int reason = ERR_GET_REASON(code);
+    if (ERR_GET_LIB(code) == ERR_LIB_SSL && reason > SSL_AD_REASON_OFFSET) {
+        return util::Format("The server ended the session with the alert \"%s\".",
+                            SSL_alert_desc_string_long(reason - SSL_AD_REASON_OFFSET));
+    }
+    const char* text = ERR_reason_error_string(code);
+    return text ? util::Format("The server's records were refused: %s.", text) : std::string();
 }
 
 }  // namespace
@@ -99,9 +123,23 @@ int CTCPSChannel::Disconnect() {
     if (!inner_) {
         return 0;
     }
+    if (established_) {
+        SendCloseNotify();
+    }
     const int result = inner_->Disconnect();
     inner_.reset();
     return result;
+}
+
+void CTCPSChannel::SendCloseNotify() {
+    {
+        std::lock_guard lock(sslMutex_);
+        // Refused, sending nothing, after a fatal alert.
+        SSL_shutdown(ssl_.get());
+        ERR_clear_error();
+    }
+    // Ending a session never waits for a server that does not read.
+    SendWhatFitsNow();
 }
 
 void CTCPSChannel::NegotiateSSL() {
@@ -182,13 +220,13 @@ bool CTCPSChannel::SendHandshakeOutput(int step) {
         return true;
     }
     unsent_.insert(unsent_.end(), output.begin(), output.end());
-    const int sent = SendUnsent(lang::kInfinite);
+    SendUnsent(Deadline(lang::kInfinite));
     if (!unsent_.empty()) {
         Fail(util::Format("Error %d sending data to server (%d)",
                           static_cast<int>(LastSocketError()), step));
         return false;
     }
-    util::ConsolePrintf("%d bytes of handshake data sent\n", sent);
+    util::ConsolePrintf("%d bytes of handshake data sent\n", ClampToInt(output.size()));
     return true;
 }
 
@@ -207,6 +245,10 @@ bool CTCPSChannel::ReceiveHandshakeInput() {
     return true;
 }
 
+bool CTCPSChannel::HasSession() const {
+    return established_ && inner_;
+}
+
 int CTCPSChannel::Receive(unsigned timeoutMs) {
     const int received = inner_->Read(received_.data(), ClampToInt(received_.size()), timeoutMs);
     if (received > 0) {
@@ -214,6 +256,11 @@ int CTCPSChannel::Receive(unsigned timeoutMs) {
         BIO_write(fromServer_, received_.data(), received);
     }
     return received;
+}
+
+bool CTCPSChannel::HasOutput() {
+    std::lock_guard lock(sslMutex_);
+    return BIO_ctrl_pending(toServer_) > 0;
 }
 
 std::vector<unsigned char> CTCPSChannel::TakeOutput() {
@@ -225,25 +272,39 @@ std::vector<unsigned char> CTCPSChannel::TakeOutput() {
     return output;
 }
 
-int CTCPSChannel::SendUnsent(unsigned timeoutMs) {
-    const Deadline deadline(timeoutMs);
-    std::size_t sent = 0;
+void CTCPSChannel::AwaitRoom(const Deadline& deadline) const {
+    const auto* socket = dynamic_cast<const CSocketIPC*>(inner_.get());
+    if (socket && !socket->IsReadyWithin(CSocketIPC::WaitMode::Write, deadline)) {
+        throw CIPCError(kSource, "CTCPSChannel::Write() - Timed out waiting to send.", __LINE__,
+                        kTimedOut, kWsaTimedOut);
+    }
+}
+
+void CTCPSChannel::SendUnsent(const Deadline& deadline) {
     while (!unsent_.empty()) {
         const int count =
             inner_->Write(unsent_.data(), ClampToInt(unsent_.size()), deadline.LeftMs());
         if (count <= 0) {
-            break;
+            return;
         }
         unsent_.erase(unsent_.begin(), unsent_.begin() + count);
-        sent += static_cast<std::size_t>(count);
     }
-    return ClampToInt(sent);
+}
+
+void CTCPSChannel::SendWhatFitsNow() {
+    const std::vector<unsigned char> output = TakeOutput();
+    unsent_.insert(unsent_.end(), output.begin(), output.end());
+    try {
+        SendUnsent(Deadline(0));
+    } catch (const CIPCError&) {
+        // What is left stays for the next Write or Read, which meets the error again.
+    }
 }
 
 std::vector<unsigned char> CTCPSChannel::Encrypt(const void* data, unsigned length) {
     {
         std::lock_guard lock(sslMutex_);
-        if (!established_ || !inner_) {
+        if (!HasSession()) {
             RaiseEncryptError();
         }
         ERR_clear_error();
@@ -256,18 +317,44 @@ std::vector<unsigned char> CTCPSChannel::Encrypt(const void* data, unsigned leng
     return TakeOutput();
 }
 
-int CTCPSChannel::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
-    std::lock_guard lock(writeMutex_);
+std::size_t CTCPSChannel::CommitRecord(const unsigned char* data, std::size_t size,
+                                       const Deadline& deadline) {
+    AwaitRoom(deadline);
     util::ConsolePrintf("*******************************CALLING CTCPSChannel Encrypt!!!!!\n");
-    const std::vector<unsigned char> records = Encrypt(buffer, length);
+    const std::vector<unsigned char> records = Encrypt(data, static_cast<unsigned>(size));
     util::ConsolePrintf("*******************************CALLING CTCPSChannel Write!!!!!\n");
     unsent_.insert(unsent_.end(), records.begin(), records.end());
-    return SendUnsent(timeoutMs);
+    return size;
+}
+
+int CTCPSChannel::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
+    std::lock_guard lock(writeMutex_);
+    if (!HasSession()) {
+        RaiseEncryptError();
+    }
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    const auto total = static_cast<std::size_t>(ClampToInt(length));
+    const Deadline deadline(timeoutMs);
+    std::size_t committed = 0;
+    try {
+        // The rest of a record an earlier Write made goes first.
+        SendUnsent(deadline);
+        while (committed < total && unsent_.empty()) {
+            committed +=
+                CommitRecord(bytes + committed, std::min(total - committed, kRecordSize), deadline);
+            SendUnsent(deadline);
+        }
+    } catch (const CIPCError& error) {
+        if (error.Value() != kTimedOut || committed == 0) {
+            throw;
+        }
+    }
+    return ClampToInt(committed);
 }
 
 unsigned CTCPSChannel::Decrypt(void* buffer, unsigned length) {
     std::lock_guard lock(sslMutex_);
-    if (!established_ || !inner_) {
+    if (!HasSession()) {
         RaiseDecryptError();
     }
     ERR_clear_error();
@@ -276,14 +363,13 @@ unsigned CTCPSChannel::Decrypt(void* buffer, unsigned length) {
     if (result == 1) {
         return static_cast<unsigned>(read);
     }
-    // A message the engine must answer (a key update) is queued in toServer_ and leaves with
-    // the next Write, before that Write's records.
-    if (SSL_get_error(ssl_.get(), result) == SSL_ERROR_WANT_READ) {
+    const int error = SSL_get_error(ssl_.get(), result);
+    if (error == SSL_ERROR_WANT_READ) {
         return 0;
     }
-    // A damaged or oversized record, an alert or the server's close_notify.
+    const std::string why = ReadFailure(error, ERR_peek_last_error());
     ERR_clear_error();
-    RaiseDecryptError();
+    RaiseDecryptError(why);
 }
 
 int CTCPSChannel::Read(void* buffer, unsigned length, unsigned timeoutMs) {
@@ -295,7 +381,14 @@ int CTCPSChannel::Read(void* buffer, unsigned length, unsigned timeoutMs) {
     const Deadline deadline(timeoutMs);
     for (;;) {
         util::ConsolePrintf("*******************************CALLING CTCPSChannel Decrypt!!!!!\n");
-        if (const unsigned read = Decrypt(buffer, capped); read > 0) {
+        const unsigned read = Decrypt(buffer, capped);
+        // The server may be waiting for the engine's answer (the refusal of a renegotiation,
+        // a key update), so it does not wait for the next Write.
+        if (HasOutput()) {
+            std::lock_guard writeLock(writeMutex_);
+            SendWhatFitsNow();
+        }
+        if (read > 0) {
             return static_cast<int>(read);
         }
         util::ConsolePrintf("*******************************CALLING CTCPSChannel Read!!!!!\n");

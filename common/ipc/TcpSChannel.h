@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ipc/Deadline.h"
 #include "common/ipc/TcpEncrypted.h"
 
 namespace ipc {
@@ -16,8 +17,10 @@ namespace ipc {
 // default trust store (SSL_CERT_FILE and SSL_CERT_DIR move it), TLS 1.2 or newer.
 // Writes longer than one record go out as several records, every record is sent whole, and
 // bytes of partial or following records are kept for the next Read, including application
-// data that came with the last handshake message. Reads and writes may run at the same time
-// on two threads. In console mode it traces its calls on standard output.
+// data that came with the last handshake message. A server's request for a new handshake
+// (TLS 1.2) is refused with the no_renegotiation alert; a server that insists ends the
+// session with an alert, which the next Read reports. Reads and writes may run at the same
+// time on two threads. In console mode it traces its calls on standard output.
 class CTCPSChannel : public CTCPEncrypted {
 public:
     explicit CTCPSChannel(std::unique_ptr<CIPCInterface> inner);
@@ -26,13 +29,26 @@ public:
     // A channel runs over a connection that exists: both forms raise.
     int Connect(const char* resource, const char* port) override;
     int Connect(const char* resource, int port) override;
-    // Returns the bytes of the records sent, at least length when all went out. Bytes of a
-    // record the inner transport did not take (it raised) go out first on the next Write.
+    // Commits the data to the session record by record and returns the count of bytes
+    // committed: length, unless the time-out passed part way. Over a socket a record is made
+    // only once the socket can take bytes. From then on its data counts as written, as bytes
+    // a socket took into its buffer do: what of the record has not left yet goes out first
+    // with the next Write (or Read, or Disconnect), or is lost with the connection. So the
+    // time-out (value 1) is raised only when nothing of this call was committed, and the
+    // caller may write that data again without it reaching the server twice; a time-out
+    // after some records returns their count instead. Other errors of the inner transport
+    // pass on.
     int Write(const void* buffer, unsigned length, unsigned timeoutMs) override;
     // Returns the application bytes placed at the start of buffer, once a whole record has
-    // arrived; the time-out covers all the inner reads that takes.
+    // arrived; the time-out covers all the inner reads that takes. What the TLS engine
+    // answers on its own while reading (an alert, a key update) is sent at once, after a
+    // Write in progress, as far as the connection takes it without waiting. The end of the
+    // session raises the decrypt error, whose message names the server's close_notify or
+    // alert.
     int Read(void* buffer, unsigned length, unsigned timeoutMs) override;
-    // Disconnects and deletes the inner transport; Read and Write raise afterwards.
+    // Sends close_notify when the session allows it, as far as the connection takes it
+    // without waiting, then disconnects and deletes the inner transport; Read and Write raise
+    // afterwards.
     int Disconnect() override;
     const std::string& HandshakeFailure() const override;
 
@@ -59,22 +75,39 @@ private:
     void Handshake();
     bool SendHandshakeOutput(int step);
     bool ReceiveHandshakeInput();
+    // The handshake succeeded and the inner transport is still there.
+    bool HasSession() const;
     // One inner Read, its bytes handed to the TLS engine; returns the inner result.
     int Receive(unsigned timeoutMs);
+    // The TLS engine has bytes for the server.
+    bool HasOutput();
     // Takes what the TLS engine has produced for the server.
     std::vector<unsigned char> TakeOutput();
-    // Sends the bytes not yet sent within the time-out; returns how many went out.
-    int SendUnsent(unsigned timeoutMs);
+    // Waits until the inner transport can take bytes (one that cannot tell counts as
+    // ready); raises the time-out.
+    void AwaitRoom(const Deadline& deadline) const;
+    // Once the inner transport can take bytes, makes a record of the data (at most one
+    // record's worth) and queues it to be sent; returns size.
+    std::size_t CommitRecord(const unsigned char* data, std::size_t size, const Deadline& deadline);
+    // Sends the bytes not yet sent, until the inner transport takes none (a result of 0 or
+    // less); its errors, the time-out among them, pass on.
+    void SendUnsent(const Deadline& deadline);
+    // Sends the engine's output behind the bytes not yet sent, as far as the inner transport
+    // takes them without waiting; the next Write or Read meets any error of the connection.
+    void SendWhatFitsNow();
+    // Best effort: nothing waits for it.
+    void SendCloseNotify();
 
     std::unique_ptr<SSL, SslDeleter> ssl_;
     BIO* fromServer_ = nullptr;  // owned by ssl_
     BIO* toServer_ = nullptr;    // owned by ssl_
+    // Written by the handshake only, before the channel is shared.
     bool established_ = false;
-    std::string handshakeFailure_;  // written by the handshake only, before the channel is shared
+    std::string handshakeFailure_;
     std::vector<unsigned char> received_;  // one inner read, used by the reading thread
-    std::vector<unsigned char> unsent_;    // record bytes the inner transport has not taken
+    std::vector<unsigned char> unsent_;    // bytes the inner transport has not taken yet
     std::mutex readMutex_;                 // one Read at a time; held before writeMutex_
-    std::mutex writeMutex_;                // one Write at a time, so records leave in order
+    std::mutex writeMutex_;                // unsent_ and the inner Write: bytes leave in order
     std::mutex sslMutex_;                  // the TLS engine, held only around its calls
 };
 

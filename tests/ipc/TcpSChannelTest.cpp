@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <future>
 #include <memory>
 #include <openssl/ssl.h>
@@ -234,20 +236,33 @@ TEST_F(TcpSChannel, CancelBlockingCallOfThePlainTransportWakesAChannelReader) {
     EXPECT_EQ(server.Failure(), "");
 }
 
-TEST_F(TcpSChannel, RecordsOfAWriteThatTimedOutStillLeaveWholeAndInOrder) {
-    constexpr std::size_t kChunk = 64 * 1024;
-    std::promise<std::size_t> writesMade;
+// A Write that times out has committed nothing, so the caller may write that message again
+// later, as the output thread does, without it reaching the server twice; one that comes
+// back short has committed exactly the count it returns, and the rest is the caller's.
+TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts) {
+    // Messages of part of a record, of one record and a bit, and of several records, each of
+    // its own letter, so that a repeated or lost piece shows.
+    std::deque<std::string> pending;
+    const std::size_t sizes[] = {300, 17000, 40 * 1024};
+    std::size_t total = 0;
+    for (char letter = 'a'; letter <= 'x'; ++letter) {
+        pending.emplace_back(sizes[(letter - 'a') % 3], letter);
+        total += pending.back().size();
+    }
+    std::promise<void> timedOut;
     std::string received;
     ServerThread server([&](sys::FileDescriptor socket) {
-        const int small = 4096;
+        // Smaller than the data, yet not so small that the window opens too slowly once the
+        // server reads again.
+        const int small = 64 * 1024;
         ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         TlsServerSession session = Handshaken(std::move(socket));
-        std::future<std::size_t> writes = writesMade.get_future();
-        if (writes.wait_for(std::chrono::milliseconds(testipc::kServerWaitMs)) !=
+        // Reads nothing until a write of the client has timed out.
+        if (timedOut.get_future().wait_for(std::chrono::milliseconds(testipc::kServerWaitMs)) !=
             std::future_status::ready) {
             throw std::runtime_error("the client never filled the connection");
         }
-        received = session.Receive(writes.get() * kChunk + 5);
+        received = session.Receive(total);
     });
     std::unique_ptr<CIPCInterface> tcp = CIPCInterface::Create(ipc::IPCTYPE_TCP);
     const int socket = tcp->Connect("127.0.0.1", server.Port());
@@ -256,25 +271,83 @@ TEST_F(TcpSChannel, RecordsOfAWriteThatTimedOutStillLeaveWholeAndInOrder) {
     const std::unique_ptr<CIPCInterface> channel =
         CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, tcp);
 
-    // Each chunk is one letter; the write that times out has its records queued all the same.
-    std::string expected;
-    bool timedOut = false;
-    for (char letter = 'a'; !timedOut && letter <= 'z'; ++letter) {
-        const std::string chunk(kChunk, letter);
-        expected += chunk;
+    std::string committed;
+    std::size_t countsOverLength = 0;
+    bool resumed = false;
+    // Like the output thread, a message whose write timed out goes to the back of the queue;
+    // unlike it, the rest of a short write is written next, which checks the count.
+    while (!pending.empty()) {
+        std::string message = std::move(pending.front());
+        pending.pop_front();
         try {
-            channel->Write(chunk.data(), kChunk, 20);
+            const auto count = static_cast<std::size_t>(
+                channel->Write(message.data(), message.size(), resumed ? kReadMs : 20));
+            countsOverLength += count > message.size() ? 1 : 0;
+            committed.append(message, 0, count);
+            if (count < message.size()) {
+                pending.push_front(message.substr(count));
+            }
         } catch (const CIPCError& error) {
-            ASSERT_EQ(error.Value(), 1) << error.Message() << " " << error.Line();
-            timedOut = true;
+            if (error.Value() != 1) {
+                ADD_FAILURE() << error.Message() << " " << error.Line();
+                break;
+            }
+            pending.push_back(std::move(message));
+            if (!resumed) {
+                resumed = true;
+                timedOut.set_value();
+            }
         }
     }
-    ASSERT_TRUE(timedOut) << "the connection never filled up";
-    writesMade.set_value(expected.size() / kChunk);
-    expected += "final";
-    EXPECT_GE(channel->Write("final", 5, kReadMs), 5);
+    ASSERT_TRUE(resumed) << "the connection never filled up";
     EXPECT_EQ(server.Failure(), "");
-    EXPECT_TRUE(received == expected);
+    EXPECT_EQ(countsOverLength, 0u);
+    const auto differ =
+        std::mismatch(received.begin(), received.end(), committed.begin(), committed.end());
+    EXPECT_TRUE(received == committed)
+        << "received " << received.size() << " bytes, " << committed.size()
+        << " reported written, first difference at byte " << differ.first - received.begin();
+}
+
+// How a session ends shows in the error of the Read that meets the end, which the input
+// thread takes as the end of the connection; Disconnect then sends the client's
+// close_notify if the session still allows it. A renegotiation request of a TLS 1.2 server
+// is refused, which this server answers with a fatal alert.
+TEST_F(TcpSChannel, TheEndOfASessionIsNamedAndARenegotiationRequestEndsItAtOnce) {
+    struct Case {
+        const char* name;
+        void (TlsServerSession::*action)();
+        const char* readError;
+        const char* serverSees;
+    };
+    const Case cases[] = {
+        {"close", &TlsServerSession::Close, "The server closed the session (close_notify).",
+         "close_notify"},
+        {"renegotiation", &TlsServerSession::RequestRenegotiation,
+         "The server ended the session with the alert \"handshake failure\".", "no renegotiation"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string serverSaw;
+        ServerThread server([&](sys::FileDescriptor socket) {
+            TlsServerSession session = Serve(std::move(socket), true, TLS1_2_VERSION);
+            if (!session.Handshake()) {
+                throw std::runtime_error("handshake failed");
+            }
+            (session.*c.action)();
+            serverSaw = session.AwaitEnd();
+        });
+        const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+        char buffer[64];
+        ExpectError(
+            RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }), kSource,
+            (std::string("CTCPSChannel::Decrypt() - Error decrypting message. ") + c.readError)
+                .c_str(),
+            207, 0, 0);
+        channel->Disconnect();
+        EXPECT_EQ(server.Failure(), "");
+        EXPECT_EQ(serverSaw, c.serverSees);
+    }
 }
 
 // Traces its calls only in console mode; Disconnect ends the connection and leaves a shell
@@ -283,9 +356,7 @@ TEST_F(TcpSChannel, TracesOnlyInConsoleModeAndDisconnectLeavesAnEmptyShell) {
     ServerThread server([](sys::FileDescriptor socket) {
         TlsServerSession session = Handshaken(std::move(socket));
         session.Receive(4);
-        if (!testipc::ReceiveSome(session.Socket(), 64).empty()) {
-            throw std::runtime_error("expected the end of the stream");
-        }
+        session.AwaitEnd();  // raises unless Disconnect ends the session
     });
     testing::internal::CaptureStdout();
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
@@ -368,9 +439,15 @@ TEST_F(TcpSChannel, RecordLongerThanTheProtocolAllowsMakesReadRaise) {
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     char buffer[256];
-    ExpectError(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }),
-                kSource, "CTCPSChannel::Decrypt() - Error decrypting message.", 207, 0, 0);
-    channel.get()->Disconnect();
+    const CIPCError error =
+        RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); });
+    EXPECT_EQ(
+        std::string(error.Message())
+            .rfind("CTCPSChannel::Decrypt() - Error decrypting message. The server's records", 0),
+        0u)
+        << error.Message();
+    EXPECT_EQ(error.Line(), 207);
+    channel->Disconnect();
     EXPECT_EQ(server.Failure(), "");
 }
 

@@ -211,4 +211,37 @@ std::string TlsServerSession::Receive(std::size_t length) {
     return data;
 }
 
+void TlsServerSession::RequestRenegotiation() {
+    if (SSL_renegotiate(ssl_.get()) != 1) {
+        Fail("SSL_renegotiate");
+    }
+    // Sends the HelloRequest; the rest of the handshake waits for the client's answer.
+    SSL_do_handshake(ssl_.get());
+    Flush();
+}
+
+void TlsServerSession::Close() {
+    SSL_shutdown(ssl_.get());
+    Flush();
+}
+
+std::string TlsServerSession::AwaitEnd() {
+    char discarded[4096];
+    for (;;) {
+        ERR_clear_error();
+        std::size_t read = 0;
+        const int result = SSL_read_ex(ssl_.get(), discarded, sizeof discarded, &read);
+        const int error = SSL_get_error(ssl_.get(), result);
+        Flush();
+        if (result == 1 || (error == SSL_ERROR_WANT_READ && ReceiveIntoEngine())) {
+            continue;
+        }
+        if (error == SSL_ERROR_ZERO_RETURN) {
+            return "close_notify";
+        }
+        const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+        return reason ? reason : "the stream ended without close_notify";
+    }
+}
+
 }  // namespace testipc

@@ -67,6 +67,13 @@ public:
     std::string TakeQueued();
     // Exactly length bytes of application data from the client.
     std::string Receive(std::size_t length);
+    // Asks the client for a new handshake (a HelloRequest; TLS 1.2 only).
+    void RequestRenegotiation();
+    // Sends the server's close_notify.
+    void Close();
+    // Reads until the session ends, sending any alert of the server's own, and tells how:
+    // "close_notify" when the client closed it cleanly, else the reason of the failure.
+    std::string AwaitEnd();
 
 private:
     bool ReceiveIntoEngine();
