@@ -61,6 +61,19 @@ void CAgentSocket::EncryptSocket() {
     }
 }
 
+// An encrypted session ends with the agent's close_notify when no write holds the
+// connection; a write under way (to a server that may have stopped reading) is never waited
+// for.
+void CAgentSocket::SayGoodbye() {
+    const std::unique_lock write(writeLock_, std::try_to_lock);
+    if (!write) {
+        return;
+    }
+    if (auto* encrypted = dynamic_cast<ipc::CTCPEncrypted*>(transport_.get())) {
+        encrypted->TryCloseNotify();
+    }
+}
+
 std::string CAgentSocket::HandshakeFailure() {
     std::lock_guard lock(writeLock_);
     const auto* encrypted = dynamic_cast<const ipc::CTCPEncrypted*>(transport_.get());
@@ -69,6 +82,7 @@ std::string CAgentSocket::HandshakeFailure() {
 
 void CAgentSocket::Close() {
     closed_ = true;
+    SayGoodbye();
     // Shutting the plain socket wakes a Read blocked in it, also one that an encrypted
     // transport runs on behalf of its own Read.
     std::lock_guard lock(plainLock_);

@@ -31,13 +31,16 @@ public:
     // Why the switch to encryption left a channel without a session (its first Read or
     // Write will raise); empty while the transport is plain or the handshake succeeded.
     std::string HandshakeFailure();
-    // Ends the reading side whatever the transport on top: a Read blocked on another thread
-    // raises, and so does every later one. Takes no lock, so it never waits for that Read;
-    // errors of the transport pass through.
+    // Ends the connection in both directions whatever the transport on top: a Read or Write
+    // blocked on another thread raises, and so does every later Read. An encrypted session
+    // first says close_notify when no write is under way. Waits for no Read or Write; errors
+    // of the transport pass through.
     void Close();
     bool IsClosed() const { return closed_.load(); }
 
 private:
+    void SayGoodbye();
+
     std::unique_ptr<ipc::CIPCInterface> transport_;
     lang::CriticalSection readLock_;
     lang::CriticalSection writeLock_;

@@ -131,6 +131,15 @@ int CTCPSChannel::Disconnect() {
     return result;
 }
 
+bool CTCPSChannel::TryCloseNotify() {
+    const std::unique_lock lock(writeMutex_, std::try_to_lock);
+    if (!lock || !inner_ || !established_) {
+        return false;
+    }
+    SendCloseNotify();
+    return true;
+}
+
 void CTCPSChannel::SendCloseNotify() {
     {
         std::lock_guard lock(sslMutex_);

@@ -51,6 +51,7 @@ public:
     // afterwards.
     int Disconnect() override;
     const std::string& HandshakeFailure() const override;
+    bool TryCloseNotify() override;
 
     // The handshake. Its own failures are printed (console mode), kept for
     // HandshakeFailure and leave the channel without a session, so that the first Write or
