@@ -23,6 +23,14 @@ protected:
         return everything.GetText();
     }
 
+    // Saves a state holding one value; the file's text.
+    std::string SaveTaskType(const std::string& value) const {
+        CAgentState state;
+        state.Set("Task-Type", value);
+        SaveAgentState(path_, state, MsgFifoQueue());
+        return FileText();
+    }
+
     scratch::ScratchFolder folder_;
     std::string path_ = folder_ / "wardex.dat";
 };
@@ -93,11 +101,7 @@ TEST_F(AgentStore, AFileOfArchiveVersionThreeStillLoads) {
 // Whatever is wrong with the file, the agent goes on with an empty state and the newest
 // unreadable file is kept aside for a person to look at.
 TEST_F(AgentStore, AnUnreadableFileIsSetAsideAndTheStateStaysEmpty) {
-    CAgentState saved;
-    saved.Set("Task-Type", "7");
-    MsgFifoQueue outputQueue;
-    SaveAgentState(path_, saved, outputQueue);
-    const std::string whole = FileText();
+    const std::string whole = SaveTaskType("7");
     const std::string random("\x8f\x00\x13 serialization\xff\xfe\x01", 20);
     const struct {
         const char* name;
@@ -119,19 +123,13 @@ TEST_F(AgentStore, AnUnreadableFileIsSetAsideAndTheStateStaysEmpty) {
 }
 
 TEST_F(AgentStore, AFailedSaveKeepsThePreviousFileAndASavedOneLeavesNoTemporaryFile) {
-    CAgentState state;
-    state.Set("Task-Type", "7");
-    MsgFifoQueue outputQueue;
-    SaveAgentState(path_, state, outputQueue);
-    const std::string before = FileText();
+    const std::string before = SaveTaskType("7");
     fs::create_directory(path_ + ".tmp");  // where the new file would be written
-    CAgentState changed;
-    changed.Set("Task-Type", "8");
-    EXPECT_THROW(SaveAgentState(path_, changed, outputQueue), util::CFileIOError);
+    EXPECT_THROW(SaveTaskType("8"), util::CFileIOError);
     EXPECT_EQ(FileText(), before);
 
     fs::remove(path_ + ".tmp");
-    SaveAgentState(path_, changed, outputQueue);
+    SaveTaskType("8");
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder_.Path())) {
         names.push_back(entry.path().filename().string());
