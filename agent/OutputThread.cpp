@@ -68,6 +68,9 @@ bool COutputThread::Send(msg::IQXMessage* message) {
             KeepForTheStateFile(message);
             return false;
         }
+        // The transport's own line is a detail; a reply that is lost must show as an error.
+        agent_->Log(kError, "%s:%d - Failed to send message %s=%s, dropped: %s", kSource, __LINE__,
+                    message->GetLeadName(), message->GetLeadValue(), error.Message());
     } catch (...) {
         agent_->Log(kError, "%s:%d - Unknown error while sending, message dropped", kSource,
                     __LINE__);

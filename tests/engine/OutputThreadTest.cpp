@@ -138,6 +138,8 @@ TEST(OutputThread, QueuedRepliesShareAWriteAndEachKeepsItsOutcome) {
         ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
         EXPECT_EQ(rig.agent.CountLines("IPC Timed out, putting outgoing message back", 1), 3u);
         EXPECT_EQ(rig.agent.CountLines("IPC Exception", 2), 2u);
+        EXPECT_EQ(
+            rig.agent.CountLines("Failed to send message Reply=TimesOutThenFails, dropped", 0), 1u);
     }
     EXPECT_EQ(script.written,
               std::vector<std::string>{WireForm("Reply=Second\n") + WireForm("Reply=Third\n")});
