@@ -22,8 +22,9 @@ deb="$(ls "$scratch"/wardex_*.deb)"
 symbols="$(ls "$scratch"/wardex-dbgsym_*.ddeb 2>/dev/null || true)"
 
 if [ "$check" = lintian ]; then
-    # lintian -> its exit status says whether a tag of those levels was found.
-    exec lintian --fail-on error,warning --tag-display-limit 0 "$deb" $symbols
+    # Its exit status says whether lintian found a tag of these levels.
+    lintian --fail-on error,warning --tag-display-limit 0 "$deb" $symbols
+    exit 0
 fi
 
 status=0
@@ -75,7 +76,8 @@ done
 page="$unpacked/usr/share/man/man8/wardex.8.gz"
 if [ -e "$page" ]; then
     rendered="$scratch/wardex.8.txt"
-    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" >"$rendered" 2>"$scratch/man.err"
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" >"$rendered" \
+        2>"$scratch/man.err" || fail "man -l cannot render the page"
     [ -s "$scratch/man.err" ] && fail "man -l complains: $(cat "$scratch/man.err")"
     mapfile -t options < <(sed -n 's/^ *{"\(-[^"]*\)", [A-Za-z]*},$/\1/p' \
         "$source_dir/agent/ProgramModes.cpp")
