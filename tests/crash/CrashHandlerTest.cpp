@@ -253,21 +253,56 @@ TEST(CrashHandlerInstallTest, RefusesAFolderTooLongForAPath) {
     sys::RemoveCrashHandler();
 }
 
+bool LldbInstalled() {
+    return !crashtest::RunCommand("command -v lldb").empty();
+}
+
+std::string OpenDump(const std::string& options, const fs::path& dump, const std::string& program) {
+    return crashtest::RunCommand(std::string(WARDEX_OPEN_DUMP) + " " + options + " " +
+                                 dump.string() + " " + program);
+}
+
 TEST_F(CrashDumpTest, DumpOpensInTheDebuggerWithTheBacktrace) {
-    if (crashtest::RunCommand("command -v lldb").empty()) {
+    if (!LldbInstalled()) {
         GTEST_SKIP() << "lldb is not installed (scripts/setup installs it); the dump is not "
                         "opened in a debugger";
     }
     ExpectEndedBy(Crash("segv", true), SIGSEGV);
     const fs::path file = OnlyDump();
     ASSERT_FALSE(file.empty());
-    const std::string output = crashtest::RunCommand(std::string(WARDEX_OPEN_DUMP) + " " +
-                                                     file.string() + " " + WARDEX_CRASH_CHILD);
+    const std::string output = OpenDump("", file, WARDEX_CRASH_CHILD);
     EXPECT_NE(output.find("SIGSEGV"), std::string::npos) << output;
     EXPECT_NE(output.find("CrashBySegv"), std::string::npos) << output;
     // Both threads, each with its backtrace: the crashing worker and the waiting main thread.
     EXPECT_NE(output.find("thread #2"), std::string::npos) << output;
     EXPECT_NE(output.find("start_thread"), std::string::npos) << output;
+}
+
+// The package ships its programs stripped, their debug information in a package of its own,
+// one file per program named by its build id: a dump of the stripped program gets its names
+// and source lines back from that folder.
+TEST_F(CrashDumpTest, DumpOfAStrippedProgramReadsItsSeparateDebugInformation) {
+    if (!LldbInstalled()) {
+        GTEST_SKIP() << "lldb is not installed (scripts/setup installs it)";
+    }
+    ExpectEndedBy(Crash("segv", false), SIGSEGV);
+    const fs::path file = OnlyDump();
+    ASSERT_FALSE(file.empty());
+    scratch::ScratchFolder copies;
+    const std::string stripped = copies / "crash_child";
+    const std::string symbols = copies / "debug";
+    const std::string split =
+        std::string("child=") + WARDEX_CRASH_CHILD + "; id=$(readelf -n $child | sed -n " +
+        "'s/^ *Build ID: //p'); folder=" + symbols + "/.build-id/$(echo $id | cut -c1-2); " +
+        "mkdir -p $folder && objcopy --only-keep-debug $child $folder/$(echo $id | cut -c3-)" +
+        ".debug && objcopy --strip-unneeded $child " + stripped + " && echo split";
+    ASSERT_EQ(crashtest::RunCommand(split), "split\n");
+
+    EXPECT_EQ(OpenDump("", file, stripped).find("CrashBySegv"), std::string::npos)
+        << "the stripped copy still has its symbols";
+    const std::string output = OpenDump("-s " + symbols, file, stripped);
+    EXPECT_NE(output.find("CrashBySegv"), std::string::npos) << output;
+    EXPECT_NE(output.find("CrashChild.cpp:"), std::string::npos) << output;
 }
 
 }  // namespace
