@@ -42,7 +42,8 @@ void ReportUnreadableStore() {
         // A file that does not parse is named in the text with its line; other failures
         // carry only their errno.
         const std::string detail =
-            *error.what() ? error.what() : path + ": " + std::strerror(error.Code());
+            *error.Message() ? error.Message()
+                             : path + ": " + std::strerror(static_cast<int>(error.SystemError()));
         std::fprintf(stderr, "wardex: the settings store cannot be read, no setting applies: %s\n",
                      detail.c_str());
     }
