@@ -20,9 +20,6 @@ namespace {
 
 constexpr const char* kSource = "common\\sys\\Registry";
 
-// Raised from inside a delete step to leave the store untouched.
-struct KeyHasSubkeys {};
-
 [[noreturn]] void Raise(const char* message, int line, int value, std::uint32_t systemError) {
     throw RegistryError(kSource, message, line, value, systemError);
 }
@@ -270,8 +267,6 @@ void Registry::Delete(bool recursive) {
     RequireOpen("Delete() - Registry key not open, cannot delete", 195);
     try {
         RemoveKey(*key_, recursive);
-    } catch (const KeyHasSubkeys&) {
-        Raise("Delete() - Cannot delete children", 203, 4, 0);
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
@@ -302,7 +297,8 @@ void Registry::RemoveKey(const HKEY__& key, bool recursive) {
                 throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
             }
             if (!recursive && !target->Subkeys().empty()) {
-                throw KeyHasSubkeys{};
+                // Raised from inside the step, which leaves the store untouched.
+                Raise("Delete() - Cannot delete children", 203, 4, 0);
             }
             return parent->DeleteSubkey(name);
         });
