@@ -10,13 +10,13 @@ constexpr int LogLevelNumber(LogLevel level) {
 }
 
 // Writes one line through sink, anything with a printf-style Log(level, format, ...). The
-// line starts with the calling file's source name (its kSource) and the line of the call,
-// so that WARDEX_LOG(agent, LogLevel::Debug, "- sleeping %u seconds", 7) on line 129 of the
-// bootstrap writes "bootstrap:129 - sleeping 7 seconds". format is a string literal.
+// line starts with the calling file's source name (its kSource) and the line of the call:
+// in a file whose kSource is "QxAgent", WARDEX_LOG(*this, LogLevel::Debug, "Deleting queues")
+// on line 142 writes "QxAgent:142 Deleting queues". format is a string literal.
 #define WARDEX_LOG(sink, level, format, ...) \
     WARDEX_LOG_AT(sink, level, __LINE__, format __VA_OPT__(, ) __VA_ARGS__)
 
 // The same with a line number of the caller's choosing, for the lines whose number is fixed
 // so that administrators' filters keep matching wherever the call moves in its file.
 #define WARDEX_LOG_AT(sink, level, line, format, ...) \
-    (sink).Log(LogLevelNumber(level), "%s:%d " format, kSource, (line)__VA_OPT__(, ) __VA_ARGS__)
+    (sink).Log(LogLevelNumber(level), "%s:%d " format, kSource, line __VA_OPT__(, ) __VA_ARGS__)
