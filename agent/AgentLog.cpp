@@ -2,15 +2,24 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdio>
 #include <mutex>
 #include <new>
 
 #include "common/err/Errors.h"
+#include "common/util/LogLine.h"
 #include "common/util/StringUtils.h"
 
 namespace logging {
 
 namespace {
+
+constexpr const char* kSource = "AgentLog";
+
+// The lines the start of the file log reports, fixed so that administrators' log filters
+// keep matching.
+constexpr int kLineAllocationFailed = 419;
+constexpr int kLineInitialized = 422;
 
 std::atomic<CAgentLog*> instance{nullptr};
 
@@ -66,12 +75,12 @@ void CAgentLog::InitializeFileLog(bool errors, bool debug, bool information,
                                                   maximumSize / 5);
             published_.store(fileLog_.get(), std::memory_order_release);
         } catch (const std::bad_alloc&) {
-            throw CAgentLogError("AgentLog",
+            throw CAgentLogError(kSource,
                                  "CAgentLog::InitializeFileLog() Failed to initialize file log.",
-                                 419, 2, err::LastSystemError());
+                                 kLineAllocationFailed, 2, err::LastSystemError());
         }
     }
-    Log(1, "%s:%d ***** InitializeFileLog *****", "AgentLog", 422);
+    WARDEX_LOG_AT(*this, LogLevel::Information, kLineInitialized, "***** InitializeFileLog *****");
 }
 
 void CAgentLog::SetLogParams(bool errors, bool debug, bool information, const std::string& fileName,
@@ -83,6 +92,24 @@ void CAgentLog::SetLogParams(bool errors, bool debug, bool information, const st
 
 CFileLog* CAgentLog::FileLog() {
     return published_.load(std::memory_order_acquire);
+}
+
+void CBestEffortLog::Log(unsigned level, const char* format, ...) const {
+    CAgentLog* log = CAgentLog::GetInstance();
+    if (echo_ == Echo::None && !log->IsActive()) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = util::FormatV(format, arguments);
+    va_end(arguments);
+    if (echo_ == Echo::StandardOutput) {
+        std::printf("%s\n", text.c_str());
+    }
+    try {
+        log->Log(level, "%s", text.c_str());
+    } catch (const err::CGeneralError&) {
+    }
 }
 
 }  // namespace logging

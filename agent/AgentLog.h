@@ -10,10 +10,10 @@
 
 namespace logging {
 
-// The process-wide log front end: every component writes its diagnostics through
-// CAgentLog::GetInstance()->Log(level, "%s:%d ...", file, line, ...). Levels are 0 error,
-// 1 information and 2 debug. Until InitializeFileLog has run, and while the file log is
-// dormant, messages are dropped unformatted.
+// The process-wide log front end: every component writes its diagnostics through it,
+// WARDEX_LOG(*CAgentLog::GetInstance(), level, ...) or a sink that ends here, with the
+// levels of LogLevel. Until InitializeFileLog has run, and while the file log is dormant,
+// messages are dropped unformatted.
 class CAgentLog {
 public:
     // The one instance, created on first use and deleted at process exit.
@@ -57,6 +57,22 @@ private:
     std::unique_ptr<CFileLog> fileLog_;
     // The file log once created, read by every line without the lock.
     std::atomic<CFileLog*> published_{nullptr};
+};
+
+// A sink for the threads whose work must go on when the log file cannot be written (the
+// bootstrap, the service control thread): a line that CAgentLog::Log would raise
+// CAgentLogError for is dropped instead. An echoing sink prints every line on standard
+// output as well, whether the log takes it or not.
+class CBestEffortLog {
+public:
+    enum class Echo { None, StandardOutput };
+
+    constexpr explicit CBestEffortLog(Echo echo = Echo::None) : echo_(echo) {}
+
+    void Log(unsigned level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+
+private:
+    Echo echo_;
 };
 
 }  // namespace logging

@@ -5,14 +5,11 @@
 #include "agent/GCThread.h"
 #include "agent/MsgThread.h"
 #include "agent/WorkerPool.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "DispatchThread";
-
-constexpr int kError = 0;
-constexpr int kInformation = 1;
-constexpr int kDebug = 2;
 
 }  // namespace
 
@@ -24,27 +21,25 @@ std::uint32_t CDispatch::Run(std::uint32_t) {
         collector.WaitForRoom();
         Dispatch(collector, pool, message);
     }
-    agent_->Log(kInformation, "%s:%d Dispatch::Run() Queue Signaled but no data", kSource,
-                __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Information, "Dispatch::Run() Queue Signaled but no data");
     collector.WaitForEnd();
     pool.Stop();
-    agent_->Log(kInformation, "%s:%d Dispatch::Run() Exiting dispatch thread", kSource, __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Information, "Dispatch::Run() Exiting dispatch thread");
     return 0;
 }
 
 void CDispatch::Dispatch(GCThread& collector, WorkerPool& pool, msg::IQXMessage* message) {
     auto worker = std::make_unique<MsgThread>(collector.WorkerEndSignal());
     worker->SetArgs(agent_, message);
-    agent_->Log(kDebug, "%s:%d Dispatch::Run() Args set, starting thread", kSource, __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Debug, "Dispatch::Run() Args set, starting thread");
     if (!pool.Run(*worker)) {
-        agent_->Log(kError,
-                    "%s:%d Dispatch::Run() Cannot start a thread for %s, handling it on the "
-                    "dispatch thread",
-                    kSource, __LINE__, worker->Name().c_str());
+        WARDEX_LOG(*agent_, LogLevel::Error,
+                   "Dispatch::Run() Cannot start a thread for %s, handling it on the "
+                   "dispatch thread",
+                   worker->Name().c_str());
         worker->Run();
         return;
     }
-    agent_->Log(kDebug, "%s:%d Dispatch::Run() Handing object to Garbage Collector", kSource,
-                __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Debug, "Dispatch::Run() Handing object to Garbage Collector");
     collector.Add(std::move(worker));
 }

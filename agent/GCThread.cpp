@@ -6,13 +6,11 @@
 #include <thread>
 #include <utility>
 
+#include "common/util/LogLine.h"
+
 namespace {
 
 constexpr const char* kSource = "GCThread";
-
-constexpr int kError = 0;
-constexpr int kInformation = 1;
-constexpr int kDebug = 2;
 
 constexpr std::chrono::microseconds kSweepPause{200};
 
@@ -44,26 +42,26 @@ void GCThread::WaitForRoom() {
 void GCThread::Add(std::unique_ptr<MsgThread> worker) {
     {
         std::lock_guard lock(heapLock_);
-        agent_.Log(kDebug, "%s:%d - Adding object to the garbage heap", kSource, __LINE__);
+        WARDEX_LOG(agent_, LogLevel::Debug, "- Adding object to the garbage heap");
         // A worker that has finished before it got here set the signal too early for the
         // collector to find it, so it is set again; one still busy sets it itself when done.
         if (worker->HasFinished()) {
             changed_.Set();
         }
         heap_.push_back(std::move(worker));
-        agent_.Log(kDebug, "%s:%d - Testing of GC Thread is already running", kSource, __LINE__);
+        WARDEX_LOG(agent_, LogLevel::Debug, "- Testing of GC Thread is already running");
         if (running_.IsSet()) {
-            agent_.Log(kDebug, "%s:%d - GC Thread is running as %u", kSource, __LINE__,
+            WARDEX_LOG(agent_, LogLevel::Debug, "- GC Thread is running as %u",
                        collector_->GetThreadId());
             return;
         }
-        agent_.Log(kDebug, "%s:%d - Not Running, starting GC Thread", kSource, __LINE__);
+        WARDEX_LOG(agent_, LogLevel::Debug, "- Not Running, starting GC Thread");
         if (StartCollector()) {
             return;
         }
     }
-    agent_.Log(kError, "%s:%d - GC Thread could not be started, collecting on this thread", kSource,
-               __LINE__);
+    WARDEX_LOG(agent_, LogLevel::Error,
+               "- GC Thread could not be started, collecting on this thread");
     Run(0);
 }
 
@@ -82,34 +80,33 @@ bool GCThread::StartCollector() {
         return false;
     }
     collector_ = std::move(collector);
-    agent_.Log(kDebug, "%s:%d - Waiting for GC to signal we are running", kSource, __LINE__);
+    WARDEX_LOG(agent_, LogLevel::Debug, "- Waiting for GC to signal we are running");
     running_.Wait(lang::kInfinite);
-    agent_.Log(kDebug, "%s:%d - GC Is now running on thread ID %u", kSource, __LINE__,
+    WARDEX_LOG(agent_, LogLevel::Debug, "- GC Is now running on thread ID %u",
                collector_->GetThreadId());
     return true;
 }
 
 std::uint32_t GCThread::Run(std::uint32_t) {
-    agent_.Log(kInformation, "%s:%d - Begin Garbage Collector Thread", kSource, __LINE__);
+    WARDEX_LOG(agent_, LogLevel::Information, "- Begin Garbage Collector Thread");
     running_.Set();
     while (const std::size_t remaining = SweepOrStop()) {
-        agent_.Log(kDebug, "%s:%d - Waiting for one of %u objects to finish", kSource, __LINE__,
+        WARDEX_LOG(agent_, LogLevel::Debug, "- Waiting for one of %u objects to finish",
                    static_cast<unsigned>(remaining));
         changed_.Wait(lang::kInfinite);
-        agent_.Log(kDebug, "%s:%d - GC Notified of an object to check", kSource, __LINE__);
+        WARDEX_LOG(agent_, LogLevel::Debug, "- GC Notified of an object to check");
         // The workers that end during the pause are deleted by the same sweep: a stream of
         // short messages wakes the collector once a pause rather than once a message.
         std::this_thread::sleep_for(kSweepPause);
     }
-    agent_.Log(kInformation, "%s:%d - End Garbage Collector Thread\n\n", kSource, __LINE__);
+    WARDEX_LOG(agent_, LogLevel::Information, "- End Garbage Collector Thread\n\n");
     return 0;
 }
 
 std::size_t GCThread::SweepOrStop() {
     std::lock_guard lock(heapLock_);
     if (!heap_.empty()) {
-        agent_.Log(kDebug, "%s:%d - Garbage Heap is not empty, Removing dead objects", kSource,
-                   __LINE__);
+        WARDEX_LOG(agent_, LogLevel::Debug, "- Garbage Heap is not empty, Removing dead objects");
         if (std::erase_if(heap_, [this](const auto& worker) { return IsDone(*worker); }) > 0) {
             roomFreed_.notify_all();
         }
@@ -122,14 +119,11 @@ std::size_t GCThread::SweepOrStop() {
 
 bool GCThread::IsDone(MsgThread& worker) {
     const auto id = static_cast<int>(worker.GetThreadId());
-    agent_.Log(kDebug, "%s:%d - Garbage Collector checking status of Thread %d", kSource, __LINE__,
-               id);
+    WARDEX_LOG(agent_, LogLevel::Debug, "- Garbage Collector checking status of Thread %d", id);
     if (!worker.HasFinished()) {
-        agent_.Log(kDebug, "%s:%d - Garbage Collector - Thread %d is still busy", kSource, __LINE__,
-                   id);
+        WARDEX_LOG(agent_, LogLevel::Debug, "- Garbage Collector - Thread %d is still busy", id);
         return false;
     }
-    agent_.Log(kDebug, "%s:%d - Garbage Collector - Thread %d has completed", kSource, __LINE__,
-               id);
+    WARDEX_LOG(agent_, LogLevel::Debug, "- Garbage Collector - Thread %d has completed", id);
     return true;
 }

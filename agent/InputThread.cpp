@@ -9,13 +9,11 @@
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
 #include "common/msg/QXMessage.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "InputThread";
-constexpr int kError = 0;
-constexpr int kInformation = 1;
-constexpr int kDebug = 2;
 // How often a wait for room in the input queue looks whether the socket has been closed.
 constexpr std::uint32_t kRoomCheckMs = 100;
 constexpr int kTimedOut = 1;
@@ -54,9 +52,9 @@ std::uint32_t CInputThread::Run(std::uint32_t) {
             }
         }
     } catch (...) {
-        agent_->Log(kError, "%s:%d - caught undefined exception ( ... ) Exiting Input Thread",
-                    kSource, __LINE__);
-        agent_->Log(kError, "%s:%d -  Exiting Input Thread", kSource, __LINE__);
+        WARDEX_LOG(*agent_, LogLevel::Error,
+                   "- caught undefined exception ( ... ) Exiting Input Thread");
+        WARDEX_LOG(*agent_, LogLevel::Error, "-  Exiting Input Thread");
     }
     return 0;
 }
@@ -78,7 +76,7 @@ std::uint32_t CInputThread::ReadTimeout() {
 }
 
 void CInputThread::ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t timeoutMs) {
-    agent_->Log(kInformation, "%s:%d Waiting on Input from IPC", kSource, __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Information, "Waiting on Input from IPC");
     const int count = socket_->Read(buffer, kBufferBytes, timeoutMs);
     const auto anomalies = framer.Feed(buffer, static_cast<std::size_t>(std::max(count, 0)),
                                        [this](std::string_view text) { Receive(text); });
@@ -88,24 +86,26 @@ void CInputThread::ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t 
 void CInputThread::Receive(std::string_view text) {
     MessagePtr message(new msg::CQXMessage);
     message->Assign(std::string(text));
-    agent_->Log(kDebug, "%s:%d - Network Data IN:\n%s\n", kSource, __LINE__, message->BuildText());
-    agent_->Log(kInformation, "%s:%d - Adding new message to Input Queue", kSource, __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Debug, "- Network Data IN:\n%s\n", message->BuildText());
+    WARDEX_LOG(*agent_, LogLevel::Information, "- Adding new message to Input Queue");
     CheckEncryption(*message);
     Enqueue(std::move(message));
 }
 
 void CInputThread::ReportAnomalies(const CMessageFramer::Anomalies& anomalies) {
     if (anomalies.oversizedStarted) {
-        agent_->Log(kError, "%s:%d - Message over %zu bytes, discarding it up to its end", kSource,
-                    __LINE__, CMessageFramer::kMaxMessageBytes);
+        WARDEX_LOG(*agent_, LogLevel::Error,
+                   "- Message over %zu bytes, discarding it up to its end",
+                   CMessageFramer::kMaxMessageBytes);
     }
     if (anomalies.oversizedEnded > 0) {
-        agent_->Log(kError, "%s:%d - Discarded %zu message(s) over %zu bytes", kSource, __LINE__,
-                    anomalies.oversizedEnded, CMessageFramer::kMaxMessageBytes);
+        WARDEX_LOG(*agent_, LogLevel::Error, "- Discarded %zu message(s) over %zu bytes",
+                   anomalies.oversizedEnded, CMessageFramer::kMaxMessageBytes);
     }
     if (anomalies.droppedAfterEmpty > 0) {
-        agent_->Log(kError, "%s:%d - Empty message received, discarded the %zu bytes after it",
-                    kSource, __LINE__, anomalies.droppedAfterEmpty);
+        WARDEX_LOG(*agent_, LogLevel::Error,
+                   "- Empty message received, discarded the %zu bytes after it",
+                   anomalies.droppedAfterEmpty);
     }
 }
 
@@ -119,8 +119,8 @@ void CInputThread::CheckEncryption(msg::IQXMessage& message) {
 void CInputThread::Enqueue(MessagePtr message) {
     MsgFifoQueue& queue = *GetQueue();
     if (!queue.WaitForRoom(0)) {
-        agent_->Log(kInformation, "%s:%d - Input queue full, waiting for room before reading on",
-                    kSource, __LINE__);
+        WARDEX_LOG(*agent_, LogLevel::Information,
+                   "- Input queue full, waiting for room before reading on");
         // A closed socket ends the wait: the message still goes on the queue, and the next
         // read ends the thread.
         while (!socket_->IsClosed() && !queue.WaitForRoom(kRoomCheckMs)) {
@@ -131,11 +131,11 @@ void CInputThread::Enqueue(MessagePtr message) {
 
 bool CInputThread::HandleReadError(const ipc::CIPCError& error) {
     const std::uint32_t code = error.SystemError();
-    agent_->Log(kInformation,
-                "%s:%d - IPCException\n\tThrown from %s:%d -message = %s\n\tSystemError Value = "
-                "0x%08X\n\t%s",
-                kSource, __LINE__, error.Source(), error.Line(), error.Message(), code,
-                ipc::SocketErrorText(static_cast<int>(code)).c_str());
+    WARDEX_LOG(*agent_, LogLevel::Information,
+               "- IPCException\n\tThrown from %s:%d -message = %s\n\tSystemError Value = "
+               "0x%08X\n\t%s",
+               error.Source(), error.Line(), error.Message(), code,
+               ipc::SocketErrorText(static_cast<int>(code)).c_str());
     if (error.Value() == kTimedOut) {
         MessagePtr ping(new msg::CQXMessage);
         ping->SetLead("Internal", "Ping");
@@ -143,14 +143,13 @@ bool CInputThread::HandleReadError(const ipc::CIPCError& error) {
         return true;
     }
     if (IsUnrecoverable(code)) {
-        agent_->Log(kInformation,
-                    "%s:%d - Socket exception cannot be recovered, GetLastError() returned 0x%08X",
-                    kSource, __LINE__, code);
+        WARDEX_LOG(*agent_, LogLevel::Information,
+                   "- Socket exception cannot be recovered, GetLastError() returned 0x%08X", code);
         return false;
     }
     if (IsEndOfStream(code)) {
-        agent_->Log(kInformation, "%s:%d - Socket appears to be closed", kSource, __LINE__);
-        agent_->Log(kError, "%s:%d - Exiting Input Thread", kSource, __LINE__);
+        WARDEX_LOG(*agent_, LogLevel::Information, "- Socket appears to be closed");
+        WARDEX_LOG(*agent_, LogLevel::Error, "- Exiting Input Thread");
         return false;
     }
     return true;

@@ -4,13 +4,11 @@
 
 #include "common/err/GeneralError.h"
 #include "common/sys/CurrentProcess.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "MsgThread";
-
-constexpr int kError = 0;
-constexpr int kDebug = 2;
 
 }  // namespace
 
@@ -22,11 +20,11 @@ void MsgThread::SetArgs(IAgentAPI* agent, msg::IQXMessage* message) {
 
 void MsgThread::Run() {
     threadId_.store(sys::CurrentThreadId());
-    agent_->Log(kDebug, "%s:%d MsgThread::Run - New thread created to handle %s", kSource, __LINE__,
-                name_.c_str());
+    WARDEX_LOG(*agent_, LogLevel::Debug, "MsgThread::Run - New thread created to handle %s",
+               name_.c_str());
     Handle();
-    agent_->Log(kDebug, "%s:%d MsgThread::Run - Signaling Garbage Collecter, we are done", kSource,
-                __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Debug,
+               "MsgThread::Run - Signaling Garbage Collecter, we are done");
     // The collector may delete this worker as soon as it is marked finished.
     lang::CEvent& endSignal = endSignal_;
     finished_.store(true, std::memory_order_release);
@@ -38,11 +36,11 @@ void MsgThread::Handle() {
     try {
         agent_->InvokeHandler(message_.get());
     } catch (const err::CGeneralError& error) {
-        agent_->Log(kError,
-                    "%s:%d MsgThread::Run - error while handling %s\n\t%s:%d - %s\n\tvalue=%d, "
-                    "GetLastError() = 0x%08X",
-                    kSource, __LINE__, name_.c_str(), error.Source(), error.Line(), error.Message(),
-                    error.Value(), error.SystemError());
+        WARDEX_LOG(*agent_, LogLevel::Error,
+                   "MsgThread::Run - error while handling %s\n\t%s:%d - %s\n\tvalue=%d, "
+                   "GetLastError() = 0x%08X",
+                   name_.c_str(), error.Source(), error.Line(), error.Message(), error.Value(),
+                   error.SystemError());
     } catch (const std::exception& error) {
         LogEscaped(error.what());
     } catch (...) {
@@ -51,6 +49,6 @@ void MsgThread::Handle() {
 }
 
 void MsgThread::LogEscaped(const char* what) {
-    agent_->Log(kError, "%s:%d MsgThread::Run - exception while handling %s: %s", kSource, __LINE__,
-                name_.c_str(), what);
+    WARDEX_LOG(*agent_, LogLevel::Error, "MsgThread::Run - exception while handling %s: %s",
+               name_.c_str(), what);
 }

@@ -6,13 +6,11 @@
 #include "common/err/Errors.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "OutputThread";
-constexpr int kError = 0;
-constexpr int kInformation = 1;
-constexpr int kDebug = 2;
 constexpr int kTimedOut = 1;
 
 std::size_t WireLength(msg::IQXMessage* message) {
@@ -26,19 +24,18 @@ std::uint32_t COutputThread::Run(std::uint32_t) {
         return 1;
     }
     for (;;) {
-        agent_->Log(kInformation, "%s:%d Waiting on data in output queue", kSource, __LINE__);
+        WARDEX_LOG(*agent_, LogLevel::Information, "Waiting on data in output queue");
         msg::IQXMessage* message = GetQueue()->WaitAndPop(lang::kInfinite);
         if (!message) {
-            agent_->Log(kInformation, "%s:%d COutputThread::Run() Queue Signaled but no data",
-                        kSource, __LINE__);
+            WARDEX_LOG(*agent_, LogLevel::Information,
+                       "COutputThread::Run() Queue Signaled but no data");
             break;
         }
         if (!Send(message)) {
             break;
         }
     }
-    agent_->Log(kInformation, "%s:%d COutputThread::Run() Exiting Output thread", kSource,
-                __LINE__);
+    WARDEX_LOG(*agent_, LogLevel::Information, "COutputThread::Run() Exiting Output thread");
     return 0;
 }
 
@@ -54,12 +51,12 @@ bool COutputThread::Send(msg::IQXMessage* message) {
             socket_->Write(wire_.data(), static_cast<unsigned>(wire_.size()), writeTimeoutMs_);
         return Settle(messages, static_cast<std::size_t>(std::max(written, 0)));
     } catch (const ipc::CIPCError& error) {
-        agent_->Log(kDebug,
-                    "%s:%d - IPC Exception\n\t %s:%d - %s\n\tvalue=%d, GetLastError() = "
-                    "0x%08X\n\t%s",
-                    kSource, __LINE__, error.Source(), error.Line(), error.Message(), error.Value(),
-                    error.SystemError(),
-                    ipc::SocketErrorText(static_cast<int>(error.SystemError())).c_str());
+        WARDEX_LOG(*agent_, LogLevel::Debug,
+                   "- IPC Exception\n\t %s:%d - %s\n\tvalue=%d, GetLastError() = "
+                   "0x%08X\n\t%s",
+                   error.Source(), error.Line(), error.Message(), error.Value(),
+                   error.SystemError(),
+                   ipc::SocketErrorText(static_cast<int>(error.SystemError())).c_str());
         if (error.Value() == kTimedOut) {
             Requeue(messages);
             return true;
@@ -72,8 +69,7 @@ bool COutputThread::Send(msg::IQXMessage* message) {
         agent_->Log(kError, "%s:%d - Failed to send message %s=%s, dropped: %s", kSource, __LINE__,
                     message->GetLeadName(), message->GetLeadValue(), error.Message());
     } catch (...) {
-        agent_->Log(kError, "%s:%d - Unknown error while sending, message dropped", kSource,
-                    __LINE__);
+        WARDEX_LOG(*agent_, LogLevel::Error, "- Unknown error while sending, message dropped");
     }
     message->Release();
     return true;
@@ -84,8 +80,8 @@ void COutputThread::Compose(const std::vector<msg::IQXMessage*>& messages) {
     for (msg::IQXMessage* message : messages) {
         // The length counts the zero byte after the text, so it goes out too.
         const char* text = message->GetText();
-        agent_->Log(kInformation, "%s:%d Sending outbound message on IPC", kSource, __LINE__);
-        agent_->Log(kDebug, "%s:%d Network Data OUT:\n%s\n", kSource, __LINE__, text);
+        WARDEX_LOG(*agent_, LogLevel::Information, "Sending outbound message on IPC");
+        WARDEX_LOG(*agent_, LogLevel::Debug, "Network Data OUT:\n%s\n", text);
         wire_.append(text, WireLength(message));
     }
 }
@@ -101,7 +97,7 @@ bool COutputThread::Settle(const std::vector<msg::IQXMessage*>& messages, std::s
         }
         messages[i]->Release();
         if (written < length) {
-            agent_->Log(kError, "%s:%d - Failed to send entire message", kSource, __LINE__);
+            WARDEX_LOG(*agent_, LogLevel::Error, "- Failed to send entire message");
             return false;
         }
         written -= length;
@@ -111,8 +107,9 @@ bool COutputThread::Settle(const std::vector<msg::IQXMessage*>& messages, std::s
 
 void COutputThread::KeepForTheStateFile(msg::IQXMessage* message) {
     GetQueue()->PushFront(message);
-    agent_->Log(kError, "%s:%d - The connection is closed, %zu message(s) stay in the output queue",
-                kSource, __LINE__, GetQueue()->Size());
+    WARDEX_LOG(*agent_, LogLevel::Error,
+               "- The connection is closed, %zu message(s) stay in the output queue",
+               GetQueue()->Size());
 }
 
 void COutputThread::Requeue(const std::vector<msg::IQXMessage*>& messages) {
@@ -120,9 +117,8 @@ void COutputThread::Requeue(const std::vector<msg::IQXMessage*>& messages) {
         if (i > 0) {
             GetQueue()->Pop();
         }
-        agent_->Log(kInformation,
-                    "%s:%d - IPC Timed out, putting outgoing message back in output queue", kSource,
-                    __LINE__);
+        WARDEX_LOG(*agent_, LogLevel::Information,
+                   "- IPC Timed out, putting outgoing message back in output queue");
         GetQueue()->Push(messages[i]);
     }
 }

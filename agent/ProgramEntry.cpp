@@ -16,6 +16,7 @@
 #include "common/msg/QXMessage.h"
 #include "common/sys/ProgramPath.h"
 #include "common/sys/RegistryFile.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ void ReportUnreadableStore() {
         // A file that does not parse is named in the text with its line; other failures
         // carry only their errno.
         const std::string detail =
-            *error.what() ? error.what() : path + ": " + std::strerror(error.Code());
+            *error.Message() ? error.Message()
+                             : path + ": " + std::strerror(static_cast<int>(error.SystemError()));
         std::fprintf(stderr, "wardex: the settings store cannot be read, no setting applies: %s\n",
                      detail.c_str());
     }
@@ -69,18 +71,18 @@ void EnterProgramFolder() {
     if (program.empty()) {
         return;
     }
-    Log().Log(2, "%s:%d - GetModuleFilename returned - %s", kSource, __LINE__, program.c_str());
+    WARDEX_LOG(Log(), LogLevel::Debug, "- GetModuleFilename returned - %s", program.c_str());
     const std::size_t separator = program.find_last_of('/');
     if (separator == std::string::npos) {
         return;
     }
     const std::string folder = program.substr(0, separator);
-    Log().Log(2, "%s:%d - Setting current directory to - %s", kSource, __LINE__, folder.c_str());
+    WARDEX_LOG(Log(), LogLevel::Debug, "- Setting current directory to - %s", folder.c_str());
     std::error_code error;
     std::filesystem::current_path(folder.empty() ? "/" : folder, error);
     if (error) {
-        Log().Log(0, "%s:%d - Cannot change to %s: %s", kSource, __LINE__, folder.c_str(),
-                  error.message().c_str());
+        WARDEX_LOG(Log(), LogLevel::Error, "- Cannot change to %s: %s", folder.c_str(),
+                   error.message().c_str());
     }
 }
 
@@ -88,7 +90,7 @@ int RunAsService(const util::ParamList& params) {
     util::ParamList toolboxes;
     ExtractToolboxList(params, toolboxes);
     if (toolboxes.Count() == 0) {
-        Log().Log(0, "%s:%d - Toolbox List is empty, exiting", kSource, __LINE__);
+        WARDEX_LOG(Log(), LogLevel::Error, "- Toolbox List is empty, exiting");
         return 1;
     }
     QxaServiceEntry* entry = QxaServiceEntry::GetInstance();
@@ -98,7 +100,7 @@ int RunAsService(const util::ParamList& params) {
     }
     entry->SetToolboxList(toolboxes);
     ServiceControl::StartService(*entry);
-    Log().Log(0, "%s:%d - Leaving Main()", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Error, "- Leaving Main()");
     return 0;
 }
 
@@ -137,21 +139,20 @@ int RunProgram(int argc, const char* const* argv) {
         InitializeLog();
         util::ParamList params;
         params.AddArgs(argc, argv);
-        Log().Log(2, "%s:%d - argv[0] =  %s", kSource, __LINE__,
-                  params.Count() > 0 ? params.At(0) : "");
+        WARDEX_LOG(Log(), LogLevel::Debug, "- argv[0] =  %s",
+                   params.Count() > 0 ? params.At(0) : "");
         EnterProgramFolder();
         if (DispatchOption(params)) {
-            Log().Log(0, "%s:%d - exiting", kSource, __LINE__);
+            WARDEX_LOG(Log(), LogLevel::Error, "- exiting");
             return 0;
         }
         return RunAsService(params);
     } catch (const WindowsServices::ServiceControlError& e) {
         try {
-            Log().Log(0,
-                      "%s:%d - ServiceControl exception\n\tfrom %s:%d - %s\n\tValue=%d, "
-                      "SystemError=0x%08X",
-                      kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(),
-                      e.SystemError());
+            WARDEX_LOG(Log(), LogLevel::Error,
+                       "- ServiceControl exception\n\tfrom %s:%d - %s\n\tValue=%d, "
+                       "SystemError=0x%08X",
+                       e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
         } catch (const err::CGeneralError&) {
         }
         return 1;

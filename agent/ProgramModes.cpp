@@ -15,6 +15,7 @@
 #include "common/err/Errors.h"
 #include "common/sys/ProgramPath.h"
 #include "common/util/Console.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
@@ -40,8 +41,8 @@ void PrintVersionLines() {
 // The index of the first argument holding "-load="; npos when none does.
 std::size_t FindLoadArgument(const util::ParamList& params) {
     for (std::size_t i = 0; i < params.Count(); ++i) {
-        Log().Log(2, "%s:%d - Looking for toolbox load list\n\targv[%d]=%s", kSource, __LINE__,
-                  static_cast<int>(i), params.At(i));
+        WARDEX_LOG(Log(), LogLevel::Debug, "- Looking for toolbox load list\n\targv[%d]=%s",
+                   static_cast<int>(i), params.At(i));
         if (std::string(params.At(i)).find("-load=") != std::string::npos) {
             return i;
         }
@@ -57,8 +58,8 @@ std::uint32_t ReadRunCount(const std::string& argument) {
     const auto count = static_cast<std::uint32_t>(std::strtol(text.c_str(), &end, 10));
     if (text.empty() || *end != '\0') {
         std::printf("-count value \"%s\" is not a number, taken as %u\n", text.c_str(), count);
-        Log().Log(0, "%s:%d - -count value \"%s\" is not a number, taken as %u", kSource, __LINE__,
-                  text.c_str(), count);
+        WARDEX_LOG(Log(), LogLevel::Error, "- -count value \"%s\" is not a number, taken as %u",
+                   text.c_str(), count);
     }
     return count;
 }
@@ -69,7 +70,8 @@ std::uint32_t FindRunCount(const util::ParamList& params) {
         if (argument.find("-count=") != std::string::npos) {
             std::printf("Found -count arg %s\n", argument.c_str());
             const std::uint32_t count = ReadRunCount(argument);
-            Log().Log(1, "%s:%d - Agent will exit after %u reconnects ", kSource, __LINE__, count);
+            WARDEX_LOG(Log(), LogLevel::Information, "- Agent will exit after %u reconnects ",
+                       count);
             return count;
         }
     }
@@ -139,17 +141,17 @@ void ShowSettings(const util::ParamList&) {
 }
 
 void InstallService(const util::ParamList& params) {
-    Log().Log(1, "%s:%d - Attempting to install service", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Attempting to install service");
     const std::size_t index = FindLoadArgument(params);
     if (index == util::ParamList::npos) {
-        Log().Log(0, "%s:%d - no argument list provided", kSource, __LINE__);
+        WARDEX_LOG(Log(), LogLevel::Error, "- no argument list provided");
         std::exit(1);
     }
-    Log().Log(2, "%s:%d - Calling ServiceControl::Install\n\targv[%d]=%s", kSource, __LINE__,
-              static_cast<int>(index), params.At(index));
+    WARDEX_LOG(Log(), LogLevel::Debug, "- Calling ServiceControl::Install\n\targv[%d]=%s",
+               static_cast<int>(index), params.At(index));
     const std::string program = sys::ProgramPath();
     if (program.empty()) {
-        Log().Log(2, "%s:%d - Failed to find name of exe", kSource, __LINE__);
+        WARDEX_LOG(Log(), LogLevel::Debug, "- Failed to find name of exe");
         std::exit(1);
     }
     ServiceControl::Install(kServiceName, program.c_str(), params.At(index), kAutomaticStart);
@@ -159,26 +161,26 @@ void RemoveService(const util::ParamList&) {
     try {
         CSettings().DeleteAllSettings();
     } catch (const err::CGeneralError& e) {
-        Log().Log(0, "%s:%d - Exception thrown while deleting registry settings - error = %s.",
-                  kSource, __LINE__, e.Message());
+        WARDEX_LOG(Log(), LogLevel::Error,
+                   "- Exception thrown while deleting registry settings - error = %s.",
+                   e.Message());
     } catch (...) {
-        Log().Log(0, "%s:%d - Exception thrown while deleting registry settings.", kSource,
-                  __LINE__);
+        WARDEX_LOG(Log(), LogLevel::Error, "- Exception thrown while deleting registry settings.");
     }
-    Log().Log(1, "%s:%d - Attempting to remove service", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Attempting to remove service");
     ServiceControl::Delete(kServiceName);
 }
 
 void RunDebug(const util::ParamList& params) {
     util::SetConsoleMode(true);
     std::printf("Running agent in console/debug mode\n");
-    Log().Log(1, "%s:%d - Running Agent in console/debug mode", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Running Agent in console/debug mode");
     try {
         util::ParamList toolboxes;
         ExtractToolboxList(params, toolboxes);
         if (toolboxes.Count() == 0) {
             std::printf("Toolbox List is empty - application will exit\n\n");
-            Log().Log(0, "%s:%d - Toolbox param list is empty", kSource, __LINE__);
+            WARDEX_LOG(Log(), LogLevel::Error, "- Toolbox param list is empty");
             return;
         }
         const std::uint32_t runs = FindRunCount(params);

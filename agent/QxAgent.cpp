@@ -16,6 +16,7 @@
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
 #include "common/util/Console.h"
+#include "common/util/LogLine.h"
 #include "common/util/StringUtils.h"
 
 namespace {
@@ -86,11 +87,10 @@ void CQXAgent::LoadState() {
     }
     stateLoaded_ = true;
     if (const std::string failure = LoadAgentState(stateFile_, state_); !failure.empty()) {
-        Log(0,
-            "%s:%d CQXAgent::LoadState() - the state file %s could not be read (%s); it was "
-            "moved to %s and the agent starts with an empty state",
-            kSource, __LINE__, stateFile_.c_str(), failure.c_str(),
-            DamagedPath(stateFile_).c_str());
+        WARDEX_LOG(*this, LogLevel::Error,
+                   "CQXAgent::LoadState() - the state file %s could not be read (%s); it was "
+                   "moved to %s and the agent starts with an empty state",
+                   stateFile_.c_str(), failure.c_str(), DamagedPath(stateFile_).c_str());
     }
 }
 
@@ -103,52 +103,54 @@ bool CQXAgent::Start() {
 }
 
 void CQXAgent::WaitForClose() {
-    Log(2, "%s:%d CQXAgent::WaitForClose() - Waiting for Input thread to exit", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Debug,
+               "CQXAgent::WaitForClose() - Waiting for Input thread to exit");
     input_.WaitForEnd();
-    Log(2, "%s:%d CQXAgent::WaitForClose() - Signaling the dispatch thread", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::WaitForClose() - Signaling the dispatch thread");
     dispatch_.Signal();
-    Log(2, "%s:%d CQXAgent::WaitForClose() - Waiting for  Dispatch thread to exit", kSource,
-        __LINE__);
+    WARDEX_LOG(*this, LogLevel::Debug,
+               "CQXAgent::WaitForClose() - Waiting for  Dispatch thread to exit");
     dispatch_.WaitForEnd();
-    Log(2, "%s:%d CQXAgent::WaitForClose()) - Signaling the Output thread", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::WaitForClose()) - Signaling the Output thread");
     output_.Signal();
-    Log(2, "%s:%d CQXAgent::WaitForClose() - Waiting for  Output thread to exit", kSource,
-        __LINE__);
+    WARDEX_LOG(*this, LogLevel::Debug,
+               "CQXAgent::WaitForClose() - Waiting for  Output thread to exit");
     output_.WaitForEnd();
-    Log(2, "%s:%d CQXAgent::WaitForClose() - All threads exited, exiting application", kSource,
-        __LINE__);
+    WARDEX_LOG(*this, LogLevel::Debug,
+               "CQXAgent::WaitForClose() - All threads exited, exiting application");
 }
 
 // Every step is tried whatever the one before did: a failed disconnect must not keep the
 // state file from being written.
 void CQXAgent::Destroy() noexcept {
     try {
-        Log(2, "%s:%d CQXAgent::Destroy() ", kSource, __LINE__);
-        Log(2, "%s:%d CQXAgent::Destroy() - Closing socket connection", kSource, __LINE__);
+        WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::Destroy() ");
+        WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::Destroy() - Closing socket connection");
         try {
             if (socket_) {
                 socket_->Disconnect();
             }
         } catch (const ipc::CIPCError& e) {
-            Log(1,
-                "%s:%d CQXAgent::Destroy()) - Caught exception\n\t%s:%d - %s\n\tException = "
-                "%d, GetLastError() returned 0x%0X",
-                kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
+            WARDEX_LOG(*this, LogLevel::Information,
+                       "CQXAgent::Destroy()) - Caught exception\n\t%s:%d - %s\n\tException = "
+                       "%d, GetLastError() returned 0x%0X",
+                       e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
         }
-        Log(2, "%s:%d About to serialize data", kSource, __LINE__);
+        WARDEX_LOG(*this, LogLevel::Debug, "About to serialize data");
         if (outputQueue_) {
             SaveAgentState(stateFile_, state_, *outputQueue_);
         }
-        Log(2, "%s:%d Deleting queues", kSource, __LINE__);
+        WARDEX_LOG(*this, LogLevel::Debug, "Deleting queues");
         DeleteQueues();
     } catch (const err::CGeneralError& e) {
-        Log(1,
-            "%s:%d CQXAgent::Destroy()) - Caught unhandled General exception\n\t%s:%d - "
-            "%s\n\tException = %d, GetLastError() returned 0x%0X",
-            kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
+        WARDEX_LOG(*this, LogLevel::Information,
+                   "CQXAgent::Destroy()) - Caught unhandled General exception\n\t%s:%d - "
+                   "%s\n\tException = %d, GetLastError() returned 0x%0X",
+                   e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
     } catch (...) {
-        Log(1, "%s:%d CQXAgent::Destroy()) - Caught ( ... ) GetLastError = 0x%08X", kSource,
-            __LINE__, err::LastSystemError());
+        WARDEX_LOG(*this, LogLevel::Information,
+                   "CQXAgent::Destroy()) - Caught ( ... ) GetLastError = 0x%08X",
+                   err::LastSystemError());
     }
 }
 
@@ -173,7 +175,7 @@ void CQXAgent::GetConnectSettings(std::string& address, std::string& port) {
     request->SetField("TcpAddr", "");
     request->SetField("TcpPort", "");
     AgentCommand("GetAgentSettings", request.get());
-    Log(1, "%s:%d The settings were successfully retrieved.", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Information, "The settings were successfully retrieved.");
     address = request->GetField("TcpAddr");
     port = request->GetField("TcpPort");
 }
@@ -186,16 +188,15 @@ void CQXAgent::ConnectToServer() {
         socket_->Connect(address.c_str(), std::atoi(port.c_str()));
         RecordAddresses();
     } catch (const ipc::CIPCError& e) {
-        Log(0,
-            "%s:%d CQXAgent::ConnectToServer() - exception thrown while trying to connect to "
-            "the QX.\n\tFile: %s, Line: %d, Error Message: %s",
-            kSource, __LINE__, e.Source(), e.Line(), e.Message());
+        WARDEX_LOG(*this, LogLevel::Error,
+                   "CQXAgent::ConnectToServer() - exception thrown while trying to connect to "
+                   "the QX.\n\tFile: %s, Line: %d, Error Message: %s",
+                   e.Source(), e.Line(), e.Message());
         throw;
     } catch (...) {
-        Log(0,
-            "%s:%d CQXAgent::ConnectToServer() - unknown exception thrown while trying to "
-            "connect to the QX.",
-            kSource, __LINE__);
+        WARDEX_LOG(*this, LogLevel::Error,
+                   "CQXAgent::ConnectToServer() - unknown exception thrown while trying to "
+                   "connect to the QX.");
         throw CAgentError(kSource, "Unknown exception thrown while trying to connect to the QX.",
                           379, 1, err::LastSystemError());
     }
@@ -215,23 +216,23 @@ void CQXAgent::EncryptSocket() {
         // The channel's own trace of a failed handshake reaches only a console; without
         // this line the log would show no more than the failed read that follows.
         if (const std::string failure = socket_->HandshakeFailure(); !failure.empty()) {
-            Log(0, "%s:%d CQXAgent::EncryptSocket() - the TLS handshake failed: %s", kSource,
-                __LINE__, failure.c_str());
+            WARDEX_LOG(*this, LogLevel::Error,
+                       "CQXAgent::EncryptSocket() - the TLS handshake failed: %s", failure.c_str());
         }
-        Log(1, "%s:%d CQXAgent::EncryptSocket() - new socket retrieved, returning.", kSource,
-            __LINE__);
+        WARDEX_LOG(*this, LogLevel::Information,
+                   "CQXAgent::EncryptSocket() - new socket retrieved, returning.");
     } catch (const ipc::CIPCError& e) {
         const std::string text = util::Format(
             "CQXAgent::EncryptSocket() - CIPCError thrown while attempting to get a new "
             "encrypted socket.\n\tFile: %s, Line: %d, Error Message: %s",
             e.Source(), e.Line(), e.Message());
-        Log(0, "%s:%d %s", kSource, __LINE__, text.c_str());
+        WARDEX_LOG(*this, LogLevel::Error, "%s", text.c_str());
         throw CAgentError(kSource, text, 249, 1, err::LastSystemError());
     } catch (...) {
         constexpr const char* kText =
             "CQXAgent::EncryptSocket() - Unknown error thrown while attempting to get a new "
             "encrypted socket.";
-        Log(0, "%s:%d %s", kSource, __LINE__, kText);
+        WARDEX_LOG(*this, LogLevel::Error, "%s", kText);
         throw CAgentError(kSource, kText, 254, 1, err::LastSystemError());
     }
 }
@@ -250,7 +251,7 @@ void CQXAgent::UserInput() {
 }
 
 bool CQXAgent::AgentCommand(const std::string& command, msg::IQXMessage* message) {
-    Log(2, "%s:%d CQXAgent::AgentCommand - %s", kSource, __LINE__, command.c_str());
+    WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::AgentCommand - %s", command.c_str());
     util::ConsolePrintf("AgentCommand called - command=%s\n", command.c_str());
     const std::unique_ptr<CAgentMessageHandler> handler = MakeCommandHandler(command);
     if (handler) {
@@ -266,10 +267,10 @@ bool CQXAgent::AgentCommand(const std::string& command, msg::IQXMessage* message
 }
 
 bool CQXAgent::InvokeHandler(msg::IQXMessage* message) {
-    Log(2, "%s:%d InvokeHandler called - %s=%s", kSource, __LINE__, message->GetLeadName(),
-        message->GetLeadValue());
+    WARDEX_LOG(*this, LogLevel::Debug, "InvokeHandler called - %s=%s", message->GetLeadName(),
+               message->GetLeadValue());
     if (!toolboxes_) {
-        Log(0, "%s:%d CQXAgent::InvokeHandler() - No Toolbox Dispatch.", kSource, __LINE__);
+        WARDEX_LOG(*this, LogLevel::Error, "CQXAgent::InvokeHandler() - No Toolbox Dispatch.");
         return true;
     }
     toolboxes_->HandleMessage(message, this);
@@ -296,28 +297,30 @@ void CQXAgent::Log(int level, const char* format, ...) {
 }
 
 msg::IQXMessage* CQXAgent::NewMessage() {
-    Log(2, "%s:%d CQXAgent::NewMessage()", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::NewMessage()");
     util::ConsolePrintf("NewMessage called\n");
     return new (std::nothrow) msg::CQXMessage;
 }
 
 void CQXAgent::Send(msg::IQXMessage* message) {
-    Log(1, "%s:%d CQXAgent::Send() - Called by Toolbox", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Information, "CQXAgent::Send() - Called by Toolbox");
     Keep(outputQueue_.get(), message);
 }
 
 msg::IQXMessage* CQXAgent::FetchFromMessageSink(std::int32_t sinkType) {
-    Log(1, "%s:%d CQXAgent::FetchFromMessageSink() - Called by Toolbox", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Information,
+               "CQXAgent::FetchFromMessageSink() - Called by Toolbox");
     return sinkQueue_ ? sinkQueue_->RemoveFirstMatch(CSinkFilter(sinkType)) : nullptr;
 }
 
 msg::IQXMessage* CQXAgent::FetchFromMessageSinkReverse(std::int32_t sinkType) {
-    Log(1, "%s:%d CQXAgent::FetchFromMessageSinkReverse() - Called by Toolbox", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Information,
+               "CQXAgent::FetchFromMessageSinkReverse() - Called by Toolbox");
     return sinkQueue_ ? sinkQueue_->RemoveLastMatch(CSinkFilter(sinkType)) : nullptr;
 }
 
 void CQXAgent::AddToMessageSink(msg::IQXMessage* message, std::int32_t sinkType) {
-    Log(1, "%s:%d CQXAgent::AddToMessageSink() - Called by Toolbox", kSource, __LINE__);
+    WARDEX_LOG(*this, LogLevel::Information, "CQXAgent::AddToMessageSink() - Called by Toolbox");
     if (message) {
         message->SetField("SinkType", static_cast<int>(sinkType));
     }

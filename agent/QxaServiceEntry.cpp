@@ -7,6 +7,7 @@
 #include "agent/ServiceControl.h"
 #include "common/err/Errors.h"
 #include "common/lang/CriticalSection.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
@@ -53,16 +54,16 @@ const char* QxaServiceEntry::GetServiceName() const {
 }
 
 void QxaServiceMain(std::uint32_t, char**) {
-    Log().Log(1, "%s:%d - Entering QxaServiceMain()", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Entering QxaServiceMain()");
     QxaServiceEntry* entry = QxaServiceEntry::GetInstance();
     if (entry != nullptr) {
         entry->RunMain();
     }
-    Log().Log(1, "%s:%d - Exit QxaServiceMain()", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Exit QxaServiceMain()");
 }
 
 void QxaServiceEntry::RunMain() {
-    Log().Log(1, "%s:%d - Registering the ServiceControl proc", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Registering the ServiceControl proc");
     WindowsServices::IStatusHandle* handle =
         ServiceControl::RegisterControlHandler(GetServiceName(), GetControlHandler(), this);
     if (handle == nullptr) {
@@ -76,25 +77,25 @@ void QxaServiceEntry::RunMain() {
 void QxaServiceEntry::Start() {
     std::lock_guard guard(startLock_);
     if (stopRequested_) {
-        Log().Log(1, "%s:%d - Stop requested before the start, Bootstrap thread not started",
-                  kSource, __LINE__);
+        WARDEX_LOG(Log(), LogLevel::Information,
+                   "- Stop requested before the start, Bootstrap thread not started");
         return;
     }
-    Log().Log(1, "%s:%d - Tell ServiceControl SERVICE_START_PENDING", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Tell ServiceControl SERVICE_START_PENDING");
     TryReportStatus(WindowsServices::kServiceStartPending, kStatusWaitHintMs);
-    Log().Log(1, "%s:%d - Start the Bootstrap thread", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Start the Bootstrap thread");
     bootstrap_.SetToolboxList(toolboxes_);
     bootstrapStarted_ = bootstrap_.Start();
     if (!bootstrapStarted_) {
-        Log().Log(0, "%s:%d - The Bootstrap thread could not be started", kSource, __LINE__);
+        WARDEX_LOG(Log(), LogLevel::Error, "- The Bootstrap thread could not be started");
     }
-    Log().Log(1, "%s:%d - Tell ServiceControl SERVICE_RUNNING", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Tell ServiceControl SERVICE_RUNNING");
     TryReportStatus(WindowsServices::kServiceRunning, kStatusWaitHintMs);
 }
 
 std::uint32_t QxaServiceControl(std::uint32_t control, std::uint32_t eventType, void*, void*) {
     QxaServiceEntry* entry = QxaServiceEntry::GetInstance();
-    Log().Log(1, "%s:%d - QxaServiceControl", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- QxaServiceControl");
     return entry != nullptr ? entry->Control(control, eventType)
                             : WindowsServices::kCallNotImplemented;
 }
@@ -123,33 +124,34 @@ void QxaServiceEntry::Stop() {
         stopRequested_ = true;
         started = bootstrapStarted_;
     }
-    Log().Log(1, "%s:%d - Received SERVICE_CONTROL_STOP", kSource, __LINE__);
-    Log().Log(1, "%s:%d - Sending SERVICE_STOP_PENDING", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Received SERVICE_CONTROL_STOP");
+    WARDEX_LOG(Log(), LogLevel::Information, "- Sending SERVICE_STOP_PENDING");
     TryReportStatus(WindowsServices::kServiceStopPending, kStatusWaitHintMs);
-    Log().Log(1, "%s:%d - Signal Bootstrap to exit", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- Signal Bootstrap to exit");
     bootstrap_.SignalShutdown();
     if (started) {
         do {
-            Log().Log(1, "%s:%d - Waiting %d milliseconds for bootstrap thread to exit ", kSource,
-                      __LINE__, static_cast<int>(kStopPeriodMs));
+            WARDEX_LOG(Log(), LogLevel::Information,
+                       "- Waiting %d milliseconds for bootstrap thread to exit ",
+                       static_cast<int>(kStopPeriodMs));
             TryReportStatus(WindowsServices::kServiceStopPending, kStopWaitHintMs);
         } while (!bootstrap_.WaitForEnd(kStopPeriodMs));
     } else {
-        Log().Log(1, "%s:%d - no bootstrap thread was started", kSource, __LINE__);
+        WARDEX_LOG(Log(), LogLevel::Information, "- no bootstrap thread was started");
     }
-    Log().Log(1, "%s:%d - thread exited, sending  SERVICE_STOPPED", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Information, "- thread exited, sending  SERVICE_STOPPED");
     TryReportStatus(WindowsServices::kServiceStopped, kStatusWaitHintMs);
 }
 
 void QxaServiceEntry::SessionChange(std::uint32_t eventType) {
-    Log().Log(2, "%s:%d - SERVICE_CONTROL_SESSIONCHANGE\n\tdwEvent = %u ", kSource, __LINE__,
-              eventType);
+    WARDEX_LOG(Log(), LogLevel::Debug, "- SERVICE_CONTROL_SESSIONCHANGE\n\tdwEvent = %u ",
+               eventType);
     if (eventType != WindowsServices::kSessionLogon &&
         eventType != WindowsServices::kSessionLogoff) {
         return;
     }
-    Log().Log(2, "%s:%d - Received SERVICE_CONTROL_SESSIONCHANGE", kSource, __LINE__);
-    Log().Log(1, "%s:%d - Checking currently logged on users", kSource, __LINE__);
+    WARDEX_LOG(Log(), LogLevel::Debug, "- Received SERVICE_CONTROL_SESSIONCHANGE");
+    WARDEX_LOG(Log(), LogLevel::Information, "- Checking currently logged on users");
     bootstrap_.CheckUsers();
 }
 
@@ -157,7 +159,7 @@ void QxaServiceEntry::TryReportStatus(std::uint32_t state, std::uint32_t waitHin
     try {
         ReportStatus(state, 0, waitHint);
     } catch (const err::CGeneralError& e) {
-        Log().Log(0, "%s:%d - %s:%d - %s, state %u\n\tValue=%d, SystemError=0x%08X", kSource,
-                  __LINE__, e.Source(), e.Line(), e.Message(), state, e.Value(), e.SystemError());
+        WARDEX_LOG(Log(), LogLevel::Error, "- %s:%d - %s, state %u\n\tValue=%d, SystemError=0x%08X",
+                   e.Source(), e.Line(), e.Message(), state, e.Value(), e.SystemError());
     }
 }

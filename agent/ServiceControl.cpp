@@ -14,6 +14,7 @@
 #include "common/sys/Root.h"
 #include "common/sys/ServiceNotify.h"
 #include "common/sys/Systemctl.h"
+#include "common/util/LogLine.h"
 
 namespace fs = std::filesystem;
 
@@ -32,9 +33,9 @@ constexpr const char* kWantsFolder = "multi-user.target.wants";
 // The operations report their failures themselves: their callers only see false.
 bool Failed(const char* operation, const err::CGeneralError& e) {
     try {
-        logging::CAgentLog::GetInstance()->Log(0, "%s:%d ServiceControl::%s - %s (system error %u)",
-                                               kSource, __LINE__, operation, e.Message(),
-                                               e.SystemError());
+        WARDEX_LOG(*logging::CAgentLog::GetInstance(), LogLevel::Error,
+                   "ServiceControl::%s - %s (system error %u)", operation, e.Message(),
+                   e.SystemError());
     } catch (const err::CGeneralError&) {
     }
     return false;

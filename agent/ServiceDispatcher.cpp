@@ -8,6 +8,7 @@
 #include "common/err/Errors.h"
 #include "common/sys/ServiceEvents.h"
 #include "common/sys/ServiceNotify.h"
+#include "common/util/LogLine.h"
 #include "common/util/StringUtils.h"
 
 namespace {
@@ -18,13 +19,7 @@ std::atomic<CServiceDispatcher*> active{nullptr};
 
 // Logging is best effort on the control thread: a log that cannot be written must not keep
 // the service from stopping.
-template <typename... Arguments>
-void Note(unsigned level, const char* format, Arguments... arguments) {
-    try {
-        logging::CAgentLog::GetInstance()->Log(level, format, arguments...);
-    } catch (const err::CGeneralError&) {
-    }
-}
+constexpr logging::CBestEffortLog kBestEffortLog;
 
 std::string NotifyText(const WindowsServices::ServiceStatus& status) {
     const std::uint32_t point = status.checkPoint;
@@ -80,8 +75,9 @@ void CServiceDispatcher::RunMainRoutine() {
     try {
         entry_.GetServiceMain()(1, argv);
     } catch (const err::CGeneralError& e) {
-        Note(0, "%s:%d - the service main routine failed\n\t%s:%d - %s", kSource, __LINE__,
-             e.Source(), e.Line(), e.Message());
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                   "- the service main routine failed\n\t%s:%d - %s", e.Source(), e.Line(),
+                   e.Message());
     }
     registered_.Set();
 }
@@ -116,24 +112,24 @@ void CServiceDispatcher::Handle(const sys::ServiceEvent& event) {
     using Kind = sys::ServiceEvent::Kind;
     switch (event.kind) {
         case Kind::Stop:
-            Note(1, "%s:%d - signal %d received, stopping the service", kSource, __LINE__,
-                 event.signal);
+            WARDEX_LOG(kBestEffortLog, LogLevel::Information,
+                       "- signal %d received, stopping the service", event.signal);
             Control(WindowsServices::kControlStop, 0);
             break;
         case Kind::Logon:
-            Note(1, "%s:%d - logon of %s", kSource, __LINE__, event.text.c_str());
+            WARDEX_LOG(kBestEffortLog, LogLevel::Information, "- logon of %s", event.text.c_str());
             Control(WindowsServices::kControlSessionChange, WindowsServices::kSessionLogon);
             break;
         case Kind::Logoff:
-            Note(1, "%s:%d - logoff of %s", kSource, __LINE__, event.text.c_str());
+            WARDEX_LOG(kBestEffortLog, LogLevel::Information, "- logoff of %s", event.text.c_str());
             Control(WindowsServices::kControlSessionChange, WindowsServices::kSessionLogoff);
             break;
         case Kind::OtherChange:
-            Note(2, "%s:%d - %s changed, no logon or logoff", kSource, __LINE__,
-                 event.text.c_str());
+            WARDEX_LOG(kBestEffortLog, LogLevel::Debug, "- %s changed, no logon or logoff",
+                       event.text.c_str());
             break;
         case Kind::Problem:
-            Note(0, "%s:%d - %s", kSource, __LINE__, event.text.c_str());
+            WARDEX_LOG(kBestEffortLog, LogLevel::Error, "- %s", event.text.c_str());
             break;
     }
 }
@@ -147,9 +143,10 @@ void CServiceDispatcher::Control(std::uint32_t control, std::uint32_t eventType)
     try {
         handler(control, eventType, nullptr, context);
     } catch (const err::CGeneralError& e) {
-        Note(0, "%s:%d - control %u failed\n\t%s:%d - %s", kSource, __LINE__, control, e.Source(),
-             e.Line(), e.Message());
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error, "- control %u failed\n\t%s:%d - %s", control,
+                   e.Source(), e.Line(), e.Message());
     } catch (...) {
-        Note(0, "%s:%d - control %u failed with an unknown error", kSource, __LINE__, control);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error, "- control %u failed with an unknown error",
+                   control);
     }
 }

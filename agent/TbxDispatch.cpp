@@ -7,14 +7,11 @@
 
 #include "agent/Toolbox.h"
 #include "common/err/Errors.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "TbxDispatch";
-
-constexpr int kError = 0;
-constexpr int kInformation = 1;
-constexpr int kDebug = 2;
 
 // The lines the log and the raised error carry, fixed so that administrators' log filters
 // keep matching.
@@ -53,17 +50,18 @@ void TbxDispatch::HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) cons
 TbxDispatch::Outcome TbxDispatch::Offer(const char* name, msg::IQXMessage* message,
                                         IAgentAPI* agent) const {
     CToolBox toolbox(name);
-    agent->Log(kDebug, "%s:%d  - Attempting to load %s", kSource, kLineAttempt, name);
+    WARDEX_LOG_AT(*agent, LogLevel::Debug, kLineAttempt, " - Attempting to load %s", name);
     try {
         return Call(toolbox, message, agent);
     } catch (const CToolBoxError& error) {
         if (!toolbox.LoaderReason().empty()) {
-            agent->Log(kError, "%s:%d %s - %s", kSource, kLineLoaderReason, name,
-                       toolbox.LoaderReason().c_str());
+            WARDEX_LOG_AT(*agent, LogLevel::Error, kLineLoaderReason, "%s - %s", name,
+                          toolbox.LoaderReason().c_str());
         }
-        agent->Log(kError, "%s:%d exception caught\n\t%s:%d - %s\n\tValue = %d, GetLastError = %d",
-                   kSource, kLineCaught, error.Source(), error.Line(), error.Message(),
-                   error.Value(), static_cast<int>(error.SystemError()));
+        WARDEX_LOG_AT(*agent, LogLevel::Error, kLineCaught,
+                      "exception caught\n\t%s:%d - %s\n\tValue = %d, GetLastError = %d",
+                      error.Source(), error.Line(), error.Message(), error.Value(),
+                      static_cast<int>(error.SystemError()));
         // Leaving this frame destroys the toolbox and so frees its library.
         throw err::CGeneralError(kSource, std::string(error.Message()), kLineRaised, error.Value(),
                                  error.SystemError());
@@ -77,23 +75,24 @@ TbxDispatch::Outcome TbxDispatch::Call(CToolBox& toolbox, msg::IQXMessage* messa
     int apiVersion = 0;
     toolbox.GetAPIVersion(apiVersion);
     if (apiVersion != TBX_API_VERSION) {
-        agent->Log(kError, "%s:%d %s - HandleMessage() TbxAPI Mismatch - need %d, found %d",
-                   kSource, kLineMismatch, name, TBX_API_VERSION, apiVersion);
+        WARDEX_LOG_AT(*agent, LogLevel::Error, kLineMismatch,
+                      "%s - HandleMessage() TbxAPI Mismatch - need %d, found %d", name,
+                      TBX_API_VERSION, apiVersion);
         return Outcome::AskNext;
     }
     int major = 0;
     int minor = 0;
     int build = 0;
     toolbox.GetVersion(major, minor, build);
-    agent->Log(kInformation, "%s:%d HandleMessage() - calling %s Version(%d.%d.%d)", kSource,
-               kLineCalling, name, major, minor, build);
+    WARDEX_LOG_AT(*agent, LogLevel::Information, kLineCalling,
+                  "HandleMessage() - calling %s Version(%d.%d.%d)", name, major, minor, build);
     const int code = toolbox.HandleMessage(message, agent);
     if (code == TBX_NEXT_TOOLBOX) {
-        agent->Log(kInformation, "%s:%d HandleMessage() - %s  returned TBX_NEXT_TOOLBOX", kSource,
-                   kLineNext, name);
+        WARDEX_LOG_AT(*agent, LogLevel::Information, kLineNext,
+                      "HandleMessage() - %s  returned TBX_NEXT_TOOLBOX", name);
         return Outcome::AskNext;
     }
-    agent->Log(kInformation, "%s:%d HandleMessage() - %s returned %s", kSource, kLineReturned, name,
-               ReturnCodeName(code));
+    WARDEX_LOG_AT(*agent, LogLevel::Information, kLineReturned, "HandleMessage() - %s returned %s",
+                  name, ReturnCodeName(code));
     return Outcome::Done;
 }

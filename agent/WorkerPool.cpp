@@ -4,12 +4,11 @@
 #include <utility>
 
 #include "common/lang/IAThreads.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "WorkerPool";
-
-constexpr int kDebug = 2;
 
 }  // namespace
 
@@ -96,7 +95,7 @@ MsgThread* WorkerPool::Park(PooledThread& thread) {
     if (!stopping_ && idle_.size() < idleLimit_) {
         idle_.push_back(&thread);
         threadFreed_.notify_one();
-        agent_.Log(kDebug, "%s:%d - Thread %u parked for the next message", kSource, __LINE__,
+        WARDEX_LOG(agent_, LogLevel::Debug, "- Thread %u parked for the next message",
                    thread.GetThreadId());
         const bool woken = thread.wake_.wait_for(
             lock, idleTimeout_, [this, &thread] { return thread.next_ != nullptr || stopping_; });
@@ -107,8 +106,7 @@ MsgThread* WorkerPool::Park(PooledThread& thread) {
             std::erase(idle_, &thread);
         }
     }
-    agent_.Log(kDebug, "%s:%d - Thread %u leaves the pool", kSource, __LINE__,
-               thread.GetThreadId());
+    WARDEX_LOG(agent_, LogLevel::Debug, "- Thread %u leaves the pool", thread.GetThreadId());
     retired_.push_back(&thread);
     threadFreed_.notify_one();
     return nullptr;

@@ -1,7 +1,5 @@
 #include "agent/bootstrap.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -18,6 +16,7 @@
 #include "common/sys/ProgramPath.h"
 #include "common/sys/Reboot.h"
 #include "common/util/FileUtils.h"
+#include "common/util/LogLine.h"
 #include "common/util/StringUtils.h"
 
 namespace {
@@ -32,17 +31,9 @@ constexpr std::size_t kLongestSettingsLine = 64 * 1024;
 constexpr std::uint64_t kLogSizeMask = (std::uint64_t{1} << 21) - 1;
 
 // Logging is best effort here: a log file that cannot be written must not end a run.
-void Note(unsigned level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Note(unsigned level, const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    const std::string text = util::FormatV(format, arguments);
-    va_end(arguments);
-    try {
-        logging::CAgentLog::GetInstance()->Log(level, "%s", text.c_str());
-    } catch (const err::CGeneralError&) {
-    }
-}
+constexpr logging::CBestEffortLog kBestEffortLog;
+// The end of the bootstrap thread is told on standard output as well.
+constexpr logging::CBestEffortLog kEchoedLog{logging::CBestEffortLog::Echo::StandardOutput};
 
 using msg::MessagePtr;
 
@@ -75,11 +66,12 @@ std::string ReadSettingsLines(const std::string& path) {
             continue;
         }
         if (line.size() > kLongestSettingsLine) {
-            Note(0, "%s:%d - line %u of %s is longer than %zu bytes, skipped.", kSource, __LINE__,
-                 number, path.c_str(), kLongestSettingsLine);
+            WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                       "- line %u of %s is longer than %zu bytes, skipped.", number, path.c_str(),
+                       kLongestSettingsLine);
         } else if (!IsTextLine(line)) {
-            Note(0, "%s:%d - line %u of %s holds binary bytes, skipped.", kSource, __LINE__, number,
-                 path.c_str());
+            WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                       "- line %u of %s holds binary bytes, skipped.", number, path.c_str());
         } else {
             kept += line + "\n";
         }
@@ -123,29 +115,26 @@ std::uint32_t CBootstrap::Run(std::uint32_t) {
             if (exit_.IsSet()) {
                 break;
             }
-            Note(1, "%s:%d CBootstrap::Run - Gathering wait time before reconnecting", kSource,
-                 __LINE__);
+            WARDEX_LOG(kBestEffortLog, LogLevel::Information,
+                       "CBootstrap::Run - Gathering wait time before reconnecting");
             const std::uint32_t seconds = NextWaitSeconds();
-            Note(2, "%s:%d CBootstrap::Run - sleeping %u seconds", kSource, __LINE__, seconds);
+            WARDEX_LOG(kBestEffortLog, LogLevel::Debug, "CBootstrap::Run - sleeping %u seconds",
+                       seconds);
             WaitForExit(seconds);
         }
-        Note(1, "%s:%d CBootstrap::Run - Exit signaled", kSource, __LINE__);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Information, "CBootstrap::Run - Exit signaled");
         return 0;
     } catch (const err::CGeneralError& e) {
-        const std::string text = util::Format(
-            "%s:%d - Caught unhandled exception in Bootstrap::Run\n\t%s%d - %s\n\terror "
-            "value=<TODO: fix this api>\n\tSystemError = 0x%08X",
-            kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.SystemError());
-        std::printf("%s\n", text.c_str());
-        Note(0, "%s", text.c_str());
+        WARDEX_LOG(kEchoedLog, LogLevel::Error,
+                   "- Caught unhandled exception in Bootstrap::Run\n\t%s%d - %s\n\terror "
+                   "value=<TODO: fix this api>\n\tSystemError = 0x%08X",
+                   e.Source(), e.Line(), e.Message(), e.SystemError());
         return e.SystemError();
     } catch (...) {
         const std::uint32_t error = err::LastSystemError();
-        const std::string text = util::Format(
-            "%s:%d - Caught undefined exception ( ... )  in Bootstrap::Run\n\t SystemError=0x%08x",
-            kSource, __LINE__, error);
-        std::printf("%s\n", text.c_str());
-        Note(0, "%s", text.c_str());
+        WARDEX_LOG(kEchoedLog, LogLevel::Error,
+                   "- Caught undefined exception ( ... )  in Bootstrap::Run\n\t SystemError=0x%08x",
+                   error);
         return error;
     }
 }
@@ -174,10 +163,10 @@ bool CBootstrap::TakeDebugWaitRequest() {
         registry.Close();
         return value == 1;
     } catch (const sys::RegistryError& e) {
-        Note(1,
-             "%s:%d CBootstrap::Run - throw/catch from DebugWaitEnabled value! err=%d, "
-             "syserr=%d",
-             kSource, __LINE__, e.Value(), static_cast<int>(e.SystemError()));
+        WARDEX_LOG(kBestEffortLog, LogLevel::Information,
+                   "CBootstrap::Run - throw/catch from DebugWaitEnabled value! err=%d, "
+                   "syserr=%d",
+                   e.Value(), static_cast<int>(e.SystemError()));
         return false;
     }
 }
@@ -186,14 +175,15 @@ void CBootstrap::RunOnce(const util::ParamList& toolboxes, bool startAgent) {
     CreateAgent(toolboxes);
     try {
         ReadInputFile();
-        Note(1, "%s:%d Checking Initial Config", kSource, __LINE__);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Information, "Checking Initial Config");
         bool reboot = false;
         RunConfig(reboot);
         if (reboot || !startAgent) {
             exit_.Set();
-            Note(2, "%s:%d bAgentStart = false, Skipping agent startup", kSource, __LINE__);
+            WARDEX_LOG(kBestEffortLog, LogLevel::Debug,
+                       "bAgentStart = false, Skipping agent startup");
         } else {
-            Note(1, "%s:%d Calling Agent Startup", kSource, __LINE__);
+            WARDEX_LOG(kBestEffortLog, LogLevel::Information, "Calling Agent Startup");
             StartAgent();
         }
     } catch (...) {
@@ -201,7 +191,7 @@ void CBootstrap::RunOnce(const util::ParamList& toolboxes, bool startAgent) {
         DestroyAgent();
         throw;
     }
-    Note(1, "%s:%d Destroying Agent", kSource, __LINE__);
+    WARDEX_LOG(kBestEffortLog, LogLevel::Information, "Destroying Agent");
     DestroyAgent();
 }
 
@@ -247,10 +237,11 @@ void CBootstrap::ReadInputFile() {
         util::DeleteFile(path);
         ApplySettingsText(text);
     } catch (const err::CGeneralError& e) {
-        Note(0, "%s:%d - Error reading input file.", kSource, __LINE__);
-        Note(2, "%s:%d - %s:%d %s", kSource, __LINE__, e.Source(), e.Line(), e.Message());
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error, "- Error reading input file.");
+        WARDEX_LOG(kBestEffortLog, LogLevel::Debug, "- %s:%d %s", e.Source(), e.Line(),
+                   e.Message());
     } catch (...) {
-        Note(0, "%s:%d - Error reading input file.", kSource, __LINE__);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error, "- Error reading input file.");
     }
 }
 
@@ -273,8 +264,8 @@ void CBootstrap::RunConfig(bool& reboot) {
         return;
     }
     if (!IsReadableFile(path)) {
-        Note(0, "%s:%d RunConfig(): %s cannot be read, configuration skipped", kSource, __LINE__,
-             path.c_str());
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                   "RunConfig(): %s cannot be read, configuration skipped", path.c_str());
         return;
     }
     MessagePtr message(agent_->NewMessage());
@@ -285,13 +276,13 @@ void CBootstrap::RunConfig(bool& reboot) {
     message->SetField("Filename", path.c_str());
     agent_->InvokeHandler(message.get());
     const std::string result = message->GetField("Result");
-    Note(1, "%s:%d RunConfig(): Internal configure return Result=%s", kSource, __LINE__,
-         result.c_str());
+    WARDEX_LOG(kBestEffortLog, LogLevel::Information,
+               "RunConfig(): Internal configure return Result=%s", result.c_str());
     if (util::CompareNoCase(result, "Reboot") == 0) {
         reboot = true;
         if (const std::uint32_t failure = sys::Reboot(true)) {
-            Note(0, "%s:%d RunConfig(): the restart request failed, error %u", kSource, __LINE__,
-                 failure);
+            WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                       "RunConfig(): the restart request failed, error %u", failure);
         }
         return;
     }
@@ -302,7 +293,8 @@ void CBootstrap::RunConfig(bool& reboot) {
 
 void CBootstrap::StartAgent() {
     ResetLogParams();
-    Note(1, "%s:%d ---Agent startup code being called. Welcome!---", kSource, __LINE__);
+    WARDEX_LOG(kBestEffortLog, LogLevel::Information,
+               "---Agent startup code being called. Welcome!---");
     bool started = false;
     try {
         agent_->Start();
@@ -318,19 +310,20 @@ void CBootstrap::StartAgent() {
             exit_.Set();
         }
     } catch (const err::CGeneralError& e) {
-        Note(0,
-             "%s:%d unhandled exception thrown from startup code\n\t%s:%d - %s\n\tValue=%d, "
-             "SystemError=0x%08X",
-             kSource, __LINE__, e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                   "unhandled exception thrown from startup code\n\t%s:%d - %s\n\tValue=%d, "
+                   "SystemError=0x%08X",
+                   e.Source(), e.Line(), e.Message(), e.Value(), e.SystemError());
         if (started) {
             StopStartedAgent();
         }
         const std::uint32_t seconds = NextWaitSeconds();
-        Note(1, "%s:%d Retrying startup in %u seconds", kSource, __LINE__, seconds);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Information, "Retrying startup in %u seconds",
+                   seconds);
         WaitForExit(seconds);
     } catch (...) {
-        Note(0, "%s:%d  unknown exception thrown from startup code, agent must exit", kSource,
-             __LINE__);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                   " unknown exception thrown from startup code, agent must exit");
         if (started) {
             StopStartedAgent();
         }
@@ -353,12 +346,13 @@ void CBootstrap::StopStartedAgent() noexcept {
         agent_->CloseConnection(CQXAgent::kCloseSession);
         agent_->WaitForClose();
     } catch (...) {
-        Note(0, "%s:%d the agent's threads could not be stopped cleanly", kSource, __LINE__);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                   "the agent's threads could not be stopped cleanly");
     }
 }
 
 void CBootstrap::ResetLogParams() {
-    Note(2, "%s:%d - Resetting Logging Parameters", kSource, __LINE__);
+    WARDEX_LOG(kBestEffortLog, LogLevel::Debug, "- Resetting Logging Parameters");
     msg::CQXMessage request;
     request.SetLead("Settings", "Specified");
     for (const char* name : {"LogFile", "LogErrors", "LogInformation", "LogSize", "LogDebug"}) {
@@ -371,8 +365,9 @@ void CBootstrap::ResetLogParams() {
     const std::string file = request.GetField("LogFile");
     const auto size = static_cast<std::uint32_t>(
         static_cast<std::uint64_t>(request.GetFieldInt64("LogSize")) & kLogSizeMask);
-    Note(2, "%s:%d - New Log Params\n\terrors=%d, info=%d, debug=%d\n\tfilename=%s, size=%u",
-         kSource, __LINE__, errors, information, debug, file.c_str(), size);
+    WARDEX_LOG(kBestEffortLog, LogLevel::Debug,
+               "- New Log Params\n\terrors=%d, info=%d, debug=%d\n\tfilename=%s, size=%u", errors,
+               information, debug, file.c_str(), size);
     logging::CAgentLog::GetInstance()->SetLogParams(errors, debug, information, file, size);
 }
 
@@ -388,17 +383,18 @@ bool CBootstrap::WaitForExit(std::uint32_t seconds) {
 }
 
 void CBootstrap::SignalShutdown() {
-    Note(1, "%s:%d - Shutdown Signaled", kSource, __LINE__);
+    WARDEX_LOG(kBestEffortLog, LogLevel::Information, "- Shutdown Signaled");
     exit_.Set();
     std::shared_lock guard(agentLock_);
     if (agent_) {
         agent_->CloseConnection(CQXAgent::kCloseSession);
-        Note(1, "%s:%d - Signaled Agent to exit", kSource, __LINE__);
+        WARDEX_LOG(kBestEffortLog, LogLevel::Information, "- Signaled Agent to exit");
     }
 }
 
 void CBootstrap::CheckUsers() {
-    Note(1, "%s:%d - Calling Toolbox to check possible user status change", kSource, __LINE__);
+    WARDEX_LOG(kBestEffortLog, LogLevel::Information,
+               "- Calling Toolbox to check possible user status change");
     std::shared_lock guard(agentLock_);
     if (!agent_) {
         return;

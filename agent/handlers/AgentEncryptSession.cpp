@@ -2,10 +2,18 @@
 
 #include "agent/QxAgent.h"
 #include "common/err/Errors.h"
+#include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "handlers\\AgentEncryptSession";
+
+// The lines the switch to encryption logs, fixed so that administrators' log filters keep
+// matching.
+constexpr int kLineCalling = 13;
+constexpr int kLineIpcError = 24;
+constexpr int kLineAgentError = 32;
+constexpr int kLineUnknownError = 40;
 
 }  // namespace
 
@@ -13,27 +21,26 @@ int CAgentEncryptSession::HandleMessage(CQXAgent& agent, msg::IQXMessage* messag
     if (!message) {
         return 0;
     }
-    agent.Log(1, "%s:%d CAgentEncryptSession::HandleMessage() - Calling app.EncryptSocket()",
-              kSource, 13);
+    WARDEX_LOG_AT(agent, LogLevel::Information, kLineCalling,
+                  "CAgentEncryptSession::HandleMessage() - Calling app.EncryptSocket()");
     try {
         agent.EncryptSocket();
     } catch (const ipc::CIPCError& e) {
-        agent.Log(1,
-                  "%s:%d CAgentEncryptSession::HandleMessage() - CIPCError caught encrypting "
-                  "socket.\n\tFile=%s Line=%d, ErrorMsg=%s",
-                  kSource, 24, e.Source(), e.Line(), e.Message());
+        WARDEX_LOG_AT(agent, LogLevel::Information, kLineIpcError,
+                      "CAgentEncryptSession::HandleMessage() - CIPCError caught encrypting "
+                      "socket.\n\tFile=%s Line=%d, ErrorMsg=%s",
+                      e.Source(), e.Line(), e.Message());
         return 1;
     } catch (const CAgentError& e) {
-        agent.Log(1,
-                  "%s:%d CAgentEncryptSession::HandleMessage() - CAgentError caught encrypting "
-                  "socket.\n\tFile=%s Line=%d, ErrorMsg=%s",
-                  kSource, 32, e.Source(), e.Line(), e.Message());
+        WARDEX_LOG_AT(agent, LogLevel::Information, kLineAgentError,
+                      "CAgentEncryptSession::HandleMessage() - CAgentError caught encrypting "
+                      "socket.\n\tFile=%s Line=%d, ErrorMsg=%s",
+                      e.Source(), e.Line(), e.Message());
         return 1;
     } catch (...) {
-        agent.Log(1,
-                  "%s:%d CAgentEncryptSession::HandleMessage() - Unknown error caught encrypting "
-                  "socket.",
-                  kSource, 40);
+        WARDEX_LOG_AT(agent, LogLevel::Information, kLineUnknownError,
+                      "CAgentEncryptSession::HandleMessage() - Unknown error caught encrypting "
+                      "socket.");
         return 1;
     }
     return 0;

@@ -31,6 +31,13 @@ WARDEX_ERROR_KIND(CThreadError, err::CGeneralError);
 namespace sys {
 WARDEX_ERROR_KIND(RegistryError, err::CGeneralError);
 WARDEX_ERROR_KIND(CWmiError, err::CGeneralError);
+// The settings store's file, which Registry reports as a RegistryError of its own wording:
+// the system error is the errno of the call that failed, and the message, empty otherwise,
+// names the file, the line and the fault of a file that does not parse.
+WARDEX_ERROR_KIND(RegistryStoreError, err::CGeneralError);
+// A store text that does not follow the regedit export format: the message is the fault and
+// the line is the line of the text at fault.
+WARDEX_ERROR_KIND(RegistryParseError, err::CGeneralError);
 }  // namespace sys
 
 namespace WindowsServices {

@@ -20,9 +20,6 @@ namespace {
 
 constexpr const char* kSource = "common\\sys\\Registry";
 
-// Raised from inside a delete step to leave the store untouched.
-struct KeyHasSubkeys {};
-
 [[noreturn]] void Raise(const char* message, int line, int value, std::uint32_t systemError) {
     throw RegistryError(kSource, message, line, value, systemError);
 }
@@ -31,11 +28,11 @@ struct KeyHasSubkeys {};
 // adds its name, the line and the fault.
 [[noreturn]] void Raise(const char* message, int line, int value,
                         const RegistryStoreError& failure) {
-    const auto code = static_cast<std::uint32_t>(failure.Code());
-    if (*failure.what() == '\0') {
-        Raise(message, line, value, code);
+    if (*failure.Message() == '\0') {
+        Raise(message, line, value, failure.SystemError());
     }
-    throw RegistryError(kSource, std::string(message) + " " + failure.what(), line, value, code);
+    throw RegistryError(kSource, std::string(message) + " " + failure.Message(), line, value,
+                        failure.SystemError());
 }
 
 const char* RootName(HKEY root) {
@@ -55,7 +52,7 @@ const char* RootName(HKEY root) {
 // A line break would end the name's line in the store file.
 void RequireOneLine(const std::string& name) {
     if (name.find('\n') != std::string::npos) {
-        throw RegistryStoreError(EINVAL, "");
+        throw RegistryStoreError(kSource, "", __LINE__, 0, EINVAL);
     }
 }
 
@@ -111,7 +108,7 @@ void Registry::OpenIntern(bool create, std::uint32_t access) {
         const RegistryFile file(key->storePath);
         if (file.Load().FindPath(path) == nullptr) {
             if (!create) {
-                throw RegistryStoreError(ENOENT, "");
+                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
             }
             RequireOneLine(path);
             file.Update([&](RegistryKey& store) {
@@ -257,7 +254,7 @@ void Registry::DeleteValue(const std::string& name) {
     try {
         Change([&](RegistryKey& key) {
             if (!key.DeleteValue(name)) {
-                throw RegistryStoreError(ENOENT, "");
+                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
             }
             return true;
         });
@@ -270,8 +267,6 @@ void Registry::Delete(bool recursive) {
     RequireOpen("Delete() - Registry key not open, cannot delete", 195);
     try {
         RemoveKey(*key_, recursive);
-    } catch (const KeyHasSubkeys&) {
-        Raise("Delete() - Cannot delete children", 203, 4, 0);
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
@@ -299,15 +294,16 @@ void Registry::RemoveKey(const HKEY__& key, bool recursive) {
             RegistryKey* parent = store.FindPath(parentPath);
             const RegistryKey* target = parent ? parent->FindSubkey(name) : nullptr;
             if (target == nullptr) {
-                throw RegistryStoreError(ENOENT, "");
+                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
             }
             if (!recursive && !target->Subkeys().empty()) {
-                throw KeyHasSubkeys{};
+                // Raised from inside the step, which leaves the store untouched.
+                Raise("Delete() - Cannot delete children", 203, 4, 0);
             }
             return parent->DeleteSubkey(name);
         });
     } catch (const RegistryStoreError& failure) {
-        if (failure.Code() == ENOENT || failure.Code() == EBADMSG) {
+        if (failure.SystemError() == ENOENT || failure.SystemError() == EBADMSG) {
             Raise("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, failure);
         }
         Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, failure);
@@ -331,19 +327,19 @@ RegistryValue Registry::Query(const std::string& name) const {
     const RegistryKey* key = store.FindPath(key_->keyPath);
     const RegistryValue* value = key ? key->FindValue(name) : nullptr;
     if (value == nullptr) {
-        throw RegistryStoreError(ENOENT, "");
+        throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
     }
     return *value;
 }
 
 void Registry::Change(const std::function<bool(RegistryKey&)>& change) {
     if ((key_->access & KEY_SET_VALUE) == 0) {
-        throw RegistryStoreError(EACCES, "");
+        throw RegistryStoreError(kSource, "", __LINE__, 0, EACCES);
     }
     RegistryFile(key_->storePath).Update([&](RegistryKey& store) {
         RegistryKey* key = store.FindPath(key_->keyPath);
         if (key == nullptr) {
-            throw RegistryStoreError(ENOENT, "");
+            throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
         }
         return change(*key);
     });

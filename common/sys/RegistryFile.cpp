@@ -20,13 +20,14 @@ namespace sys {
 
 namespace {
 
+constexpr const char* kSource = "common\\sys\\RegistryFile";
 constexpr unsigned kNewFileMode = 0600;
 constexpr unsigned kNewFolderMode = 0700;
 // mkostemp replaces these with a unique suffix.
 constexpr const char* kTemporarySuffix = "XXXXXX";
 
-[[noreturn]] void RaiseErrno() {
-    throw RegistryStoreError(errno, "");
+[[noreturn]] void RaiseErrno(int line) {
+    throw RegistryStoreError(kSource, "", line, 0, err::LastSystemError());
 }
 
 bool WriteAll(int file, const std::string& content) {
@@ -74,7 +75,7 @@ RegistryKey RegistryFile::Load() const {
         if (errno == ENOENT) {
             return RegistryKey::MakeStore();
         }
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     std::string content;
     unsigned mode = 0;
@@ -86,7 +87,7 @@ void RegistryFile::Update(const std::function<bool(RegistryKey&)>& change) const
     MakeFolder();
     FileLock lock;
     if (!lock.Acquire(folder_, FileLock::Mode::Exclusive)) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     RemoveStaleTemporaries();
     std::string content;
@@ -104,11 +105,11 @@ bool RegistryFile::ReadContent(std::string& content, unsigned& mode) const {
         if (errno == ENOENT) {
             return false;
         }
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     struct stat status {};
     if (::fstat(file.Get(), &status) != 0) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     mode = status.st_mode & 07777;
     content.clear();
@@ -119,7 +120,7 @@ bool RegistryFile::ReadContent(std::string& content, unsigned& mode) const {
             return true;
         }
         if (result < 0 && errno != EINTR) {
-            RaiseErrno();
+            RaiseErrno(__LINE__);
         }
         content.append(buffer, result > 0 ? static_cast<std::size_t>(result) : 0);
     }
@@ -130,7 +131,8 @@ RegistryKey RegistryFile::Parse(const std::string& content) const {
         return ParseRegistryText(content);
     } catch (const RegistryParseError& error) {
         throw RegistryStoreError(
-            EBADMSG, util::Format("%s line %d: %s", path_.c_str(), error.Line(), error.what()));
+            kSource, util::Format("%s line %d: %s", path_.c_str(), error.Line(), error.Message()),
+            __LINE__, 0, EBADMSG);
     }
 }
 
@@ -140,10 +142,10 @@ void RegistryFile::MakeFolder() const {
         return;
     }
     if (!util::CreateDirectoryPath(folder_)) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     if (::mkdir(folder_.c_str(), kNewFolderMode) != 0 && errno != EEXIST) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
 }
 
@@ -168,19 +170,19 @@ void RegistryFile::WriteAtomically(const std::string& content, unsigned mode, in
     std::string path = folder_ + "/." + name_ + "." + kTemporarySuffix;
     FileDescriptor file(::mkostemp(path.data(), O_CLOEXEC));
     if (!file) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     TemporaryFile temporary(path);
     if (::fchmod(file.Get(), mode) != 0 || !WriteAll(file.Get(), content) ||
         ::fsync(file.Get()) != 0 || ::close(file.Release()) != 0) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     if (::rename(path.c_str(), path_.c_str()) != 0) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
     temporary.Keep();
     if (::fsync(folder) != 0) {
-        RaiseErrno();
+        RaiseErrno(__LINE__);
     }
 }
 

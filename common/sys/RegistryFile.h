@@ -1,24 +1,12 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <string>
 
+#include "common/err/Errors.h"
 #include "common/sys/RegistryTree.h"
 
 namespace sys {
-
-// A failure of the store file: the errno of the call that failed and, for a file that does
-// not parse, a text that names the file, the line and the fault.
-class RegistryStoreError : public std::runtime_error {
-public:
-    RegistryStoreError(int code, const std::string& detail)
-        : std::runtime_error(detail), code_(code) {}
-    int Code() const { return code_; }
-
-private:
-    int code_;
-};
 
 // The file that backs the settings store. Readers hold a shared lock and writers an
 // exclusive one on the file's folder (the file itself is replaced on every change, so it

@@ -11,6 +11,7 @@ namespace sys {
 
 namespace {
 
+constexpr const char* kSource = "common\\sys\\RegistryText";
 constexpr std::string_view kVersion5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kRegedit4 = "REGEDIT4";
 // Hex lists are wrapped as regedit wraps them: no line longer than 80 characters with the
@@ -50,7 +51,7 @@ bool IsHexText(std::string_view text) {
 std::string DecodeFile(const std::string& bytes) {
     if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
         if (bytes.size() % 2 != 0) {
-            throw RegistryParseError(1, "UTF-16 file with an odd number of bytes");
+            throw RegistryParseError(kSource, "UTF-16 file with an odd number of bytes", 1, 0, 0);
         }
         return Utf16LeToUtf8(std::string_view(bytes).substr(2));
     }
@@ -103,7 +104,7 @@ private:
     }
 
     [[noreturn]] void Fail(const std::string& reason) const {
-        throw RegistryParseError(lineNumber_, reason);
+        throw RegistryParseError(kSource, reason, lineNumber_, 0, 0);
     }
 
     void ParseLine(std::string_view line) {

@@ -1,22 +1,11 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "common/err/Errors.h"
 #include "common/sys/RegistryTree.h"
 
 namespace sys {
-
-// A store file that does not follow the regedit export format; names the line at fault.
-class RegistryParseError : public std::runtime_error {
-public:
-    RegistryParseError(int line, const std::string& reason)
-        : std::runtime_error(reason), line_(line) {}
-    int Line() const { return line_; }
-
-private:
-    int line_;
-};
 
 // Reads a regedit export: "Windows Registry Editor Version 5.00" or "REGEDIT4", in UTF-8
 // or in the UTF-16 that Windows exports, with LF or CRLF line ends. Sections "[-key]" and
