@@ -66,8 +66,8 @@ bool COutputThread::Send(msg::IQXMessage* message) {
             return false;
         }
         // The transport's own line is a detail; a reply that is lost must show as an error.
-        agent_->Log(kError, "%s:%d - Failed to send message %s=%s, dropped: %s", kSource, __LINE__,
-                    message->GetLeadName(), message->GetLeadValue(), error.Message());
+        WARDEX_LOG(*agent_, LogLevel::Error, "- Failed to send message %s=%s, dropped: %s",
+                   message->GetLeadName(), message->GetLeadValue(), error.Message());
     } catch (...) {
         WARDEX_LOG(*agent_, LogLevel::Error, "- Unknown error while sending, message dropped");
     }
