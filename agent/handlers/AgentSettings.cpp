@@ -11,27 +11,26 @@ namespace {
 
 constexpr const char* kSource = "AgentSettings";
 
-// The lines the settings handlers log, fixed so that administrators' log filters keep
+// The lines each settings handler logs, fixed so that administrators' log filters keep
 // matching.
-constexpr int kLineGetHandling = 8;
-constexpr int kLineGetSettingsObject = 14;
-constexpr int kLineGetAboutToGet = 19;
-constexpr int kLineGetRegistryError = 24;
-constexpr int kLineGetUnknownError = 29;
-constexpr int kLineSetHandling = 38;
-constexpr int kLineSetSettingsObject = 44;
-constexpr int kLineSetAboutToSet = 49;
-constexpr int kLineSetRegistryError = 54;
-constexpr int kLineSetUnknownError = 59;
+struct HandlerLines {
+    int handling;
+    int settingsObject;
+    int aboutToApply;
+    int registryError;
+    int unknownError;
+};
+constexpr HandlerLines kGetLines{8, 14, 19, 24, 29};
+constexpr HandlerLines kSetLines{38, 44, 49, 54, 59};
 
 void LogSetFailure(CQXAgent& agent, const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const sys::RegistryError& e) {
-        WARDEX_LOG_AT(agent, LogLevel::Information, kLineSetRegistryError,
+        WARDEX_LOG_AT(agent, LogLevel::Information, kSetLines.registryError,
                       "CSetAgentSettings::HandleMessage() - %s", e.Message());
     } catch (...) {
-        WARDEX_LOG_AT(agent, LogLevel::Error, kLineSetUnknownError,
+        WARDEX_LOG_AT(agent, LogLevel::Error, kSetLines.unknownError,
                       "CSetAgentSettings::HandleMessage() - Unknown Settings error");
     }
 }
@@ -39,25 +38,25 @@ void LogSetFailure(CQXAgent& agent, const std::exception_ptr& failure) {
 }  // namespace
 
 int CGetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
-    WARDEX_LOG_AT(agent, LogLevel::Information, kLineGetHandling,
+    WARDEX_LOG_AT(agent, LogLevel::Information, kGetLines.handling,
                   "CGetAgentSettings::HandleMessage() - Handling message");
     if (!message) {
         return 0;
     }
     try {
-        WARDEX_LOG_AT(agent, LogLevel::Information, kLineGetSettingsObject,
+        WARDEX_LOG_AT(agent, LogLevel::Information, kGetLines.settingsObject,
                       "CGetAgentSettings::HandleMessage() - Getting settings object");
         const CSettings settings;
-        WARDEX_LOG_AT(agent, LogLevel::Debug, kLineGetAboutToGet,
+        WARDEX_LOG_AT(agent, LogLevel::Debug, kGetLines.aboutToApply,
                       "CGetAgentSettings::HandleMessage() - About to get settings, message = %s",
                       message->BuildText());
         settings.GetSettings(message);
     } catch (const sys::RegistryError& e) {
-        WARDEX_LOG_AT(agent, LogLevel::Information, kLineGetRegistryError,
+        WARDEX_LOG_AT(agent, LogLevel::Information, kGetLines.registryError,
                       "CGetAgentSettings::HandleMessage() - %s", e.Message());
         return 1;
     } catch (...) {
-        WARDEX_LOG_AT(agent, LogLevel::Information, kLineGetUnknownError,
+        WARDEX_LOG_AT(agent, LogLevel::Information, kGetLines.unknownError,
                       "CGetAgentSettings::HandleMessage() - Unknown Settings error");
         return 1;
     }
@@ -65,7 +64,7 @@ int CGetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) 
 }
 
 int CSetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
-    WARDEX_LOG_AT(agent, LogLevel::Information, kLineSetHandling,
+    WARDEX_LOG_AT(agent, LogLevel::Information, kSetLines.handling,
                   "CSetAgentSettings::HandleMessage() - Handling message");
     if (!message) {
         return 0;
@@ -78,10 +77,10 @@ int CSetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) 
         LogSetFailure(agent, failure);
     };
     try {
-        WARDEX_LOG_AT(agent, LogLevel::Information, kLineSetSettingsObject,
+        WARDEX_LOG_AT(agent, LogLevel::Information, kSetLines.settingsObject,
                       "CSetAgentSettings::HandleMessage() - Getting settings object");
         const CSettings settings;
-        WARDEX_LOG_AT(agent, LogLevel::Debug, kLineSetAboutToSet,
+        WARDEX_LOG_AT(agent, LogLevel::Debug, kSetLines.aboutToApply,
                       "CSetAgentSettings::HandleMessage() - About to set settings, message = %s",
                       message->BuildText());
         settings.SetSettings(message, onFailure);
