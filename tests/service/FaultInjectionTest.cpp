@@ -187,6 +187,10 @@ TEST(FaultInjection, AKillDuringASettingsWriteOrAStateSaveLeavesAWholeFile) {
     }
     for (const int killAfterMs : {0, 5, 10, 20, 40, 80}) {
         FaultWorld world;
+        const std::string stateFile = world.ProgramFolder() + "/wardex.dat";
+        CAgentState earlier;
+        earlier.RestorePersisted({"old", "", "", "", "", ""});
+        SaveAgentState(stateFile, earlier, MsgFifoQueue());
         ServiceProcess service(world, world.notify.Path(), {kLoad});
         std::unique_ptr<SessionServer> server = AcceptSession(world);
         StallWithReplies(world, *server, kStalledReplies, kStalledReplyBytes);
@@ -195,9 +199,10 @@ TEST(FaultInjection, AKillDuringASettingsWriteOrAStateSaveLeavesAWholeFile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
         service.Signal(SIGKILL);
         service.WaitForExit();
+        // The old file and the new one both hold the value loaded at the start.
         CAgentState state;
-        EXPECT_EQ(LoadAgentState(world.ProgramFolder() + "/wardex.dat", state), "")
-            << "killed " << killAfterMs << " ms into the save";
+        EXPECT_EQ(LoadAgentState(stateFile, state), "") << "killed " << killAfterMs << " ms in";
+        EXPECT_EQ(state.TakePersisted()[0], "old") << "killed " << killAfterMs << " ms in";
     }
 }
 
