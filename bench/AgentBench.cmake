@@ -11,9 +11,8 @@ target_link_options(benchtbx_session_resident PRIVATE LINKER:-z,nodelete)
 add_executable(agent_bench_peer AgentBenchPeer.cpp)
 target_link_libraries(agent_bench_peer PRIVATE wardex_engine)
 
-add_executable(bench_agent AgentBench.cpp ${PROJECT_SOURCE_DIR}/tests/engine/SessionServer.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ipc/LoopbackServer.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ipc/TlsTestServer.cpp)
+add_executable(bench_agent AgentBench.cpp ${PROJECT_SOURCE_DIR}/tests/support/TestServer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp ${PROJECT_SOURCE_DIR}/tests/support/TestPki.cpp)
 target_link_libraries(bench_agent PRIVATE wardex_engine benchmark::benchmark)
 target_compile_definitions(bench_agent PRIVATE
   WARDEX_BENCH_PEER="$<TARGET_FILE:agent_bench_peer>"
@@ -25,9 +24,8 @@ add_dependencies(bench_agent agent_bench_peer benchtbx_session benchtbx_session_
 add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/StopStates.cpp
   ${PROJECT_SOURCE_DIR}/tests/service/ServiceTestSupport.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/ChildProcess.cpp
-  ${PROJECT_SOURCE_DIR}/tests/engine/SessionServer.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ipc/LoopbackServer.cpp
-  ${PROJECT_SOURCE_DIR}/tests/ipc/TlsTestServer.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/support/TestServer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp ${PROJECT_SOURCE_DIR}/tests/support/TestPki.cpp)
 target_link_libraries(stop_bench PRIVATE wardex_engine)
 target_compile_definitions(stop_bench PRIVATE WARDEX_PROGRAM="$<TARGET_FILE:wardex>"
   WARDEX_ECHO_TOOLBOX="$<TARGET_FILE:benchtbx_session>")

@@ -25,8 +25,7 @@
 #include <vector>
 
 #include "agent/Settings.h"
-#include "tests/engine/SessionServer.h"
-#include "tests/ipc/LoopbackServer.h"
+#include "tests/support/TestServer.h"
 
 extern char** environ;
 
@@ -90,7 +89,7 @@ public:
         if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
             throw std::runtime_error("cannot start agent_bench_peer");
         }
-        server_ = std::make_unique<enginetest::SessionServer>(listener_.Accept());
+        server_ = std::make_unique<testsupport::Peer>(listener_.Accept());
         if (agent && server_->Next().find("Request=CreateSession") != 0) {
             throw std::runtime_error("the agent did not ask for a session");
         }
@@ -101,7 +100,7 @@ public:
         ::waitpid(pid_, &status, 0);
     }
 
-    enginetest::SessionServer& Server() { return *server_; }
+    testsupport::Peer& Server() { return *server_; }
 
     // A value of /proc/<pid>/status in its unit (kB for memory); 0 when missing.
     long Status(const std::string& name) const {
@@ -116,14 +115,14 @@ public:
     }
 
 private:
-    testipc::Listener listener_;
+    testsupport::TestServer listener_;
     std::unique_ptr<BenchRoot> root_;
     pid_t pid_ = 0;
-    std::unique_ptr<enginetest::SessionServer> server_;
+    std::unique_ptr<testsupport::Peer> server_;
 };
 
 std::string Message(int tag) {
-    return enginetest::Request("Echo", "Tag=" + std::to_string(tag) + "\n");
+    return testsupport::Request("Echo", "Tag=" + std::to_string(tag) + "\n");
 }
 
 int TagOf(const std::string& reply) {
@@ -133,8 +132,7 @@ int TagOf(const std::string& reply) {
 
 // count request/reply pairs with at most window requests unanswered; appends each one's
 // latency in microseconds.
-void Exchange(enginetest::SessionServer& server, int count, int window,
-              std::vector<double>& latencies) {
+void Exchange(testsupport::Peer& server, int count, int window, std::vector<double>& latencies) {
     std::vector<Clock::time_point> sent(static_cast<std::size_t>(count));
     int next = 0;
     const auto sendNext = [&] {

@@ -10,8 +10,7 @@
 #include <thread>
 
 #include "common/ipc/Aipc.h"
-#include "tests/ipc/LoopbackServer.h"
-#include "tests/ipc/TlsTestServer.h"
+#include "tests/support/TestServer.h"
 
 namespace {
 
@@ -36,14 +35,13 @@ public:
 private:
     static void ServePlain(int socket, std::size_t size) {
         for (;;) {
-            testipc::SendAll(socket, testipc::ReceiveExactly(socket, size));
+            testsupport::SendAll(socket, testsupport::ReceiveExactly(socket, size));
         }
     }
 
     static void ServeTls(sys::FileDescriptor socket, std::size_t size) {
-        testipc::TlsServerSession session(testipc::TestPki::Instance().ServerContext(true),
-                                          std::move(socket));
-        if (!session.Handshake()) {
+        testsupport::Peer session(std::move(socket));
+        if (!session.StartTls(testsupport::TestPki::Instance().ServerContext(true))) {
             return;
         }
         for (;;) {
@@ -52,13 +50,13 @@ private:
         }
     }
 
-    testipc::Listener listener_;
+    testsupport::TestServer listener_;
     std::thread thread_;
 };
 
 void RoundTrips(benchmark::State& state, bool tls) {
     const auto size = static_cast<std::size_t>(state.range(0));
-    testipc::TestPki::Instance();
+    testsupport::TestPki::Instance();
     EchoServer server(tls, size);
     std::unique_ptr<ipc::CIPCInterface> transport = ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP);
     transport->Connect("127.0.0.1", server.Port());

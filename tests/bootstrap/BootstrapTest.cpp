@@ -15,8 +15,8 @@
 #include "agent/AgentStore.h"
 #include "agent/bootstrap.h"
 #include "common/sys/DataRegistry.h"
-#include "tests/ipc/TlsTestServer.h"
 #include "tests/program/ProgramTestSupport.h"
+#include "tests/support/TestServer.h"
 #include "tests/support/Unprivileged.h"
 
 namespace {
@@ -82,9 +82,9 @@ protected:
     }
 
     AgentWorld world_;
-    testipc::Listener listener_;
+    testsupport::TestServer listener_;
     sys::FileDescriptor connection_;
-    const std::string closedPort_ = std::to_string(testipc::ClosedPort());
+    const std::string closedPort_ = std::to_string(testsupport::ClosedPort());
     RecordingClock clock_;
     util::ParamList toolboxes_;
     CBootstrap bootstrap_;
@@ -148,7 +148,7 @@ TEST_F(BootstrapTest, AStopDuringARunClosesTheConnection) {
     programtest::MessageReader reader = StartServedAgent();
     bootstrap_.SignalShutdown();
     EXPECT_EQ(reader.Next(), "");
-    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testsupport::kPeerWaitMs));
     EXPECT_EQ(bootstrap_.GetExitCode(), 0u);
     EXPECT_TRUE(clock_.waitSeconds.empty());
     EXPECT_EQ(world_.LogCount("Signaled Agent to exit"), 1u);
@@ -157,15 +157,14 @@ TEST_F(BootstrapTest, AStopDuringARunClosesTheConnection) {
 // The channel's own trace of the failure reaches only a console: a service's log must say
 // why the switch to encryption failed, not only that the next read did.
 TEST_F(BootstrapTest, AFailedSwitchToEncryptionIsLoggedWithItsReason) {
-    testipc::TestPki::Instance();
+    testsupport::TestPki::Instance();
     StopAtWait(1);
     StartServedAgent();
-    testipc::SendAll(connection_.Get(),
-                     std::string("Reply=CreateSession\nResult=Success\n") + '\0');
-    testipc::TlsServerSession untrusted(testipc::TestPki::Instance().ServerContext(false),
-                                        std::move(connection_));
-    EXPECT_FALSE(untrusted.Handshake());
-    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+    testsupport::SendAll(connection_.Get(),
+                         std::string("Reply=CreateSession\nResult=Success\n") + '\0');
+    testsupport::Peer untrusted(std::move(connection_));
+    EXPECT_FALSE(untrusted.StartTls(testsupport::TestPki::Instance().ServerContext(false)));
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testsupport::kPeerWaitMs));
     const std::string log = world_.Log();
     const std::size_t line = log.find("CQXAgent::EncryptSocket() - the TLS handshake failed: ");
     ASSERT_NE(line, std::string::npos) << log;
@@ -181,7 +180,7 @@ TEST_F(BootstrapTest, CheckUsersReachesTheServerOnlyWithAnAgent) {
     bootstrap_.CheckUsers();
     EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
     bootstrap_.SignalShutdown();
-    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testsupport::kPeerWaitMs));
 }
 
 // Toolboxes that take their time over a user change must not hold a stop back.
@@ -200,7 +199,7 @@ TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
         << "while the toolboxes were still checking the users";
     std::filesystem::remove(hold);
     checking.get();
-    ASSERT_TRUE(bootstrap_.WaitForEnd(testipc::kServerWaitMs));
+    ASSERT_TRUE(bootstrap_.WaitForEnd(testsupport::kPeerWaitMs));
 }
 
 // The comment, the empty line, the line without a separator, the binary line and the

@@ -19,7 +19,7 @@ namespace {
 using enginetest::AgentSession;
 using enginetest::MakeMessage;
 using enginetest::MessagePtr;
-using enginetest::Request;
+using testsupport::Request;
 
 class AgentLifeTest : public ::testing::Test {
 protected:
@@ -130,7 +130,7 @@ TEST_F(AgentLifeTest, StateIsCarriedToTheNextAgentThroughTheStateFile) {
 TEST_F(AgentLifeTest, FailedConnectIsRaisedAndDestroyStillWritesTheStateFile) {
     const CSettings settings;
     settings.SetSetting("TcpAddr", "127.0.0.1");
-    settings.SetSetting("TcpPort", std::to_string(testipc::ClosedPort()));
+    settings.SetSetting("TcpPort", std::to_string(testsupport::ClosedPort()));
     CQXAgent agent;
     util::ParamList toolboxes;
     toolboxes.Add(WARDEX_SESSION_TOOLBOX);

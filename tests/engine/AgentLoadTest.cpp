@@ -23,7 +23,7 @@ namespace {
 
 using enginetest::AgentSession;
 using enginetest::MakeMessage;
-using enginetest::Request;
+using testsupport::Request;
 
 // Room for the main thread, the bootstrap, the three connection threads, the collector and
 // the test's own helpers besides the workers.
@@ -57,7 +57,7 @@ private:
 // Sends the bytes on a thread of its own, so that the test reads replies meanwhile.
 class Sender {
 public:
-    Sender(enginetest::SessionServer& server, std::string bytes)
+    Sender(testsupport::Peer& server, std::string bytes)
         : thread_([&server, bytes = std::move(bytes), this] {
               try {
                   server.SendRaw(bytes);

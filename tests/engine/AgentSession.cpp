@@ -59,7 +59,7 @@ AgentSession::~AgentSession() {
 
 void AgentSession::Start() {
     ASSERT_TRUE(agent_.Start());
-    server_ = std::make_unique<SessionServer>(listener_.Accept());
+    server_ = std::make_unique<testsupport::Peer>(listener_.Accept());
     bootstrap_ = std::thread([this] { Bootstrap(); });
 }
 

@@ -8,8 +8,7 @@
 #include "agent/QxAgent.h"
 #include "common/msg/QXMessage.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/engine/SessionServer.h"
-#include "tests/ipc/LoopbackServer.h"
+#include "tests/support/TestServer.h"
 
 namespace enginetest {
 
@@ -53,16 +52,16 @@ public:
     // Connects the agent and starts the bootstrap; the server then holds the connection.
     void Start();
     CQXAgent& Agent() { return agent_; }
-    SessionServer& Server() { return *server_; }
+    testsupport::Peer& Server() { return *server_; }
     // Waits until Destroy has run on the bootstrap thread; false when that takes too long.
-    bool Ended(int waitMs = SessionServer::kDefaultWaitMs);
+    bool Ended(int waitMs = testsupport::kPeerWaitMs);
 
 private:
     void Bootstrap();
 
-    testipc::Listener listener_;
+    testsupport::TestServer listener_;
     CQXAgent agent_;
-    std::unique_ptr<SessionServer> server_;
+    std::unique_ptr<testsupport::Peer> server_;
     std::promise<void> ended_;
     std::future<void> endedFuture_ = ended_.get_future();
     std::thread bootstrap_;

@@ -16,12 +16,12 @@ namespace {
 using enginetest::AgentSession;
 using enginetest::MakeMessage;
 using enginetest::MessagePtr;
-using enginetest::Request;
+using testsupport::Request;
 
 class AgentSessionTest : public ::testing::Test {
 protected:
     // The certificates exist before any agent thread starts.
-    static void SetUpTestSuite() { testipc::TestPki::Instance(); }
+    static void SetUpTestSuite() { testsupport::TestPki::Instance(); }
 
     // Takes the agent's session request; with encrypted, confirms it and switches both ends
     // to TLS.
@@ -32,7 +32,7 @@ protected:
         ASSERT_STREQ(request->GetLeadValue(), "CreateSession");
         if (encrypted) {
             session.Server().Send("Reply=CreateSession\nResult=Success\n");
-            session.Server().StartTls(testipc::TestPki::Instance().ServerContext(true));
+            session.Server().StartTls(testsupport::TestPki::Instance().ServerContext(true));
         }
     }
 

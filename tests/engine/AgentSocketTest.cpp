@@ -8,8 +8,7 @@
 #include "agent/AgentSocket.h"
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/ipc/IpcTestSupport.h"
-#include "tests/ipc/TlsTestServer.h"
+#include "tests/support/TestServer.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ void LetTheReaderBlock() {
 
 TEST(AgentSocket, CloseWakesAReaderBlockedOnThePlainConnection) {
     std::promise<void> done;
-    testipc::ServerThread server([finished = done.get_future().share()](sys::FileDescriptor) {
+    testsupport::ServerThread server([finished = done.get_future().share()](sys::FileDescriptor) {
         finished.wait_for(kServerPatience);
     });
     CAgentSocket socket(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP));
@@ -67,13 +66,12 @@ TEST(AgentSocket, CloseWakesAReaderBlockedOnThePlainConnection) {
 }
 
 TEST(AgentSocket, CloseWakesAReaderBlockedOnTheEncryptedConnection) {
-    testipc::TestPki::Instance();
+    testsupport::TestPki::Instance();
     std::promise<void> done;
-    testipc::ServerThread server(
+    testsupport::ServerThread server(
         [finished = done.get_future().share()](sys::FileDescriptor socket) {
-            testipc::TlsServerSession session(testipc::TestPki::Instance().ServerContext(true),
-                                              std::move(socket));
-            if (!session.Handshake()) {
+            testsupport::Peer session(std::move(socket));
+            if (!session.StartTls(testsupport::TestPki::Instance().ServerContext(true))) {
                 throw std::runtime_error("handshake failed");
             }
             if (session.Receive(6) != "Hello\0"s) {
@@ -96,13 +94,13 @@ TEST(AgentSocket, CloseWakesAReaderBlockedOnTheEncryptedConnection) {
 TEST(AgentSocket, AFailedSwitchToEncryptionKeepsThePlainConnection) {
     const std::string marker = "Request=Plain\0"s;
     std::string seen;
-    testipc::ServerThread server([&](sys::FileDescriptor socket) {
+    testsupport::ServerThread server([&](sys::FileDescriptor socket) {
         // Take the client's first handshake bytes, then end this direction only.
-        seen = testipc::ReceiveSome(socket.Get(), 16384);
+        seen = testsupport::ReceiveSome(socket.Get(), 16384);
         ::shutdown(socket.Get(), SHUT_WR);
         while (seen.size() < marker.size() ||
                seen.compare(seen.size() - marker.size(), marker.size(), marker) != 0) {
-            const std::string more = testipc::ReceiveSome(socket.Get(), 16384);
+            const std::string more = testsupport::ReceiveSome(socket.Get(), 16384);
             if (more.empty()) {
                 throw std::runtime_error("the plain message did not arrive");
             }

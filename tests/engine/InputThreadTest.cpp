@@ -7,8 +7,8 @@
 #include "agent/InputThread.h"
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/ipc/LoopbackServer.h"
 #include "tests/support/RecordingAgent.h"
+#include "tests/support/TestServer.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ public:
     }
 
     void Start() { ASSERT_TRUE(thread_.Start()); }
-    void Send(const std::string& bytes) { testipc::SendAll(peer_.Get(), bytes); }
+    void Send(const std::string& bytes) { testsupport::SendAll(peer_.Get(), bytes); }
     MessagePtr Next() { return PopWithin(queue_); }
     bool Ended() { return thread_.WaitForEnd(kPatienceMs); }
 
@@ -52,7 +52,7 @@ public:
     sys::FileDescriptor& Peer() { return peer_; }
 
 private:
-    testipc::Listener listener_;
+    testsupport::TestServer listener_;
     RecordingAgent agent_;
     MsgFifoQueue queue_;
     CAgentSocket socket_;
@@ -101,7 +101,7 @@ TEST(InputThread, APeerThatClosesOrResetsEndsTheThread) {
 
     InputSession resetting;
     resetting.Start();
-    testipc::ResetConnection(resetting.Peer());
+    testsupport::ResetConnection(resetting.Peer());
     ASSERT_TRUE(resetting.Ended());
     EXPECT_EQ(resetting.Agent().CountLines(
                   "Socket exception cannot be recovered, GetLastError() returned 0x00002746", 1),

@@ -6,8 +6,8 @@
 #include "agent/OutputThread.h"
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/ipc/LoopbackServer.h"
 #include "tests/support/RecordingAgent.h"
+#include "tests/support/TestServer.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ struct OutputRig {
 };
 
 TEST(OutputThread, WritesEachMessageAsItsTextAndOneZeroByteThenStopsWhenSignalled) {
-    testipc::Listener listener;
+    testsupport::TestServer listener;
     CAgentSocket socket(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP));
     socket.Connect("127.0.0.1", listener.Port());
     sys::FileDescriptor peer = listener.Accept();
@@ -52,7 +52,7 @@ TEST(OutputThread, WritesEachMessageAsItsTextAndOneZeroByteThenStopsWhenSignalle
         expected += WireForm(text);
     }
     ASSERT_TRUE(rig.thread.Start());
-    EXPECT_EQ(testipc::ReceiveExactly(peer.Get(), expected.size()), expected);
+    EXPECT_EQ(testsupport::ReceiveExactly(peer.Get(), expected.size()), expected);
     rig.queue.Signal();
     ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
     EXPECT_EQ(rig.agent.CountLines("Network Data OUT:\nReply=GetState\nAlpha=1\nBeta=2\n\n", 2),
@@ -62,7 +62,7 @@ TEST(OutputThread, WritesEachMessageAsItsTextAndOneZeroByteThenStopsWhenSignalle
 }
 
 TEST(OutputThread, AMessageWhoseWriteTimesOutIsSentLaterWhole) {
-    testipc::Listener listener;
+    testsupport::TestServer listener;
     CAgentSocket socket(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP));
     socket.Connect("127.0.0.1", listener.Port());
     sys::FileDescriptor peer = listener.Accept();
@@ -83,7 +83,7 @@ TEST(OutputThread, AMessageWhoseWriteTimesOutIsSentLaterWhole) {
     ASSERT_TRUE(rig.thread.Start());
     ASSERT_TRUE(rig.agent.WaitForLines("IPC Timed out, putting outgoing message back", 2));
     const std::string wire = WireForm("Reply=Late\n");
-    const std::string received = testipc::ReceiveExactly(peer.Get(), filled + wire.size());
+    const std::string received = testsupport::ReceiveExactly(peer.Get(), filled + wire.size());
     EXPECT_EQ(received.substr(filled), wire);
     rig.queue.Signal();
     ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));

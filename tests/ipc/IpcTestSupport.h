@@ -1,13 +1,10 @@
 #pragma once
 
-#include <exception>
-#include <functional>
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 
 #include "common/err/Errors.h"
-#include "tests/ipc/LoopbackServer.h"
+#include "tests/support/TestServer.h"
 
 namespace testipc {
 
@@ -52,38 +49,5 @@ inline void ExpectError(const err::CGeneralError& e, const char* source, const c
     EXPECT_EQ(e.Value(), value);
     EXPECT_EQ(e.SystemError(), systemError);
 }
-
-// A server that serves one connection of its listener on a thread of its own. Whatever it
-// raises becomes the text of Failure(), which a test checks after the client is done.
-class ServerThread {
-public:
-    explicit ServerThread(std::function<void(sys::FileDescriptor)> serve)
-        : thread_([this, serve = std::move(serve)] {
-              try {
-                  serve(listener_.Accept());
-              } catch (const std::exception& error) {
-                  failure_ = error.what();
-              }
-          }) {}
-    ~ServerThread() { Join(); }
-
-    int Port() const { return listener_.Port(); }
-    // Waits for the server to end and returns its failure, empty when it had none.
-    std::string Failure() {
-        Join();
-        return failure_;
-    }
-
-private:
-    void Join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-    Listener listener_;
-    std::string failure_;
-    std::thread thread_;
-};
 
 }  // namespace testipc

@@ -13,7 +13,6 @@
 #include "common/ipc/TcpSChannel.h"
 #include "common/util/Console.h"
 #include "tests/ipc/IpcTestSupport.h"
-#include "tests/ipc/TlsTestServer.h"
 
 namespace {
 
@@ -21,9 +20,9 @@ using ipc::CIPCError;
 using ipc::CIPCInterface;
 using testipc::ExpectError;
 using testipc::RaisedBy;
-using testipc::ServerThread;
-using testipc::TestPki;
-using testipc::TlsServerSession;
+using testsupport::Peer;
+using testsupport::ServerThread;
+using testsupport::TestPki;
 
 constexpr const char* kSource = "common\\ipc\\TcpSChannel";
 constexpr unsigned kReadMs = 5000;
@@ -58,16 +57,12 @@ protected:
         return data;
     }
 
-    static TlsServerSession Serve(sys::FileDescriptor socket, bool trusted = true,
-                                  int maxVersion = 0) {
-        return TlsServerSession(TestPki::Instance().ServerContext(trusted, maxVersion),
-                                std::move(socket));
-    }
-
     // A trusted session whose handshake is done; raises when it fails.
-    static TlsServerSession Handshaken(sys::FileDescriptor socket) {
-        TlsServerSession session = Serve(std::move(socket));
-        if (!session.Handshake()) {
+    static Peer Handshaken(sys::FileDescriptor socket, int maxVersion = 0,
+                           std::size_t segment = testsupport::kWhole, bool flushLast = true) {
+        Peer session(std::move(socket));
+        if (!session.StartTls(TestPki::Instance().ServerContext(true, maxVersion), segment,
+                              flushLast)) {
             throw std::runtime_error("handshake failed");
         }
         return session;
@@ -81,7 +76,7 @@ TEST_F(TcpSChannel, HandshakeOverAConnectedTransportThenRecordsBothWays) {
         large[i] = static_cast<char>('A' + i % 23);
     }
     ServerThread server([&](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
+        Peer session = Handshaken(std::move(socket));
         if (session.Receive(5) != "hello") {
             throw std::runtime_error("wrong request");
         }
@@ -101,7 +96,7 @@ TEST_F(TcpSChannel, HandshakeOverAConnectedTransportThenRecordsBothWays) {
 }
 
 TEST_F(TcpSChannel, ConnectAndCancelBlockingCallAreRefused) {
-    ServerThread server([](sys::FileDescriptor socket) { Serve(std::move(socket)).Handshake(); });
+    ServerThread server([](sys::FileDescriptor socket) { Handshaken(std::move(socket)); });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     const char* message =
         "CTCPSChannel::Connect() - This method cannot be called on a CTCPSChannel object.";
@@ -115,7 +110,7 @@ TEST_F(TcpSChannel, ConnectAndCancelBlockingCallAreRefused) {
 
 TEST_F(TcpSChannel, UntrustedChainFailsTheHandshakeAndTheFirstWriteRaises) {
     ServerThread server([](sys::FileDescriptor socket) {
-        if (Serve(std::move(socket), false).Handshake()) {
+        if (Peer(std::move(socket)).StartTls(TestPki::Instance().ServerContext(false))) {
             throw std::runtime_error("the client accepted an untrusted chain");
         }
     });
@@ -140,10 +135,7 @@ TEST_F(TcpSChannel, UntrustedChainFailsTheHandshakeAndTheFirstWriteRaises) {
 TEST_F(TcpSChannel, HandshakeAndRecordsSentOneBytePerSegmentStillWork) {
     const std::string message = "one byte at a time, every record and handshake message";
     ServerThread server([&](sys::FileDescriptor socket) {
-        TlsServerSession session = Serve(std::move(socket));
-        if (!session.Handshake(1)) {
-            throw std::runtime_error("handshake failed");
-        }
+        Peer session = Handshaken(std::move(socket), 0, 1);
         session.Queue(message);
         session.Flush(1);
     });
@@ -159,7 +151,7 @@ TEST_F(TcpSChannel, WriteOfSixtyFourKibibytesArrivesWhole) {
     }
     std::string received;
     ServerThread server([&](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
+        Peer session = Handshaken(std::move(socket));
         received = session.Receive(payload.size());
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
@@ -173,10 +165,7 @@ TEST_F(TcpSChannel, ApplicationDataRightAfterTheLastHandshakeMessageIsDelivered)
     ServerThread server([](sys::FileDescriptor socket) {
         // TLS 1.2, where the server's Finished is the last handshake message: the first
         // record goes out in the same segment.
-        TlsServerSession session = Serve(std::move(socket), true, TLS1_2_VERSION);
-        if (!session.Handshake(static_cast<std::size_t>(-1), false)) {
-            throw std::runtime_error("handshake failed");
-        }
+        Peer session = Handshaken(std::move(socket), TLS1_2_VERSION, testsupport::kWhole, false);
         session.Queue("welcome");
         session.Flush();
     });
@@ -193,7 +182,7 @@ TEST_F(TcpSChannel, ApplicationDataRightAfterTheLastHandshakeMessageIsDelivered)
 
 TEST_F(TcpSChannel, ReadAndWriteRunAtTheSameTimeOnTwoThreads) {
     ServerThread server([](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
+        Peer session = Handshaken(std::move(socket));
         session.Receive(4);
         session.Queue("pong");
         session.Flush();
@@ -211,8 +200,8 @@ TEST_F(TcpSChannel, ReadAndWriteRunAtTheSameTimeOnTwoThreads) {
 
 TEST_F(TcpSChannel, CancelBlockingCallOfThePlainTransportWakesAChannelReader) {
     ServerThread server([](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
-        testipc::ReceiveSome(session.Socket(), 64);  // until the client's end
+        Peer session = Handshaken(std::move(socket));
+        testsupport::ReceiveSome(session.Socket(), 64);  // until the client's end
     });
     std::unique_ptr<CIPCInterface> tcp = ConnectTcp(server.Port());
     CIPCInterface* plain = tcp.get();
@@ -256,9 +245,9 @@ TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts
         // server reads again.
         const int small = 64 * 1024;
         ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        TlsServerSession session = Handshaken(std::move(socket));
+        Peer session = Handshaken(std::move(socket));
         // Reads nothing until a write of the client has timed out.
-        if (timedOut.get_future().wait_for(std::chrono::milliseconds(testipc::kServerWaitMs)) !=
+        if (timedOut.get_future().wait_for(std::chrono::milliseconds(testsupport::kPeerWaitMs)) !=
             std::future_status::ready) {
             throw std::runtime_error("the client never filled the connection");
         }
@@ -316,24 +305,21 @@ TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts
 TEST_F(TcpSChannel, TheEndOfASessionIsNamedAndARenegotiationRequestEndsItAtOnce) {
     struct Case {
         const char* name;
-        void (TlsServerSession::*action)();
+        void (Peer::*action)();
         const char* readError;
         const char* serverSees;
     };
     const Case cases[] = {
-        {"close", &TlsServerSession::Close, "The server closed the session (close_notify).",
+        {"close", &Peer::SendCloseNotify, "The server closed the session (close_notify).",
          "close_notify"},
-        {"renegotiation", &TlsServerSession::RequestRenegotiation,
+        {"renegotiation", &Peer::RequestRenegotiation,
          "The server ended the session with the alert \"handshake failure\".", "no renegotiation"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string serverSaw;
         ServerThread server([&](sys::FileDescriptor socket) {
-            TlsServerSession session = Serve(std::move(socket), true, TLS1_2_VERSION);
-            if (!session.Handshake()) {
-                throw std::runtime_error("handshake failed");
-            }
+            Peer session = Handshaken(std::move(socket), TLS1_2_VERSION);
             (session.*c.action)();
             serverSaw = session.AwaitEnd();
         });
@@ -354,7 +340,7 @@ TEST_F(TcpSChannel, TheEndOfASessionIsNamedAndARenegotiationRequestEndsItAtOnce)
 // whose calls raise.
 TEST_F(TcpSChannel, TracesOnlyInConsoleModeAndDisconnectLeavesAnEmptyShell) {
     ServerThread server([](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
+        Peer session = Handshaken(std::move(socket));
         session.Receive(4);
         session.AwaitEnd();  // raises unless Disconnect ends the session
     });
@@ -383,9 +369,9 @@ TEST_F(TcpSChannel, TracesOnlyInConsoleModeAndDisconnectLeavesAnEmptyShell) {
 
 TEST_F(TcpSChannel, GarbageInsteadOfAHandshakeGivesAChannelWhoseCallsRaise) {
     ServerThread server([](sys::FileDescriptor socket) {
-        testipc::ReceiveSome(socket.Get(), 0x10000);  // the client hello
-        testipc::SendAll(socket.Get(), "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
-        testipc::ReceiveSome(socket.Get(), 0x10000);  // the client's alert, or its end
+        testsupport::ReceiveSome(socket.Get(), 0x10000);  // the client hello
+        testsupport::SendAll(socket.Get(), "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+        testsupport::ReceiveSome(socket.Get(), 0x10000);  // the client's alert, or its end
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     ASSERT_NE(channel, nullptr);
@@ -400,8 +386,8 @@ TEST_F(TcpSChannel, GarbageInsteadOfAHandshakeGivesAChannelWhoseCallsRaise) {
 
 TEST_F(TcpSChannel, ServerThatClosesDuringTheHandshakeRaisesAndTheCallerKeepsItsTransport) {
     ServerThread server([](sys::FileDescriptor socket) {
-        testipc::ReceiveSome(socket.Get(), 0x10000);
-        testipc::SendAll(socket.Get(), "\x16\x03");  // the start of a record, then the end
+        testsupport::ReceiveSome(socket.Get(), 0x10000);
+        testsupport::SendAll(socket.Get(), "\x16\x03");  // the start of a record, then the end
     });
     std::unique_ptr<CIPCInterface> tcp = ConnectTcp(server.Port());
     const CIPCInterface* plain = tcp.get();
@@ -415,10 +401,10 @@ TEST_F(TcpSChannel, ServerThatClosesDuringTheHandshakeRaisesAndTheCallerKeepsIts
 
 TEST_F(TcpSChannel, ServerThatClosesInTheMiddleOfARecordMakesReadRaise) {
     ServerThread server([](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
+        Peer session = Handshaken(std::move(socket));
         session.Queue(std::string(100, 'r'));
         const std::string record = session.TakeQueued();
-        testipc::SendAll(session.Socket(), record.substr(0, record.size() / 2));
+        testsupport::SendAll(session.Socket(), record.substr(0, record.size() / 2));
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     char buffer[256];
@@ -430,12 +416,12 @@ TEST_F(TcpSChannel, ServerThatClosesInTheMiddleOfARecordMakesReadRaise) {
 
 TEST_F(TcpSChannel, RecordLongerThanTheProtocolAllowsMakesReadRaise) {
     ServerThread server([](sys::FileDescriptor socket) {
-        TlsServerSession session = Handshaken(std::move(socket));
+        Peer session = Handshaken(std::move(socket));
         // An application-data record header announcing 65535 bytes, and some of them.
         std::string record("\x17\x03\x03\xff\xff", 5);
         record += std::string(1000, 'z');
-        testipc::SendAll(session.Socket(), record);
-        testipc::ReceiveSome(session.Socket(), 64);  // until the client gives up
+        testsupport::SendAll(session.Socket(), record);
+        testsupport::ReceiveSome(session.Socket(), 64);  // until the client gives up
     });
     const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
     char buffer[256];

@@ -34,17 +34,17 @@ struct Connection {
         return std::string(buffer, static_cast<std::size_t>(count));
     }
 
-    testipc::Listener listener;
+    testsupport::TestServer listener;
     CTCPSocketIPC client;
     sys::FileDescriptor peer;
 };
 
 TEST(TcpSocketIpc, CarriesBytesBothWaysAndAConnectAgainRaisesAndKeepsTheConnection) {
     Connection connection;
-    testipc::SendAll(connection.peer.Get(), "hello");
+    testsupport::SendAll(connection.peer.Get(), "hello");
     EXPECT_EQ(connection.Read(), "hello");
     EXPECT_EQ(connection.client.Write("reply", 5, 2000), 5);
-    EXPECT_EQ(testipc::ReceiveExactly(connection.peer.Get(), 5), "reply");
+    EXPECT_EQ(testsupport::ReceiveExactly(connection.peer.Get(), 5), "reply");
     EXPECT_EQ(connection.client.GetRemoteAddress(), "127.0.0.1");
     EXPECT_EQ(connection.client.GetLocalAddress(), "127.0.0.1");
 
@@ -53,11 +53,11 @@ TEST(TcpSocketIpc, CarriesBytesBothWaysAndAConnectAgainRaisesAndKeepsTheConnecti
     ExpectError(error, kTcpSource, "CTCPSocketIPC::Connect() Connect called on a connected socket",
                 41, 1, 0);
     EXPECT_EQ(connection.client.Write("still", 5, 2000), 5);
-    EXPECT_EQ(testipc::ReceiveExactly(connection.peer.Get(), 5), "still");
+    EXPECT_EQ(testsupport::ReceiveExactly(connection.peer.Get(), 5), "still");
 }
 
 TEST(TcpSocketIpc, ResolvesAHostNameAndWritesWithoutWaitingForThePeersAcknowledgement) {
-    testipc::Listener listener;
+    testsupport::TestServer listener;
     CTCPSocketIPC client;
     const int socket = client.Connect("localhost", listener.PortText().c_str());
     EXPECT_EQ(client.GetRemoteAddress(), "127.0.0.1");
@@ -76,7 +76,7 @@ TEST(TcpSocketIpc, ReadWithNothingArrivingTimesOutWithValueOne) {
         ExpectError(error, kSocketSource, "CSocketIPC::Read Timed Out", 254, 1, 10060);
     }
     // The connection is still usable after a time-out.
-    testipc::SendAll(connection.peer.Get(), "late");
+    testsupport::SendAll(connection.peer.Get(), "late");
     EXPECT_EQ(connection.Read(), "late");
 }
 
@@ -102,7 +102,7 @@ TEST(TcpSocketIpc, WriteToASendBufferThatStaysFullTimesOut) {
 TEST(TcpSocketIpc, RefusedConnectionReports10061AsPlainIpcError) {
     CTCPSocketIPC client;
     const testipc::RaisedIpcError raised =
-        testipc::RaisedIpc([&] { client.Connect("127.0.0.1", testipc::ClosedPort()); });
+        testipc::RaisedIpc([&] { client.Connect("127.0.0.1", testsupport::ClosedPort()); });
     EXPECT_FALSE(raised.moreSpecific);
     ExpectError(raised.error, kTcpSource, "CTCPSocketIPC::Connect Failed to connect", 71, 0, 10061);
     EXPECT_FALSE(client.IsConnected());
@@ -112,7 +112,7 @@ TEST(TcpSocketIpc, RefusedConnectionReports10061AsPlainIpcError) {
 
 TEST(TcpSocketIpc, PeerThatClosesMakesTheNextReadRaiseAfterItsLastBytes) {
     Connection connection;
-    testipc::SendAll(connection.peer.Get(), "last");
+    testsupport::SendAll(connection.peer.Get(), "last");
     connection.peer.Reset();
     EXPECT_EQ(connection.Read(), "last");
     const CIPCError error = RaisedBy<CIPCError>([&] { connection.Read(); });
@@ -121,7 +121,7 @@ TEST(TcpSocketIpc, PeerThatClosesMakesTheNextReadRaiseAfterItsLastBytes) {
 
 TEST(TcpSocketIpc, PeerResetReports10054AndLaterWritesFail) {
     Connection connection;
-    testipc::ResetConnection(connection.peer);
+    testsupport::ResetConnection(connection.peer);
     const CIPCError error = RaisedBy<CIPCError>([&] { connection.Read(); });
     ExpectError(error, kSocketSource, "CSocketIPC::Read Socket Error", 290, 0, 10054);
     // Writing to the dead connection is an error too, not the end of the process (SIGPIPE).
@@ -130,7 +130,7 @@ TEST(TcpSocketIpc, PeerResetReports10054AndLaterWritesFail) {
 }
 
 TEST(TcpSocketIpc, MissingOrInvalidParametersRaiseBeforeAnyConnect) {
-    testipc::Listener listener;
+    testsupport::TestServer listener;
     CTCPSocketIPC client;
     for (const char* port : {"0", "abc", "70000", static_cast<const char*>(nullptr)}) {
         const CTCPCSocketError error =
@@ -182,8 +182,8 @@ TEST(TcpSocketIpc, DisconnectHalfClosesSoThePeerSeesTheEndAndCanStillAnswer) {
     Connection connection;
     EXPECT_EQ(connection.client.Disconnect(), 0);
     EXPECT_FALSE(connection.client.IsConnected());
-    EXPECT_EQ(testipc::ReceiveSome(connection.peer.Get(), 16), "");
-    testipc::SendAll(connection.peer.Get(), "bye");
+    EXPECT_EQ(testsupport::ReceiveSome(connection.peer.Get(), 16), "");
+    testsupport::SendAll(connection.peer.Get(), "bye");
     EXPECT_EQ(connection.Read(), "bye");
 }
 

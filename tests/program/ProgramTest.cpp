@@ -234,7 +234,7 @@ TEST(ProgramTest, AToolboxThatCrashesLeavesOneDumpBesideTheProgram) {
 // state file beside the program.
 TEST(ProgramTest, DebugRunsCarryTheStateFromSessionToSession) {
     const AgentWorld world;
-    testipc::Listener listener;
+    testsupport::TestServer listener;
     world.Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", listener.PortText()}});
     auto server = std::async(std::launch::async, [&listener] {
         std::vector<std::string> hellos;

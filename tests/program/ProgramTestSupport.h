@@ -7,9 +7,9 @@
 
 #include "agent/Settings.h"
 #include "common/err/Errors.h"
-#include "tests/ipc/LoopbackServer.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
+#include "tests/support/TestServer.h"
 
 // What the program and bootstrap tests share: a relocated root with a settings store, a
 // program folder and a log file in one scratch folder, and the server side of a session.
@@ -95,7 +95,7 @@ public:
     std::string Next() {
         std::size_t end = pending_.find('\0');
         while (end == std::string::npos) {
-            const std::string part = testipc::ReceiveSome(socket_, 4096);
+            const std::string part = testsupport::ReceiveSome(socket_, 4096);
             if (part.empty()) {
                 return "";
             }

@@ -19,8 +19,6 @@
 
 namespace {
 
-using enginetest::Request;
-using enginetest::SessionServer;
 using servicetest::AcceptSession;
 using servicetest::Echo;
 using servicetest::FaultWorld;
@@ -29,6 +27,8 @@ using servicetest::kStalledReplyBytes;
 using servicetest::ServiceProcess;
 using servicetest::StallWithReplies;
 using servicetest::WaitForLog;
+using testsupport::Peer;
+using testsupport::Request;
 
 const std::string kLoad = servicetest::LoadEchoToolbox();
 const std::string kFastWaits = "CORVANE_WAIT_DIVISOR=1000";
@@ -44,7 +44,7 @@ std::multiset<int> Tags(const std::string& text) {
     return tags;
 }
 
-void ExpectEchoed(SessionServer& server, int tag) {
+void ExpectEchoed(Peer& server, int tag) {
     server.Send(Echo(tag));
     EXPECT_EQ(Tags(server.Next()), std::multiset<int>{tag});
 }
@@ -70,7 +70,7 @@ TEST(FaultInjection, ASigtermEndsTheServiceFromEveryState) {
 TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQueue) {
     FaultWorld world;
     ServiceProcess service(world, world.notify.Path(), {kLoad});
-    std::unique_ptr<SessionServer> server = AcceptSession(world);
+    std::unique_ptr<Peer> server = AcceptSession(world);
     const int count = kStalledReplies;
     StallWithReplies(world, *server, count, kStalledReplyBytes);
     ExpectStopsWithExitZero(service, "writing");
@@ -90,10 +90,10 @@ TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQu
 TEST(FaultInjection, AResetInTheMiddleOfAReplyEndsTheSessionAndTheServiceReconnects) {
     FaultWorld world;
     ServiceProcess service(world, world.notify.Path(), {kLoad}, {kFastWaits});
-    std::unique_ptr<SessionServer> server = AcceptSession(world);
+    std::unique_ptr<Peer> server = AcceptSession(world);
     // Larger than the socket buffers of both sides, so the agent is still writing it.
     server->Send(Echo(1, 8 << 20));
-    EXPECT_NE(testipc::ReceiveSome(server->Socket(), 1000), "");
+    EXPECT_NE(testsupport::ReceiveSome(server->Socket(), 1000), "");
     server->Reset();
     server = AcceptSession(world);
     ExpectEchoed(*server, 2);
@@ -110,14 +110,14 @@ TEST(FaultInjection, TheServiceReconnectsToAServerThatRestartsFiftyTimes) {
     FaultWorld world;
     ServiceProcess service(world, world.notify.Path(), {kLoad}, {kFastWaits});
     for (int restart = 0; restart < 50; ++restart) {
-        std::unique_ptr<SessionServer> server = AcceptSession(world);
+        std::unique_ptr<Peer> server = AcceptSession(world);
         if (restart % 2 == 0) {
             server->Close();
         } else {
             server->Reset();
         }
     }
-    std::unique_ptr<SessionServer> server = AcceptSession(world);
+    std::unique_ptr<Peer> server = AcceptSession(world);
     ExpectEchoed(*server, 51);
     ExpectStopsWithExitZero(service, "reading");
 }
@@ -125,9 +125,9 @@ TEST(FaultInjection, TheServiceReconnectsToAServerThatRestartsFiftyTimes) {
 TEST(FaultInjection, GarbageInsteadOfATlsHandshakeEndsTheSessionWithItsReason) {
     FaultWorld world;
     ServiceProcess service(world, world.notify.Path(), {kLoad}, {kFastWaits});
-    std::unique_ptr<SessionServer> server = AcceptSession(world);
+    std::unique_ptr<Peer> server = AcceptSession(world);
     server->Send("Reply=CreateSession\nResult=Success");
-    EXPECT_NE(testipc::ReceiveSome(server->Socket(), 4096), "") << "the client's hello";
+    EXPECT_NE(testsupport::ReceiveSome(server->Socket(), 4096), "") << "the client's hello";
     server->SendRaw("HTTP/1.1 400 Bad Request\r\n\r\n");
     EXPECT_EQ(server->NextOrEnd(), std::nullopt) << "nothing in plain text after a failed switch";
     server = AcceptSession(world);
@@ -138,7 +138,7 @@ TEST(FaultInjection, GarbageInsteadOfATlsHandshakeEndsTheSessionWithItsReason) {
 TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
     FaultWorld world;
     ServiceProcess service(world, world.notify.Path(), {kLoad});
-    std::unique_ptr<SessionServer> server = AcceptSession(world);
+    std::unique_ptr<Peer> server = AcceptSession(world);
     const std::string megabyte(1 << 20, 'x');
     for (int sent = 0; sent < 17; ++sent) {
         server->SendRaw(megabyte);
@@ -153,7 +153,7 @@ TEST(FaultInjection, ADamagedStateFileIsSetAsideAndTheServiceServes) {
     FaultWorld world;
     scratch::WriteFile(world.ProgramFolder() + "/wardex.dat", "22 serialization::archive 99 0 0");
     ServiceProcess service(world, world.notify.Path(), {kLoad});
-    std::unique_ptr<SessionServer> server = AcceptSession(world);
+    std::unique_ptr<Peer> server = AcceptSession(world);
     ExpectEchoed(*server, 1);
     EXPECT_EQ(world.LogCount("could not be read (unsupported version); it was moved to"), 1u)
         << world.Log();
@@ -171,7 +171,7 @@ TEST(FaultInjection, AKillDuringASettingsWriteOrAStateSaveLeavesAWholeFile) {
     for (int killAfter = 1; killAfter <= 16; killAfter *= 2) {
         FaultWorld world;
         ServiceProcess service(world, world.notify.Path(), {kLoad});
-        std::unique_ptr<SessionServer> server = AcceptSession(world);
+        std::unique_ptr<Peer> server = AcceptSession(world);
         for (int value = 0; value < 40; ++value) {
             server->Send(Request("Command", "Command=SetAgentSettings\nConsoleName=name-" +
                                                 std::to_string(value) +
@@ -192,7 +192,7 @@ TEST(FaultInjection, AKillDuringASettingsWriteOrAStateSaveLeavesAWholeFile) {
         earlier.RestorePersisted({"old", "", "", "", "", ""});
         SaveAgentState(stateFile, earlier, MsgFifoQueue());
         ServiceProcess service(world, world.notify.Path(), {kLoad});
-        std::unique_ptr<SessionServer> server = AcceptSession(world);
+        std::unique_ptr<Peer> server = AcceptSession(world);
         StallWithReplies(world, *server, kStalledReplies, kStalledReplyBytes);
         service.Signal(SIGTERM);
         ASSERT_TRUE(WaitForLog(world, "Signaled Agent to exit"));
@@ -218,7 +218,7 @@ TEST(FaultInjection, WritesThatFailForLackOfSpaceAreReportedAndLoseNothingStored
     SaveAgentState(stateFile, earlier, MsgFifoQueue());
     {
         ServiceProcess service(world, world.notify.Path(), {kLoad}, {}, limit);
-        std::unique_ptr<SessionServer> server = AcceptSession(world);
+        std::unique_ptr<Peer> server = AcceptSession(world);
         server->Send(Request("Command",
                              "Command=SetAgentSettings\nConsoleName=" + std::string(2 << 20, 'n')));
         server->Next();
@@ -235,7 +235,7 @@ TEST(FaultInjection, WritesThatFailForLackOfSpaceAreReportedAndLoseNothingStored
     // The first run's status reports fill the first listener, which nobody reads.
     servicetest::NotifyListener notify(world.Scratch() / "second-notify");
     ServiceProcess service(world, notify.Path(), {kLoad}, {}, limit);
-    std::unique_ptr<SessionServer> server = AcceptSession(world);
+    std::unique_ptr<Peer> server = AcceptSession(world);
     for (int tag = 0; tag < 20; ++tag) {
         server->Send(Echo(tag, 60000));
         server->Next();

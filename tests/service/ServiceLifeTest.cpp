@@ -90,7 +90,7 @@ TEST(ServiceLifeTest, StartsReportsAndStopsOnSigterm) {
 // wait at once instead.
 TEST(ServiceLifeTest, StopEndsAReconnectWait) {
     ServiceWorld world;
-    world.Store({{"TcpPort", std::to_string(testipc::ClosedPort())}});
+    world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
     ServiceProcess service(world, world.notify.Path(), {kLoad});
     ASSERT_TRUE(WaitForLog(world, "Retrying startup in 15 seconds"));
     service.Signal(SIGTERM);

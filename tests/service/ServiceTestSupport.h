@@ -36,7 +36,7 @@ public:
     }
     std::string Utmp() const { return RootFolder() + "/run/utmp"; }
 
-    testipc::Listener listener;
+    testsupport::TestServer listener;
     NotifyListener notify{Scratch() / "notify"};
 };
 

@@ -8,8 +8,7 @@
 namespace servicetest {
 namespace {
 
-using enginetest::Request;
-using enginetest::SessionServer;
+using testsupport::Request;
 
 void Require(bool condition, const std::string& what) {
     if (!condition) {
@@ -40,7 +39,7 @@ private:
 };
 
 std::shared_ptr<void> WaitingToReconnect(ServiceWorld& world, const std::function<void()>& start) {
-    world.Store({{"TcpPort", std::to_string(testipc::ClosedPort())}});
+    world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
     start();
     Require(WaitForLog(world, "Retrying startup in"), "no reconnect wait");
     return nullptr;
@@ -56,9 +55,9 @@ std::shared_ptr<void> Connecting(ServiceWorld& world, const std::function<void()
 
 std::shared_ptr<void> SwitchingToTls(ServiceWorld& world, const std::function<void()>& start) {
     start();
-    std::shared_ptr<SessionServer> server = AcceptSession(world);
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
     server->Send("Reply=CreateSession\nResult=Success");
-    Require(!testipc::ReceiveSome(server->Socket(), 4096).empty(), "no client hello");
+    Require(!testsupport::ReceiveSome(server->Socket(), 4096).empty(), "no client hello");
     return server;  // the hello stays unanswered
 }
 
@@ -70,14 +69,14 @@ std::shared_ptr<void> Reading(ServiceWorld& world, const std::function<void()>& 
 std::shared_ptr<void> WritingToAStalledServer(ServiceWorld& world,
                                               const std::function<void()>& start) {
     start();
-    std::shared_ptr<SessionServer> server = AcceptSession(world);
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
     StallWithReplies(world, *server, kStalledReplies, kStalledReplyBytes);
     return server;
 }
 
 std::shared_ptr<void> RunningBusyWorkers(ServiceWorld& world, const std::function<void()>& start) {
     start();
-    std::shared_ptr<SessionServer> server = AcceptSession(world);
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
     constexpr int kWorkers = 1000;
     for (int tag = 0; tag < kWorkers; ++tag) {
         server->Send(Request("Sleep", "Announce=Yes\nMs=2000\nTag=" + std::to_string(tag)));
@@ -100,8 +99,8 @@ std::string LoadEchoToolbox() {
     return std::string("-load=") + WARDEX_ECHO_TOOLBOX;
 }
 
-std::unique_ptr<SessionServer> AcceptSession(ServiceWorld& world) {
-    auto server = std::make_unique<SessionServer>(world.listener.Accept());
+std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world) {
+    auto server = std::make_unique<testsupport::Peer>(world.listener.Accept());
     const std::string request = server->Next();
     Require(request == "Request=CreateSession\n", "session request was " + request);
     return server;
@@ -111,7 +110,7 @@ std::string Echo(int tag, std::size_t bodyBytes) {
     return Request("Echo", "Tag=" + std::to_string(tag) + "\nBody=" + std::string(bodyBytes, 'b'));
 }
 
-void StallWithReplies(ServiceWorld& world, SessionServer& server, int count,
+void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
                       std::size_t replyBytes) {
     for (int tag = 0; tag < count; ++tag) {
         server.Send(Echo(tag, replyBytes));

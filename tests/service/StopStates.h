@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/SessionServer.h"
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/TestServer.h"
 
 // The service in the states a stop must end from, shared by the fault tests and the stop-time
 // benchmark. The real program runs as the service with the engine tests' session toolbox
@@ -27,14 +27,14 @@ public:
 std::string LoadEchoToolbox();
 
 // The server's side of a new session: accepted, and past the session toolbox's request.
-std::unique_ptr<enginetest::SessionServer> AcceptSession(ServiceWorld& world);
+std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world);
 
 // A request the session toolbox echoes, with a body of the given size.
 std::string Echo(int tag, std::size_t bodyBytes = 1);
 
 // A stalled server: requests for replies of replyBytes each, none of which it reads, until
 // the toolbox has handed every reply to the agent's output queue.
-void StallWithReplies(ServiceWorld& world, enginetest::SessionServer& server, int count,
+void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
                       std::size_t replyBytes);
 
 // One state: reach starts the service (start) at the right moment and returns what must stay

@@ -15,12 +15,12 @@
 #include "common/sys/FileDescriptor.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFiles.h"
-#include "tests/tools/AgentClient.h"
+#include "tests/support/TestServer.h"
 
 namespace {
 
-using simtest::AgentClient;
 using testsupport::ChildProcess;
+using testsupport::Peer;
 
 const char kSessionRequest[] = "Request=CreateSession\nClientID=test-agent\n";
 
@@ -49,11 +49,11 @@ protected:
     std::string CaFile() const { return folder_ / "ca.pem"; }
 
     // Plays the agent up to the encrypted session.
-    std::unique_ptr<AgentClient> OpenSession() {
-        auto agent = std::make_unique<AgentClient>(port_);
+    std::unique_ptr<Peer> OpenSession() {
+        auto agent = std::make_unique<Peer>(Peer::ConnectTo(port_));
         agent->Send(kSessionRequest);
-        EXPECT_EQ(agent->Receive(), "Reply=CreateSession\nResult=Success\n");
-        agent->StartTls(CaFile());
+        EXPECT_EQ(agent->Next(), "Reply=CreateSession\nResult=Success\n");
+        EXPECT_TRUE(agent->StartTls(testsupport::ClientContext(CaFile())));
         return agent;
     }
 
@@ -79,10 +79,10 @@ TEST_F(Qxsim, SessionSwitchesToTlsThenRunsTheScriptAndPrintsBothDirections) {
         "expect Reply=GetAgentSettings\n"
         "close\n",
         {"--exit-after=1"});
-    std::unique_ptr<AgentClient> agent = OpenSession();
-    EXPECT_EQ(agent->Receive(), "Request=GetAgentSettings\nSettings=Specified\nTcpPort=\n");
+    std::unique_ptr<Peer> agent = OpenSession();
+    EXPECT_EQ(agent->Next(), "Request=GetAgentSettings\nSettings=Specified\nTcpPort=\n");
     agent->Send("Reply=GetAgentSettings\nResult=Success\nTcpPort=4040\n");
-    EXPECT_TRUE(agent->ClosedByServer());
+    EXPECT_EQ(agent->NextOrEnd(), std::nullopt);
 
     EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
     const std::string& output = qxsim_->Output();
@@ -100,15 +100,15 @@ TEST_F(Qxsim, SessionSwitchesToTlsThenRunsTheScriptAndPrintsBothDirections) {
 TEST_F(Qxsim, TwoAgentsAtOnceEachGetTheirOwnSession) {
     Start("expect Request=CreateSession\nsend Request=GetState\n\nexpect Reply=GetState\nclose\n",
           {"--exit-after=2"});
-    std::unique_ptr<AgentClient> first = OpenSession();
-    std::unique_ptr<AgentClient> second = OpenSession();
+    std::unique_ptr<Peer> first = OpenSession();
+    std::unique_ptr<Peer> second = OpenSession();
     // Both sessions are open at the same time; answer them in the other order.
-    EXPECT_EQ(second->Receive(), "Request=GetState\n");
-    EXPECT_EQ(first->Receive(), "Request=GetState\n");
+    EXPECT_EQ(second->Next(), "Request=GetState\n");
+    EXPECT_EQ(first->Next(), "Request=GetState\n");
     second->Send("Reply=GetState\nResult=Success\nAgent=2\n");
     first->Send("Reply=GetState\nResult=Success\nAgent=1\n");
-    EXPECT_TRUE(first->ClosedByServer());
-    EXPECT_TRUE(second->ClosedByServer());
+    EXPECT_EQ(first->NextOrEnd(), std::nullopt);
+    EXPECT_EQ(second->NextOrEnd(), std::nullopt);
 
     EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
     const std::string& output = qxsim_->Output();
@@ -123,9 +123,9 @@ TEST_F(Qxsim, UnansweredMessageLetsTheScriptGoOn) {
         "send Request=Inventory\n"
         "expect Reply=Inventory 150\n"
         "send Request=GetState\n");
-    std::unique_ptr<AgentClient> agent = OpenSession();
-    EXPECT_EQ(agent->Receive(), "Request=Inventory\n");
-    EXPECT_EQ(agent->Receive(), "Request=GetState\n");
+    std::unique_ptr<Peer> agent = OpenSession();
+    EXPECT_EQ(agent->Next(), "Request=Inventory\n");
+    EXPECT_EQ(agent->Next(), "Request=GetState\n");
     EXPECT_TRUE(qxsim_->WaitForLine("[1] expect Reply=Inventory: nothing came within 150 ms"));
     // The session is still served after the script.
     agent->Send("Reply=GetState\nResult=Success\n");
@@ -140,20 +140,20 @@ TEST_F(Qxsim, ExpectTakesAMessageThatCameWhileAnEarlierStepWaited) {
         "expect Reply=GetState\n"
         "expect Request=UpdateUser 3000\n"
         "send Request=Done\n");
-    std::unique_ptr<AgentClient> agent = OpenSession();
+    std::unique_ptr<Peer> agent = OpenSession();
     agent->Send("Request=UpdateUser\nUsers=adam\n");
-    EXPECT_EQ(agent->Receive(), "Request=GetState\n");
+    EXPECT_EQ(agent->Next(), "Request=GetState\n");
     agent->Send("Reply=GetState\nResult=Success\n");
-    EXPECT_EQ(agent->Receive(), "Request=Done\n");
+    EXPECT_EQ(agent->Next(), "Request=Done\n");
     Interrupt();
     EXPECT_EQ(qxsim_->Output().find("nothing came"), std::string::npos);
 }
 
 TEST_F(Qxsim, RefusedSessionStaysPlain) {
     Start("", {"--session=refuse"});
-    AgentClient agent(port_);
+    Peer agent = Peer::ConnectTo(port_);
     agent.Send(kSessionRequest);
-    EXPECT_EQ(agent.Receive(), "Reply=CreateSession\nResult=Refused\n");
+    EXPECT_EQ(agent.Next(), "Reply=CreateSession\nResult=Refused\n");
     agent.Send("Request=KeepAlive\n");
     EXPECT_TRUE(qxsim_->WaitForLine("[1] IN  Request=KeepAlive"));
     EXPECT_EQ(qxsim_->Output().find("TLS on"), std::string::npos);
@@ -162,10 +162,10 @@ TEST_F(Qxsim, RefusedSessionStaysPlain) {
 
 TEST_F(Qxsim, KeyboardSendsToEveryAgentAndReportsItsMistakes) {
     Start("", {"--stdin"});
-    std::unique_ptr<AgentClient> agent = OpenSession();
+    std::unique_ptr<Peer> agent = OpenSession();
     EXPECT_TRUE(qxsim_->WaitForLine("[1] TLS on"));
     qxsim_->Write("sned Request=Oops\nsend Request=Hello\n  Text=typed by a person\n\n");
-    EXPECT_EQ(agent->Receive(), "Request=Hello\nText=typed by a person\n");
+    EXPECT_EQ(agent->Next(), "Request=Hello\nText=typed by a person\n");
     qxsim_->Write("to 7\nsend Request=Nobody\n\nagents\nquit\n");
     EXPECT_EQ(qxsim_->WaitForExit(), 0);
     EXPECT_NE(qxsim_->Errors().find("stdin:1: unknown command 'sned'"), std::string::npos);
@@ -176,13 +176,13 @@ TEST_F(Qxsim, KeyboardSendsToEveryAgentAndReportsItsMistakes) {
 TEST_F(Qxsim, AgentLeavingMidMessageIsReportedAndOthersAreStillServed) {
     Start("", {"--session=ignore"});
     {
-        AgentClient agent(port_);
+        Peer agent = Peer::ConnectTo(port_);
         agent.SendRaw("Request=Half");
     }
     EXPECT_TRUE(qxsim_->WaitForLine(
         "[1] disconnected: the agent closed the connection in the middle of a message (12 bytes "
         "lost)"));
-    AgentClient next(port_);
+    Peer next = Peer::ConnectTo(port_);
     next.SendRaw(std::string("Request=One\0Request=Two\0", 24));
     EXPECT_TRUE(qxsim_->WaitForLine("[2] IN  Request=One"));
     EXPECT_TRUE(qxsim_->WaitForLine("[2] IN  Request=Two"));

@@ -1,4 +1,4 @@
-#include "tests/ipc/TlsTestServer.h"
+// The certificates of the tests, made at run time, and the TLS contexts that use them.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -12,9 +12,9 @@
 #include <openssl/x509v3.h>
 #include <stdexcept>
 
-#include "tests/ipc/LoopbackServer.h"
+#include "tests/support/TestServer.h"
 
-namespace testipc {
+namespace testsupport {
 namespace {
 
 [[noreturn]] void Fail(const char* what) {
@@ -136,112 +136,13 @@ SslPtr<SSL_CTX> TestPki::ServerContext(bool trusted, int maxVersion) const {
     return context;
 }
 
-TlsServerSession::TlsServerSession(const SslPtr<SSL_CTX>& context, sys::FileDescriptor socket)
-    : socket_(std::move(socket)), ssl_(SSL_new(context.get())) {
-    fromClient_ = BIO_new(BIO_s_mem());
-    toClient_ = BIO_new(BIO_s_mem());
-    if (!ssl_ || !fromClient_ || !toClient_) {
-        Fail("server session");
+SslPtr<SSL_CTX> ClientContext(const std::string& caFile) {
+    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_client_method()));
+    if (!context || SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1) {
+        Fail("client context");
     }
-    SSL_set_bio(ssl_.get(), fromClient_, toClient_);
-    SSL_set_accept_state(ssl_.get());
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    return context;
 }
 
-bool TlsServerSession::Handshake(std::size_t segment, bool flushLast) {
-    for (;;) {
-        ERR_clear_error();
-        const int result = SSL_do_handshake(ssl_.get());
-        const int error = SSL_get_error(ssl_.get(), result);
-        if (result == 1) {
-            if (flushLast) {
-                Flush(segment);
-            }
-            return true;
-        }
-        Flush(segment);
-        if (error != SSL_ERROR_WANT_READ || !ReceiveIntoEngine()) {
-            return false;
-        }
-    }
-}
-
-void TlsServerSession::Queue(const std::string& plaintext) {
-    std::size_t written = 0;
-    if (SSL_write_ex(ssl_.get(), plaintext.data(), plaintext.size(), &written) != 1) {
-        Fail("SSL_write_ex");
-    }
-}
-
-std::string TlsServerSession::TakeQueued() {
-    std::string queued(BIO_ctrl_pending(toClient_), '\0');
-    if (!queued.empty()) {
-        BIO_read(toClient_, queued.data(), static_cast<int>(queued.size()));
-    }
-    return queued;
-}
-
-void TlsServerSession::Flush(std::size_t segment) {
-    const std::string queued = TakeQueued();
-    SendAll(socket_.Get(), queued.data(), queued.size(), segment);
-}
-
-bool TlsServerSession::ReceiveIntoEngine() {
-    const std::string bytes = ReceiveSome(socket_.Get(), 0x10000);
-    if (bytes.empty()) {
-        return false;
-    }
-    BIO_write(fromClient_, bytes.data(), static_cast<int>(bytes.size()));
-    return true;
-}
-
-std::string TlsServerSession::Receive(std::size_t length) {
-    std::string data(length, '\0');
-    std::size_t have = 0;
-    while (have < length) {
-        std::size_t read = 0;
-        const int result = SSL_read_ex(ssl_.get(), data.data() + have, length - have, &read);
-        if (result == 1) {
-            have += read;
-            continue;
-        }
-        if (SSL_get_error(ssl_.get(), result) != SSL_ERROR_WANT_READ || !ReceiveIntoEngine()) {
-            throw std::runtime_error("test server: the client's records ended early");
-        }
-    }
-    return data;
-}
-
-void TlsServerSession::RequestRenegotiation() {
-    if (SSL_renegotiate(ssl_.get()) != 1) {
-        Fail("SSL_renegotiate");
-    }
-    // Sends the HelloRequest; the rest of the handshake waits for the client's answer.
-    SSL_do_handshake(ssl_.get());
-    Flush();
-}
-
-void TlsServerSession::Close() {
-    SSL_shutdown(ssl_.get());
-    Flush();
-}
-
-std::string TlsServerSession::AwaitEnd() {
-    char discarded[4096];
-    for (;;) {
-        ERR_clear_error();
-        std::size_t read = 0;
-        const int result = SSL_read_ex(ssl_.get(), discarded, sizeof discarded, &read);
-        const int error = SSL_get_error(ssl_.get(), result);
-        Flush();
-        if (result == 1 || (error == SSL_ERROR_WANT_READ && ReceiveIntoEngine())) {
-            continue;
-        }
-        if (error == SSL_ERROR_ZERO_RETURN) {
-            return "close_notify";
-        }
-        const char* reason = ERR_reason_error_string(ERR_peek_last_error());
-        return reason ? reason : "the stream ended without close_notify";
-    }
-}
-
-}  // namespace testipc
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "tests/ipc/LoopbackServer.h"
+#include "tests/support/TestServer.h"
 
 #include <poll.h>
 
@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 
-namespace testipc {
+namespace testsupport {
 namespace {
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -20,9 +20,9 @@ namespace {
 
 void WaitFor(int socket, short events) {
     pollfd entry{socket, events, 0};
-    const int ready = ::poll(&entry, 1, kServerWaitMs);
+    const int ready = ::poll(&entry, 1, kPeerWaitMs);
     if (ready == 0) {
-        throw std::runtime_error("test server: the client did not answer in time");
+        throw std::runtime_error("test peer: the other side did not answer in time");
     }
     if (ready < 0) {
         Fail("poll");
@@ -52,13 +52,13 @@ int BoundPort(int socket) {
 
 }  // namespace
 
-Listener::Listener() : socket_(BoundSocket()), port_(BoundPort(socket_.Get())) {
+TestServer::TestServer() : socket_(BoundSocket()), port_(BoundPort(socket_.Get())) {
     if (::listen(socket_.Get(), 8) != 0) {
         Fail("listen");
     }
 }
 
-sys::FileDescriptor Listener::Accept() {
+sys::FileDescriptor TestServer::Accept() {
     WaitFor(socket_.Get(), POLLIN);
     sys::FileDescriptor connection(::accept4(socket_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!connection) {
@@ -106,7 +106,7 @@ std::string ReceiveExactly(int socket, std::size_t length) {
     while (data.size() < length) {
         const std::string piece = ReceiveSome(socket, length - data.size());
         if (piece.empty()) {
-            throw std::runtime_error("test server: the client closed early");
+            throw std::runtime_error("test peer: the other side closed early");
         }
         data += piece;
     }
@@ -119,4 +119,8 @@ void ResetConnection(sys::FileDescriptor& socket) {
     socket.Reset();
 }
 
-}  // namespace testipc
+std::string Request(const std::string& action, const std::string& lines) {
+    return "Request=Work\nAction=" + action + "\n" + lines;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,216 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <stdexcept>
+#include <sys/socket.h>
+
+#include "tests/support/TestServer.h"
+
+namespace testsupport {
+namespace {
+
+constexpr std::size_t kChunk = 0x10000;
+
+[[noreturn]] void Fail(const std::string& what) {
+    const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+    throw std::runtime_error("test peer: " + what + ": " + (reason ? reason : "no reason"));
+}
+
+}  // namespace
+
+Peer::Peer(sys::FileDescriptor socket) : socket_(std::move(socket)) {}
+
+Peer Peer::ConnectTo(int port) {
+    sys::FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        throw std::runtime_error("test peer: cannot connect to port " + std::to_string(port));
+    }
+    return Peer(std::move(socket));
+}
+
+void Peer::Send(const std::string& text) {
+    const std::string bytes = text + '\0';
+    if (!encrypted_) {
+        SendRaw(bytes);
+        return;
+    }
+    Queue(bytes);
+    Flush();
+}
+
+void Peer::SendRaw(const std::string& bytes, std::size_t segment) {
+    SendAll(socket_.Get(), bytes.data(), bytes.size(), segment);
+}
+
+std::string Peer::Next() {
+    std::optional<std::string> text = NextOrEnd();
+    if (!text) {
+        throw std::runtime_error("test peer: the other side closed the connection");
+    }
+    return *text;
+}
+
+std::optional<std::string> Peer::NextOrEnd() {
+    for (;;) {
+        const std::size_t end = kept_.find('\0');
+        if (end != std::string::npos) {
+            std::string text = kept_.substr(0, end);
+            kept_.erase(0, end + 1);
+            return text;
+        }
+        if (!ReceiveMore()) {
+            return std::nullopt;
+        }
+    }
+}
+
+std::string Peer::Receive(std::size_t length) {
+    while (kept_.size() < length) {
+        if (!ReceiveMore()) {
+            throw std::runtime_error("test peer: the stream ended early (" + end_ + ")");
+        }
+    }
+    std::string data = kept_.substr(0, length);
+    kept_.erase(0, length);
+    return data;
+}
+
+bool Peer::ReceiveMore() {
+    if (!ssl_) {
+        const std::string bytes = ReceiveSome(socket_.Get(), kChunk);
+        kept_ += bytes;
+        end_ = "the end of the stream";
+        return !bytes.empty();
+    }
+    for (;;) {
+        ERR_clear_error();
+        char chunk[kChunk];
+        std::size_t read = 0;
+        const int result = SSL_read_ex(ssl_.get(), chunk, sizeof chunk, &read);
+        const int error = SSL_get_error(ssl_.get(), result);
+        // Sends what the read made this side answer: an alert, a handshake message.
+        Flush();
+        if (result == 1) {
+            kept_.append(chunk, read);
+            return true;
+        }
+        if (error == SSL_ERROR_ZERO_RETURN) {
+            end_ = "close_notify";
+            return false;
+        }
+        if (error != SSL_ERROR_WANT_READ) {
+            const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+            end_ = reason ? reason : "a TLS failure";
+            throw std::runtime_error("test peer: TLS read failed: " + end_);
+        }
+        if (!ReceiveIntoEngine()) {
+            end_ = "the stream ended without close_notify";
+            return false;
+        }
+    }
+}
+
+bool Peer::ReceiveIntoEngine() {
+    const std::string bytes = ReceiveSome(socket_.Get(), kChunk);
+    BIO_write(incoming_, bytes.data(), static_cast<int>(bytes.size()));
+    return !bytes.empty();
+}
+
+bool Peer::StartTls(const SslPtr<SSL_CTX>& context, std::size_t segment, bool flushLast) {
+    ssl_.reset(SSL_new(context.get()));
+    incoming_ = BIO_new(BIO_s_mem());
+    outgoing_ = BIO_new(BIO_s_mem());
+    if (!ssl_ || !incoming_ || !outgoing_) {
+        Fail("cannot make a TLS session");
+    }
+    SSL_set_bio(ssl_.get(), incoming_, outgoing_);
+    SSL_is_server(ssl_.get()) ? SSL_set_accept_state(ssl_.get())
+                              : SSL_set_connect_state(ssl_.get());
+    // Bytes that came with the last plain message belong to the handshake.
+    BIO_write(incoming_, kept_.data(), static_cast<int>(kept_.size()));
+    kept_.clear();
+    for (;;) {
+        ERR_clear_error();
+        const int result = SSL_do_handshake(ssl_.get());
+        const int error = SSL_get_error(ssl_.get(), result);
+        if (result == 1) {
+            if (flushLast) {
+                Flush(segment);
+            }
+            encrypted_ = true;
+            return true;
+        }
+        Flush(segment);
+        if (error != SSL_ERROR_WANT_READ || !ReceiveIntoEngine()) {
+            return false;
+        }
+    }
+}
+
+void Peer::Queue(const std::string& plaintext) {
+    std::size_t written = 0;
+    if (SSL_write_ex(ssl_.get(), plaintext.data(), plaintext.size(), &written) != 1) {
+        Fail("SSL_write_ex");
+    }
+}
+
+void Peer::Flush(std::size_t segment) {
+    SendRaw(TakeQueued(), segment);
+}
+
+std::string Peer::TakeQueued() {
+    std::string queued(BIO_ctrl_pending(outgoing_), '\0');
+    if (!queued.empty()) {
+        BIO_read(outgoing_, queued.data(), static_cast<int>(queued.size()));
+    }
+    return queued;
+}
+
+void Peer::RequestRenegotiation() {
+    if (SSL_renegotiate(ssl_.get()) != 1) {
+        Fail("SSL_renegotiate");
+    }
+    // Sends the HelloRequest; the rest of the handshake waits for the client's answer.
+    SSL_do_handshake(ssl_.get());
+    Flush();
+}
+
+void Peer::SendCloseNotify() {
+    SSL_shutdown(ssl_.get());
+    Flush();
+}
+
+std::string Peer::AwaitEnd() {
+    end_.clear();
+    try {
+        while (ReceiveMore()) {
+            kept_.clear();
+        }
+    } catch (const std::runtime_error& error) {
+        // A TLS failure is named in end_; a wait that ran out is not.
+        return end_.empty() ? error.what() : end_;
+    }
+    return end_;
+}
+
+void Peer::HalfClose() {
+    ::shutdown(socket_.Get(), SHUT_WR);
+}
+
+void Peer::Close() {
+    ssl_.reset();
+    socket_.Reset();
+}
+
+void Peer::Reset() {
+    ssl_.reset();
+    ResetConnection(socket_);
+}
+
+}  // namespace testsupport
