@@ -11,6 +11,7 @@
 
 #include "common/ipc/Aipc.h"
 #include "common/ipc/TcpSChannel.h"
+#include "common/util/Console.h"
 #include "tests/ipc/IpcTestSupport.h"
 
 namespace {
@@ -102,7 +103,14 @@ TEST_F(TcpSChannel, RecordsArriveWholeHoweverTheServerCutsThem) {
             session.Flush(c.segment);
             session.Receive(4);  // stays connected until the client has read everything
         });
+        util::SetConsoleMode(true);
+        testing::internal::CaptureStdout();
         const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+        const std::string trace = testing::internal::GetCapturedStdout();
+        util::SetConsoleMode(false);
+        // The console names the data that came with the last handshake message.
+        EXPECT_EQ(trace.find("bytes of app data was bundled") != std::string::npos, !c.flushLast)
+            << trace;
         EXPECT_EQ(dynamic_cast<ipc::CTCPSChannel&>(*channel).HandshakeFailure(), "");
         EXPECT_TRUE(ReadExactly(*channel, 6 + large.size(), c.bufferSize) == "first|" + large);
         channel->Write("done", 4, kReadMs);
