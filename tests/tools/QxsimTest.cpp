@@ -2,17 +2,13 @@
 
 #include <signal.h>
 
-#include <arpa/inet.h>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <vector>
 
-#include "common/sys/FileDescriptor.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFiles.h"
 #include "tests/support/TestServer.h"
@@ -189,51 +185,42 @@ TEST_F(Qxsim, AgentLeavingMidMessageIsReportedAndOthersAreStillServed) {
     Interrupt();
 }
 
-TEST_F(Qxsim, ScriptErrorsNameTheLineAndStopBeforeListening) {
+// Faulty scripts name their line, bad options are usage errors (2), a port in use is a
+// run-time error (1); none of them gets as far as listening.
+TEST_F(Qxsim, StartErrorsAreClearAndStopBeforeListening) {
+    const testsupport::TestServer taken;
+    const std::string script = folder_ / "bad.qxs";
     struct Case {
-        const char* script;
-        const char* error;
+        std::string script;
+        std::string option;
+        int exitCode;
+        std::string error;
     };
-    const Case cases[] = {
-        {"expect Request=CreateSession\n\nsned Request=GetState\n", ":3: unknown command 'sned'"},
-        {"send Request=GetState\n  Task-Type\n", ":2: the field 'Task-Type' is not name=value"},
-        {"  State=Specific\n", ":1: an indented field line belongs under a send"},
-        {"quit\n", ":1: quit works only at the keyboard"},
+    const std::vector<Case> cases = {
+        {"expect Request=CreateSession\n\nsned Request=GetState\n", "", 2,
+         script + ":3: unknown command 'sned'"},
+        {"send Request=GetState\n  Task-Type\n", "", 2,
+         script + ":2: the field 'Task-Type' is not name=value"},
+        {"  State=Specific\n", "", 2, script + ":1: an indented field line belongs under a send"},
+        {"quit\n", "", 2, script + ":1: quit works only at the keyboard"},
+        {"", "--port=70000", 2, "qxsim: "},
+        {"", "--session=maybe", 2, "qxsim: "},
+        {"", "--verbose", 2, "qxsim: "},
+        {"", "--cert=x.pem", 2, "qxsim: "},
+        {"", "--port=" + taken.PortText(), 1,
+         "cannot listen on 127.0.0.1:" + taken.PortText() + ": Address already in use"},
     };
     for (const Case& c : cases) {
-        std::ofstream(folder_ / "bad.qxs") << c.script;
-        ChildProcess qxsim({QXSIM_PATH, "--port=0", "--script=" + folder_ / "bad.qxs"});
-        EXPECT_EQ(qxsim.WaitForExit(), 2) << c.script;
-        EXPECT_NE(qxsim.Errors().find(folder_ / "bad.qxs" + c.error), std::string::npos)
-            << qxsim.Errors();
+        SCOPED_TRACE(c.script + c.option);
+        std::vector<std::string> arguments = {QXSIM_PATH, c.option};
+        if (!c.script.empty()) {
+            std::ofstream(script) << c.script;
+            arguments = {QXSIM_PATH, "--port=0", "--script=" + script};
+        }
+        ChildProcess qxsim(arguments);
+        EXPECT_EQ(qxsim.WaitForExit(), c.exitCode);
+        EXPECT_NE(qxsim.Errors().find(c.error), std::string::npos) << qxsim.Errors();
         EXPECT_EQ(qxsim.Output().find("listening"), std::string::npos);
-    }
-}
-
-TEST_F(Qxsim, PortInUseIsAClearError) {
-    sys::FileDescriptor taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(taken.Get(), 1), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(taken.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    const std::string port = std::to_string(ntohs(address.sin_port));
-
-    ChildProcess qxsim({QXSIM_PATH, "--port=" + port});
-    EXPECT_EQ(qxsim.WaitForExit(), 1);
-    EXPECT_NE(
-        qxsim.Errors().find("cannot listen on 127.0.0.1:" + port + ": Address already in use"),
-        std::string::npos)
-        << qxsim.Errors();
-}
-
-TEST_F(Qxsim, BadOptionsAreUsageErrors) {
-    for (const char* option : {"--port=70000", "--session=maybe", "--verbose", "--cert=x.pem"}) {
-        ChildProcess qxsim({QXSIM_PATH, option});
-        EXPECT_EQ(qxsim.WaitForExit(), 2) << option;
-        EXPECT_NE(qxsim.Errors().find("qxsim: "), std::string::npos) << option;
     }
 }
 

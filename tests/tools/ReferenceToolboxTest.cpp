@@ -67,96 +67,78 @@ TEST(DefaultToolbox, SessionRequestCarriesIdentityVersionSystemAndTaskState) {
     EXPECT_STREQ(request->GetField("Task-Sequence-ID"), "42");
     EXPECT_STREQ(request->GetField("Status-Code"), "3");
     EXPECT_STRNE(request->GetField("User-Count"), "");
+
+    // Without the setting, the computer is still identified.
+    RecordingAgent unnamed;
+    auto again = MessageOf("Internal=CreateSession\n");
+    Offer("default", *again, unnamed);
+    EXPECT_STRNE(OnlySent(unnamed)->GetField("ClientID"), "");
 }
 
-TEST(DefaultToolbox, SessionRequestWithoutClientIdSettingStillIdentifiesTheComputer) {
-    RecordingAgent agent;
-    auto trigger = MessageOf("Internal=CreateSession\n");
-    Offer("default", *trigger, agent);
-    EXPECT_STRNE(OnlySent(agent)->GetField("ClientID"), "");
-}
-
-TEST(DefaultToolbox, PingSendsKeepAlive) {
-    RecordingAgent agent;
-    auto ping = MessageOf("Internal=Ping\n");
-    EXPECT_EQ(Offer("default", *ping, agent), TBX_SUCCESS);
-    auto keepAlive = OnlySent(agent);
-    EXPECT_STREQ(keepAlive->GetLeadName(), "Request");
-    EXPECT_STREQ(keepAlive->GetLeadValue(), "KeepAlive");
-}
-
-TEST(DefaultToolbox, SettingsWriteThenReadTravelsThroughTheBuiltInCommands) {
-    RecordingAgent agent;
-    agent.SetSetting("TcpPort", "4040");
-    auto write = MessageOf("Request=SetAgentSettings\nLogDebug=1\nTcpPort=5050\n");
-    EXPECT_EQ(Offer("default", *write, agent), TBX_SUCCESS);
-    EXPECT_EQ(agent.Settings().at("TcpPort"), "5050");
-    EXPECT_EQ(agent.Settings().at("LogDebug"), "1");
-
-    auto read = MessageOf("Request=GetAgentSettings\nSettings=Specified\nTcpPort=\nLogDebug=\n");
-    EXPECT_EQ(Offer("default", *read, agent), TBX_SUCCESS);
-    const std::vector<std::string> sent = agent.Sent();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0], "Reply=SetAgentSettings\nLogDebug=1\nResult=Success\nTcpPort=5050\n");
-    EXPECT_EQ(sent[1],
-              "Reply=GetAgentSettings\nLogDebug=1\nResult=Success\nSettings=Specified\n"
-              "TcpPort=5050\n");
-    // The request itself is the agent's and stays as it came.
-    EXPECT_STREQ(read->GetField("TcpPort"), "");
-}
-
-TEST(DefaultToolbox, StateRoundTripAndFullStateRead) {
-    RecordingAgent agent;
-    auto set = MessageOf("Request=SetState\nTask-Sequence-ID=9\nTask-Type=2\n");
-    Offer("default", *set, agent);
-    auto specific = MessageOf("Request=GetState\nState=Specific\nTask-Type=\n");
-    Offer("default", *specific, agent);
-    auto all = MessageOf("Request=GetState\n");
-    Offer("default", *all, agent);
-
-    const std::vector<std::string> sent = agent.Sent();
-    ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[0], "Reply=SetState\nResult=Success\nTask-Sequence-ID=9\nTask-Type=2\n");
-    // A specific read fills every field the request names from the state, "State" too.
-    EXPECT_EQ(sent[1], "Reply=GetState\nResult=Success\nState=\nTask-Type=2\n");
-    // A full read clears the message, lead pair included; the reply gets its lead back.
-    EXPECT_EQ(sent[2], "Reply=GetState\nResult=Success\nTask-Sequence-ID=9\nTask-Type=2\n");
-}
-
-TEST(DefaultToolbox, ConnectionCommandsAreNotTheServersToRun) {
-    RecordingAgent agent;
-    for (const char* text : {"Request=EnableEncryption\n", "Request=StopService\n",
-                             "Request=Inventory\nScope=All\n", "Reply=Unknown\n"}) {
-        auto message = MessageOf(text);
-        EXPECT_EQ(Offer("default", *message, agent), TBX_NEXT_TOOLBOX) << text;
-        EXPECT_EQ(message->BuildText(), std::string(text));
+// Messages offered one after another to the default toolbox of one agent: the code each
+// returns, and what the agent sent and was asked to run in all.
+TEST(DefaultToolbox, AnswersItsRequestsThroughTheBuiltInCommands) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, int>> offered;
+        std::vector<std::string> sent;  // how each message sent starts
+        std::vector<std::string> commands;
+    };
+    const std::vector<Case> cases = {
+        {"ping", {{"Internal=Ping\n", TBX_SUCCESS}}, {"Request=KeepAlive\n"}, {}},
+        {"settings written then read",
+         {{"Request=SetAgentSettings\nLogDebug=1\nTcpPort=5050\n", TBX_SUCCESS},
+          {"Request=GetAgentSettings\nSettings=Specified\nTcpPort=\nLogDebug=\n", TBX_SUCCESS}},
+         {"Reply=SetAgentSettings\nLogDebug=1\nResult=Success\nTcpPort=5050\n",
+          "Reply=GetAgentSettings\nLogDebug=1\nResult=Success\nSettings=Specified\n"
+          "TcpPort=5050\n"},
+         {"SetAgentSettings", "GetAgentSettings"}},
+        // A specific read fills every field the request names from the state, "State" too; a
+        // full read clears the message, lead pair included, and the reply gets its lead back.
+        {"state written then read",
+         {{"Request=SetState\nTask-Sequence-ID=9\nTask-Type=2\n", TBX_SUCCESS},
+          {"Request=GetState\nState=Specific\nTask-Type=\n", TBX_SUCCESS},
+          {"Request=GetState\n", TBX_SUCCESS}},
+         {"Reply=SetState\nResult=Success\nTask-Sequence-ID=9\nTask-Type=2\n",
+          "Reply=GetState\nResult=Success\nState=\nTask-Type=2\n",
+          "Reply=GetState\nResult=Success\nTask-Sequence-ID=9\nTask-Type=2\n"},
+         {"SetState", "GetState", "GetState"}},
+        {"connection commands are not the server's to run",
+         {{"Request=EnableEncryption\n", TBX_NEXT_TOOLBOX},
+          {"Request=StopService\n", TBX_NEXT_TOOLBOX},
+          {"Request=Inventory\nScope=All\n", TBX_NEXT_TOOLBOX},
+          {"Reply=Unknown\n", TBX_NEXT_TOOLBOX}},
+         {},
+         {}},
+        {"close passes shutdown on",
+         {{"Request=CloseSession\nShutdown=Yes\n", TBX_SUCCESS},
+          {"Request=CloseSession\n", TBX_SUCCESS}},
+         {},
+         {"CloseSession Shutdown=Yes", "CloseSession Shutdown="}},
+        {"session reply accepted or refused",
+         {{"Reply=CreateSession\nResult=Success\n", TBX_SUCCESS},
+          {"Reply=CreateSession\nResult=Refused\n", TBX_SUCCESS}},
+         {},
+         {"CloseSession Shutdown="}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingAgent agent;
+        agent.SetSetting("TcpPort", "4040");
+        for (const auto& [text, code] : c.offered) {
+            auto message = MessageOf(text);
+            EXPECT_EQ(Offer("default", *message, agent), code) << text;
+            if (code == TBX_NEXT_TOOLBOX) {
+                EXPECT_EQ(message->BuildText(), text);
+            }
+        }
+        const std::vector<std::string> sent = agent.Sent();
+        ASSERT_EQ(sent.size(), c.sent.size());
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(sent[i].rfind(c.sent[i], 0), 0u) << sent[i];
+        }
+        EXPECT_EQ(agent.Commands(), c.commands);
     }
-    EXPECT_TRUE(agent.Sent().empty());
-    EXPECT_TRUE(agent.Commands().empty());
-}
-
-TEST(DefaultToolbox, CloseRequestClosesTheSessionAndPassesShutdownOn) {
-    RecordingAgent agent;
-    auto close = MessageOf("Request=CloseSession\nShutdown=Yes\n");
-    EXPECT_EQ(Offer("default", *close, agent), TBX_SUCCESS);
-    auto reconnect = MessageOf("Request=CloseSession\n");
-    Offer("default", *reconnect, agent);
-    EXPECT_EQ(agent.Commands(),
-              (std::vector<std::string>{"CloseSession Shutdown=Yes", "CloseSession Shutdown="}));
-    EXPECT_TRUE(agent.Sent().empty());
-}
-
-TEST(DefaultToolbox, SessionReplyIsAcceptedOrTheRefusedSessionClosed) {
-    RecordingAgent agent;
-    auto accepted = MessageOf("Reply=CreateSession\nResult=Success\n");
-    EXPECT_EQ(Offer("default", *accepted, agent), TBX_SUCCESS);
-    EXPECT_TRUE(agent.Commands().empty());
-
-    auto refused = MessageOf("Reply=CreateSession\nResult=Refused\n");
-    EXPECT_EQ(Offer("default", *refused, agent), TBX_SUCCESS);
-    EXPECT_EQ(agent.Commands(), (std::vector<std::string>{"CloseSession Shutdown="}));
-    ASSERT_EQ(agent.ErrorLines().size(), 1u);
-    EXPECT_THAT(agent.ErrorLines().front(), HasSubstr("Result=Refused"));
 }
 
 TEST(DefaultToolbox, CheckUsersFillsTheLoggedOnUsersIntoTheMessage) {
