@@ -123,6 +123,7 @@ TEST(InputThread, FailedReadsEndTheThreadByTheirCode) {
         std::size_t exitingLines;  // "Exiting Input Thread" at the error level
     };
     const std::vector<Case> cases = {
+        {{0}, 1, "Socket appears to be closed", 1, 1},  // the peer's orderly close
         {{10052}, 1, "Socket appears to be closed", 1, 1},
         {{10058}, 1, "Socket appears to be closed", 1, 1},
         {{10101}, 1, "Socket appears to be closed", 1, 1},
