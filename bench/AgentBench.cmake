@@ -2,7 +2,7 @@
 # baseline, both run by agent_bench_peer, with the session toolbox of the tests: as it is
 # usually built, and built to stay loaded once loaded.
 foreach(toolbox benchtbx_session benchtbx_session_resident)
-  add_library(${toolbox} MODULE ${PROJECT_SOURCE_DIR}/tests/engine/SessionToolbox.cpp)
+  add_library(${toolbox} MODULE ${PROJECT_SOURCE_DIR}/tests/support/SessionToolbox.cpp)
   set_target_properties(${toolbox} PROPERTIES PREFIX "" CXX_VISIBILITY_PRESET hidden)
   target_link_libraries(${toolbox} PRIVATE wardex_sdk)
 endforeach()
@@ -28,5 +28,5 @@ add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/Stop
   ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp ${PROJECT_SOURCE_DIR}/tests/support/TestPki.cpp)
 target_link_libraries(stop_bench PRIVATE wardex_engine)
 target_compile_definitions(stop_bench PRIVATE WARDEX_PROGRAM="$<TARGET_FILE:wardex>"
-  WARDEX_ECHO_TOOLBOX="$<TARGET_FILE:benchtbx_session>")
+  WARDEX_SESSION_TOOLBOX="$<TARGET_FILE:benchtbx_session>")
 add_dependencies(stop_bench wardex benchtbx_session)

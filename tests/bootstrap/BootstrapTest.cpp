@@ -70,25 +70,46 @@ protected:
         };
     }
 
-    // Starts the agent against listener_; the server's reader of the connection, past the
-    // session's hello.
-    programtest::MessageReader StartServedAgent() {
+    // Starts the agent against listener_; the server's side of the connection, past the
+    // session request.
+    std::unique_ptr<testsupport::Peer> StartServedAgent() {
         world_.Store({{"TcpPort", listener_.PortText()}});
         EXPECT_TRUE(bootstrap_.Start());
-        connection_ = listener_.Accept();
-        programtest::MessageReader reader(connection_.Get());
-        EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
-        return reader;
+        auto server = std::make_unique<testsupport::Peer>(listener_.Accept());
+        EXPECT_EQ(server->Next(), "Request=CreateSession\nCount=1\n");
+        return server;
     }
 
     AgentWorld world_;
     testsupport::TestServer listener_;
-    sys::FileDescriptor connection_;
     const std::string closedPort_ = std::to_string(testsupport::ClosedPort());
     RecordingClock clock_;
     util::ParamList toolboxes_;
     CBootstrap bootstrap_;
 };
+
+// A stop during the wait before the next run (the server closed the session) or during the
+// start-up retry ends Run at once.
+TEST_F(BootstrapTest, AStopDuringAWaitEndsRunAtOnce) {
+    for (const bool served : {true, false}) {
+        SCOPED_TRACE(served ? "loop wait" : "start-up retry");
+        world_.Store({{"TcpPort", served ? listener_.PortText() : closedPort_}});
+        auto server = std::async(std::launch::async, [this, served] {
+            if (served) {
+                testsupport::Peer(listener_.Accept()).Next();
+            }
+        });
+        CBootstrap bootstrap(clock_, world_.ProgramFolder());
+        bootstrap.SetToolboxList(toolboxes_);
+        clock_.waitSeconds.clear();
+        clock_.onWait = [&bootstrap](std::size_t) { bootstrap.SignalShutdown(); };
+        EXPECT_EQ(bootstrap.Run(0), 0u);
+        server.get();
+        EXPECT_EQ(clock_.waitSeconds, std::vector<std::uint32_t>{1});
+    }
+    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 2u);
+    EXPECT_EQ(world_.LogCount("CBootstrap::Run - Exit signaled"), 2u);
+}
 
 // Start-up retry and loop wait for each failed connection, then 1800 seconds for ever.
 TEST_F(BootstrapTest, FailedConnectionsFollowTheSchedule) {
@@ -104,10 +125,8 @@ TEST_F(BootstrapTest, FailedConnectionsFollowTheSchedule) {
 
 // A session that reached "CreateSession" starts the schedule again from its first wait.
 TEST_F(BootstrapTest, ASessionResetsTheSchedule) {
-    auto server = std::async(std::launch::async, [this] {
-        sys::FileDescriptor connection = listener_.Accept();
-        return programtest::MessageReader(connection.Get()).Next();
-    });
+    auto server = std::async(std::launch::async,
+                             [this] { return testsupport::Peer(listener_.Accept()).Next(); });
     clock_.onWait = [&](std::size_t wait) {
         if (wait == 8) {
             world_.Store({{"TcpPort", listener_.PortText()}});
@@ -116,42 +135,9 @@ TEST_F(BootstrapTest, ASessionResetsTheSchedule) {
         }
     };
     EXPECT_EQ(RunService(), 0u);
-    EXPECT_EQ(server.get(), "Hello=Session\nCount=1\n");
+    EXPECT_EQ(server.get(), "Request=CreateSession\nCount=1\n");
     const std::vector<std::uint32_t> expected = {1, 1, 1, 1, 15, 15, 15, 60, 1};
     EXPECT_EQ(clock_.waitSeconds, expected);
-}
-
-// The server closes the session; the stop comes during the wait before the next run.
-TEST_F(BootstrapTest, AStopDuringTheLoopWaitEndsRunAtOnce) {
-    world_.Store({{"TcpPort", listener_.PortText()}});
-    auto server = std::async(std::launch::async, [this] {
-        sys::FileDescriptor connection = listener_.Accept();
-        programtest::MessageReader(connection.Get()).Next();
-    });
-    StopAtWait(1);
-    EXPECT_EQ(RunService(), 0u);
-    server.get();
-    EXPECT_EQ(clock_.waitSeconds, std::vector<std::uint32_t>{1});
-    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 1u);
-    EXPECT_EQ(world_.LogCount("CBootstrap::Run - Exit signaled"), 1u);
-}
-
-TEST_F(BootstrapTest, AStopDuringTheStartupRetryEndsRunAtOnce) {
-    StopAtWait(1);
-    EXPECT_EQ(RunService(), 0u);
-    EXPECT_EQ(clock_.waitSeconds, std::vector<std::uint32_t>{1});
-    EXPECT_EQ(world_.LogCount("Calling Agent Startup"), 1u);
-}
-
-// The stop closes the running agent's connection: the server sees the end, Run returns.
-TEST_F(BootstrapTest, AStopDuringARunClosesTheConnection) {
-    programtest::MessageReader reader = StartServedAgent();
-    bootstrap_.SignalShutdown();
-    EXPECT_EQ(reader.Next(), "");
-    ASSERT_TRUE(bootstrap_.WaitForEnd(testsupport::kPeerWaitMs));
-    EXPECT_EQ(bootstrap_.GetExitCode(), 0u);
-    EXPECT_TRUE(clock_.waitSeconds.empty());
-    EXPECT_EQ(world_.LogCount("Signaled Agent to exit"), 1u);
 }
 
 // The channel's own trace of the failure reaches only a console: a service's log must say
@@ -159,11 +145,9 @@ TEST_F(BootstrapTest, AStopDuringARunClosesTheConnection) {
 TEST_F(BootstrapTest, AFailedSwitchToEncryptionIsLoggedWithItsReason) {
     testsupport::TestPki::Instance();
     StopAtWait(1);
-    StartServedAgent();
-    testsupport::SendAll(connection_.Get(),
-                         std::string("Reply=CreateSession\nResult=Success\n") + '\0');
-    testsupport::Peer untrusted(std::move(connection_));
-    EXPECT_FALSE(untrusted.StartTls(testsupport::TestPki::Instance().ServerContext(false)));
+    std::unique_ptr<testsupport::Peer> server = StartServedAgent();
+    server->Send("Reply=CreateSession\nResult=Success\n");
+    EXPECT_FALSE(server->StartTls(testsupport::TestPki::Instance().ServerContext(false)));
     ASSERT_TRUE(bootstrap_.WaitForEnd(testsupport::kPeerWaitMs));
     const std::string log = world_.Log();
     const std::size_t line = log.find("CQXAgent::EncryptSocket() - the TLS handshake failed: ");
@@ -176,16 +160,16 @@ TEST_F(BootstrapTest, CheckUsersReachesTheServerOnlyWithAnAgent) {
     EXPECT_EQ(world_.LogCount("Calling Toolbox to check possible user status change"), 1u);
     EXPECT_EQ(world_.LogCount("InvokeHandler called"), 0u);
 
-    programtest::MessageReader reader = StartServedAgent();
+    std::unique_ptr<testsupport::Peer> server = StartServedAgent();
     bootstrap_.CheckUsers();
-    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
+    EXPECT_EQ(server->Next(), "Request=UpdateUser\nUsers=tester\n");
     bootstrap_.SignalShutdown();
     ASSERT_TRUE(bootstrap_.WaitForEnd(testsupport::kPeerWaitMs));
 }
 
 // Toolboxes that take their time over a user change must not hold a stop back.
 TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
-    programtest::MessageReader reader = StartServedAgent();
+    std::unique_ptr<testsupport::Peer> server = StartServedAgent();
     const std::string hold = world_.RootFolder() + "/users.hold";
     scratch::WriteFile(hold, "");
     std::future<void> checking =
@@ -194,7 +178,7 @@ TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
         std::this_thread::yield();
     }
     bootstrap_.SignalShutdown();
-    EXPECT_EQ(reader.Next(), "") << "the stop closed the connection";
+    EXPECT_EQ(server->NextOrEnd(), std::nullopt) << "the stop closed the connection";
     EXPECT_EQ(checking.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
         << "while the toolboxes were still checking the users";
     std::filesystem::remove(hold);

@@ -1,11 +1,7 @@
 #include "tests/engine/AgentSession.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <stdexcept>
 
 #include "agent/Settings.h"
 
@@ -17,21 +13,6 @@ extern "C" const char* __tsan_default_suppressions() {
 }
 
 namespace enginetest {
-
-TempRoot::TempRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "wardex-session-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a temporary root");
-    }
-    path_ = pattern;
-    ::setenv("CORVANE_ROOT", path_.c_str(), 1);
-}
-
-TempRoot::~TempRoot() {
-    ::unsetenv("CORVANE_ROOT");
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 AgentSession::AgentSession(const TempRoot& root, const Options& options) {
     const CSettings settings;
@@ -80,17 +61,6 @@ bool AgentSession::Ended(int waitMs) {
         bootstrap_.join();
     }
     return true;
-}
-
-std::size_t ThreadCount() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Threads:", 0) == 0) {
-            return std::stoul(line.substr(8));
-        }
-    }
-    return 0;
 }
 
 }  // namespace enginetest

@@ -8,24 +8,20 @@
 #include "agent/QxAgent.h"
 #include "common/msg/QXMessage.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 #include "tests/support/TestServer.h"
 
 namespace enginetest {
 
-// A system root of its own in a temporary folder (CORVANE_ROOT points at it while the object
+// A system root of its own in a scratch folder (CORVANE_ROOT points at it while the object
 // lives), holding the settings store and the state file.
-class TempRoot {
-public:
-    TempRoot();
-    ~TempRoot();
-    TempRoot(const TempRoot&) = delete;
-    TempRoot& operator=(const TempRoot&) = delete;
+struct TempRoot {
+    std::string Path() const { return folder.Path(); }
+    std::string StateFile() const { return folder / "wardex.dat"; }
 
-    const std::string& Path() const { return path_; }
-    std::string StateFile() const { return path_ + "/wardex.dat"; }
-
-private:
-    std::string path_;
+    scratch::ScratchFolder folder;
+    scratch::ScopedRoot root{folder.Path().c_str()};
 };
 
 // With the agent's minute one millisecond long, a read time-out that no test meets unless it
@@ -66,8 +62,5 @@ private:
     std::future<void> endedFuture_ = ended_.get_future();
     std::thread bootstrap_;
 };
-
-// The thread count of this process.
-std::size_t ThreadCount();
 
 }  // namespace enginetest

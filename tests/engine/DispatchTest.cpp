@@ -20,18 +20,19 @@
 #include "common/err/Errors.h"
 #include "common/lang/Event.h"
 #include "common/sys/CurrentProcess.h"
-#include "tests/engine/ScriptedAgent.h"
+#include "tests/support/RecordingAgent.h"
 
 namespace {
 
-using disptest::NewJob;
-using disptest::ScriptedAgent;
+using testsupport::NewJob;
+using testsupport::RecordingAgent;
 
 constexpr std::uint32_t kPatienceMs = 20000;
 
-// The collector's line for the deletion of the worker that ran on the thread.
-std::string Collected(std::uint32_t thread) {
-    return "Thread " + std::to_string(thread) + " has completed";
+// The workers handed to the collector that it has not found finished, by its lines.
+std::size_t StillOnHeap(const RecordingAgent& agent) {
+    return agent.CountLines("Adding object to the garbage heap") -
+           agent.CountLines("has completed");
 }
 
 // Whether the thread of this process with the system's id is still there.
@@ -40,7 +41,7 @@ bool ThreadAlive(std::uint32_t thread) {
 }
 
 // The threads that handled the sequence numbers from first to last.
-std::set<std::uint32_t> HandlerThreads(const ScriptedAgent& agent, int first, int last) {
+std::set<std::uint32_t> HandlerThreads(const RecordingAgent& agent, int first, int last) {
     std::set<std::uint32_t> threads;
     for (int sequence = first; sequence <= last; ++sequence) {
         threads.insert(agent.HandlerThread(sequence));
@@ -63,14 +64,12 @@ std::size_t AliveAfterSettling(const std::set<std::uint32_t>& threads, std::size
 }
 
 // Every sequence number from first to last handled exactly once, and nothing else.
-void ExpectEachHandledOnce(const ScriptedAgent& agent, int first, int last) {
-    const auto handled = agent.Handled();
-    EXPECT_EQ(handled.size(), static_cast<std::size_t>(last - first + 1));
+void ExpectEachHandledOnce(const RecordingAgent& agent, int first, int last) {
+    std::map<int, int> once;
     for (int sequence = first; sequence <= last; ++sequence) {
-        const auto found = handled.find(sequence);
-        ASSERT_NE(found, handled.end()) << "message " << sequence << " was never handled";
-        EXPECT_EQ(found->second, 1) << "message " << sequence;
+        once[sequence] = 1;
     }
+    EXPECT_EQ(agent.Handled(), once) << "sequence number: times handled";
 }
 
 // The dispatch thread on a queue and a scripted agent, started and stopped the way the agent
@@ -105,62 +104,15 @@ protected:
             dispatch_.WaitForEnd(lang::kInfinite);
         }
     }
-    // The position of the first line holding the part; the number of lines if none does.
-    std::size_t LineOf(const std::string& part) const {
-        const auto lines = agent_.Lines();
-        std::size_t index = 0;
-        while (index < lines.size() && lines[index].text.find(part) == std::string::npos) {
-            ++index;
-        }
-        return index;
-    }
 
     MsgFifoQueue queue_;
-    ScriptedAgent agent_;
+    RecordingAgent agent_;
     // Handlers that take a permit run until the test gives one.
     static constexpr std::ptrdiff_t kMessagesAtMost = 1000;  // in any one test
     std::counting_semaphore<> permits_{0};
     bool started_ = false;
     CDispatch dispatch_;
 };
-
-TEST_F(DispatchTest, TheCollectorEndsWhenIdleAndStartsAgainForTheNextMessage) {
-    Start();
-    Push(1, 1);
-    ASSERT_TRUE(agent_.WaitForLines("End Garbage Collector Thread", 1));
-    EXPECT_EQ(agent_.CountLines("has completed"), 1u);
-    EXPECT_EQ(agent_.StillOnHeap(), 0);
-
-    Push(2, 1);
-    ASSERT_TRUE(agent_.WaitForLines("End Garbage Collector Thread", 2));
-    EXPECT_EQ(agent_.CountLines("Begin Garbage Collector Thread"), 2u);
-    EXPECT_EQ(agent_.CountLines("Not Running, starting GC Thread"), 2u);
-    EXPECT_EQ(agent_.StillOnHeap(), 0);
-    Stop();
-    ExpectEachHandledOnce(agent_, 1, 2);
-}
-
-TEST_F(DispatchTest, TwoMessagesRunSideBySideAndTheFirstToFinishIsDeletedFirst) {
-    lang::CEvent firstGate(lang::EventReset::Manual);
-    lang::CEvent secondGate(lang::EventReset::Manual);
-    agent_.SetHandler([&](msg::IQXMessage& message) {
-        (message.GetFieldInt("Seq") == 1 ? firstGate : secondGate).Wait(lang::kInfinite);
-    });
-    Start();
-    Push(1, 2);
-    ASSERT_TRUE(agent_.WaitForRunning(2)) << "the second message waited for the first";
-    EXPECT_NE(agent_.HandlerThread(1), agent_.HandlerThread(2));
-
-    secondGate.Set();
-    ASSERT_TRUE(agent_.WaitForLines("has completed", 1));
-    EXPECT_EQ(agent_.CountLines(Collected(agent_.HandlerThread(2))), 1u);
-    EXPECT_EQ(agent_.CountLines(Collected(agent_.HandlerThread(1))), 0u);
-
-    firstGate.Set();
-    ASSERT_TRUE(agent_.WaitForLines("has completed", 2));
-    EXPECT_EQ(agent_.CountLines(Collected(agent_.HandlerThread(1))), 1u);
-    Stop();
-}
 
 TEST_F(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheMessageStillReleased) {
     agent_.SetHandler([](msg::IQXMessage& message) {
@@ -179,7 +131,7 @@ TEST_F(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheMessageStillReleased
 
     ExpectEachHandledOnce(agent_, 1, 4);
     EXPECT_EQ(agent_.CountLines("has completed"), 4u);
-    EXPECT_EQ(agent_.StillOnHeap(), 0);
+    EXPECT_EQ(StillOnHeap(agent_), 0u);
     std::map<std::string, std::string> errors;  // by the lead pair they name
     for (const auto& line : agent_.Lines()) {
         const std::size_t lead = line.text.find("Request=Job");
@@ -197,23 +149,9 @@ TEST_F(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheMessageStillReleased
     EXPECT_NE(errors["Request=Job3"].find("unknown exception"), std::string::npos);
 }
 
-TEST_F(DispatchTest, AThreadThatHasFinishedAMessageTakesTheNextAndEndsAtTheStop) {
-    Start();
-    Push(1, 1);
-    ASSERT_TRUE(agent_.WaitForLines("parked for the next message", 1));
-    Push(2, 1);
-    ASSERT_TRUE(agent_.WaitForLines("has completed", 2));
-    const std::uint32_t thread = agent_.HandlerThread(1);
-    EXPECT_EQ(agent_.HandlerThread(2), thread) << "a new thread was started for the second";
-    EXPECT_TRUE(ThreadAlive(thread)) << "the parked thread was gone before the stop";
-
-    Stop();
-    EXPECT_FALSE(ThreadAlive(thread)) << "the parked thread outlived the dispatch thread";
-    EXPECT_EQ(agent_.CountLines("Thread " + std::to_string(thread) + " leaves the pool"), 1u);
-    EXPECT_LT(LineOf("leaves the pool"), LineOf("Dispatch::Run() Exiting dispatch thread"));
-    ExpectEachHandledOnce(agent_, 1, 2);
-}
-
+// Messages run side by side up to the worker limit; when they are done, no more threads than
+// the idle limit wait for work, the next message is taken by one of them, and they end at the
+// stop.
 TEST_F(DispatchTest, NoMoreThreadsThanTheIdleLimitWaitForWork) {
     constexpr int kLimit = 8;
     constexpr std::size_t kIdle = 2;
@@ -228,11 +166,15 @@ TEST_F(DispatchTest, NoMoreThreadsThanTheIdleLimitWaitForWork) {
     ASSERT_TRUE(agent_.WaitForLines("leaves the pool", kLimit - kIdle));
     EXPECT_EQ(AliveAfterSettling(threads, kIdle), kIdle);
     EXPECT_EQ(agent_.CountLines("parked for the next message"), kIdle);
+    permits_.release(1);
+    Push(kLimit + 1, 1);
+    ASSERT_TRUE(agent_.WaitForLines("has completed", kLimit + 1));
+    EXPECT_EQ(threads.count(agent_.HandlerThread(kLimit + 1)), 1u) << "a new thread was started";
 
     Stop();
     EXPECT_EQ(AliveAfterSettling(threads, 0), 0u);
     EXPECT_EQ(agent_.CountLines("leaves the pool"), static_cast<std::size_t>(kLimit));
-    ExpectEachHandledOnce(agent_, 1, kLimit);
+    ExpectEachHandledOnce(agent_, 1, kLimit + 1);
 }
 
 // A quiet agent keeps no worker threads: a parked thread that gets no message within the idle
@@ -293,7 +235,7 @@ struct QueuedDispatch {
     }
 
     MsgFifoQueue queue;
-    ScriptedAgent agent;
+    RecordingAgent agent;
     CDispatch dispatch;
 };
 
@@ -301,7 +243,7 @@ void DispatchWithoutThreads() {
     QueuedDispatch run(3);
     CapAddressSpace();
     run.dispatch.Run(0);
-    bool holds = run.agent.StillOnHeap() == 0;
+    bool holds = StillOnHeap(run.agent) == 0;
     for (int sequence = 1; sequence <= 3; ++sequence) {
         holds = holds && run.HandledHere(sequence) &&
                 run.agent.CountLines("Cannot start a thread for Request=Job" +
@@ -341,7 +283,7 @@ void DispatchWithoutACollectorThread() {
                                      "thread") >= 1 &&
                 run.agent.CountLines("Begin Garbage Collector Thread") ==
                     run.agent.CountLines("End Garbage Collector Thread") &&
-                run.agent.StillOnHeap() == 0,
+                StillOnHeap(run.agent) == 0,
             "the first worker was not collected on the dispatch thread");
 }
 

@@ -7,7 +7,6 @@
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/RecordingAgent.h"
-#include "tests/support/TestServer.h"
 
 namespace {
 
@@ -37,58 +36,6 @@ struct OutputRig {
     MsgFifoQueue queue;
     COutputThread thread;
 };
-
-TEST(OutputThread, WritesEachMessageAsItsTextAndOneZeroByteThenStopsWhenSignalled) {
-    testsupport::TestServer listener;
-    CAgentSocket socket(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP));
-    socket.Connect("127.0.0.1", listener.Port());
-    sys::FileDescriptor peer = listener.Accept();
-    OutputRig rig(socket);
-    const std::vector<std::string> texts = {"Reply=GetState\nBeta=2\nAlpha=1\n", "Reply=Empty\n",
-                                            "Reply=Big\nData=" + std::string(300000, 'b')};
-    std::string expected;
-    for (const std::string& text : texts) {
-        rig.Queue(text);
-        expected += WireForm(text);
-    }
-    ASSERT_TRUE(rig.thread.Start());
-    EXPECT_EQ(testsupport::ReceiveExactly(peer.Get(), expected.size()), expected);
-    rig.queue.Signal();
-    ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
-    EXPECT_EQ(rig.agent.CountLines("Network Data OUT:\nReply=GetState\nAlpha=1\nBeta=2\n\n", 2),
-              1u);
-    EXPECT_EQ(rig.agent.CountLines("COutputThread::Run() Queue Signaled but no data", 1), 1u);
-    EXPECT_EQ(rig.agent.CountLines("COutputThread::Run() Exiting Output thread", 1), 1u);
-}
-
-TEST(OutputThread, AMessageWhoseWriteTimesOutIsSentLaterWhole) {
-    testsupport::TestServer listener;
-    CAgentSocket socket(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP));
-    socket.Connect("127.0.0.1", listener.Port());
-    sys::FileDescriptor peer = listener.Accept();
-    // Fill the connection while the server does not read, until a write times out.
-    const std::string filler(1 << 20, 'f');
-    std::size_t filled = 0;
-    for (;;) {
-        try {
-            filled += static_cast<std::size_t>(socket.Write(filler.data(), filler.size(), 20));
-        } catch (const ipc::CIPCError& error) {
-            ASSERT_EQ(error.Value(), 1);
-            break;
-        }
-    }
-    OutputRig rig(socket);
-    rig.thread.SetWriteTimeout(10);
-    rig.Queue("Reply=Late\n");
-    ASSERT_TRUE(rig.thread.Start());
-    ASSERT_TRUE(rig.agent.WaitForLines("IPC Timed out, putting outgoing message back", 2));
-    const std::string wire = WireForm("Reply=Late\n");
-    const std::string received = testsupport::ReceiveExactly(peer.Get(), filled + wire.size());
-    EXPECT_EQ(received.substr(filled), wire);
-    rig.queue.Signal();
-    ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
-    EXPECT_EQ(rig.agent.CountLines("Failed to send entire message"), 0u);
-}
 
 // A socket over a transport that records what is written and answers each write by the
 // script: a number of bytes to report, or an error value to raise.

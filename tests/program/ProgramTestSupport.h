@@ -11,8 +11,8 @@
 #include "tests/support/ScratchFiles.h"
 #include "tests/support/TestServer.h"
 
-// What the program and bootstrap tests share: a relocated root with a settings store, a
-// program folder and a log file in one scratch folder, and the server side of a session.
+// What the program, bootstrap and service tests share: a relocated root with a settings
+// store, a program folder and a log file in one scratch folder.
 namespace programtest {
 
 // A relocated root ("root"), a program folder ("program") and a log file ("agent.log")
@@ -83,33 +83,6 @@ private:
     scratch::ScratchFolder scratch_;
     std::string rootPath_ = scratch_ / "root";
     scratch::ScopedRoot root_;
-};
-
-// The server's reading side of one connection: messages up to their zero byte, with the
-// bytes after one kept for the next.
-class MessageReader {
-public:
-    explicit MessageReader(int socket) : socket_(socket) {}
-
-    // The next message's text; empty when the client closed first.
-    std::string Next() {
-        std::size_t end = pending_.find('\0');
-        while (end == std::string::npos) {
-            const std::string part = testsupport::ReceiveSome(socket_, 4096);
-            if (part.empty()) {
-                return "";
-            }
-            pending_ += part;
-            end = pending_.find('\0');
-        }
-        std::string text = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        return text;
-    }
-
-private:
-    int socket_;
-    std::string pending_;
 };
 
 }  // namespace programtest

@@ -146,6 +146,7 @@ TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
     server->SendRaw(std::string(1, '\0'));
     ExpectEchoed(*server, 1);
     EXPECT_EQ(world.LogCount("Message over 16777216 bytes, discarding it up to its end"), 1u);
+    EXPECT_EQ(world.LogCount("Discarded 1 message(s) over 16777216 bytes"), 1u);
     ExpectStopsWithExitZero(service, "reading");
 }
 
@@ -189,7 +190,7 @@ TEST(FaultInjection, AKillDuringASettingsWriteOrAStateSaveLeavesAWholeFile) {
         FaultWorld world;
         const std::string stateFile = world.ProgramFolder() + "/wardex.dat";
         CAgentState earlier;
-        earlier.RestorePersisted({"old", "", "", "", "", ""});
+        earlier.RestorePersisted({"", "old", "", "", "", ""});
         SaveAgentState(stateFile, earlier, MsgFifoQueue());
         ServiceProcess service(world, world.notify.Path(), {kLoad});
         std::unique_ptr<Peer> server = AcceptSession(world);
@@ -202,7 +203,7 @@ TEST(FaultInjection, AKillDuringASettingsWriteOrAStateSaveLeavesAWholeFile) {
         // The old file and the new one both hold the value loaded at the start.
         CAgentState state;
         EXPECT_EQ(LoadAgentState(stateFile, state), "") << "killed " << killAfterMs << " ms in";
-        EXPECT_EQ(state.TakePersisted()[0], "old") << "killed " << killAfterMs << " ms in";
+        EXPECT_EQ(state.TakePersisted()[1], "old") << "killed " << killAfterMs << " ms in";
     }
 }
 

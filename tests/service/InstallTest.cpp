@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "agent/ServiceUnit.h"
 #include "tests/service/ServiceTestSupport.h"
 
 namespace {
@@ -73,6 +74,16 @@ TEST(InstallTest, UnitFolderThatCannotBeWrittenFailsClearly) {
     EXPECT_EQ(world.LogCount("ServiceControl::Install - Failed to Open ServiceManager service"),
               1u);
     EXPECT_EQ(scratch::ReadFile(world.UnitFolder()), "not a folder\n");
+}
+
+// A program folder with a space or a systemd specifier character in its path.
+TEST(InstallTest, ExecStartKeepsOddPathsWhole) {
+    EXPECT_NE(UnitText("A", "/opt/my agent/wardex", "-load=a.so")
+                  .find("\nExecStart=\"/opt/my agent/wardex\" -load=a.so\n"),
+              std::string::npos);
+    EXPECT_NE(UnitText("A", "/opt/100%/wardex", "-load=$x.so")
+                  .find("\nExecStart=/opt/100%%/wardex -load=$$x.so\n"),
+              std::string::npos);
 }
 
 }  // namespace

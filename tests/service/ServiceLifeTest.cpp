@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "tests/service/ServiceTestSupport.h"
+#include "tests/support/TestServer.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {
 
 using programtest::AgentWorld;
-using programtest::MessageReader;
 using scratch::WriteUtmp;
 using servicetest::NotifyListener;
 using servicetest::ServiceProcess;
@@ -62,16 +62,15 @@ TEST(ServiceLifeTest, StartsReportsAndStopsOnSigterm) {
     EXPECT_EQ(start[0], "STATUS=Starting, check point 1");
     EXPECT_EQ(start[1], "READY=1\nSTATUS=Running, check point 2");
 
-    sys::FileDescriptor connection = world.listener.Accept();
-    MessageReader reader(connection.Get());
-    EXPECT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+    testsupport::Peer server(world.listener.Accept());
+    EXPECT_EQ(server.Next(), "Request=CreateSession\nCount=1\n");
 
     // A second SIGTERM close behind the first stops nothing twice.
     service.Signal(SIGTERM);
     service.Signal(SIGTERM);
     const std::vector<std::string> stop = ReportsUntilStopped(world.notify);
     // The connection is closed by the stop, not by the end of the process.
-    EXPECT_EQ(reader.Next(), "");
+    EXPECT_EQ(server.NextOrEnd(), std::nullopt);
     EXPECT_EQ(service.WaitForExit(), 0);
 
     ASSERT_GE(stop.size(), 3u);
@@ -103,14 +102,13 @@ TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
     ServiceWorld world;
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}});
     ServiceProcess service(world, world.notify.Path(), {kLoad});
-    sys::FileDescriptor connection = world.listener.Accept();
-    MessageReader reader(connection.Get());
-    ASSERT_EQ(reader.Next(), "Hello=Session\nCount=1\n");
+    testsupport::Peer server(world.listener.Accept());
+    ASSERT_EQ(server.Next(), "Request=CreateSession\nCount=1\n");
 
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {USER_PROCESS, "alice", "pts/3", 4242}});
-    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
+    EXPECT_EQ(server.Next(), "Request=UpdateUser\nUsers=tester\n");
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {DEAD_PROCESS, "", "pts/3", 4242}});
-    EXPECT_EQ(reader.Next(), "Request=UpdateUser\nUsers=tester\n");
+    EXPECT_EQ(server.Next(), "Request=UpdateUser\nUsers=tester\n");
     EXPECT_EQ(world.LogCount("logon of alice on pts/3"), 1u);
     EXPECT_EQ(world.LogCount("logoff of alice on pts/3"), 1u);
     EXPECT_EQ(world.LogCount("dwEvent = 5 "), 1u);
@@ -120,7 +118,7 @@ TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {DEAD_PROCESS, "", "pts/3", 5151}});
     ASSERT_TRUE(WaitForLog(world, "changed, no logon or logoff"));
     service.Signal(SIGTERM);
-    EXPECT_EQ(reader.Next(), "") << "nothing more reaches the server";
+    EXPECT_EQ(server.NextOrEnd(), std::nullopt) << "nothing more reaches the server";
     EXPECT_EQ(service.WaitForExit(), 0);
     EXPECT_EQ(world.LogCount("Checking currently logged on users"), 2u);
 }
@@ -142,27 +140,19 @@ TEST(ServiceLifeTest, SignalsDuringStartUpStillStopInOrder) {
     }
 }
 
-// Nobody listens on the notify socket: every report fails with a line in the log, and the
-// service still starts and stops.
-TEST(ServiceLifeTest, FailingStatusReportsAreLoggedAndTheServiceStillStops) {
+// Nobody listens on the notify socket and there is no utmp: every report fails with a line
+// in the log, the utmp is named (what a missing or partial file means is covered beside the
+// utmp reader), and the service still starts and stops.
+TEST(ServiceLifeTest, FailingStatusReportsAndAMissingUtmpAreLoggedAndTheServiceStillStops) {
     ServiceWorld world;
+    std::filesystem::remove(world.RootFolder() + "/run");
     ServiceProcess service(world, world.Scratch() / "nobody-listens", {kLoad});
     ASSERT_TRUE(WaitForLog(world, "Tell ServiceControl SERVICE_RUNNING"));
+    ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
     service.Signal(SIGTERM);
     EXPECT_EQ(service.WaitForExit(), 0);
     EXPECT_GE(world.LogCount("Failed to Report Service Status"), 4u);
     EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
-}
-
-// What a missing or partial file means is covered beside the utmp reader; here its line
-// reaches the log and the service still stops.
-TEST(ServiceLifeTest, MissingUtmpIsNamedAndTheServiceStillStops) {
-    ServiceWorld world;
-    std::filesystem::remove(world.RootFolder() + "/run");
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
-    ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
-    service.Signal(SIGTERM);
-    EXPECT_EQ(service.WaitForExit(), 0);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include "tests/support/TestServer.h"
 
 // The service in the states a stop must end from, shared by the fault tests and the stop-time
-// benchmark. The real program runs as the service with the engine tests' session toolbox
-// (WARDEX_ECHO_TOOLBOX); a failure to reach a state is raised as std::runtime_error.
+// benchmark. The real program runs as the service with the tests' session toolbox
+// (WARDEX_SESSION_TOOLBOX); a failure to reach a state is raised as std::runtime_error.
 namespace servicetest {
 
 // Replies large enough to fill the socket buffers of both sides many times over.

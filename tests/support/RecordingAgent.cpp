@@ -5,9 +5,17 @@
 #include <cstdarg>
 
 #include "common/msg/QXMessage.h"
+#include "common/sys/CurrentProcess.h"
 #include "common/util/StringUtils.h"
 
 namespace testsupport {
+
+msg::IQXMessage* NewJob(int sequence) {
+    auto* message = new msg::CQXMessage;
+    message->SetLead("Request", util::Format("Job%d", sequence).c_str());
+    message->SetField("Seq", sequence);
+    return message;
+}
 
 bool RecordingAgent::AgentCommand(const std::string& command, msg::IQXMessage* message) {
     std::lock_guard guard(lock_);
@@ -68,16 +76,46 @@ void RecordingAgent::GetState(msg::IQXMessage& message) {
     }
 }
 
+bool RecordingAgent::InvokeHandler(msg::IQXMessage* message) {
+    {
+        std::lock_guard guard(lock_);
+        const int sequence = message->GetFieldInt("Seq");
+        ++handled_[sequence];
+        threads_[sequence] = sys::CurrentThreadId();
+    }
+    Running(+1);
+    // Whatever the handler raises goes on to the caller once the count is right again.
+    struct Leave {
+        RecordingAgent& agent;
+        ~Leave() { agent.Running(-1); }
+    } leave{*this};
+    if (handler_) {
+        handler_(*message);
+    }
+    return true;
+}
+
+void RecordingAgent::Running(int change) {
+    {
+        std::lock_guard guard(lock_);
+        running_ += change;
+    }
+    changed_.notify_all();
+}
+
 void RecordingAgent::Log(int level, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
     std::string text = util::FormatV(format, arguments);
     va_end(arguments);
+    if (watcher_) {
+        watcher_(text);
+    }
     {
         std::lock_guard guard(lock_);
         lines_.push_back({level, std::move(text)});
     }
-    logged_.notify_all();
+    changed_.notify_all();
 }
 
 msg::IQXMessage* RecordingAgent::NewMessage() {
@@ -117,6 +155,17 @@ std::vector<std::string> RecordingAgent::Sent() const {
     return sent_;
 }
 
+std::map<int, int> RecordingAgent::Handled() const {
+    std::lock_guard guard(lock_);
+    return handled_;
+}
+
+std::uint32_t RecordingAgent::HandlerThread(int sequence) const {
+    std::lock_guard guard(lock_);
+    const auto found = threads_.find(sequence);
+    return found == threads_.end() ? 0 : found->second;
+}
+
 std::vector<LogLine> RecordingAgent::Lines() const {
     std::lock_guard guard(lock_);
     return lines_;
@@ -137,10 +186,20 @@ std::size_t RecordingAgent::CountLines(const std::string& text, int level) const
     return CountLocked(text, level);
 }
 
-bool RecordingAgent::WaitForLines(const std::string& text, std::size_t count) const {
+template <typename Predicate>
+bool RecordingAgent::WaitUntil(Predicate predicate) const {
+    // Long enough for any state a test waits for; short enough that a fault fails the test
+    // instead of hanging it.
     std::unique_lock guard(lock_);
-    return logged_.wait_for(guard, std::chrono::seconds(5),
-                            [&] { return CountLocked(text, -1) >= count; });
+    return changed_.wait_for(guard, std::chrono::seconds(20), predicate);
+}
+
+bool RecordingAgent::WaitForLines(const std::string& text, std::size_t count) const {
+    return WaitUntil([&] { return CountLocked(text, -1) >= count; });
+}
+
+bool RecordingAgent::WaitForRunning(int count) const {
+    return WaitUntil([&] { return running_ >= count; });
 }
 
 std::size_t RecordingAgent::CountLocked(const std::string& text, int level) const {

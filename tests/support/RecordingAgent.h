@@ -1,6 +1,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -16,16 +18,27 @@ struct LogLine {
     bool operator==(const LogLine&) const = default;
 };
 
+// A new message "Request=Job<sequence>" with the field "Seq"; the caller owns it.
+msg::IQXMessage* NewJob(int sequence);
+
 // An agent for toolboxes, the dispatcher and the connection threads: its built-in commands
 // work on settings and a task state kept in memory the way the agent's own commands treat the
-// registry and the state file, and it records every command run, every message sent and
-// every log line. The message sink is outside what the tests look at, so it keeps nothing.
-// Safe to use from many threads at once.
+// registry and the state file; its InvokeHandler runs what the test scripts; and it records
+// every command run, every message sent and handled (by its "Seq", on which thread) and every
+// log line. The message sink is outside what the tests look at, so it keeps nothing. Safe to
+// use from many threads at once; every wait is bounded.
 class RecordingAgent final : public IAgentAPI {
 public:
+    using Handler = std::function<void(msg::IQXMessage&)>;
+
+    // Both before the agent is first used.
+    void SetHandler(Handler handler) { handler_ = std::move(handler); }
+    // Called with each line as it is logged, on the logging thread.
+    void OnLine(std::function<void(const std::string&)> watcher) { watcher_ = std::move(watcher); }
+
     void UserInput() override {}
     bool AgentCommand(const std::string& command, msg::IQXMessage* message) override;
-    bool InvokeHandler(msg::IQXMessage*) override { return true; }
+    bool InvokeHandler(msg::IQXMessage* message) override;
     void Log(int level, const char* format, ...) override;
     msg::IQXMessage* NewMessage() override;
     void Send(msg::IQXMessage* message) override;
@@ -39,25 +52,38 @@ public:
     // The commands run, each as "<command>" or, for CloseSession, "CloseSession Shutdown=<v>".
     std::vector<std::string> Commands() const;
     std::vector<std::string> Sent() const;
+    // How often each "Seq" was handled, and the thread that last handled it (0 when none).
+    std::map<int, int> Handled() const;
+    std::uint32_t HandlerThread(int sequence) const;
     std::vector<LogLine> Lines() const;
     // The texts of the lines logged at level 0, the error level.
     std::vector<std::string> ErrorLines() const;
     // The number of log lines at the level (any level when -1) that contain the text.
     std::size_t CountLines(const std::string& text, int level = -1) const;
-    // Waits up to five seconds until CountLines(text) reaches count.
+    // Each waits until the state is reached and tells whether it was: count lines holding
+    // the text, count handlers running at once.
     bool WaitForLines(const std::string& text, std::size_t count = 1) const;
+    bool WaitForRunning(int count) const;
 
 private:
     void GetSettings(msg::IQXMessage& message);
     void GetState(msg::IQXMessage& message);
+    void Running(int change);
     std::size_t CountLocked(const std::string& text, int level) const;
+    template <typename Predicate>
+    bool WaitUntil(Predicate predicate) const;
 
+    Handler handler_;
+    std::function<void(const std::string&)> watcher_;
     mutable std::mutex lock_;
-    mutable std::condition_variable logged_;
+    mutable std::condition_variable changed_;
     std::map<std::string, std::string> settings_;
     std::map<std::string, std::string> state_;
     std::vector<std::string> commands_;
     std::vector<std::string> sent_;
+    std::map<int, int> handled_;
+    std::map<int, std::uint32_t> threads_;
+    int running_ = 0;
     std::vector<LogLine> lines_;
 };
 

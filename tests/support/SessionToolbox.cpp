@@ -1,5 +1,15 @@
-// The toolbox of the agent session tests and benchmarks. It does what the message's field
-// "Action" asks, so the test server drives it from the wire:
+// The toolbox of the agent, program, bootstrap and service tests and of the benchmarks. It
+// stands in for the configuration and session toolboxes of an installation:
+//   "Internal"/"Configure"      the first line of the file named in "Filename" becomes
+//                               "Result"
+//   "Internal"/"CreateSession"  counts the session in the agent state ("Task-Sequence-ID",
+//                               which the state file carries from one run to the next) and
+//                               sends "Request=CreateSession" with the count as "Count"
+//   "Internal"/"CheckUsers"     fills in "Users", after waiting while the file "users.hold"
+//                               exists in the relocated root, so a test can keep it busy
+//   "Internal"/"Ping"           replies "Reply=Ping"
+// Any other message does what its field "Action" asks, so a test server drives it from the
+// wire:
 //   Echo          sends a copy of the message back
 //   Command       runs the built-in command named in "Command" on a copy, adds "Returned"
 //                 (true or false, the result of AgentCommand) and sends the copy
@@ -10,14 +20,14 @@
 //                 replies "Reply=Started"
 //   Gate          waits until the file named in "GateFile" exists; sends nothing
 //   Throw         raises a C++ exception out of the toolbox
-// Replies carry the message's "Tag". "Internal"/"CreateSession" is answered with the session
-// request "Request=CreateSession", "Internal"/"Ping" with "Reply=Ping"; anything else is
-// taken and dropped.
-
-#include <unistd.h>
+// Replies carry the message's "Tag"; anything else is taken and dropped. Every wait gives up
+// after a while, so that a failed test never hangs.
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -26,13 +36,25 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How long a gate is waited for before the worker gives up, so a failed test never hangs.
-constexpr auto kGateLimit = std::chrono::seconds(30);
+constexpr const char* kCountName = "Task-Sequence-ID";
 
 bool Is(const char* text, const char* expected) {
     return std::strcmp(text, expected) == 0;
+}
+
+void WaitWhile(bool (*holds)(const char*), const char* path) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (holds(path) && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool Exists(const char* path) {
+    return std::filesystem::exists(path);
+}
+
+bool Missing(const char* path) {
+    return !Exists(path);
 }
 
 msg::IQXMessage* Copy(const msg::IQXMessage* message, IAgentAPI* agent) {
@@ -46,6 +68,45 @@ void Reply(const msg::IQXMessage* message, IAgentAPI* agent, const char* what) {
     reply->SetLead("Reply", what);
     reply->SetField("Tag", message->GetField("Tag"));
     agent->Send(reply);
+}
+
+// Runs the built-in command on a message of its own; what the command left in it.
+std::string Ask(IAgentAPI* agent, const char* command, const char* lead, const char* value) {
+    msg::IQXMessage* request = agent->NewMessage();
+    request->SetLead("State", lead);
+    request->SetField(kCountName, value);
+    agent->AgentCommand(command, request);
+    std::string count = request->GetField(kCountName);
+    request->Release();
+    return count;
+}
+
+void CreateSession(IAgentAPI* agent) {
+    const std::string count =
+        std::to_string(std::atoi(Ask(agent, "GetState", "Specific", "").c_str()) + 1);
+    Ask(agent, "SetState", "Set", count.c_str());
+    msg::IQXMessage* request = agent->NewMessage();
+    request->SetLead("Request", "CreateSession");
+    request->SetField("Count", count.c_str());
+    agent->Send(request);
+}
+
+void Internal(msg::IQXMessage* message, IAgentAPI* agent) {
+    const char* kind = message->GetLeadValue();
+    if (Is(kind, "Configure")) {
+        std::ifstream file(message->GetField("Filename"));
+        std::string firstLine;
+        std::getline(file, firstLine);
+        message->SetField(std::string("Result"), firstLine);
+    } else if (Is(kind, "CreateSession")) {
+        CreateSession(agent);
+    } else if (Is(kind, "CheckUsers")) {
+        const char* root = std::getenv("CORVANE_ROOT");
+        WaitWhile(Exists, (std::string(root ? root : "") + "/users.hold").c_str());
+        message->SetField("Users", "tester");
+    } else if (Is(kind, "Ping")) {
+        Reply(message, agent, "Ping");
+    }
 }
 
 void RunCommand(const msg::IQXMessage* message, IAgentAPI* agent) {
@@ -75,13 +136,6 @@ void Sleep(const msg::IQXMessage* message, IAgentAPI* agent) {
     agent->Send(Copy(message, agent));
 }
 
-void WaitForGate(const msg::IQXMessage* message) {
-    const Clock::time_point limit = Clock::now() + kGateLimit;
-    while (::access(message->GetField("GateFile"), F_OK) != 0 && Clock::now() < limit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 void Act(msg::IQXMessage* message, IAgentAPI* agent) {
     const char* action = message->GetField("Action");
     if (Is(action, "Echo")) {
@@ -96,7 +150,7 @@ void Act(msg::IQXMessage* message, IAgentAPI* agent) {
     } else if (Is(action, "Sleep")) {
         Sleep(message, agent);
     } else if (Is(action, "Gate")) {
-        WaitForGate(message);
+        WaitWhile(Missing, message->GetField("GateFile"));
     } else if (Is(action, "Throw")) {
         throw std::runtime_error("session toolbox asked to fail");
     }
@@ -104,23 +158,17 @@ void Act(msg::IQXMessage* message, IAgentAPI* agent) {
 
 std::int32_t HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) {
     if (Is(message->GetLeadName(), "Internal")) {
-        if (Is(message->GetLeadValue(), "CreateSession")) {
-            msg::IQXMessage* request = agent->NewMessage();
-            request->SetLead("Request", "CreateSession");
-            agent->Send(request);
-        } else if (Is(message->GetLeadValue(), "Ping")) {
-            Reply(message, agent, "Ping");
-        }
-        return TBX_SUCCESS;
+        Internal(message, agent);
+    } else {
+        Act(message, agent);
     }
-    Act(message, agent);
     return TBX_SUCCESS;
 }
 
 void Version(int* major, int* minor, int* build) {
     *major = 1;
     *minor = 0;
-    *build = 0;
+    *build = 7;
 }
 
 const ToolboxAPI kTable = {TBX_API_VERSION, Version, HandleMessage};
