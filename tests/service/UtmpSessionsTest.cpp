@@ -1,5 +1,5 @@
-// A utmp file in the glibc layout that is missing or cut short; logons and logoffs as the
-// service reports them are covered with the service's life.
+// A utmp file in the glibc layout that is missing or cut short, or holds records that are not
+// logons; logons and logoffs as the service reports them are covered with the service's life.
 
 #include <utmp.h>
 
@@ -13,7 +13,7 @@ namespace {
 
 using scratch::WriteUtmp;
 
-TEST(UtmpSessionsTest, MissingAndTruncatedFilesAreNamedAndLoseNothing) {
+TEST(UtmpSessionsTest, OnlyUserRecordsCountAndMissingOrTruncatedFilesLoseNothing) {
     const scratch::ScratchFolder folder;
     const std::string path = folder / "utmp";
     sys::UtmpSessions sessions(path);
@@ -22,8 +22,13 @@ TEST(UtmpSessionsTest, MissingAndTruncatedFilesAreNamedAndLoseNothing) {
     EXPECT_NE(problem.find("cannot be read"), std::string::npos) << problem;
 
     problem.clear();
-    WriteUtmp(path, {{USER_PROCESS, "alice", "pts/1", 10}, {USER_PROCESS, "bob", "tty2", 20}},
-              sizeof(utmp) + 7);
+    // A terminal waiting for a logon and an ended session are nobody's logon.
+    WriteUtmp(path,
+              {{LOGIN_PROCESS, "LOGIN", "tty3", 5},
+               {DEAD_PROCESS, "dave", "pts/4", 8},
+               {USER_PROCESS, "alice", "pts/1", 10},
+               {USER_PROCESS, "bob", "tty2", 20}},
+              3 * sizeof(utmp) + 7);
     const auto changes = sessions.Reread(problem);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].user, "alice");
