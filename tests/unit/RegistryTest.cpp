@@ -35,9 +35,15 @@ TEST_F(RegistryTest, EachValueKindReadsBackAndOtherKindsAreRefused) {
     int signedNumber = 0;
     key.ReadInt("SleepTime", signedNumber);
     EXPECT_EQ(signedNumber, -5);
-    bool flag = false;
-    key.ReadBool("LogDebug", flag);
-    EXPECT_TRUE(flag);
+    for (const auto& [stored, expected] :
+         std::vector<std::pair<std::uint32_t, bool>>{{0, false}, {1, true}, {2, false}}) {
+        key.WriteDWord("Flag", stored);
+        bool flag = !expected;
+        key.ReadBool("Flag", flag);
+        EXPECT_EQ(flag, expected) << "a switch is on only for 1, not for " << stored;
+    }
+    key.ReadDWord("LogDebug", number);
+    EXPECT_EQ(number, 1u);
 
     EXPECT_EQ(ErrorValue([&] { key.ReadString("SecurityKey", text); }), 9);
     EXPECT_EQ(ErrorValue([&] { key.ReadDWord("TcpAddr", number); }), 9);
@@ -53,22 +59,6 @@ TEST_F(RegistryTest, EachValueKindReadsBackAndOtherKindsAreRefused) {
     EXPECT_EQ(missing->Line(), 268);
     EXPECT_STREQ(missing->Source(), "common\\sys\\Registry");
     EXPECT_EQ(missing->SystemError(), static_cast<std::uint32_t>(ENOENT));
-}
-
-TEST_F(RegistryTest, ReadBoolIsTrueOnlyForOne) {
-    sys::Registry key;
-    OpenKey(key);
-    for (const auto& [stored, expected] :
-         std::vector<std::pair<std::uint32_t, bool>>{{0, false}, {1, true}, {2, false}}) {
-        key.WriteDWord("Flag", stored);
-        bool flag = !expected;
-        key.ReadBool("Flag", flag);
-        EXPECT_EQ(flag, expected) << stored;
-    }
-    key.WriteBool("Flag", false);
-    std::uint32_t number = 7;
-    key.ReadDWord("Flag", number);
-    EXPECT_EQ(number, 0u);
 }
 
 TEST_F(RegistryTest, NamesMatchWithoutCaseAndKeepTheCaseTheyWereGiven) {
@@ -152,6 +142,11 @@ TEST_F(RegistryTest, OpenAndClosedStatesRefuseWhatTheyMust) {
     key.Open(false, false, 0);
     key.ReadString("Where", text);
     EXPECT_EQ(text, "service key");
+    key.Close();
+
+    key.SetKey(HKEY_LOCAL_MACHINE, "");
+    key.Open(false, false, 0);
+    EXPECT_EQ(ErrorValue([&] { key.Delete(true); }), 0) << "a root key cannot be deleted";
 }
 
 TEST_F(RegistryTest, OpeningAMissingKeyWithoutCreateFailsAndWritesNothing) {
@@ -216,13 +211,6 @@ TEST_F(RegistryTest, DeleteRemovesSubkeysOnlyWhenAskedTo) {
     EXPECT_EQ(ErrorValue([&] { OpenKey(key, kServiceKey, false); }), 3);
     OpenKey(key, "Software", false);
     EXPECT_EQ(ReadStore().find("Corvane"), std::string::npos);
-}
-
-TEST_F(RegistryTest, RootKeysCannotBeDeleted) {
-    sys::Registry key;
-    key.SetKey(HKEY_LOCAL_MACHINE, "");
-    key.Open(false, false, 0);
-    EXPECT_EQ(ErrorValue([&] { key.Delete(true); }), 0);
 }
 
 TEST_F(RegistryTest, KeyDeletedByAnotherHandleFailsReadsAndWrites) {
