@@ -14,6 +14,7 @@ TEST(AgentState, SetKeepsTheFirstValueSetFromReplacesAndOnlyAcceptedNamesEnter) 
     state.Set("Task-Type", "8");
     state.Set("task-type", "9");
     state.Set("Unknown-Name", "x");
+    state.Set("Desination-Address", "10.0.0.1");  // as older servers spell it
     msg::CQXMessage update;
     update.SetLead("Request", "SetState");
     update.SetField("Task-Type", "5");
@@ -22,13 +23,17 @@ TEST(AgentState, SetKeepsTheFirstValueSetFromReplacesAndOnlyAcceptedNamesEnter) 
     state.SetFrom(update);
     state.Set("Config", "ignored");
 
-    // "Specific" is matched with its case: any other request is replaced by every value.
+    // "Specific" (matched with its case) fills the request's own fields; any other request
+    // is replaced by every value.
+    msg::CQXMessage specific;
+    specific.Assign("Request=GetState\nState=Specific\nTask-Type=\nSchedule-ID=\n");
+    state.GetInto(specific);
+    EXPECT_STREQ(specific.GetText(), "Request=GetState\nSchedule-ID=\nState=\nTask-Type=5\n");
     msg::CQXMessage request;
-    request.SetLead("Request", "GetState");
-    request.SetField("State", "specific");
+    request.Assign("Request=GetState\nState=specific\n");
     state.GetInto(request);
     EXPECT_STREQ(request.GetLeadName(), "");
-    EXPECT_STREQ(request.GetText(), "Config=cfg-2\nTask-Type=5\n");
+    EXPECT_STREQ(request.GetText(), "Config=cfg-2\nDesination-Address=10.0.0.1\nTask-Type=5\n");
 }
 
 }  // namespace
