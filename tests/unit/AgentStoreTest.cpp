@@ -117,7 +117,7 @@ TEST_F(AgentStore, AnUnreadableFileIsSetAsideAndTheStateStaysEmpty) {
         EXPECT_NE(LoadAgentState(path_, state), "") << damaged.name;
         EXPECT_EQ(StateText(state), "") << damaged.name;
         EXPECT_FALSE(fs::exists(path_)) << damaged.name;
-        EXPECT_EQ(scratch::ReadFile(DamagedPath(path_)), damaged.text) << damaged.name;
+        EXPECT_EQ(scratch::ReadFile(path_ + ".damaged"), damaged.text) << damaged.name;
     }
 }
 
