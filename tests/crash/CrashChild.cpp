@@ -3,15 +3,13 @@
 //
 //   crash_child <dump folder> <crash> [worker|workers|agent-thread]
 //
-// where crash is segv, bus, ill, fpe, abort, overflow (of the stack), toolbox (a crash in a
-// toolbox library), in-handler (a second crash after the dump) or removed (the handler is
-// removed before the crash); worker crashes on a new thread, workers on two at once,
+// where crash is segv, bus, ill, fpe, abort, overflow (of the stack) or in-handler (a second
+// crash after the dump); worker crashes on a new thread, workers on two at once,
 // agent-thread on a thread started as the agent starts its own (lang::IAThread).
 //
 // Before crashing it prints "thread <id>" (the crashing thread) and, where the fault address
 // is known, "address <hex>". The faults are made in assembly, where no sanitizer sees them.
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,8 +20,6 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <thread>
-
-#include <corvane/Toolbox.h>
 
 #include "common/lang/IAThreads.h"
 #include "common/sys/CrashHandler.h"
@@ -76,19 +72,6 @@ __attribute__((noinline)) void CrashByAbort() {
     std::abort();
 }
 
-__attribute__((noinline)) void CrashInToolbox() {
-    void* library = ::dlopen(WARDEX_CRASH_TOOLBOX, RTLD_NOW);
-    auto* entry = library == nullptr
-                      ? nullptr
-                      : reinterpret_cast<GetToolboxAPIFunction>(::dlsym(library, TBX_ENTRY_POINT));
-    if (entry == nullptr) {
-        std::fprintf(stderr, "cannot load %s: %s\n", WARDEX_CRASH_TOOLBOX, ::dlerror());
-        std::exit(2);
-    }
-    Announce(0x20);
-    entry()->HandleMessage(nullptr, nullptr);
-}
-
 // Recurses until the stack is used up; each frame keeps a buffer the compiler cannot drop.
 __attribute__((noinline)) std::size_t Recurse(std::size_t depth) {
     volatile char frame[256];
@@ -124,9 +107,6 @@ Crash ChooseCrash(const std::string& how) {
     if (how == "overflow") {
         return CrashByStackOverflow;
     }
-    if (how == "toolbox") {
-        return CrashInToolbox;
-    }
     return CrashBySegv;
 }
 
@@ -159,9 +139,6 @@ int main(int argc, char** argv) {
     if (!sys::InstallCrashHandler(argv[1], afterDump)) {
         std::fprintf(stderr, "the crash handler did not install\n");
         return 3;
-    }
-    if (how == "removed") {
-        sys::RemoveCrashHandler();
     }
     const Crash crash = ChooseCrash(how);
     if (argc > 3 && std::strcmp(argv[3], "workers") == 0) {

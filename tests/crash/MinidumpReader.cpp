@@ -28,15 +28,6 @@ MinidumpReader::MinidumpReader(const std::filesystem::path& path) {
     }
 }
 
-bool MinidumpReader::HasStream(std::uint32_t type) const {
-    for (const md::Directory& entry : directory_) {
-        if (entry.streamType == type) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string_view MinidumpReader::Stream(std::uint32_t type) const {
     for (const md::Directory& entry : directory_) {
         if (entry.streamType == type) {
@@ -72,47 +63,11 @@ std::vector<md::MemoryDescriptor> MinidumpReader::MemoryList() const {
     return ranges;
 }
 
-std::vector<ModuleEntry> MinidumpReader::Modules() const {
-    const std::string_view stream = Stream(md::kModuleListStream);
-    const auto count = Read<std::uint32_t>(stream);
-    std::vector<ModuleEntry> modules;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const auto raw = Read<md::Module>(stream, sizeof(count) + i * sizeof(md::Module));
-        ModuleEntry module{raw.baseOfImage, raw.sizeOfImage, String(raw.moduleNameRva), {}};
-        const std::string_view codeView = Bytes(raw.cvRecord);
-        if (Read<std::uint32_t>(codeView) != md::kCvSignatureElf) {
-            throw std::runtime_error("module " + module.name + " has no ELF code-view record");
-        }
-        module.buildId.assign(codeView.begin() + 4, codeView.end());
-        modules.push_back(std::move(module));
-    }
-    return modules;
-}
-
-md::SystemInfo MinidumpReader::SystemInfo() const {
-    return Read<md::SystemInfo>(Stream(md::kSystemInfoStream));
-}
-
 md::ContextAmd64 MinidumpReader::Context(const md::LocationDescriptor& where) const {
     if (where.dataSize != sizeof(md::ContextAmd64)) {
         throw std::runtime_error("thread context of unexpected size");
     }
     return Read<md::ContextAmd64>(Bytes(where));
-}
-
-// The names the handler writes are file paths; a test only needs their ASCII.
-std::string MinidumpReader::String(std::uint32_t rva) const {
-    const auto bytes = Read<std::uint32_t>(Range(rva, sizeof(std::uint32_t)));
-    const std::string_view units = Range(std::uint64_t{rva} + 4, std::uint64_t{bytes} + 2);
-    std::string text;
-    for (std::uint32_t i = 0; i < bytes; i += 2) {
-        const auto unit = Read<char16_t>(units, i);
-        text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-    }
-    if (Read<char16_t>(units, bytes) != 0) {
-        throw std::runtime_error("string without terminator");
-    }
-    return text;
 }
 
 std::string_view MinidumpReader::Bytes(const md::LocationDescriptor& where) const {

@@ -10,13 +10,6 @@
 
 namespace crashtest {
 
-struct ModuleEntry {
-    std::uint64_t base = 0;
-    std::uint64_t size = 0;
-    std::string name;
-    std::vector<std::uint8_t> buildId;
-};
-
 // Reads a minidump written by the crash handler, checking every offset and size against the
 // file. Anything out of place raises std::runtime_error naming what is wrong.
 class MinidumpReader {
@@ -25,15 +18,11 @@ public:
 
     // The stream of the given type; std::runtime_error when the dump has none.
     std::string_view Stream(std::uint32_t type) const;
-    bool HasStream(std::uint32_t type) const;
 
     sys::minidump::ExceptionStream Exception() const;
     std::vector<sys::minidump::Thread> Threads() const;
-    std::vector<ModuleEntry> Modules() const;
     std::vector<sys::minidump::MemoryDescriptor> MemoryList() const;
-    sys::minidump::SystemInfo SystemInfo() const;
     sys::minidump::ContextAmd64 Context(const sys::minidump::LocationDescriptor& where) const;
-    std::string String(std::uint32_t rva) const;
     std::string_view Bytes(const sys::minidump::LocationDescriptor& where) const;
 
 private:

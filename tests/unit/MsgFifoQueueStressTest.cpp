@@ -12,8 +12,25 @@ namespace {
 constexpr int kProducers = 4;
 constexpr int kPerProducer = 25000;
 
-// Fills the queue from kProducers threads, each numbering its own messages.
-std::vector<std::thread> StartProducers(MsgFifoQueue& queue) {
+// Each consumer records, per producer, the sequence numbers it took.
+using Seen = std::vector<std::vector<int>>;
+
+void Consume(MsgFifoQueue& queue, Seen& seen, std::atomic<int>& ended) {
+    while (msg::IQXMessage* message = queue.WaitAndPop(lang::kInfinite)) {
+        seen[message->GetFieldInt("Producer")].push_back(message->GetFieldInt("Sequence"));
+        message->Release();
+    }
+    ++ended;
+}
+
+// Four producers and two consumers at once: every message arrives once, and each consumer
+// takes each producer's messages in the order they were pushed.
+TEST(MsgFifoQueueStress, ManyProducersTwoConsumersLoseRepeatAndReorderNothing) {
+    MsgFifoQueue queue;
+    Seen first(kProducers), second(kProducers);
+    std::atomic<int> ended{0};
+    std::thread consumerA([&] { Consume(queue, first, ended); });
+    std::thread consumerB([&] { Consume(queue, second, ended); });
     std::vector<std::thread> producers;
     for (int producer = 0; producer < kProducers; ++producer) {
         producers.emplace_back([&queue, producer] {
@@ -25,48 +42,7 @@ std::vector<std::thread> StartProducers(MsgFifoQueue& queue) {
             }
         });
     }
-    return producers;
-}
-
-// Takes messages until the stop request and checks that each producer's messages arrive
-// once each and in the order they were pushed.
-void Consume(MsgFifoQueue& queue, std::vector<std::vector<int>>& seen) {
-    while (msg::IQXMessage* message = queue.WaitAndPop(lang::kInfinite)) {
-        seen[message->GetFieldInt("Producer")].push_back(message->GetFieldInt("Sequence"));
-        message->Release();
-    }
-}
-
-TEST(MsgFifoQueueStress, ManyProducersOneConsumerLoseAndRepeatNothing) {
-    MsgFifoQueue queue;
-    std::vector<std::vector<int>> seen(kProducers);
-    std::thread consumer([&] { Consume(queue, seen); });
-    for (auto& producer : StartProducers(queue)) {
-        producer.join();
-    }
-    queue.Signal();
-    consumer.join();
-    for (int producer = 0; producer < kProducers; ++producer) {
-        ASSERT_EQ(seen[producer].size(), static_cast<std::size_t>(kPerProducer));
-        for (int sequence = 0; sequence < kPerProducer; ++sequence) {
-            ASSERT_EQ(seen[producer][sequence], sequence) << "producer " << producer;
-        }
-    }
-}
-
-TEST(MsgFifoQueueStress, TwoConsumersNeverTakeTheSameMessage) {
-    MsgFifoQueue queue;
-    std::vector<std::vector<int>> first(kProducers), second(kProducers);
-    std::atomic<int> ended{0};
-    std::thread consumerA([&] {
-        Consume(queue, first);
-        ++ended;
-    });
-    std::thread consumerB([&] {
-        Consume(queue, second);
-        ++ended;
-    });
-    for (auto& producer : StartProducers(queue)) {
+    for (auto& producer : producers) {
         producer.join();
     }
     // Each consumer takes a stop request of its own; either may be the first to end.
@@ -78,13 +54,16 @@ TEST(MsgFifoQueueStress, TwoConsumersNeverTakeTheSameMessage) {
     consumerA.join();
     consumerB.join();
     for (int producer = 0; producer < kProducers; ++producer) {
-        std::vector<int> all(first[producer]);
-        all.insert(all.end(), second[producer].begin(), second[producer].end());
-        std::sort(all.begin(), all.end());
-        ASSERT_EQ(all.size(), static_cast<std::size_t>(kPerProducer));
-        for (int sequence = 0; sequence < kPerProducer; ++sequence) {
-            ASSERT_EQ(all[sequence], sequence) << "producer " << producer;
+        std::vector<bool> taken(kPerProducer, false);
+        for (const Seen* seen : {&first, &second}) {
+            const std::vector<int>& sequence = (*seen)[producer];
+            ASSERT_TRUE(std::is_sorted(sequence.begin(), sequence.end())) << producer;
+            for (const int number : sequence) {
+                ASSERT_FALSE(taken[number]) << "taken twice: " << producer << "/" << number;
+                taken[number] = true;
+            }
         }
+        EXPECT_EQ(std::count(taken.begin(), taken.end(), true), kPerProducer) << producer;
     }
 }
 
