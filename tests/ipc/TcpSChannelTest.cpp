@@ -289,8 +289,8 @@ TEST_F(TcpSChannel, TheEndOfASessionIsNamedInTheErrorOfTheRead) {
          "no renegotiation"},
         {"record cut short",
          [](Peer& session) {
-             session.Queue(std::string(100, 'r'));
-             session.SendRaw(session.TakeQueued().substr(0, 50));
+             // A record header announcing 100 bytes, then half of them.
+             session.SendRaw(std::string("\x17\x03\x03\x00\x64", 5) + std::string(50, 'r'));
              session.HalfClose();
          },
          "CSocketIPC::Read Socket unknown error", 310, nullptr},
