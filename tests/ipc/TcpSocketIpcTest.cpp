@@ -1,11 +1,8 @@
-#include <chrono>
 #include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <optional>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 #include <vector>
 
 #include "common/ipc/Aipc.h"
@@ -151,25 +148,6 @@ TEST(TcpSocketIpc, TimeOutsBadPortsAndRefusalsLeaveTheObjectUsable) {
     EXPECT_THROW(refused.Connect("127.0.0.1", testsupport::ClosedPort()), CIPCError);
     EXPECT_FALSE(refused.IsConnected());
     EXPECT_EQ(RaisedBy<CIPCError>([&] { refused.NewSocket(); }).Line(), 113);
-}
-
-TEST(TcpSocketIpc, CancelBlockingCallWakesABlockedReader) {
-    Connection connection;
-    std::optional<CIPCError> error;
-    std::thread reader([&] {
-        try {
-            connection.Read(10000);
-        } catch (const CIPCError& raised) {
-            error = raised;
-        }
-    });
-    // Give the reader a moment to block; the test holds whether or not it got there first.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    connection.client.CancelBlockingCall();
-    reader.join();
-    ASSERT_TRUE(error.has_value());
-    ExpectError(*error, kSocketSource, "CSocketIPC::Read Socket unknown error", 310, 0, 0);
-    EXPECT_TRUE(connection.client.IsConnected());
 }
 
 TEST(TcpSocketIpc, DisconnectHalfClosesSoThePeerSeesTheEndAndCanStillAnswer) {

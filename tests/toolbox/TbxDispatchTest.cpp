@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <typeinfo>
 #include <vector>
 
@@ -179,26 +178,6 @@ TEST(TbxDispatchLifetime, AToolboxReplacedOnDiskRunsItsNewCodeFromTheNextMessage
     tbxtest::InstallLibrary(Toolbox("testtbx_failed"), installed);
     EXPECT_EQ(Dispatch(dispatch, agent), "testtbx_failed;");
     EXPECT_FALSE(IsLoaded(installed));
-}
-
-TEST(TbxDispatchLifetime, ManyThreadsDispatchThroughTheSameToolboxesAtOnce) {
-    constexpr int kThreads = 8;
-    testsupport::RecordingAgent agent;
-    const TbxDispatch dispatch(List({"testtbx_next.so", "testtbx_success.so"}));
-    std::vector<int> wrongTrails(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 40; ++i) {
-                wrongTrails[t] += Dispatch(dispatch, agent) != "testtbx_next;testtbx_success;";
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(wrongTrails, std::vector<int>(kThreads, 0));
-    ExpectAllFreed({"testtbx_next", "testtbx_success"});
 }
 
 }  // namespace
