@@ -21,26 +21,6 @@ Kind RaisedBy(F&& f) {
     return Kind("", "", 0, 0, 0);
 }
 
-// The ipc::CIPCError that f raises, and whether it was raised as a more specific kind (the
-// kinds are not polymorphic, so only the catch clause can tell).
-struct RaisedIpcError {
-    ipc::CIPCError error;
-    bool moreSpecific;
-};
-
-template <typename F>
-RaisedIpcError RaisedIpc(F&& f) {
-    try {
-        f();
-    } catch (const ipc::CIPCSocketError& error) {
-        return {error, true};
-    } catch (const ipc::CIPCError& error) {
-        return {error, false};
-    }
-    ADD_FAILURE() << "nothing was raised";
-    return {ipc::CIPCError("", "", 0, 0, 0), false};
-}
-
 inline void ExpectError(const err::CGeneralError& e, const char* source, const char* message,
                         int line, int value, std::uint32_t systemError) {
     EXPECT_STREQ(e.Source(), source);

@@ -13,8 +13,8 @@
 
 namespace {
 
-// Spot checks of numbers a management server sees in its replies; every errno must map to
-// a code that has a text.
+// Spot checks of numbers and sentences a management server sees in its replies; every errno
+// must map to a code that has a text, and unknown codes have none.
 TEST(SocketError, ErrnoAndResolverFailuresMapToCodesWithTexts) {
     EXPECT_EQ(ipc::WinsockErrorFromErrno(0), 0u);
     EXPECT_EQ(ipc::WinsockErrorFromErrno(ECONNRESET), 10054u);
@@ -28,9 +28,6 @@ TEST(SocketError, ErrnoAndResolverFailuresMapToCodesWithTexts) {
         EXPECT_FALSE(ipc::SocketErrorText(static_cast<int>(code)).empty())
             << "errno " << value << " gives " << code;
     }
-}
-
-TEST(SocketErrorText, GivesTheStandardSentencesAndNothingForUnknownCodes) {
     EXPECT_EQ(ipc::SocketErrorText(10054),
               "An existing connection was forcibly closed by the remote host.");
     EXPECT_EQ(ipc::SocketErrorText(11001), "No such host is known.");
@@ -39,15 +36,12 @@ TEST(SocketErrorText, GivesTheStandardSentencesAndNothingForUnknownCodes) {
     }
 }
 
-TEST(IpAddress, DottedTextIsTakenAsItIsAndNamesAreResolved) {
+TEST(IpAddress, DottedTextIsTakenAsItIsNamesAreResolvedAndSocketAddressesShown) {
     EXPECT_EQ(ipc::IPv4Address("10.1.2.3").ToString(), "10.1.2.3");
     // Starts with a digit: no look-up, and not a dotted address either.
     EXPECT_EQ(ipc::IPv4Address("1server").NetworkOrder(), INADDR_NONE);
     EXPECT_EQ(ipc::IPv4Address("").NetworkOrder(), INADDR_NONE);
     EXPECT_EQ(ipc::IPv4Address("localhost").ToString(), "127.0.0.1");
-}
-
-TEST(IpAddress, SocketAddressesAsText) {
     sockaddr_in v4{};
     v4.sin_family = AF_INET;
     ::inet_pton(AF_INET, "192.168.10.20", &v4.sin_addr);

@@ -1,3 +1,5 @@
+#include <stdlib.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/bio.h>
@@ -19,6 +21,37 @@ constexpr std::size_t kChunk = 0x10000;
 }
 
 }  // namespace
+
+TestPki& TestPki::Instance() {
+    static TestPki pki;
+    return pki;
+}
+
+TestPki::TestPki()
+    : trusted_(qxsim::GenerateCertificate()), untrusted_(qxsim::GenerateCertificate()) {
+    qxsim::WritePem(caFile_, trusted_.authority.get());
+    ::setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
+}
+
+SslPtr<SSL_CTX> TestPki::ServerContext(bool trusted, int maxVersion) const {
+    const qxsim::GeneratedCertificate& chain = trusted ? trusted_ : untrusted_;
+    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()));
+    if (!context || SSL_CTX_use_certificate(context.get(), chain.certificate.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(context.get(), chain.key.get()) != 1 ||
+        (maxVersion != 0 && SSL_CTX_set_max_proto_version(context.get(), maxVersion) != 1)) {
+        Fail("cannot make a server context");
+    }
+    return context;
+}
+
+SslPtr<SSL_CTX> ClientContext(const std::string& caFile) {
+    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_client_method()));
+    if (!context || SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1) {
+        Fail("cannot make a client context");
+    }
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    return context;
+}
 
 Peer::Peer(sys::FileDescriptor socket) : socket_(std::move(socket)) {}
 
@@ -161,15 +194,9 @@ void Peer::Queue(const std::string& plaintext) {
 }
 
 void Peer::Flush(std::size_t segment) {
-    SendRaw(TakeQueued(), segment);
-}
-
-std::string Peer::TakeQueued() {
     std::string queued(BIO_ctrl_pending(outgoing_), '\0');
-    if (!queued.empty()) {
-        BIO_read(outgoing_, queued.data(), static_cast<int>(queued.size()));
-    }
-    return queued;
+    BIO_read(outgoing_, queued.data(), static_cast<int>(queued.size()));
+    SendRaw(queued, segment);
 }
 
 void Peer::RequestRenegotiation() {

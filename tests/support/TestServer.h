@@ -3,13 +3,13 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
-#include <memory>
-#include <openssl/types.h>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "common/sys/FileDescriptor.h"
+#include "tests/support/ScratchFiles.h"
+#include "tools/qxsim/Certificates.h"
 
 // The other end of the agent's connection in the tests and benchmarks, written directly on
 // sockets and OpenSSL: a server on 127.0.0.1 and a peer that reads and writes bytes and
@@ -52,24 +52,16 @@ std::string ReceiveExactly(int socket, std::size_t length);
 // Closes with a reset instead of an orderly end.
 void ResetConnection(sys::FileDescriptor& socket);
 
-struct SslDeleter {
-    void operator()(SSL* ssl) const;
-    void operator()(SSL_CTX* context) const;
-    void operator()(X509* certificate) const;
-    void operator()(EVP_PKEY* key) const;
-};
 template <typename T>
-using SslPtr = std::unique_ptr<T, SslDeleter>;
+using SslPtr = qxsim::OpenSslPtr<T>;
 
-// A certificate authority of the tests and a server certificate it signed; a second
-// authority that nobody trusts signed a second server certificate. The trusted authority is
-// written to a temporary file that SSL_CERT_FILE names, so the agent's default trust store is
-// that file alone.
+// Two server certificates for 127.0.0.1 made at run time, each signed by an authority of its
+// own. The first authority is written to a temporary file that SSL_CERT_FILE names, so the
+// agent's default trust store trusts it alone.
 class TestPki {
 public:
     // Made once per process, on the first call, before any thread of a test starts.
     static TestPki& Instance();
-    ~TestPki();
 
     // A server context with the trusted (or the untrusted) chain. maxVersion 0 allows every
     // version, TLS1_2_VERSION caps it.
@@ -78,14 +70,10 @@ public:
 private:
     TestPki();
 
-    SslPtr<EVP_PKEY> trustedCaKey_;
-    SslPtr<X509> trustedCa_;
-    SslPtr<EVP_PKEY> serverKey_;
-    SslPtr<X509> server_;
-    SslPtr<EVP_PKEY> untrustedCaKey_;
-    SslPtr<X509> untrustedCa_;
-    SslPtr<X509> untrustedServer_;
-    std::string caFile_;
+    qxsim::GeneratedCertificate trusted_;
+    qxsim::GeneratedCertificate untrusted_;
+    scratch::ScratchFolder folder_;
+    std::string caFile_ = folder_ / "ca.pem";
 };
 
 // A client context that trusts only the authority in caFile.
@@ -122,8 +110,6 @@ public:
     void Queue(const std::string& plaintext);
     // Sends everything queued, at most segment bytes per send.
     void Flush(std::size_t segment = kWhole);
-    // Takes the bytes queued without sending them.
-    std::string TakeQueued();
     // Asks the client for a new handshake (a HelloRequest; TLS 1.2 only).
     void RequestRenegotiation();
     // Sends this side's close_notify.

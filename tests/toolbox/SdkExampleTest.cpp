@@ -5,10 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <corvane/Toolbox.h>
-
 #include "agent/TbxDispatch.h"
-#include "agent/Toolbox.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/RecordingAgent.h"
 #include "tests/toolbox/ToolboxFiles.h"
@@ -17,19 +14,8 @@ namespace {
 
 const std::string kExample = WARDEX_SDK_EXAMPLE;
 
-TEST(SdkExample, LoadsWithTheContractsVersion) {
-    CToolBox toolbox(kExample.c_str());
-    ASSERT_TRUE(toolbox.Load());
-    int apiVersion = 0;
-    toolbox.GetAPIVersion(apiVersion);
-    EXPECT_EQ(apiVersion, TBX_API_VERSION);
-    int major = 0;
-    int minor = 0;
-    int build = 0;
-    toolbox.GetVersion(major, minor, build);
-    EXPECT_EQ((std::vector<int>{major, minor, build}), (std::vector<int>{1, 0, 3}));
-}
-
+// A toolbox of another contract version would be skipped, so the echo shows the example
+// built with the SDK's.
 TEST(SdkExample, AnswersItsRequestThroughTheAgentAndPassesOthersOn) {
     testsupport::RecordingAgent agent;
     util::ParamList toolboxes;

@@ -2,14 +2,8 @@
 // definitions TEST_TOOLBOX_* choose its return code, its API version and its faults.
 //
 // Every message it handles gets its name appended to the field "Trail", so a test sees which
-// toolboxes a message passed and in what order. When WARDEX_TEST_TOOLBOX_LOADS names a file,
-// the library appends a line to it each time it enters memory ("<name> load") and leaves it
-// ("<name> unload"), which lets a test count loads across unloads.
+// toolboxes a message passed and in what order.
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -23,28 +17,6 @@
 #endif
 
 namespace {
-
-void NoteLoadEvent(const char* event) {
-    const char* path = std::getenv("WARDEX_TEST_TOOLBOX_LOADS");
-    if (path == nullptr) {
-        return;
-    }
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return;
-    }
-    // One write per line: appends of a few bytes do not interleave between threads.
-    const std::string line = std::string(TEST_TOOLBOX_NAME) + " " + event + "\n";
-    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
-    ::close(fd);
-}
-
-__attribute__((constructor)) void OnLoad() {
-    NoteLoadEvent("load");
-}
-__attribute__((destructor)) void OnUnload() {
-    NoteLoadEvent("unload");
-}
 
 [[maybe_unused]] void Version(int* major, int* minor, int* build) {
     *major = 4;

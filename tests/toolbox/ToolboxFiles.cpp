@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace tbxtest {
 
@@ -24,16 +23,6 @@ void InstallLibrary(const std::string& source, const std::string& destination) {
     const std::string staged = destination + ".new";
     std::filesystem::copy_file(source, staged, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::rename(staged, destination);
-}
-
-int CountLoadEvents(const std::string& logPath, const std::string& toolbox,
-                    const std::string& event) {
-    std::ifstream log(logPath);
-    int count = 0;
-    for (std::string line; std::getline(log, line);) {
-        count += line == toolbox + " " + event ? 1 : 0;
-    }
-    return count;
 }
 
 }  // namespace tbxtest

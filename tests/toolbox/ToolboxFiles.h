@@ -14,8 +14,4 @@ bool IsLoaded(const std::string& path);
 // beside it, then renamed over it, so a process that has the old file mapped keeps it.
 void InstallLibrary(const std::string& source, const std::string& destination);
 
-// Counts the lines "<toolbox> <event>" that the test toolboxes append to the load log.
-int CountLoadEvents(const std::string& logPath, const std::string& toolbox,
-                    const std::string& event);
-
 }  // namespace tbxtest

@@ -91,16 +91,6 @@ OpenSslPtr<X509> NewCertificate(EVP_PKEY* key, const char* commonName, X509* iss
     return certificate;
 }
 
-void WritePem(const std::string& path, X509* certificate) {
-    BIO* file = BIO_new_file(path.c_str(), "w");
-    if (file == nullptr) {
-        Fail("cannot write " + path);
-    }
-    const bool written = PEM_write_bio_X509(file, certificate) == 1;
-    BIO_free(file);
-    Check(written, "PEM_write_bio_X509");
-}
-
 std::string MakeScratchFolder() {
     const char* tmp = ::getenv("TMPDIR");
     std::string pattern =
@@ -112,6 +102,28 @@ std::string MakeScratchFolder() {
 }
 
 }  // namespace
+
+GeneratedCertificate GenerateCertificate() {
+    OpenSslPtr<EVP_PKEY> authorityKey(EVP_EC_gen("P-256"));
+    GeneratedCertificate made;
+    made.key.reset(EVP_EC_gen("P-256"));
+    Check(authorityKey && made.key, "EVP_EC_gen");
+    made.authority =
+        NewCertificate(authorityKey.get(), "qxsim authority of this run", nullptr, nullptr, 1);
+    made.certificate =
+        NewCertificate(made.key.get(), "127.0.0.1", made.authority.get(), authorityKey.get(), 2);
+    return made;
+}
+
+void WritePem(const std::string& path, X509* certificate) {
+    BIO* file = BIO_new_file(path.c_str(), "w");
+    if (file == nullptr) {
+        Fail("cannot write " + path);
+    }
+    const bool written = PEM_write_bio_X509(file, certificate) == 1;
+    BIO_free(file);
+    Check(written, "PEM_write_bio_X509");
+}
 
 TlsContext::TlsContext() : context_(NewServerContext()) {}
 
@@ -138,22 +150,17 @@ std::unique_ptr<TlsContext> TlsContext::FromFiles(const std::string& certificate
 
 std::unique_ptr<TlsContext> TlsContext::Generated(const std::string& caOut) {
     std::unique_ptr<TlsContext> tls(new TlsContext());
-    OpenSslPtr<EVP_PKEY> authorityKey(EVP_EC_gen("P-256"));
-    OpenSslPtr<EVP_PKEY> serverKey(EVP_EC_gen("P-256"));
-    Check(authorityKey && serverKey, "EVP_EC_gen");
-    OpenSslPtr<X509> authority =
-        NewCertificate(authorityKey.get(), "qxsim authority of this run", nullptr, nullptr, 1);
-    OpenSslPtr<X509> server =
-        NewCertificate(serverKey.get(), "127.0.0.1", authority.get(), authorityKey.get(), 2);
-    Check(SSL_CTX_use_certificate(tls->Get(), server.get()) == 1, "SSL_CTX_use_certificate");
-    Check(SSL_CTX_use_PrivateKey(tls->Get(), serverKey.get()) == 1, "SSL_CTX_use_PrivateKey");
+    const GeneratedCertificate made = GenerateCertificate();
+    Check(SSL_CTX_use_certificate(tls->Get(), made.certificate.get()) == 1,
+          "SSL_CTX_use_certificate");
+    Check(SSL_CTX_use_PrivateKey(tls->Get(), made.key.get()) == 1, "SSL_CTX_use_PrivateKey");
     if (caOut.empty()) {
         tls->scratchFolder_ = MakeScratchFolder();
         tls->caFile_ = tls->scratchFolder_ + "/ca.pem";
     } else {
         tls->caFile_ = caOut;
     }
-    WritePem(tls->caFile_, authority.get());
+    WritePem(tls->caFile_, made.authority.get());
     return tls;
 }
 

@@ -15,6 +15,18 @@ struct OpenSslFree {
 template <typename T>
 using OpenSslPtr = std::unique_ptr<T, OpenSslFree>;
 
+// A server certificate for 127.0.0.1 and its key, signed by a certificate authority made for
+// this call alone.
+struct GeneratedCertificate {
+    OpenSslPtr<EVP_PKEY> key;
+    OpenSslPtr<X509> certificate;
+    OpenSslPtr<X509> authority;
+};
+GeneratedCertificate GenerateCertificate();
+
+// Writes certificate to path in PEM form.
+void WritePem(const std::string& path, X509* certificate);
+
 // The server side of TLS: a context with the server certificate, either the one given or one
 // signed by a certificate authority made for this run. A made authority is written to a PEM
 // file for the agent's SSL_CERT_FILE; a folder made for it goes with this object. Failures
