@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/QxAgent.h"
+#include "agent/engine/QxAgent.h"
 
 int CAgentCloseSession::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
     const bool shutdown = message && std::strcmp(message->GetField("Shutdown"), "Yes") == 0;

@@ -1,6 +1,6 @@
 #include "agent/handlers/AgentEncryptSession.h"
 
-#include "agent/QxAgent.h"
+#include "agent/engine/QxAgent.h"
 #include "common/err/Errors.h"
 #include "common/util/LogLine.h"
 

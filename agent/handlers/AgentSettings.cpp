@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "agent/QxAgent.h"
-#include "agent/Settings.h"
+#include "agent/engine/QxAgent.h"
+#include "agent/store/Settings.h"
 #include "common/err/Errors.h"
 #include "common/util/LogLine.h"
 

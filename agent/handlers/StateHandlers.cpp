@@ -1,6 +1,6 @@
 #include "agent/handlers/StateHandlers.h"
 
-#include "agent/QxAgent.h"
+#include "agent/engine/QxAgent.h"
 
 int CGetStateHandler::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
     if (message) {

@@ -5,7 +5,7 @@
 #include "common/ipc/Aipc.h"
 #include "common/ipc/Deadline.h"
 #include "common/lang/CriticalSection.h"
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 
 namespace ipc {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "common/sys/RegistryDefs.h"
-#include "common/sys/RegistryTree.h"
+#include "common/sys/linux/RegistryDefs.h"
+#include "common/sys/linux/RegistryTree.h"
 
 namespace sys {
 

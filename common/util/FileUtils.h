@@ -4,7 +4,7 @@
 #include <string>
 #include <sys/types.h>
 
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 
 namespace util {
 
