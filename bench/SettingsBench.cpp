@@ -14,6 +14,7 @@
 #include "agent/store/Settings.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/Registry.h"
+#include "common/sys/linux/RegistryDefs.h"
 #include "common/sys/linux/RegistryFile.h"
 
 namespace {

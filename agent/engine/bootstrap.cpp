@@ -155,7 +155,7 @@ void CBootstrap::HoldForDebugger() {
 bool CBootstrap::TakeDebugWaitRequest() {
     try {
         sys::CDataRegistry registry;
-        registry.SetKey(HKEY_LOCAL_MACHINE, kSettingsKey);
+        registry.SetKey(sys::RegistryRoot::LocalMachine, kSettingsKey);
         registry.Open(false, false, 0);
         std::uint32_t value = 0;
         registry.ReadDWord("DebugWaitEnabled", value);

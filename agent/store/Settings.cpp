@@ -113,7 +113,7 @@ std::unique_ptr<lang::IDataConverter> MakeConverter(int type) {
 }
 
 void OpenKey(sys::CDataRegistry& registry, const char* subkey) {
-    registry.SetKey(HKEY_LOCAL_MACHINE, subkey);
+    registry.SetKey(sys::RegistryRoot::LocalMachine, subkey);
     registry.Open(true, false, 0);
 }
 

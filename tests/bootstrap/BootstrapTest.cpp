@@ -15,6 +15,7 @@
 #include "agent/log/AgentLog.h"
 #include "agent/store/AgentStore.h"
 #include "common/sys/DataRegistry.h"
+#include "common/sys/linux/RegistryDefs.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/Unprivileged.h"

@@ -5,16 +5,17 @@
 #include <utility>
 
 #include "common/err/Errors.h"
+#include "common/sys/linux/RegistryDefs.h"
 #include "common/sys/linux/RegistryFile.h"
 
+namespace sys {
+
 // An open key: the store it lives in, its path there and the rights it was opened with.
-struct HKEY__ {
+struct OpenRegistryKey {
     std::string storePath;
     std::string keyPath;
     std::uint32_t access = 0;
 };
-
-namespace sys {
 
 namespace {
 
@@ -35,12 +36,14 @@ constexpr const char* kSource = "common\\sys\\Registry";
                         failure.SystemError());
 }
 
-const char* RootName(HKEY root) {
-    const std::pair<HKEY, const char*> roots[] = {{HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},
-                                                  {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
-                                                  {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
-                                                  {HKEY_USERS, "HKEY_USERS"},
-                                                  {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"}};
+// The root's name as the store file writes it.
+const char* RootName(RegistryRoot root) {
+    const std::pair<RegistryRoot, const char*> roots[] = {
+        {RegistryRoot::ClassesRoot, "HKEY_CLASSES_ROOT"},
+        {RegistryRoot::CurrentUser, "HKEY_CURRENT_USER"},
+        {RegistryRoot::LocalMachine, "HKEY_LOCAL_MACHINE"},
+        {RegistryRoot::Users, "HKEY_USERS"},
+        {RegistryRoot::CurrentConfig, "HKEY_CURRENT_CONFIG"}};
     for (const auto& [key, name] : roots) {
         if (key == root) {
             return name;
@@ -56,18 +59,81 @@ void RequireOneLine(const std::string& name) {
     }
 }
 
+// The value as stored now; raises RegistryStoreError when the key or value is gone.
+RegistryValue Query(const OpenRegistryKey& open, const std::string& name) {
+    RegistryKey store = RegistryFile(open.storePath).Load();
+    const RegistryKey* key = store.FindPath(open.keyPath);
+    const RegistryValue* value = key ? key->FindValue(name) : nullptr;
+    if (value == nullptr) {
+        throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+    }
+    return *value;
+}
+
+// Applies change to the open key in one step on the store; raises RegistryStoreError.
+void Change(const OpenRegistryKey& open, const std::function<bool(RegistryKey&)>& change) {
+    if ((open.access & KEY_SET_VALUE) == 0) {
+        throw RegistryStoreError(kSource, "", __LINE__, 0, EACCES);
+    }
+    RegistryFile(open.storePath).Update([&](RegistryKey& store) {
+        RegistryKey* key = store.FindPath(open.keyPath);
+        if (key == nullptr) {
+            throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+        }
+        return change(*key);
+    });
+}
+
+void StoreValue(const OpenRegistryKey& open, const std::string& name, std::uint32_t type,
+                const std::string& data, const char* failure, int line) {
+    try {
+        RequireOneLine(name);
+        Change(open, [&](RegistryKey& key) { return key.SetValue(name, type, data); });
+    } catch (const RegistryStoreError& error) {
+        Raise(failure, line, 7, error);
+    }
+}
+
+void RemoveKey(const OpenRegistryKey& key, bool recursive) {
+    const auto separator = key.keyPath.rfind('\\');
+    if ((key.access & KEY_SET_VALUE) == 0 || separator == std::string::npos) {
+        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
+    }
+    const std::string parentPath = key.keyPath.substr(0, separator);
+    const std::string name = key.keyPath.substr(separator + 1);
+    try {
+        RegistryFile(key.storePath).Update([&](RegistryKey& store) {
+            RegistryKey* parent = store.FindPath(parentPath);
+            const RegistryKey* target = parent ? parent->FindSubkey(name) : nullptr;
+            if (target == nullptr) {
+                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+            }
+            if (!recursive && !target->Subkeys().empty()) {
+                // Raised from inside the step, which leaves the store untouched.
+                Raise("Delete() - Cannot delete children", 203, 4, 0);
+            }
+            return parent->DeleteSubkey(name);
+        });
+    } catch (const RegistryStoreError& failure) {
+        if (failure.SystemError() == ENOENT || failure.SystemError() == EBADMSG) {
+            Raise("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, failure);
+        }
+        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, failure);
+    }
+}
+
 }  // namespace
 
-Registry::Registry() : root_(HKEY_LOCAL_MACHINE) {}
+Registry::Registry() : root_(RegistryRoot::LocalMachine) {}
 
 Registry::~Registry() = default;
 
-void Registry::SetKey(HKEY root) {
+void Registry::SetKey(RegistryRoot root) {
     RequireClosed("SetKey() - Registry key already open, cannot set key.", 98);
     root_ = root;
 }
 
-void Registry::SetKey(HKEY root, const std::string& subkey) {
+void Registry::SetKey(RegistryRoot root, const std::string& subkey) {
     RequireClosed("SetKey() - Registry key already open, cannot set key.", 112);
     root_ = root;
     subkey_ = subkey;
@@ -102,7 +168,8 @@ void Registry::OpenIntern(bool create, std::uint32_t access) {
     for (const std::string& part : SplitKeyPath(subkey_)) {
         path += "\\" + part;
     }
-    auto key = std::make_unique<HKEY__>(HKEY__{RegistryFile::DefaultPath(), path, access});
+    auto key = std::make_unique<OpenRegistryKey>(
+        OpenRegistryKey{RegistryFile::DefaultPath(), path, access});
     try {
         // Opening a key that exists writes nothing, so it needs no more than a reader's lock.
         const RegistryFile file(key->storePath);
@@ -134,7 +201,7 @@ void Registry::ReadString(const std::string& name, std::string& out) const {
     RequireOpen("ReadString() - Key not open, cannot read.", 247);
     RegistryValue value;
     try {
-        value = Query(name.size() < 2 ? std::string() : name);
+        value = Query(*key_, name.size() < 2 ? std::string() : name);
     } catch (const RegistryStoreError& failure) {
         Raise("ReadString() - Read failed.", 268, 6, failure);
     }
@@ -146,14 +213,14 @@ void Registry::ReadString(const std::string& name, std::string& out) const {
 
 void Registry::WriteString(const std::string& name, const std::string& value) {
     RequireOpen("Write() - Key not open, cannot write.", 276);
-    StoreValue(name, REG_SZ, value + '\0', "WriteString() - Write failed.", 287);
+    StoreValue(*key_, name, REG_SZ, value + '\0', "WriteString() - Write failed.", 287);
 }
 
 void Registry::ReadDWord(const std::string& name, std::uint32_t& out) const {
     RequireOpen("ReadDWord() - Key not open, cannot read.", 429);
     RegistryValue value;
     try {
-        value = Query(name);
+        value = Query(*key_, name);
     } catch (const RegistryStoreError& failure) {
         Raise("ReadDWord() - Read failed.", 442, 6, failure);
     }
@@ -168,7 +235,7 @@ void Registry::ReadDWord(const std::string& name, std::uint32_t& out) const {
 
 void Registry::WriteDWord(const std::string& name, std::uint32_t value) {
     RequireOpen("WriteDWord() - Key not open, cannot write.", 467);
-    StoreValue(name, REG_DWORD, DWordBytes(value), "WriteDWord() - Write failed.", 472);
+    StoreValue(*key_, name, REG_DWORD, DWordBytes(value), "WriteDWord() - Write failed.", 472);
 }
 
 void Registry::ReadInt(const std::string& name, int& out) const {
@@ -220,7 +287,7 @@ void Registry::ReadBinary(const std::string& name, unsigned char* buffer,
     RequireOpen("ReadBinary() - Key not open, cannot write.", 502);
     RegistryValue value;
     try {
-        value = Query(name);
+        value = Query(*key_, name);
     } catch (const RegistryStoreError& failure) {
         Raise("ReadBinary() - Read failed.", 527, 6, failure);
     }
@@ -246,13 +313,13 @@ void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint
         Raise("WriteBinary(3 params) - Write failed.", 542, 7, EFAULT);
     }
     const std::string data = size != 0 ? std::string(static_cast<const char*>(bytes), size) : "";
-    StoreValue(name, REG_BINARY, data, "WriteBinary(3 params) - Write failed.", 542);
+    StoreValue(*key_, name, REG_BINARY, data, "WriteBinary(3 params) - Write failed.", 542);
 }
 
 void Registry::DeleteValue(const std::string& name) {
     RequireOpen("DeleteValue() - Key not open, cannot delete.", 589);
     try {
-        Change([&](RegistryKey& key) {
+        Change(*key_, [&](RegistryKey& key) {
             if (!key.DeleteValue(name)) {
                 throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
             }
@@ -275,39 +342,8 @@ void Registry::Delete(bool recursive) {
     Close();
 }
 
-void Registry::DeleteKeyAndSubkeys(HKEY key) {
-    if (key == nullptr || RootName(key) != nullptr) {
-        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
-    }
-    RemoveKey(*key, true);
-}
-
-void Registry::RemoveKey(const HKEY__& key, bool recursive) {
-    const auto separator = key.keyPath.rfind('\\');
-    if ((key.access & KEY_SET_VALUE) == 0 || separator == std::string::npos) {
-        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
-    }
-    const std::string parentPath = key.keyPath.substr(0, separator);
-    const std::string name = key.keyPath.substr(separator + 1);
-    try {
-        RegistryFile(key.storePath).Update([&](RegistryKey& store) {
-            RegistryKey* parent = store.FindPath(parentPath);
-            const RegistryKey* target = parent ? parent->FindSubkey(name) : nullptr;
-            if (target == nullptr) {
-                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
-            }
-            if (!recursive && !target->Subkeys().empty()) {
-                // Raised from inside the step, which leaves the store untouched.
-                Raise("Delete() - Cannot delete children", 203, 4, 0);
-            }
-            return parent->DeleteSubkey(name);
-        });
-    } catch (const RegistryStoreError& failure) {
-        if (failure.SystemError() == ENOENT || failure.SystemError() == EBADMSG) {
-            Raise("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, failure);
-        }
-        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, failure);
-    }
+void Registry::DeleteKeyAndSubkeys(RegistryRoot) {
+    Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
 }
 
 void Registry::RequireOpen(const char* message, int line) const {
@@ -319,39 +355,6 @@ void Registry::RequireOpen(const char* message, int line) const {
 void Registry::RequireClosed(const char* message, int line) const {
     if (open_) {
         Raise(message, line, 1, 0);
-    }
-}
-
-RegistryValue Registry::Query(const std::string& name) const {
-    RegistryKey store = RegistryFile(key_->storePath).Load();
-    const RegistryKey* key = store.FindPath(key_->keyPath);
-    const RegistryValue* value = key ? key->FindValue(name) : nullptr;
-    if (value == nullptr) {
-        throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
-    }
-    return *value;
-}
-
-void Registry::Change(const std::function<bool(RegistryKey&)>& change) {
-    if ((key_->access & KEY_SET_VALUE) == 0) {
-        throw RegistryStoreError(kSource, "", __LINE__, 0, EACCES);
-    }
-    RegistryFile(key_->storePath).Update([&](RegistryKey& store) {
-        RegistryKey* key = store.FindPath(key_->keyPath);
-        if (key == nullptr) {
-            throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
-        }
-        return change(*key);
-    });
-}
-
-void Registry::StoreValue(const std::string& name, std::uint32_t type, const std::string& data,
-                          const char* failure, int line) {
-    try {
-        RequireOneLine(name);
-        Change([&](RegistryKey& key) { return key.SetValue(name, type, data); });
-    } catch (const RegistryStoreError& error) {
-        Raise(failure, line, 7, error);
     }
 }
 
