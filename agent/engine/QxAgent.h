@@ -5,12 +5,11 @@
 #include <memory>
 #include <string>
 
-#include <corvane/IAgentAPI.h>
-
 #include "agent/engine/DispatchThread.h"
 #include "agent/engine/InputThread.h"
 #include "agent/engine/MsgFifoQueue.h"
 #include "agent/engine/OutputThread.h"
+#include "agent/handlers/AgentCommands.h"
 #include "agent/store/AgentState.h"
 #include "common/ipc/Aipc.h"
 #include "common/util/ParamList.h"
@@ -28,12 +27,8 @@ class CTCPSocketIPC;
 //
 // The bootstrap drives it in this order: Init, Start, WaitForClose, Destroy, destruction.
 // One object serves one connection; a reconnect builds a new one.
-class CQXAgent final : public IAgentAPI {
+class CQXAgent final : public IAgentCommands {
 public:
-    // The reasons CloseConnection is given.
-    static constexpr int kCloseSession = 0;  // end this connection; the bootstrap reconnects
-    static constexpr int kCloseForGood = 1;  // end it and stop the agent
-
     CQXAgent();
     ~CQXAgent() override;
     CQXAgent(const CQXAgent&) = delete;
@@ -60,14 +55,10 @@ public:
 
     void ConnectToServer();
     void GetConnectSettings(std::string& address, std::string& port);
-    // Switches the connection to TLS; raises CAgentError and keeps the plain transport on
-    // failure.
-    void EncryptSocket();
-    // Ends the connection, plain or encrypted, so the input thread ends; kCloseForGood also
-    // asks the bootstrap to stop.
-    void CloseConnection(int reason);
+    void EncryptSocket() override;
+    void CloseConnection(int reason) override;
     bool IsCloseRequested() const { return closeRequested_.load(); }
-    CAgentState& GetAgentState() { return state_; }
+    CAgentState& GetAgentState() override { return state_; }
 
     // Where the state file is kept: "wardex.dat" in the current folder unless set.
     void SetStateFile(const std::string& path) { stateFile_ = path; }
