@@ -1,6 +1,5 @@
 #include "agent/program/ProgramEntry.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -117,21 +116,6 @@ void InitializeLog() {
     ReportUnreadableStore();
     CSettings().GetSettings(&request);
     CreateFileLog(request);
-}
-
-void ExtractToolboxList(const util::ParamList& params, util::ParamList& toolboxes) {
-    for (std::size_t i = 0; i < params.Count(); ++i) {
-        const std::string argument = params.At(i);
-        if (argument.find("-load=") == std::string::npos) {
-            continue;
-        }
-        std::size_t position = argument.find('=');
-        while (position < argument.size()) {
-            const std::size_t start = position + 1;
-            position = std::min(argument.find(',', start), argument.size());
-            toolboxes.Add(argument.substr(start, position - start));
-        }
-    }
 }
 
 int RunProgram(int argc, const char* const* argv) {

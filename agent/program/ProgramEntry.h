@@ -9,7 +9,3 @@ int RunProgram(int argc, const char* const* argv);
 
 // Reads the log settings and creates the file log.
 void InitializeLog();
-
-// Appends the toolbox names of every "-load=" argument to toolboxes, in order: the names
-// after the first "=", split at ",", neither trimmed nor made unique.
-void ExtractToolboxList(const util::ParamList& params, util::ParamList& toolboxes);

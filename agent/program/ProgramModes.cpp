@@ -1,5 +1,6 @@
 #include "agent/program/ProgramModes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -7,7 +8,6 @@
 #include "agent/Version.h"
 #include "agent/engine/bootstrap.h"
 #include "agent/log/AgentLog.h"
-#include "agent/program/ProgramEntry.h"
 #include "agent/program/SettingsListing.h"
 #include "agent/service/ServiceControl.h"
 #include "agent/store/Settings.h"
@@ -100,6 +100,21 @@ const OptionEntry kOptionTable[] = {
     {nullptr, nullptr},
 };
 // clang-format on
+
+void ExtractToolboxList(const util::ParamList& params, util::ParamList& toolboxes) {
+    for (std::size_t i = 0; i < params.Count(); ++i) {
+        const std::string argument = params.At(i);
+        if (argument.find("-load=") == std::string::npos) {
+            continue;
+        }
+        std::size_t position = argument.find('=');
+        while (position < argument.size()) {
+            const std::size_t start = position + 1;
+            position = std::min(argument.find(',', start), argument.size());
+            toolboxes.Add(argument.substr(start, position - start));
+        }
+    }
+}
 
 bool DispatchOption(const util::ParamList& params) {
     for (const OptionEntry* entry = kOptionTable; entry->option != nullptr; ++entry) {

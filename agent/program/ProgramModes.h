@@ -25,3 +25,7 @@ void InstallService(const util::ParamList& params);
 void RemoveService(const util::ParamList& params);
 void RunDebug(const util::ParamList& params);
 void RunShiftkit(const util::ParamList& params);
+
+// Appends the toolbox names of every "-load=" argument to toolboxes, in order: the names
+// after the first "=", split at ",", neither trimmed nor made unique.
+void ExtractToolboxList(const util::ParamList& params, util::ParamList& toolboxes);
