@@ -82,7 +82,7 @@ void CFileLog::SetLogParams(bool errors, bool debug, bool information, const std
         return;
     }
     try {
-        util::CreateNewFile(fileName_);
+        util::CreateEmptyFile(fileName_);
     } catch (const err::CGeneralError&) {
         maximumSize_ = 0;  // dormant until the next parameters name a usable file
     }

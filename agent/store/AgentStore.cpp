@@ -1,8 +1,5 @@
 #include "agent/store/AgentStore.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <boost/archive/text_iarchive.hpp>
 #include <boost/archive/text_oarchive.hpp>
 #include <boost/serialization/export.hpp>
@@ -16,7 +13,6 @@
 
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
-#include "common/sys/linux/FileDescriptor.h"
 #include "common/util/FileUtils.h"
 
 namespace {
@@ -40,26 +36,19 @@ constexpr const char* kSource = "AgentStore";
 // Writes the bytes to a temporary file beside the target, syncs it and renames it over
 // the target.
 void ReplaceFile(const std::string& path, const std::string& bytes) {
-    const std::string temporary = path + ".tmp";
-    {
-        sys::FileDescriptor file(
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        if (!file) {
-            RaiseWriteError("SaveState - cannot create the state file", __LINE__);
-        }
-        for (std::size_t written = 0; written < bytes.size();) {
-            const ssize_t n = ::write(file.Get(), bytes.data() + written, bytes.size() - written);
-            if (n < 0 && errno != EINTR) {
-                RaiseWriteError("SaveState - cannot write the state file", __LINE__);
-            }
-            written += n > 0 ? static_cast<std::size_t>(n) : 0;
-        }
-        if (::fsync(file.Get()) != 0) {
-            RaiseWriteError("SaveState - cannot flush the state file", __LINE__);
-        }
+    const auto failed = util::ReplaceFileContents(path, bytes);
+    if (!failed) {
+        return;
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        RaiseWriteError("SaveState - cannot replace the state file", __LINE__);
+    switch (*failed) {
+        case util::ReplaceStep::Create:
+            RaiseWriteError("SaveState - cannot create the state file", __LINE__);
+        case util::ReplaceStep::Write:
+            RaiseWriteError("SaveState - cannot write the state file", __LINE__);
+        case util::ReplaceStep::Flush:
+            RaiseWriteError("SaveState - cannot flush the state file", __LINE__);
+        case util::ReplaceStep::Rename:
+            RaiseWriteError("SaveState - cannot replace the state file", __LINE__);
     }
 }
 

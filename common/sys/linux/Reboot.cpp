@@ -12,7 +12,7 @@
 
 #include "common/err/Errors.h"
 #include "common/sys/Root.h"
-#include "common/util/FileUtils.h"
+#include "common/util/linux/FileUtils.h"
 
 extern char** environ;
 

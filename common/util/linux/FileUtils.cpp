@@ -1,4 +1,4 @@
-#include "common/util/FileUtils.h"
+#include "common/util/linux/FileUtils.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -68,6 +68,35 @@ sys::FileDescriptor CreateNewFile(const std::string& path, mode_t mode) {
         Raise("Error creating File, ::CreateFile() failed.", 327);
     }
     return file;
+}
+
+void CreateEmptyFile(const std::string& path) {
+    CreateNewFile(path);
+}
+
+std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes) {
+    const std::string temporary = path + ".tmp";
+    {
+        sys::FileDescriptor file(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!file) {
+            return ReplaceStep::Create;
+        }
+        for (std::size_t written = 0; written < bytes.size();) {
+            const ssize_t n = ::write(file.Get(), bytes.data() + written, bytes.size() - written);
+            if (n < 0 && errno != EINTR) {
+                return ReplaceStep::Write;
+            }
+            written += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        if (::fsync(file.Get()) != 0) {
+            return ReplaceStep::Flush;
+        }
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        return ReplaceStep::Rename;
+    }
+    return std::nullopt;
 }
 
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
