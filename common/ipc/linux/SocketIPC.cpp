@@ -12,6 +12,7 @@
 #include "common/ipc/Deadline.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/WinSockManager.h"
+#include "common/ipc/linux/Socket.h"
 
 namespace ipc {
 namespace {
@@ -34,17 +35,17 @@ int ClampToInt(unsigned length) {
 
 }  // namespace
 
-CSocketIPC::CSocketIPC() {
+CSocketIPC::CSocketIPC() : socket_(std::make_unique<Socket>()) {
     WinSockManager::Instance();
 }
 
 CSocketIPC::~CSocketIPC() = default;
 
 bool CSocketIPC::IsReadyWithin(WaitMode mode, const Deadline& deadline) const {
-    if (!socket_) {
+    if (!*socket_) {
         throw CIPCError(kSource, "CSocketIPC::Read/Select Socket Error", 252, 0, kWsaNotSocket);
     }
-    pollfd entry{socket_.Get(), static_cast<short>(mode == WaitMode::Read ? POLLIN : POLLOUT), 0};
+    pollfd entry{socket_->Get(), static_cast<short>(mode == WaitMode::Read ? POLLIN : POLLOUT), 0};
     for (;;) {
         const int timeout = PollTimeout(deadline);
         const int ready = ::poll(&entry, 1, timeout);
@@ -68,7 +69,7 @@ int CSocketIPC::Read(void* buffer, unsigned length, unsigned timeoutMs) {
     }
     ssize_t received;
     do {
-        received = ::recv(socket_.Get(), buffer, static_cast<std::size_t>(ClampToInt(length)), 0);
+        received = ::recv(socket_->Get(), buffer, static_cast<std::size_t>(ClampToInt(length)), 0);
     } while (received < 0 && errno == EINTR);
     if (received < 0) {
         throw CIPCError(kSource, "CSocketIPC::Read Socket Error", 290, 0, LastSocketError());
@@ -80,7 +81,7 @@ int CSocketIPC::Read(void* buffer, unsigned length, unsigned timeoutMs) {
     // close, which leaves 0.
     int pending = 0;
     socklen_t size = sizeof pending;
-    ::getsockopt(socket_.Get(), SOL_SOCKET, SO_ERROR, &pending, &size);
+    ::getsockopt(socket_->Get(), SOL_SOCKET, SO_ERROR, &pending, &size);
     const std::uint32_t code = WinsockErrorFromErrno(pending);
     if (IsConnectionLost(code)) {
         throw CIPCError(kSource, "CSocketIPC::Read Socket returnd 0 bytes ", 306, 0, code);
@@ -102,7 +103,7 @@ int CSocketIPC::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
             break;
         }
         // Never blocks: the wait alone decides how long a full buffer may hold the write up.
-        const ssize_t count = ::send(socket_.Get(), bytes + sent, total - sent, MSG_DONTWAIT);
+        const ssize_t count = ::send(socket_->Get(), bytes + sent, total - sent, MSG_DONTWAIT);
         if (count < 0 && errno != EINTR && errno != EAGAIN) {
             throw CIPCError(kSource, "CSocketIPC::Write Socket Error", 348, 0, LastSocketError());
         }
@@ -113,19 +114,19 @@ int CSocketIPC::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
 
 void CSocketIPC::SetCloseOptions() const {
     const linger lingerOption{1, 5};
-    ::setsockopt(socket_.Get(), SOL_SOCKET, SO_LINGER, &lingerOption, sizeof lingerOption);
+    ::setsockopt(socket_->Get(), SOL_SOCKET, SO_LINGER, &lingerOption, sizeof lingerOption);
     const int reuse = 1;
-    ::setsockopt(socket_.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    ::setsockopt(socket_->Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
 }
 
 int CSocketIPC::Disconnect() {
     std::lock_guard lock(disconnectLock_);
-    if (!socket_) {
+    if (!*socket_) {
         return 0;
     }
     SetCloseOptions();
     if (IsConnected()) {
-        ::shutdown(socket_.Get(), SHUT_WR);
+        ::shutdown(socket_->Get(), SHUT_WR);
         connected_ = false;
     }
     return 0;
@@ -134,9 +135,9 @@ int CSocketIPC::Disconnect() {
 void CSocketIPC::CancelBlockingCall() {
     std::lock_guard lock(cancelLock_);
     cancelled_ = true;
-    if (socket_) {
+    if (*socket_) {
         SetCloseOptions();
-        ::shutdown(socket_.Get(), SHUT_RDWR);
+        ::shutdown(socket_->Get(), SHUT_RDWR);
     }
 }
 

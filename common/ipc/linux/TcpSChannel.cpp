@@ -29,6 +29,10 @@ struct SslContextDeleter {
 };
 using SslContext = std::unique_ptr<SSL_CTX, SslContextDeleter>;
 
+struct SslDeleter {
+    void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
 // The client settings: TLS 1.2 or newer, the server's chain checked against the default
 // trust store, no client certificate and no host name. Null when OpenSSL cannot provide it.
 // A renegotiation would need the reading and the writing thread to take turns in a new
@@ -82,12 +86,21 @@ std::string ReadFailure(int error, unsigned long code) {
 
 }  // namespace
 
-void CTCPSChannel::SslDeleter::operator()(SSL* ssl) const {
-    SSL_free(ssl);
+// OpenSSL's client settings and session, with the two memory buffers that carry its bytes
+// to and from the inner transport.
+struct CTCPSChannel::Engine {
+    SslContext context;  // made by NegotiateSSL
+    std::unique_ptr<SSL, SslDeleter> ssl;
+    BIO* fromServer = nullptr;  // owned by ssl
+    BIO* toServer = nullptr;    // owned by ssl
+};
+
+void CTCPSChannel::EngineDeleter::operator()(Engine* engine) const {
+    delete engine;
 }
 
 CTCPSChannel::CTCPSChannel(std::unique_ptr<CIPCInterface> inner)
-    : CTCPEncrypted(std::move(inner)), received_(kReceiveSize) {}
+    : CTCPEncrypted(std::move(inner)), engine_(new Engine), received_(kReceiveSize) {}
 
 CTCPSChannel::~CTCPSChannel() = default;
 
@@ -144,7 +157,7 @@ void CTCPSChannel::SendCloseNotify() {
     {
         std::lock_guard lock(sslMutex_);
         // Refused, sending nothing, after a fatal alert.
-        SSL_shutdown(ssl_.get());
+        SSL_shutdown(engine_->ssl.get());
         ERR_clear_error();
     }
     // Ending a session never waits for a server that does not read.
@@ -154,9 +167,10 @@ void CTCPSChannel::SendCloseNotify() {
 void CTCPSChannel::NegotiateSSL() {
     try {
         std::scoped_lock lock(readMutex_, writeMutex_);
-        const SslContext context = NewClientContext();
-        util::ConsolePrintf(context ? "SEC_E_OK\n" : "Error getting credentials handle.\n");
-        if (inner_ && StartSession(context.get())) {
+        engine_->context = NewClientContext();
+        util::ConsolePrintf(engine_->context ? "SEC_E_OK\n"
+                                             : "Error getting credentials handle.\n");
+        if (inner_ && StartSession()) {
             Handshake();
         }
     } catch (const CIPCError& error) {
@@ -168,22 +182,23 @@ void CTCPSChannel::NegotiateSSL() {
     }
 }
 
-bool CTCPSChannel::StartSession(SSL_CTX* context) {
+bool CTCPSChannel::StartSession() {
+    SSL_CTX* const context = engine_->context.get();
     std::lock_guard lock(sslMutex_);
     ERR_clear_error();
-    ssl_.reset(context ? SSL_new(context) : nullptr);
-    BIO* fromServer = ssl_ ? BIO_new(BIO_s_mem()) : nullptr;
+    engine_->ssl.reset(context ? SSL_new(context) : nullptr);
+    BIO* fromServer = engine_->ssl ? BIO_new(BIO_s_mem()) : nullptr;
     BIO* toServer = fromServer ? BIO_new(BIO_s_mem()) : nullptr;
     if (!toServer) {
         BIO_free(fromServer);
-        ssl_.reset();
+        engine_->ssl.reset();
         FailWithStatus(1, ERR_peek_last_error());
         return false;
     }
-    SSL_set_bio(ssl_.get(), fromServer, toServer);
-    SSL_set_connect_state(ssl_.get());
-    fromServer_ = fromServer;
-    toServer_ = toServer;
+    SSL_set_bio(engine_->ssl.get(), fromServer, toServer);
+    SSL_set_connect_state(engine_->ssl.get());
+    engine_->fromServer = fromServer;
+    engine_->toServer = toServer;
     return true;
 }
 
@@ -195,8 +210,8 @@ void CTCPSChannel::Handshake() {
         {
             std::lock_guard lock(sslMutex_);
             ERR_clear_error();
-            result = SSL_do_handshake(ssl_.get());
-            error = SSL_get_error(ssl_.get(), result);
+            result = SSL_do_handshake(engine_->ssl.get());
+            error = SSL_get_error(engine_->ssl.get(), result);
             status = ERR_peek_last_error();
         }
         // Sent also after a failure: it carries the alert that tells the server why.
@@ -207,7 +222,7 @@ void CTCPSChannel::Handshake() {
             std::lock_guard lock(sslMutex_);
             established_ = true;
             util::ConsolePrintf("Handshake was successful\n");
-            if (const auto bundled = BIO_ctrl_pending(fromServer_); bundled > 0) {
+            if (const auto bundled = BIO_ctrl_pending(engine_->fromServer); bundled > 0) {
                 util::ConsolePrintf("%d bytes of app data was bundled with handshake data\n",
                                     ClampToInt(bundled));
             }
@@ -262,21 +277,21 @@ int CTCPSChannel::Receive(unsigned timeoutMs) {
     const int received = inner_->Read(received_.data(), ClampToInt(received_.size()), timeoutMs);
     if (received > 0) {
         std::lock_guard lock(sslMutex_);
-        BIO_write(fromServer_, received_.data(), received);
+        BIO_write(engine_->fromServer, received_.data(), received);
     }
     return received;
 }
 
 bool CTCPSChannel::HasOutput() {
     std::lock_guard lock(sslMutex_);
-    return BIO_ctrl_pending(toServer_) > 0;
+    return BIO_ctrl_pending(engine_->toServer) > 0;
 }
 
 std::vector<unsigned char> CTCPSChannel::TakeOutput() {
     std::lock_guard lock(sslMutex_);
-    std::vector<unsigned char> output(BIO_ctrl_pending(toServer_));
+    std::vector<unsigned char> output(BIO_ctrl_pending(engine_->toServer));
     if (!output.empty()) {
-        BIO_read(toServer_, output.data(), ClampToInt(output.size()));
+        BIO_read(engine_->toServer, output.data(), ClampToInt(output.size()));
     }
     return output;
 }
@@ -318,7 +333,7 @@ std::vector<unsigned char> CTCPSChannel::Encrypt(const void* data, unsigned leng
         }
         ERR_clear_error();
         std::size_t written = 0;
-        if (length > 0 && SSL_write_ex(ssl_.get(), data, length, &written) != 1) {
+        if (length > 0 && SSL_write_ex(engine_->ssl.get(), data, length, &written) != 1) {
             ERR_clear_error();
             RaiseEncryptError();
         }
@@ -368,11 +383,11 @@ unsigned CTCPSChannel::Decrypt(void* buffer, unsigned length) {
     }
     ERR_clear_error();
     std::size_t read = 0;
-    const int result = SSL_read_ex(ssl_.get(), buffer, length, &read);
+    const int result = SSL_read_ex(engine_->ssl.get(), buffer, length, &read);
     if (result == 1) {
         return static_cast<unsigned>(read);
     }
-    const int error = SSL_get_error(ssl_.get(), result);
+    const int error = SSL_get_error(engine_->ssl.get(), result);
     if (error == SSL_ERROR_WANT_READ) {
         return 0;
     }

@@ -13,6 +13,7 @@
 #include "common/err/Errors.h"
 #include "common/ipc/IpAddress.h"
 #include "common/ipc/SocketError.h"
+#include "common/ipc/linux/Socket.h"
 #include "common/lang/Event.h"
 
 namespace ipc {
@@ -20,13 +21,18 @@ namespace {
 
 constexpr const char* kSource = "common\\ipc\\TcpSocketIpc";
 
+// An IPv4 socket address from an address and a port in network order.
+sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
+    sockaddr_in result{};
+    result.sin_family = AF_INET;
+    result.sin_port = port;
+    result.sin_addr.s_addr = address;
+    return result;
+}
+
 }  // namespace
 
-CTCPSocketIPC::CTCPSocketIPC() {
-    remote_.sin_family = AF_INET;
-    remote_.sin_port = 0;
-    remote_.sin_addr.s_addr = ::inet_addr("0.0.0.0");
-}
+CTCPSocketIPC::CTCPSocketIPC() = default;
 
 CTCPSocketIPC::~CTCPSocketIPC() {
     Disconnect();
@@ -51,14 +57,11 @@ int CTCPSocketIPC::Connect(const char* resource, int port) {
     }
     std::lock_guard lock(connectLock_);
     try {
-        if (!socket_) {
+        if (!*socket_) {
             NewSocket();
         }
-        sockaddr_in remote{};
-        remote.sin_family = AF_INET;
-        remote.sin_port = htons(static_cast<std::uint16_t>(port));
-        remote.sin_addr.s_addr = IPv4Address(resource).NetworkOrder();
-        remote_ = remote;
+        remoteAddress_ = IPv4Address(resource).NetworkOrder();
+        remotePort_ = htons(static_cast<std::uint16_t>(port));
         StartConnect();
         AwaitConnect();
     } catch (const CIPCError& error) {
@@ -67,9 +70,9 @@ int CTCPSocketIPC::Connect(const char* resource, int port) {
     // Each message goes out in one write as soon as it is ready: held back until the server
     // acknowledges the previous one, a reply would wait for its delayed acknowledgement.
     const int on = 1;
-    ::setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(socket_->Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     connected_ = true;
-    return socket_.Get();
+    return socket_->Get();
 }
 
 // The connect begins without blocking, under the cancel lock: a cancel that came first
@@ -81,8 +84,8 @@ void CTCPSocketIPC::StartConnect() {
         RaiseConnectError(kWsaConnAborted);
     }
     SetBlocking(false);
-    if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_) !=
-            0 &&
+    const sockaddr_in remote = MakeAddress(remoteAddress_, remotePort_);
+    if (::connect(socket_->Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0 &&
         errno != EINPROGRESS) {
         RaiseConnectError(LastSocketError());
     }
@@ -93,7 +96,7 @@ void CTCPSocketIPC::AwaitConnect() {
     IsReadyWithin(WaitMode::Write, Deadline(lang::kInfinite));
     int pending = 0;
     socklen_t size = sizeof pending;
-    if (::getsockopt(socket_.Get(), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) {
+    if (::getsockopt(socket_->Get(), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) {
         RaiseConnectError(LastSocketError());
     }
     if (pending != 0) {
@@ -103,8 +106,8 @@ void CTCPSocketIPC::AwaitConnect() {
 }
 
 void CTCPSocketIPC::SetBlocking(bool blocking) const {
-    const int flags = ::fcntl(socket_.Get(), F_GETFL);
-    ::fcntl(socket_.Get(), F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+    const int flags = ::fcntl(socket_->Get(), F_GETFL);
+    ::fcntl(socket_->Get(), F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
 }
 
 void CTCPSocketIPC::RaiseConnectError(std::uint32_t code) {
@@ -116,29 +119,30 @@ bool CTCPSocketIPC::IsConnected() const {
 }
 
 int CTCPSocketIPC::NewSocket() {
-    if (socket_) {
+    if (*socket_) {
         throw CIPCError(kSource, "CTCPSocketIPC::NewSocket - Socket already exists", 113, 0, 0);
     }
-    socket_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket_) {
+    socket_->Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!*socket_) {
         throw CIPCError(kSource, "CTCPSocketIPC::NewSocket", 119, 0, LastSocketError());
     }
-    return socket_.Get();
+    return socket_->Get();
 }
 
 std::string CTCPSocketIPC::GetLocalAddress() const {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     socklen_t size = sizeof local;
-    if (socket_) {
-        ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&local), &size);
+    if (*socket_) {
+        ::getsockname(socket_->Get(), reinterpret_cast<sockaddr*>(&local), &size);
     }
     return SocketAddressToString(reinterpret_cast<const sockaddr*>(&local));
 }
 
 std::string CTCPSocketIPC::GetRemoteAddress() const {
     std::lock_guard lock(connectLock_);
-    return SocketAddressToString(reinterpret_cast<const sockaddr*>(&remote_));
+    const sockaddr_in remote = MakeAddress(remoteAddress_, remotePort_);
+    return SocketAddressToString(reinterpret_cast<const sockaddr*>(&remote));
 }
 
 }  // namespace ipc
