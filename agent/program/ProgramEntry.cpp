@@ -1,7 +1,6 @@
 #include "agent/program/ProgramEntry.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -14,7 +13,7 @@
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/ProgramPath.h"
-#include "common/sys/linux/RegistryFile.h"
+#include "common/sys/Registry.h"
 #include "common/util/LogLine.h"
 
 namespace {
@@ -34,17 +33,10 @@ logging::CAgentLog& Log() {
 // the agent would go on with its defaults and no log file without a word about why. Standard
 // error is where that is said: a console shows it and the service's journal keeps it.
 void ReportUnreadableStore() {
-    const std::string path = sys::RegistryFile::DefaultPath();
-    try {
-        sys::RegistryFile(path).Load();
-    } catch (const sys::RegistryStoreError& error) {
-        // A file that does not parse is named in the text with its line; other failures
-        // carry only their errno.
-        const std::string detail =
-            *error.Message() ? error.Message()
-                             : path + ": " + std::strerror(static_cast<int>(error.SystemError()));
+    const std::string problem = sys::SettingsStoreProblem();
+    if (!problem.empty()) {
         std::fprintf(stderr, "wardex: the settings store cannot be read, no setting applies: %s\n",
-                     detail.c_str());
+                     problem.c_str());
     }
 }
 

@@ -70,4 +70,9 @@ private:
     std::string subkey_;
 };
 
+// Why the agent's settings store cannot be read as a whole, or empty when it can: a store
+// that does not parse is named with the line of the fault, other failures name the store
+// and the system's reason.
+std::string SettingsStoreProblem();
+
 }  // namespace sys

@@ -358,4 +358,18 @@ void Registry::RequireClosed(const char* message, int line) const {
     }
 }
 
+std::string SettingsStoreProblem() {
+    const std::string path = RegistryFile::DefaultPath();
+    try {
+        RegistryFile(path).Load();
+    } catch (const RegistryStoreError& error) {
+        // A file that does not parse is named in the text with its line; other failures
+        // carry only their errno.
+        return *error.Message()
+                   ? error.Message()
+                   : path + ": " + std::strerror(static_cast<int>(error.SystemError()));
+    }
+    return "";
+}
+
 }  // namespace sys
