@@ -10,6 +10,7 @@
 #include "common/err/Errors.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/WinSockManager.h"
+#include "common/ipc/linux/SocketError.h"
 #include "common/util/StringUtils.h"
 
 namespace ipc {

@@ -1,4 +1,4 @@
-#include "common/ipc/SocketError.h"
+#include "common/ipc/linux/SocketError.h"
 
 #include <netdb.h>
 
@@ -78,11 +78,6 @@ std::uint32_t WinsockErrorFromErrno(int errnoValue) {
         }
     }
     return kWsaSysCallFailure;
-}
-
-bool IsConnectionLost(std::uint32_t code) {
-    return code == kWsaNetReset || code == kWsaConnAborted || code == kWsaConnReset ||
-           code == kWsaShutdown || code == kWsaDisconnected;
 }
 
 std::uint32_t LastSocketError() {

@@ -13,6 +13,7 @@
 #include "common/ipc/SocketError.h"
 #include "common/ipc/WinSockManager.h"
 #include "common/ipc/linux/Socket.h"
+#include "common/ipc/linux/SocketError.h"
 
 namespace ipc {
 namespace {

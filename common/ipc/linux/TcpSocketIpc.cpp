@@ -14,6 +14,7 @@
 #include "common/ipc/IpAddress.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/linux/Socket.h"
+#include "common/ipc/linux/SocketError.h"
 #include "common/lang/Event.h"
 
 namespace ipc {
