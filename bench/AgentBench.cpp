@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/Settings.h"
+#include "agent/store/Settings.h"
 #include "tests/support/TestServer.h"
 
 extern char** environ;

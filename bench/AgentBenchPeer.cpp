@@ -21,10 +21,10 @@
 #include <sys/socket.h>
 #include <thread>
 
-#include "agent/QxAgent.h"
+#include "agent/engine/QxAgent.h"
 #include "common/msg/QXMessage.h"
-#include "common/sys/FileDescriptor.h"
 #include "common/sys/Root.h"
+#include "common/sys/linux/FileDescriptor.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "agent/AgentLog.h"
-#include "agent/FileLog.h"
+#include "agent/log/AgentLog.h"
+#include "agent/log/FileLog.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "agent/MsgFifoQueue.h"
+#include "agent/engine/MsgFifoQueue.h"
 #include "common/msg/QXMessage.h"
 
 namespace {

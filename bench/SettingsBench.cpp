@@ -11,10 +11,11 @@
 #include <filesystem>
 #include <string>
 
-#include "agent/Settings.h"
+#include "agent/store/Settings.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/Registry.h"
-#include "common/sys/RegistryFile.h"
+#include "common/sys/linux/RegistryDefs.h"
+#include "common/sys/linux/RegistryFile.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <corvane/IAgentAPI.h>
 
-#include "agent/TbxDispatch.h"
-#include "agent/Toolbox.h"
+#include "agent/toolbox/TbxDispatch.h"
+#include "agent/toolbox/Toolbox.h"
 #include "common/msg/QXMessage.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "agent/QxAgent.h"
+#include "agent/handlers/AgentCommands.h"
 
-int CAgentCloseSession::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
+int CAgentCloseSession::HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) {
     const bool shutdown = message && std::strcmp(message->GetField("Shutdown"), "Yes") == 0;
-    agent.CloseConnection(shutdown ? CQXAgent::kCloseForGood : CQXAgent::kCloseSession);
+    agent.CloseConnection(shutdown ? IAgentCommands::kCloseForGood : IAgentCommands::kCloseSession);
     return 0;
 }

@@ -6,5 +6,5 @@
 // also stops instead of connecting again.
 class CAgentCloseSession final : public CAgentMessageHandler {
 public:
-    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+    int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) override;
 };

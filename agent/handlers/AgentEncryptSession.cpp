@@ -1,6 +1,6 @@
 #include "agent/handlers/AgentEncryptSession.h"
 
-#include "agent/QxAgent.h"
+#include "agent/handlers/AgentCommands.h"
 #include "common/err/Errors.h"
 #include "common/util/LogLine.h"
 
@@ -17,7 +17,7 @@ constexpr int kLineUnknownError = 40;
 
 }  // namespace
 
-int CAgentEncryptSession::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
+int CAgentEncryptSession::HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) {
     if (!message) {
         return 0;
     }

@@ -6,5 +6,5 @@
 // its plain transport.
 class CAgentEncryptSession final : public CAgentMessageHandler {
 public:
-    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+    int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) override;
 };

@@ -2,7 +2,7 @@
 
 #include <corvane/IQXMessage.h>
 
-class CQXAgent;
+class IAgentCommands;
 
 // One of the agent's own commands. A handler works on the message in place: it reads its
 // arguments from the message's fields and leaves its results there; the caller decides
@@ -11,5 +11,5 @@ class CAgentMessageHandler {
 public:
     virtual ~CAgentMessageHandler() = default;
     // 0, or 1 after a failure the handler caught and logged.
-    virtual int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) = 0;
+    virtual int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) = 0;
 };

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "agent/QxAgent.h"
-#include "agent/Settings.h"
+#include "agent/handlers/AgentCommands.h"
+#include "agent/store/Settings.h"
 #include "common/err/Errors.h"
 #include "common/util/LogLine.h"
 
@@ -23,7 +23,7 @@ struct HandlerLines {
 constexpr HandlerLines kGetLines{8, 14, 19, 24, 29};
 constexpr HandlerLines kSetLines{38, 44, 49, 54, 59};
 
-void LogSetFailure(CQXAgent& agent, const std::exception_ptr& failure) {
+void LogSetFailure(IAgentCommands& agent, const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const sys::RegistryError& e) {
@@ -37,7 +37,7 @@ void LogSetFailure(CQXAgent& agent, const std::exception_ptr& failure) {
 
 }  // namespace
 
-int CGetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
+int CGetAgentSettings::HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) {
     WARDEX_LOG_AT(agent, LogLevel::Information, kGetLines.handling,
                   "CGetAgentSettings::HandleMessage() - Handling message");
     if (!message) {
@@ -63,7 +63,7 @@ int CGetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) 
     return 0;
 }
 
-int CSetAgentSettings::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
+int CSetAgentSettings::HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) {
     WARDEX_LOG_AT(agent, LogLevel::Information, kSetLines.handling,
                   "CSetAgentSettings::HandleMessage() - Handling message");
     if (!message) {

@@ -6,11 +6,11 @@
 // "Specified", otherwise every stored setting.
 class CGetAgentSettings final : public CAgentMessageHandler {
 public:
-    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+    int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) override;
 };
 
 // Stores each of the message's fields that names a setting.
 class CSetAgentSettings final : public CAgentMessageHandler {
 public:
-    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+    int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) override;
 };

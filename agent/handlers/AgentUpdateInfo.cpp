@@ -4,7 +4,7 @@
 
 #include "agent/Version.h"
 
-int AgentUpdateInfo::HandleMessage(CQXAgent&, msg::IQXMessage* message) {
+int AgentUpdateInfo::HandleMessage(IAgentCommands&, msg::IQXMessage* message) {
     if (!message) {
         return 0;
     }

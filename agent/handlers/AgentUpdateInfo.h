@@ -6,5 +6,5 @@
 // Auto-Update-Current<n> and Auto-Update-Pattern<n>, then Auto-Update-Count = n + 1.
 class AgentUpdateInfo final : public CAgentMessageHandler {
 public:
-    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+    int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) override;
 };

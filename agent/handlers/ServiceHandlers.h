@@ -6,7 +6,7 @@
 // is: stopping and restarting belong to the service manager.
 class CAgentServiceHandler : public CAgentMessageHandler {
 public:
-    int HandleMessage(CQXAgent&, msg::IQXMessage*) override { return 0; }
+    int HandleMessage(IAgentCommands&, msg::IQXMessage*) override { return 0; }
 };
 
 class CStopServiceHandler final : public CAgentServiceHandler {};

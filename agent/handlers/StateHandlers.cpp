@@ -1,15 +1,16 @@
 #include "agent/handlers/StateHandlers.h"
 
-#include "agent/QxAgent.h"
+#include "agent/handlers/AgentCommands.h"
+#include "agent/store/AgentState.h"
 
-int CGetStateHandler::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
+int CGetStateHandler::HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) {
     if (message) {
         agent.GetAgentState().GetInto(*message);
     }
     return 0;
 }
 
-int CSetStateHandler::HandleMessage(CQXAgent& agent, msg::IQXMessage* message) {
+int CSetStateHandler::HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) {
     if (message) {
         agent.GetAgentState().SetFrom(*message);
     }

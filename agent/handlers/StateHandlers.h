@@ -9,17 +9,17 @@ class CStateHandler : public CAgentMessageHandler {};
 // otherwise every stored value in place of its content.
 class CGetStateHandler final : public CStateHandler {
 public:
-    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+    int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) override;
 };
 
 // Stores the message's fields in the state.
 class CSetStateHandler final : public CStateHandler {
 public:
-    int HandleMessage(CQXAgent& agent, msg::IQXMessage* message) override;
+    int HandleMessage(IAgentCommands& agent, msg::IQXMessage* message) override;
 };
 
 // Accepted for servers that send it; the state is kept as it is.
 class CClearStateHandler final : public CStateHandler {
 public:
-    int HandleMessage(CQXAgent&, msg::IQXMessage*) override { return 0; }
+    int HandleMessage(IAgentCommands&, msg::IQXMessage*) override { return 0; }
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <netinet/in.h>
+#include <cstdint>
 #include <string>
 
 struct sockaddr;
@@ -16,17 +16,18 @@ public:
 
 // One IPv4 address. A text that starts with a letter is a host name and is resolved; any
 // other text is taken as a dotted address without a look-up, so a text that is not one
-// gives INADDR_NONE and the connect to it fails.
+// gives the address 255.255.255.255 (INADDR_NONE) and the connect to it fails.
 class IPv4Address : public IPAddress {
 public:
     // Raises ipc::CIPAddressError when a host name does not resolve.
     explicit IPv4Address(const char* text);
 
-    in_addr_t NetworkOrder() const { return address_; }
+    // The address in network byte order.
+    std::uint32_t NetworkOrder() const { return address_; }
     std::string ToString() const override;
 
 private:
-    in_addr_t address_;
+    std::uint32_t address_;
 };
 
 // The address of a socket as text: dotted for IPv4; for IPv6 eight groups of four upper-case

@@ -20,15 +20,7 @@ inline constexpr std::uint32_t kWsaSysCallFailure = 10107;
 // read from it or written to it.
 bool IsConnectionLost(std::uint32_t code);
 
-// The Windows Sockets number for an errno value: 0 for 0, and for a value that has no
-// counterpart among the socket errors, kWsaSysCallFailure.
-std::uint32_t WinsockErrorFromErrno(int errnoValue);
-
-// WinsockErrorFromErrno of the calling thread's errno.
+// The Windows Sockets number of the calling thread's last socket error.
 std::uint32_t LastSocketError();
-
-// The Windows Sockets number for a getaddrinfo result (EAI_NONAME gives 11001 and so on);
-// EAI_SYSTEM is taken from errno.
-std::uint32_t WinsockErrorFromResolver(int resolverError);
 
 }  // namespace ipc

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "common/ipc/Aipc.h"
 #include "common/ipc/Deadline.h"
 #include "common/lang/CriticalSection.h"
-#include "common/sys/FileDescriptor.h"
 
 namespace ipc {
 
@@ -45,7 +45,9 @@ protected:
     // Linger up to 5 seconds on close, and allow the local address to be reused.
     void SetCloseOptions() const;
 
-    sys::FileDescriptor socket_;
+    // The socket as the platform keeps it; never null, closed until a connection is made.
+    class Socket;
+    std::unique_ptr<Socket> socket_;
     std::atomic<bool> connected_{false};
     lang::CriticalSection readLock_;
     lang::CriticalSection writeLock_;

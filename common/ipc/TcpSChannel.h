@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <mutex>
-#include <openssl/types.h>
 #include <string>
 #include <vector>
 
@@ -64,15 +63,19 @@ public:
     virtual unsigned Decrypt(void* buffer, unsigned length);
 
 private:
-    struct SslDeleter {
-        void operator()(SSL* ssl) const;
+    // The TLS library's session and the buffers between it and the inner transport, as the
+    // platform's implementation keeps them.
+    struct Engine;
+    struct EngineDeleter {
+        void operator()(Engine* engine) const;
     };
 
     // Prints a failure line of the handshake and keeps it.
     void Fail(const std::string& text);
     // The failure of the step with the TLS engine's status and its reason.
     void FailWithStatus(int step, unsigned long status);
-    bool StartSession(SSL_CTX* context);
+    // A session on the client settings NegotiateSSL made; false after a failure.
+    bool StartSession();
     void Handshake();
     bool SendHandshakeOutput(int step);
     bool ReceiveHandshakeInput();
@@ -99,9 +102,7 @@ private:
     // Best effort: nothing waits for it.
     void SendCloseNotify();
 
-    std::unique_ptr<SSL, SslDeleter> ssl_;
-    BIO* fromServer_ = nullptr;  // owned by ssl_
-    BIO* toServer_ = nullptr;    // owned by ssl_
+    std::unique_ptr<Engine, EngineDeleter> engine_;  // never null
     // Written by the handshake only, before the channel is shared.
     bool established_ = false;
     std::string handshakeFailure_;

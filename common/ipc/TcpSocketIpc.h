@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <netinet/in.h>
 #include <string>
 
 #include "common/ipc/SocketIPC.h"
@@ -35,7 +34,9 @@ private:
     void SetBlocking(bool blocking) const;
     [[noreturn]] static void RaiseConnectError(std::uint32_t code);
 
-    sockaddr_in remote_{};
+    // The address and port of the last Connect, in network order.
+    std::uint32_t remoteAddress_ = 0;
+    std::uint16_t remotePort_ = 0;
     mutable lang::CriticalSection connectLock_;
 };
 

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "common/sys/RegistryDefs.h"
-#include "common/sys/RegistryTree.h"
-
 namespace sys {
+
+// The root keys of the store. Each platform maps them to its own: the Linux store file names
+// its sections after them, Windows opens its predefined keys.
+enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
+
+// An open key as the platform's store keeps it.
+struct OpenRegistryKey;
 
 // One key of the settings store: set the root and the subkey path, open (or create) the
 // key, read and write its typed values by name, then close it or delete it. An empty value
@@ -25,8 +28,8 @@ public:
     Registry& operator=(const Registry&) = delete;
     virtual ~Registry();
 
-    void SetKey(HKEY root);
-    void SetKey(HKEY root, const std::string& subkey);
+    void SetKey(RegistryRoot root);
+    void SetKey(RegistryRoot root, const std::string& subkey);
     void SetSubkey(const std::string& subkey);
     // create makes the key (and the keys above it) when missing; readOnly opens for reading
     // only (unless create is set); view 1 asks for the 32-bit view, which on Linux is the
@@ -53,25 +56,23 @@ public:
     void DeleteValue(const std::string& name);
     // Deletes the open key (with its subkeys when recursive) and closes it.
     void Delete(bool recursive);
-    // Deletes the key and everything below it.
-    void DeleteKeyAndSubkeys(HKEY key);
+    // Deletes a key and everything below it; a root key cannot be deleted, so this raises.
+    void DeleteKeyAndSubkeys(RegistryRoot root);
 
 private:
     void OpenIntern(bool create, std::uint32_t access);
     void RequireOpen(const char* message, int line) const;
     void RequireClosed(const char* message, int line) const;
-    // The value as stored now; raises RegistryStoreError when the key or value is gone.
-    RegistryValue Query(const std::string& name) const;
-    // Applies change to the open key in one step on the store; raises RegistryStoreError.
-    void Change(const std::function<bool(RegistryKey&)>& change);
-    void StoreValue(const std::string& name, std::uint32_t type, const std::string& data,
-                    const char* failure, int line);
-    void RemoveKey(const HKEY__& key, bool recursive);
 
     bool open_ = false;
-    std::unique_ptr<HKEY__> key_;
-    HKEY root_;
+    std::unique_ptr<OpenRegistryKey> key_;
+    RegistryRoot root_;
     std::string subkey_;
 };
+
+// Why the agent's settings store cannot be read as a whole, or empty when it can: a store
+// that does not parse is named with the line of the fault, other failures name the store
+// and the system's reason.
+std::string SettingsStoreProblem();
 
 }  // namespace sys

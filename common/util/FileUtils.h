@@ -1,10 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <sys/types.h>
-
-#include "common/sys/FileDescriptor.h"
 
 namespace util {
 
@@ -15,9 +13,17 @@ bool DeleteFile(const std::string& path);
 // Creates every folder along the path's "/" separators; the part after the last one is
 // taken as a file name and not created. A path in double quotes is taken without them.
 bool CreateDirectoryPath(const std::string& path);
-// Creates the file's folders, replaces any file of that name with a new empty one and
-// returns it open for writing. Raises util::CFileIOError on failure.
-sys::FileDescriptor CreateNewFile(const std::string& path, mode_t mode = 0644);
+// Creates the file's folders and replaces any file of that name with a new empty one.
+// Raises util::CFileIOError on failure.
+void CreateEmptyFile(const std::string& path);
+
+// The steps of ReplaceFileContents.
+enum class ReplaceStep { Create, Write, Flush, Rename };
+// Writes the bytes to "<path>.tmp" (readable by the owner only), flushes it to the disk and
+// renames it over the file, so that a reader finds the old contents or the new ones, whole.
+// Returns the step that failed, with the system's error code still current; nothing on
+// success.
+std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes);
 // Splits at the last "\" or "/"; without one, both outputs are left as they are.
 void SplitPath(const std::string& path, std::string& folder, std::string& name);
 // The file's size in bytes; raises util::CFileIOError when it is missing.

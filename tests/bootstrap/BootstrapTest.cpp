@@ -11,10 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "agent/AgentLog.h"
-#include "agent/AgentStore.h"
-#include "agent/bootstrap.h"
+#include "agent/engine/bootstrap.h"
+#include "agent/log/AgentLog.h"
+#include "agent/store/AgentStore.h"
 #include "common/sys/DataRegistry.h"
+#include "common/sys/linux/RegistryDefs.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/Unprivileged.h"

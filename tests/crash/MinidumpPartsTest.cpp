@@ -9,9 +9,9 @@
 #include <string>
 #include <sys/mman.h>
 
-#include "common/sys/FileDescriptor.h"
-#include "common/sys/MinidumpFile.h"
-#include "common/sys/ProcessMaps.h"
+#include "common/sys/linux/FileDescriptor.h"
+#include "common/sys/linux/MinidumpFile.h"
+#include "common/sys/linux/ProcessMaps.h"
 
 namespace {
 

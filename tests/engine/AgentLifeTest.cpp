@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "agent/AgentState.h"
-#include "agent/AgentStore.h"
-#include "agent/QxAgent.h"
-#include "agent/Settings.h"
+#include "agent/engine/QxAgent.h"
+#include "agent/store/AgentState.h"
+#include "agent/store/AgentStore.h"
+#include "agent/store/Settings.h"
 #include "common/err/Errors.h"
 #include "tests/engine/AgentSession.h"
 #include "tests/engine/EngineTestSupport.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/DispatchThread.h"
+#include "agent/engine/DispatchThread.h"
 #include "tests/engine/AgentSession.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
-#include "agent/Settings.h"
+#include "agent/store/Settings.h"
 
 // ThreadSanitizer does not see the dynamic loader's own lock, which orders every dlopen and
 // dlclose of the process: each message loads and frees its toolbox on its own worker, and

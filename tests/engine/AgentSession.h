@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "agent/QxAgent.h"
+#include "agent/engine/QxAgent.h"
 #include "common/msg/QXMessage.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/ScopedRoot.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Settings.h"
+#include "agent/store/Settings.h"
 #include "tests/engine/AgentSession.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <sys/resource.h>
 #include <thread>
 
-#include "agent/DispatchThread.h"
-#include "agent/MsgFifoQueue.h"
+#include "agent/engine/DispatchThread.h"
+#include "agent/engine/MsgFifoQueue.h"
 #include "common/err/Errors.h"
 #include "common/lang/Event.h"
 #include "common/sys/CurrentProcess.h"

@@ -6,7 +6,7 @@
 
 #include <corvane/IQXMessage.h>
 
-#include "agent/MsgFifoQueue.h"
+#include "agent/engine/MsgFifoQueue.h"
 #include "common/ipc/Aipc.h"
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/AgentSocket.h"
-#include "agent/InputThread.h"
+#include "agent/engine/AgentSocket.h"
+#include "agent/engine/InputThread.h"
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/RecordingAgent.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/MessageFramer.h"
+#include "agent/engine/MessageFramer.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/AgentSocket.h"
-#include "agent/OutputThread.h"
+#include "agent/engine/AgentSocket.h"
+#include "agent/engine/OutputThread.h"
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/RecordingAgent.h"

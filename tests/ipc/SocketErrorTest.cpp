@@ -9,6 +9,7 @@
 #include "common/ipc/IpAddress.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
+#include "common/ipc/linux/SocketError.h"
 #include "tests/ipc/IpcTestSupport.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/sys/RegistryFile.h"
+#include "common/sys/linux/RegistryFile.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestServer.h"

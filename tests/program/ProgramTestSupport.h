@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Settings.h"
+#include "agent/store/Settings.h"
 #include "common/err/Errors.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/AgentStore.h"
+#include "agent/store/AgentStore.h"
 #include "tests/service/StopStates.h"
 
 namespace {

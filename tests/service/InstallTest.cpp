@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "agent/ServiceUnit.h"
+#include "agent/service/linux/ServiceUnit.h"
 #include "tests/service/ServiceTestSupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/ChildProcess.h"
 

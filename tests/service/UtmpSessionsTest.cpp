@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/sys/UtmpSessions.h"
+#include "common/sys/linux/UtmpSessions.h"
 #include "tests/support/ScratchFiles.h"
 #include "tests/support/UtmpFile.h"
 

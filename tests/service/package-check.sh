@@ -80,8 +80,8 @@ if [ -e "$page" ]; then
         2>"$scratch/man.err" || fail "man -l cannot render the page"
     [ -s "$scratch/man.err" ] && fail "man -l complains: $(cat "$scratch/man.err")"
     mapfile -t options < <(sed -n 's/^ *{"\(-[^"]*\)", [A-Za-z]*},$/\1/p' \
-        "$source_dir/agent/ProgramModes.cpp")
-    [ ${#options[@]} -ge 9 ] || fail "the option table was not found in agent/ProgramModes.cpp"
+        "$source_dir/agent/program/ProgramModes.cpp")
+    [ ${#options[@]} -ge 9 ] || fail "the option table was not found in agent/program/ProgramModes.cpp"
     for word in "${options[@]}" -load= -count= -q SYNOPSIS "EXIT STATUS" SIGNALS CORVANE_ROOT \
         CORVANE_WAIT_DIVISOR registry.reg wardex.dat wardex.dat.damaged LogFile .dmp \
         mireton.inp mireton.cfg; do

@@ -6,7 +6,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 
 namespace testsupport {
 

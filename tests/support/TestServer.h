@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 #include "tests/support/ScratchFiles.h"
 #include "tools/qxsim/Certificates.h"
 

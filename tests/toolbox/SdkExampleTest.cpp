@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/TbxDispatch.h"
+#include "agent/toolbox/TbxDispatch.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/RecordingAgent.h"
 #include "tests/toolbox/ToolboxFiles.h"

@@ -7,8 +7,8 @@
 
 #include <corvane/Toolbox.h>
 
-#include "agent/TbxDispatch.h"
-#include "agent/Toolbox.h"
+#include "agent/toolbox/TbxDispatch.h"
+#include "agent/toolbox/Toolbox.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/RecordingAgent.h"

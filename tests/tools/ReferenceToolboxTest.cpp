@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Toolbox.h"
+#include "agent/toolbox/Toolbox.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/RecordingAgent.h"
 #include "tests/support/ScopedRoot.h"

@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "agent/AgentLog.h"
-#include "agent/QxAgent.h"
-#include "agent/Settings.h"
+#include "agent/engine/QxAgent.h"
+#include "agent/log/AgentLog.h"
+#include "agent/store/Settings.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/ScratchFiles.h"
 #include "tests/unit/RegistryFixture.h"

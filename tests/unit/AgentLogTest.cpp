@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "agent/AgentLog.h"
+#include "agent/log/AgentLog.h"
 #include "tests/support/ScratchFiles.h"
 
 namespace {

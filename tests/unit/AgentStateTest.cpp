@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "agent/AgentState.h"
+#include "agent/store/AgentState.h"
 #include "common/msg/QXMessage.h"
 
 namespace {

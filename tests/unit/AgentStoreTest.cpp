@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "agent/AgentStore.h"
+#include "agent/store/AgentStore.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/ScratchFiles.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/FileLog.h"
+#include "agent/log/FileLog.h"
 #include "common/err/Errors.h"
 #include "common/util/StringUtils.h"
 #include "tests/support/ScratchFiles.h"

@@ -7,6 +7,7 @@
 
 #include "common/err/Errors.h"
 #include "common/util/FileUtils.h"
+#include "common/util/linux/FileUtils.h"
 #include "tests/support/ScratchFiles.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "agent/LogHeader.h"
+#include "agent/log/LogHeader.h"
 #include "common/sys/CurrentProcess.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/MsgFifoQueue.h"
+#include "agent/engine/MsgFifoQueue.h"
 #include "common/msg/QXMessage.h"
 
 namespace {

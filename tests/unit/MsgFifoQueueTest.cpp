@@ -2,8 +2,8 @@
 #include <memory>
 #include <vector>
 
-#include "agent/MsgFifoQueue.h"
-#include "agent/QueueThread.h"
+#include "agent/engine/MsgFifoQueue.h"
+#include "agent/engine/QueueThread.h"
 #include "common/msg/QXMessage.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "common/err/Errors.h"
 #include "common/sys/Registry.h"
+#include "common/sys/linux/RegistryDefs.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
 

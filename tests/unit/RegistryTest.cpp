@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/sys/Registry.h"
+#include "common/sys/linux/RegistryDefs.h"
 #include "tests/unit/RegistryFixture.h"
 
 namespace {

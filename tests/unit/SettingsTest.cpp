@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Settings.h"
+#include "agent/store/Settings.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/Registry.h"
 #include "tests/unit/RegistryFixture.h"

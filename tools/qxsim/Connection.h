@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 #include "tools/qxsim/Certificates.h"
 #include "tools/qxsim/Framer.h"
 #include "tools/qxsim/Options.h"

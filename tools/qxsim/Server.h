@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 #include "tools/qxsim/Connection.h"
 #include "tools/qxsim/Options.h"
 #include "tools/qxsim/Printer.h"

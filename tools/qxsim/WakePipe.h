@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/sys/FileDescriptor.h"
+#include "common/sys/linux/FileDescriptor.h"
 
 namespace qxsim {
 

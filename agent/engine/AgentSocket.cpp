@@ -1,0 +1,92 @@
+#include "agent/engine/AgentSocket.h"
+
+#include <mutex>
+
+#include "common/err/Errors.h"
+#include "common/ipc/SocketError.h"
+#include "common/ipc/TcpEncrypted.h"
+
+namespace {
+
+constexpr const char* kSource = "AgentSocket";
+
+}  // namespace
+
+CAgentSocket::CAgentSocket(std::unique_ptr<ipc::CIPCInterface> transport)
+    : transport_(std::move(transport)), plain_(transport_.get()) {}
+
+CAgentSocket::~CAgentSocket() = default;
+
+int CAgentSocket::Connect(const char* resource, int port) {
+    return transport_->Connect(resource, port);
+}
+
+int CAgentSocket::Disconnect() {
+    std::lock_guard lock(plainLock_);
+    if (transport_.get() != plain_) {
+        // An encrypted transport deletes the plain one under it when it disconnects.
+        plain_ = nullptr;
+    }
+    return transport_->Disconnect();
+}
+
+int CAgentSocket::Read(void* buffer, unsigned length, unsigned timeoutMs) {
+    std::lock_guard lock(readLock_);
+    if (closed_.load()) {
+        throw ipc::CIPCError(kSource, "CAgentSocket::Read() - The connection has been closed.",
+                             __LINE__, 0, ipc::kWsaShutdown);
+    }
+    return transport_->Read(buffer, length, timeoutMs);
+}
+
+int CAgentSocket::Write(const void* buffer, unsigned length, unsigned timeoutMs) {
+    std::lock_guard lock(writeLock_);
+    return transport_->Write(buffer, length, timeoutMs);
+}
+
+void CAgentSocket::EncryptSocket() {
+    std::lock_guard readHold(readLock_);
+    std::lock_guard writeHold(writeLock_);
+    try {
+        std::unique_ptr<ipc::CIPCInterface> encrypted =
+            ipc::CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, transport_);
+        transport_ = std::move(encrypted);
+    } catch (const ipc::CIPCError&) {
+        throw;
+    } catch (...) {
+        throw err::CGeneralError(kSource,
+                                 "CAgentSocket::EncryptSocket() - Unknown error thrown while "
+                                 "attempting to get a new encrypted socket.",
+                                 86, 0, 0);
+    }
+}
+
+// An encrypted session ends with the agent's close_notify when no write holds the
+// connection; a write under way (to a server that may have stopped reading) is never waited
+// for.
+void CAgentSocket::SayGoodbye() {
+    const std::unique_lock write(writeLock_, std::try_to_lock);
+    if (!write) {
+        return;
+    }
+    if (auto* encrypted = dynamic_cast<ipc::CTCPEncrypted*>(transport_.get())) {
+        encrypted->TryCloseNotify();
+    }
+}
+
+std::string CAgentSocket::HandshakeFailure() {
+    std::lock_guard lock(writeLock_);
+    const auto* encrypted = dynamic_cast<const ipc::CTCPEncrypted*>(transport_.get());
+    return encrypted ? encrypted->HandshakeFailure() : std::string();
+}
+
+void CAgentSocket::Close() {
+    closed_ = true;
+    SayGoodbye();
+    // Shutting the plain socket wakes a Read blocked in it, also one that an encrypted
+    // transport runs on behalf of its own Read.
+    std::lock_guard lock(plainLock_);
+    if (plain_) {
+        plain_->CancelBlockingCall();
+    }
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include <corvane/IAgentAPI.h>
+
+#include "agent/engine/MessageFramer.h"
+#include "agent/engine/QueueThread.h"
+#include "common/err/Errors.h"
+#include "common/msg/MessagePtr.h"
+
+class CAgentSocket;
+
+// Reads the server's messages from the connection and puts them on the agent's input
+// queue, one message per text, whole whatever the segmentation. A read that finds nothing
+// for the read time-out queues one "Internal"/"Ping" message. The thread ends when the
+// peer closes or resets the connection, on a socket error that cannot be recovered, or when
+// the socket is closed under it. When the queue has no room it waits before it reads more,
+// so the server is slowed down by TCP instead of the agent's memory growing.
+class CInputThread : public CQueueThread {
+public:
+    static constexpr unsigned kBufferBytes = 4096;
+    // Used when the setting "TestConnectionEvery" is 0.
+    static constexpr std::uint32_t kDefaultReadTimeoutMs = 3600000;
+
+    // What the thread reads from and reports to; set before Start (not owned).
+    void SetSocket(CAgentSocket* socket) { socket_ = socket; }
+    void SetAgent(IAgentAPI* agent) { agent_ = agent; }
+    // The length of the setting's unit, so that tests can count it in milliseconds.
+    void SetMillisecondsPerMinute(std::uint32_t milliseconds) { msPerMinute_ = milliseconds; }
+
+    // The argument is not used: the agent is the one given to SetAgent.
+    std::uint32_t Run(std::uint32_t argument) override;
+
+private:
+    using MessagePtr = msg::MessagePtr;
+
+    std::uint32_t ReadTimeout();
+    void ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t timeoutMs);
+    void Receive(std::string_view text);
+    void ReportAnomalies(const CMessageFramer::Anomalies& anomalies);
+    // Starts encryption when the message is the server's successful answer to CreateSession.
+    void CheckEncryption(msg::IQXMessage& message);
+    void Enqueue(MessagePtr message);
+    // Returns false when the thread must end.
+    bool HandleReadError(const ipc::CIPCError& error);
+
+    CAgentSocket* socket_ = nullptr;
+    IAgentAPI* agent_ = nullptr;
+    std::uint32_t msPerMinute_ = 60000;
+};

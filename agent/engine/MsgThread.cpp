@@ -1,0 +1,54 @@
+#include "agent/engine/MsgThread.h"
+
+#include <exception>
+
+#include "common/err/GeneralError.h"
+#include "common/sys/CurrentProcess.h"
+#include "common/util/LogLine.h"
+
+namespace {
+
+constexpr const char* kSource = "MsgThread";
+
+}  // namespace
+
+void MsgThread::SetArgs(IAgentAPI* agent, msg::IQXMessage* message) {
+    agent_ = agent;
+    message_.reset(message);
+    name_ = std::string(message->GetLeadName()) + "=" + message->GetLeadValue();
+}
+
+void MsgThread::Run() {
+    threadId_.store(sys::CurrentThreadId());
+    WARDEX_LOG(*agent_, LogLevel::Debug, "MsgThread::Run - New thread created to handle %s",
+               name_.c_str());
+    Handle();
+    WARDEX_LOG(*agent_, LogLevel::Debug,
+               "MsgThread::Run - Signaling Garbage Collecter, we are done");
+    // The collector may delete this worker as soon as it is marked finished.
+    lang::CEvent& endSignal = endSignal_;
+    finished_.store(true, std::memory_order_release);
+    endSignal.Set();
+}
+
+// A toolbox may throw anything; the worker must still end so that its message is released.
+void MsgThread::Handle() {
+    try {
+        agent_->InvokeHandler(message_.get());
+    } catch (const err::CGeneralError& error) {
+        WARDEX_LOG(*agent_, LogLevel::Error,
+                   "MsgThread::Run - error while handling %s\n\t%s:%d - %s\n\tvalue=%d, "
+                   "GetLastError() = 0x%08X",
+                   name_.c_str(), error.Source(), error.Line(), error.Message(), error.Value(),
+                   error.SystemError());
+    } catch (const std::exception& error) {
+        LogEscaped(error.what());
+    } catch (...) {
+        LogEscaped("unknown exception");
+    }
+}
+
+void MsgThread::LogEscaped(const char* what) {
+    WARDEX_LOG(*agent_, LogLevel::Error, "MsgThread::Run - exception while handling %s: %s",
+               name_.c_str(), what);
+}

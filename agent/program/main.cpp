@@ -1,0 +1,10 @@
+#include "agent/program/CrashHandler.h"
+#include "agent/program/ProgramEntry.h"
+#include "common/sys/CurrentProcess.h"
+#include "common/sys/ProgramPath.h"
+
+int main(int argc, char** argv) {
+    const CCrashHandler crashHandler(sys::ProgramFolder());
+    sys::ReportFileSizeLimitAsError();
+    return RunProgram(argc, argv);
+}

@@ -1,0 +1,375 @@
+#include "common/sys/Registry.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "common/err/Errors.h"
+#include "common/sys/linux/RegistryDefs.h"
+#include "common/sys/linux/RegistryFile.h"
+
+namespace sys {
+
+// An open key: the store it lives in, its path there and the rights it was opened with.
+struct OpenRegistryKey {
+    std::string storePath;
+    std::string keyPath;
+    std::uint32_t access = 0;
+};
+
+namespace {
+
+constexpr const char* kSource = "common\\sys\\Registry";
+
+[[noreturn]] void Raise(const char* message, int line, int value, std::uint32_t systemError) {
+    throw RegistryError(kSource, message, line, value, systemError);
+}
+
+// A failure of the store under the operation's own message; a file that does not parse
+// adds its name, the line and the fault.
+[[noreturn]] void Raise(const char* message, int line, int value,
+                        const RegistryStoreError& failure) {
+    if (*failure.Message() == '\0') {
+        Raise(message, line, value, failure.SystemError());
+    }
+    throw RegistryError(kSource, std::string(message) + " " + failure.Message(), line, value,
+                        failure.SystemError());
+}
+
+// The root's name as the store file writes it.
+const char* RootName(RegistryRoot root) {
+    const std::pair<RegistryRoot, const char*> roots[] = {
+        {RegistryRoot::ClassesRoot, "HKEY_CLASSES_ROOT"},
+        {RegistryRoot::CurrentUser, "HKEY_CURRENT_USER"},
+        {RegistryRoot::LocalMachine, "HKEY_LOCAL_MACHINE"},
+        {RegistryRoot::Users, "HKEY_USERS"},
+        {RegistryRoot::CurrentConfig, "HKEY_CURRENT_CONFIG"}};
+    for (const auto& [key, name] : roots) {
+        if (key == root) {
+            return name;
+        }
+    }
+    return nullptr;
+}
+
+// A line break would end the name's line in the store file.
+void RequireOneLine(const std::string& name) {
+    if (name.find('\n') != std::string::npos) {
+        throw RegistryStoreError(kSource, "", __LINE__, 0, EINVAL);
+    }
+}
+
+// The value as stored now; raises RegistryStoreError when the key or value is gone.
+RegistryValue Query(const OpenRegistryKey& open, const std::string& name) {
+    RegistryKey store = RegistryFile(open.storePath).Load();
+    const RegistryKey* key = store.FindPath(open.keyPath);
+    const RegistryValue* value = key ? key->FindValue(name) : nullptr;
+    if (value == nullptr) {
+        throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+    }
+    return *value;
+}
+
+// Applies change to the open key in one step on the store; raises RegistryStoreError.
+void Change(const OpenRegistryKey& open, const std::function<bool(RegistryKey&)>& change) {
+    if ((open.access & KEY_SET_VALUE) == 0) {
+        throw RegistryStoreError(kSource, "", __LINE__, 0, EACCES);
+    }
+    RegistryFile(open.storePath).Update([&](RegistryKey& store) {
+        RegistryKey* key = store.FindPath(open.keyPath);
+        if (key == nullptr) {
+            throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+        }
+        return change(*key);
+    });
+}
+
+void StoreValue(const OpenRegistryKey& open, const std::string& name, std::uint32_t type,
+                const std::string& data, const char* failure, int line) {
+    try {
+        RequireOneLine(name);
+        Change(open, [&](RegistryKey& key) { return key.SetValue(name, type, data); });
+    } catch (const RegistryStoreError& error) {
+        Raise(failure, line, 7, error);
+    }
+}
+
+void RemoveKey(const OpenRegistryKey& key, bool recursive) {
+    const auto separator = key.keyPath.rfind('\\');
+    if ((key.access & KEY_SET_VALUE) == 0 || separator == std::string::npos) {
+        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
+    }
+    const std::string parentPath = key.keyPath.substr(0, separator);
+    const std::string name = key.keyPath.substr(separator + 1);
+    try {
+        RegistryFile(key.storePath).Update([&](RegistryKey& store) {
+            RegistryKey* parent = store.FindPath(parentPath);
+            const RegistryKey* target = parent ? parent->FindSubkey(name) : nullptr;
+            if (target == nullptr) {
+                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+            }
+            if (!recursive && !target->Subkeys().empty()) {
+                // Raised from inside the step, which leaves the store untouched.
+                Raise("Delete() - Cannot delete children", 203, 4, 0);
+            }
+            return parent->DeleteSubkey(name);
+        });
+    } catch (const RegistryStoreError& failure) {
+        if (failure.SystemError() == ENOENT || failure.SystemError() == EBADMSG) {
+            Raise("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, failure);
+        }
+        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, failure);
+    }
+}
+
+}  // namespace
+
+Registry::Registry() : root_(RegistryRoot::LocalMachine) {}
+
+Registry::~Registry() = default;
+
+void Registry::SetKey(RegistryRoot root) {
+    RequireClosed("SetKey() - Registry key already open, cannot set key.", 98);
+    root_ = root;
+}
+
+void Registry::SetKey(RegistryRoot root, const std::string& subkey) {
+    RequireClosed("SetKey() - Registry key already open, cannot set key.", 112);
+    root_ = root;
+    subkey_ = subkey;
+}
+
+void Registry::SetSubkey(const std::string& subkey) {
+    RequireClosed("SetSubkey() - Registry key already open, cannot set subkey.", 126);
+    subkey_ = subkey;
+}
+
+void Registry::Open(bool create, bool readOnly, int view) {
+    try {
+        std::uint32_t access = create || !readOnly ? KEY_ALL_ACCESS : GENERIC_READ;
+        if (view == 1) {
+            access |= KEY_WOW64_32KEY;
+        }
+        OpenIntern(create, access);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("Open() - Unknown error caught.", 150, 0, err::LastSystemError());
+    }
+}
+
+void Registry::OpenIntern(bool create, std::uint32_t access) {
+    RequireClosed("OpenIntern() - Registry key already open, cannot set subkey.", 760);
+    const char* root = RootName(root_);
+    if (root == nullptr) {
+        Raise("OpenIntern() - Cannot open key.", 813, 3, EBADF);
+    }
+    std::string path = root;
+    for (const std::string& part : SplitKeyPath(subkey_)) {
+        path += "\\" + part;
+    }
+    auto key = std::make_unique<OpenRegistryKey>(
+        OpenRegistryKey{RegistryFile::DefaultPath(), path, access});
+    try {
+        // Opening a key that exists writes nothing, so it needs no more than a reader's lock.
+        const RegistryFile file(key->storePath);
+        if (file.Load().FindPath(path) == nullptr) {
+            if (!create) {
+                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+            }
+            RequireOneLine(path);
+            file.Update([&](RegistryKey& store) {
+                bool created = false;
+                store.CreatePath(path, created);
+                return created;
+            });
+        }
+    } catch (const RegistryStoreError& failure) {
+        Raise("OpenIntern() - Cannot open key.", 813, 3, failure);
+    }
+    key_ = std::move(key);
+    open_ = true;
+}
+
+void Registry::Close() {
+    RequireOpen("Close() - Registry key not open, cannot close", 187);
+    key_.reset();
+    open_ = false;
+}
+
+void Registry::ReadString(const std::string& name, std::string& out) const {
+    RequireOpen("ReadString() - Key not open, cannot read.", 247);
+    RegistryValue value;
+    try {
+        value = Query(*key_, name.size() < 2 ? std::string() : name);
+    } catch (const RegistryStoreError& failure) {
+        Raise("ReadString() - Read failed.", 268, 6, failure);
+    }
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
+        Raise("ReadString() - Incorrect data type.", 256, 9, 0);
+    }
+    out = value.data.substr(0, value.data.find('\0'));
+}
+
+void Registry::WriteString(const std::string& name, const std::string& value) {
+    RequireOpen("Write() - Key not open, cannot write.", 276);
+    StoreValue(*key_, name, REG_SZ, value + '\0', "WriteString() - Write failed.", 287);
+}
+
+void Registry::ReadDWord(const std::string& name, std::uint32_t& out) const {
+    RequireOpen("ReadDWord() - Key not open, cannot read.", 429);
+    RegistryValue value;
+    try {
+        value = Query(*key_, name);
+    } catch (const RegistryStoreError& failure) {
+        Raise("ReadDWord() - Read failed.", 442, 6, failure);
+    }
+    if (value.type != REG_DWORD) {
+        Raise("ReadDWord() - Incorrect data type.", 436, 9, 0);
+    }
+    if (value.data.size() != 4) {
+        Raise("ReadDWord() - Read failed.", 442, 6, EINVAL);
+    }
+    out = DWordFromBytes(value.data);
+}
+
+void Registry::WriteDWord(const std::string& name, std::uint32_t value) {
+    RequireOpen("WriteDWord() - Key not open, cannot write.", 467);
+    StoreValue(*key_, name, REG_DWORD, DWordBytes(value), "WriteDWord() - Write failed.", 472);
+}
+
+void Registry::ReadInt(const std::string& name, int& out) const {
+    try {
+        std::uint32_t value = 0;
+        ReadDWord(name, value);
+        out = static_cast<int>(value);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("ReadInt() - Unknown error caught.", 458, 0, err::LastSystemError());
+    }
+}
+
+void Registry::WriteInt(const std::string& name, int value) {
+    try {
+        WriteDWord(name, static_cast<std::uint32_t>(value));
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("WriteInt() - Unknown error caught.", 488, 0, err::LastSystemError());
+    }
+}
+
+void Registry::ReadBool(const std::string& name, bool& out) const {
+    try {
+        std::uint32_t value = 0;
+        ReadDWord(name, value);
+        out = value == 1;
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("ReadBool() - Unknown error caught.", 560, 0, err::LastSystemError());
+    }
+}
+
+void Registry::WriteBool(const std::string& name, bool value) {
+    try {
+        WriteDWord(name, value ? 1 : 0);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("WriteBool() - Unknown error caught.", 580, 0, err::LastSystemError());
+    }
+}
+
+void Registry::ReadBinary(const std::string& name, unsigned char* buffer,
+                          std::uint32_t& size) const {
+    RequireOpen("ReadBinary() - Key not open, cannot write.", 502);
+    RegistryValue value;
+    try {
+        value = Query(*key_, name);
+    } catch (const RegistryStoreError& failure) {
+        Raise("ReadBinary() - Read failed.", 527, 6, failure);
+    }
+    if (value.type != REG_BINARY) {
+        Raise("ReadBinary() - Incorrect data type.", 511, 9, 0);
+    }
+    const auto needed = static_cast<std::uint32_t>(value.data.size());
+    if (size < needed) {
+        size = needed;
+        Raise("ReadBinary() - Not enough memory, please allocate.", 517, 11, ERANGE);
+    }
+    if (needed != 0) {
+        if (buffer == nullptr) {
+            Raise("ReadBinary() - Read failed.", 527, 6, EFAULT);
+        }
+        std::memcpy(buffer, value.data.data(), needed);
+    }
+}
+
+void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint32_t size) {
+    RequireOpen("WriteBinary(3 params) - Key not open, cannot write.", 537);
+    if (bytes == nullptr && size != 0) {
+        Raise("WriteBinary(3 params) - Write failed.", 542, 7, EFAULT);
+    }
+    const std::string data = size != 0 ? std::string(static_cast<const char*>(bytes), size) : "";
+    StoreValue(*key_, name, REG_BINARY, data, "WriteBinary(3 params) - Write failed.", 542);
+}
+
+void Registry::DeleteValue(const std::string& name) {
+    RequireOpen("DeleteValue() - Key not open, cannot delete.", 589);
+    try {
+        Change(*key_, [&](RegistryKey& key) {
+            if (!key.DeleteValue(name)) {
+                throw RegistryStoreError(kSource, "", __LINE__, 0, ENOENT);
+            }
+            return true;
+        });
+    } catch (const RegistryStoreError& failure) {
+        Raise("DeleteValue() - Delete failed.", 594, 5, failure);
+    }
+}
+
+void Registry::Delete(bool recursive) {
+    RequireOpen("Delete() - Registry key not open, cannot delete", 195);
+    try {
+        RemoveKey(*key_, recursive);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("Delete() - Unknown error caught.", 218, 0, err::LastSystemError());
+    }
+    Close();
+}
+
+void Registry::DeleteKeyAndSubkeys(RegistryRoot) {
+    Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
+}
+
+void Registry::RequireOpen(const char* message, int line) const {
+    if (!open_) {
+        Raise(message, line, 8, 0);
+    }
+}
+
+void Registry::RequireClosed(const char* message, int line) const {
+    if (open_) {
+        Raise(message, line, 1, 0);
+    }
+}
+
+std::string SettingsStoreProblem() {
+    const std::string path = RegistryFile::DefaultPath();
+    try {
+        RegistryFile(path).Load();
+    } catch (const RegistryStoreError& error) {
+        // A file that does not parse is named in the text with its line; other failures
+        // carry only their errno.
+        return *error.Message()
+                   ? error.Message()
+                   : path + ": " + std::strerror(static_cast<int>(error.SystemError()));
+    }
+    return "";
+}
+
+}  // namespace sys

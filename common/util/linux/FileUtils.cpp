@@ -1,0 +1,122 @@
+#include "common/util/linux/FileUtils.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <sys/stat.h>
+
+#include "common/err/Errors.h"
+#include "common/util/StringUtils.h"
+
+namespace util {
+
+namespace {
+
+constexpr const char* kSource = "common\\util\\FileUtils";
+
+[[noreturn]] void Raise(const char* message, int line) {
+    throw CFileIOError(kSource, message, line, 0, err::LastSystemError());
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+bool DeleteFile(const std::string& path) {
+    if (!FileExists(path)) {
+        Raise("Delete failed - target does not exist", 136);
+    }
+    if (::unlink(path.c_str()) != 0) {
+        Raise("Delete failed ", 139);
+    }
+    return true;
+}
+
+bool CreateDirectoryPath(const std::string& path) {
+    std::string target = path;
+    if (target.size() >= 3 && target.front() == '"') {
+        target = target.substr(1, target.size() - 2);
+    }
+    if (target.size() >= PATH_MAX) {
+        return false;
+    }
+    for (auto slash = target.find('/', 1); slash != std::string::npos;
+         slash = target.find('/', slash + 1)) {
+        const std::string folder = target.substr(0, slash);
+        if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    return true;
+}
+
+sys::FileDescriptor CreateNewFile(const std::string& path, mode_t mode) {
+    std::string target = path;
+    StripQuotes(target);
+    if (!CreateDirectoryPath(target)) {
+        Raise("Error creating File, CreateDirectoryPath() failed.", 317);
+    }
+    ::unlink(target.c_str());
+    sys::FileDescriptor file(
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    if (!file) {
+        Raise("Error creating File, ::CreateFile() failed.", 327);
+    }
+    return file;
+}
+
+void CreateEmptyFile(const std::string& path) {
+    CreateNewFile(path);
+}
+
+std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes) {
+    const std::string temporary = path + ".tmp";
+    {
+        sys::FileDescriptor file(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!file) {
+            return ReplaceStep::Create;
+        }
+        for (std::size_t written = 0; written < bytes.size();) {
+            const ssize_t n = ::write(file.Get(), bytes.data() + written, bytes.size() - written);
+            if (n < 0 && errno != EINTR) {
+                return ReplaceStep::Write;
+            }
+            written += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        if (::fsync(file.Get()) != 0) {
+            return ReplaceStep::Flush;
+        }
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        return ReplaceStep::Rename;
+    }
+    return std::nullopt;
+}
+
+void SplitPath(const std::string& path, std::string& folder, std::string& name) {
+    const auto separator = path.find_last_of("\\/");
+    if (separator == std::string::npos) {
+        return;
+    }
+    folder = path.substr(0, separator);
+    name = path.substr(separator + 1);
+}
+
+std::uint64_t GetFileSize(const std::string& path) {
+    if (!FileExists(path)) {
+        Raise("File not found ", 72);
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        Raise("Failed get file status ", 78);
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+}  // namespace util
