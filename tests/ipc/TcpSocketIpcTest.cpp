@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <random>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <vector>
 
 #include "common/ipc/Aipc.h"
@@ -43,6 +46,19 @@ TEST(TcpSocketIpc, CarriesBytesBothWaysWithoutWaitingForThePeersAcknowledgement)
     EXPECT_EQ(connection.Read(), "hello");
     EXPECT_EQ(connection.client.Write("reply", 5, 2000), 5);
     EXPECT_EQ(testsupport::ReceiveExactly(connection.peer.Get(), 5), "reply");
+
+    // More than the socket's buffers hold goes out in parts, each taking up where the last
+    // one ended.
+    std::string big(4 << 20, '\0');
+    std::mt19937 bytes(7);
+    std::generate(big.begin(), big.end(), [&bytes] { return static_cast<char>(bytes()); });
+    std::string received;
+    std::thread reader(
+        [&] { received = testsupport::ReceiveExactly(connection.peer.Get(), big.size()); });
+    EXPECT_EQ(connection.client.Write(big.data(), static_cast<unsigned>(big.size()), 20000),
+              static_cast<int>(big.size()));
+    reader.join();
+    EXPECT_TRUE(received == big) << "the peer received other bytes than were written";
     EXPECT_EQ(connection.client.GetRemoteAddress(), "127.0.0.1");
     EXPECT_EQ(connection.client.GetLocalAddress(), "127.0.0.1");
 
