@@ -3,28 +3,21 @@
 // these checks notice a reordered or inserted member.
 
 #include <cstddef>
-#include <cstring>
 #include <gtest/gtest.h>
 
 #include <corvane/IAgentAPI.h>
 #include <corvane/Toolbox.h>
 
+#include "tests/support/VirtualSlot.h"
+
 namespace {
+
+using testsupport::SlotOf;
 
 static_assert(offsetof(ToolboxAPI, APIVersion) == 0);
 static_assert(offsetof(ToolboxAPI, Version) == 8);
 static_assert(offsetof(ToolboxAPI, HandleMessage) == 16);
 static_assert(sizeof(ToolboxAPI) == 24);
-
-// The slot a pointer to a virtual member function names. In the Itanium C++ ABI its first
-// word is one plus the slot's byte offset in the virtual table.
-template <typename Member>
-std::ptrdiff_t SlotOf(Member member) {
-    static_assert(sizeof(Member) == 2 * sizeof(std::ptrdiff_t));
-    std::ptrdiff_t words[2];
-    std::memcpy(words, &member, sizeof(words));
-    return (words[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
-}
 
 TEST(ToolboxContract, AgentCallbacksKeepTheirSlots) {
     EXPECT_EQ(SlotOf(&IAgentAPI::UserInput), 0);

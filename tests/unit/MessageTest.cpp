@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "common/msg/QXMessage.h"
+#include "tests/support/VirtualSlot.h"
 
 namespace {
+
+using testsupport::SlotOf;
 
 using msg::CQXMessage;
 using msg::IQXMessage;
@@ -167,16 +170,6 @@ TEST(MessageParse, AppendAddsFieldsAndKeepsTheLeadAssignStartsAfresh) {
     EXPECT_EQ(FieldsOf(message), (Fields{"Lead=Less", "kept=1", "more=2"}));
     EXPECT_EQ(&message.Assign("Internal=Ping\nab=1\n"), &message);
     EXPECT_STREQ(message.GetText(), "Internal=Ping\nab=1\n");
-}
-
-// The slot a pointer to a virtual member function names. In the Itanium C++ ABI, which the
-// POSIX and the MinGW builds both follow, its first word is one plus the slot's byte offset.
-template <typename Member>
-std::ptrdiff_t SlotOf(Member member) {
-    static_assert(sizeof(Member) == 2 * sizeof(std::ptrdiff_t));
-    std::ptrdiff_t words[2];
-    std::memcpy(words, &member, sizeof(words));
-    return (words[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
 }
 
 // A toolbox built elsewhere calls a message's operations by their slot in its table.
