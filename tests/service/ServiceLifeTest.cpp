@@ -1,5 +1,6 @@
 // The service's life as systemd sees it: the real program started with a notify socket,
-// stopped by signals, told of logons and logoffs through the relocated utmp.
+// stopped by signals, told of logons and logoffs through the relocated utmp; and the utmp
+// reader itself.
 
 #include <signal.h>
 #include <utmp.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sys/linux/UtmpSessions.h"
 #include "tests/service/ServiceTestSupport.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/UtmpFile.h"
@@ -49,53 +51,37 @@ std::vector<std::string> ReportsUntilStopped(NotifyListener& notify) {
     return reports;
 }
 
-void ExpectGrowingCheckPoints(const std::vector<std::string>& reports, unsigned first) {
-    for (std::size_t i = 0; i < reports.size(); ++i) {
-        EXPECT_EQ(CheckPoint(reports[i]), first + i) << reports[i];
+// SIGTERM and SIGINT each stop the service in order; a second signal close behind the first
+// stops nothing twice.
+TEST(ServiceLifeTest, StartsReportsAndStopsOnSigtermOrSigint) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        ServiceWorld world;
+        ServiceProcess service(world, world.notify.Path(), {kLoad});
+        EXPECT_EQ(world.notify.Next(), "STATUS=Starting, check point 1");
+        EXPECT_EQ(world.notify.Next(), "READY=1\nSTATUS=Running, check point 2");
+        testsupport::Peer server(world.listener.Accept());
+        EXPECT_EQ(server.Next(), "Request=CreateSession\nCount=1\n");
+
+        service.Signal(signal);
+        service.Signal(signal);
+        const std::vector<std::string> stop = ReportsUntilStopped(world.notify);
+        EXPECT_EQ(server.NextOrEnd(), std::nullopt) << "the stop closed the connection";
+        EXPECT_EQ(service.WaitForExit(), 0);
+        ASSERT_GE(stop.size(), 3u);
+        EXPECT_EQ(stop[0],
+                  "STOPPING=1\nEXTEND_TIMEOUT_USEC=5000000\nSTATUS=Stopping, check point 3");
+        EXPECT_EQ(stop[1],
+                  "STOPPING=1\nEXTEND_TIMEOUT_USEC=3000000\nSTATUS=Stopping, check point 4");
+        EXPECT_TRUE(Contains(stop.back(), "STATUS=Stopped")) << stop.back();
+        for (std::size_t i = 0; i < stop.size(); ++i) {
+            EXPECT_EQ(CheckPoint(stop[i]), 3 + i) << stop[i];
+        }
+        EXPECT_EQ(world.LogCount(kWaiting), stop.size() - 2);
+        EXPECT_EQ(world.LogCount("Received SERVICE_CONTROL_STOP"), 1u);
+        EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
+        EXPECT_EQ(world.LogCount("Leaving Main()"), 1u);
     }
-}
-
-TEST(ServiceLifeTest, StartsReportsAndStopsOnSigterm) {
-    ServiceWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
-    const std::vector<std::string> start = {world.notify.Next(), world.notify.Next()};
-    EXPECT_EQ(start[0], "STATUS=Starting, check point 1");
-    EXPECT_EQ(start[1], "READY=1\nSTATUS=Running, check point 2");
-
-    testsupport::Peer server(world.listener.Accept());
-    EXPECT_EQ(server.Next(), "Request=CreateSession\nCount=1\n");
-
-    // A second SIGTERM close behind the first stops nothing twice.
-    service.Signal(SIGTERM);
-    service.Signal(SIGTERM);
-    const std::vector<std::string> stop = ReportsUntilStopped(world.notify);
-    // The connection is closed by the stop, not by the end of the process.
-    EXPECT_EQ(server.NextOrEnd(), std::nullopt);
-    EXPECT_EQ(service.WaitForExit(), 0);
-
-    ASSERT_GE(stop.size(), 3u);
-    EXPECT_EQ(stop.front(),
-              "STOPPING=1\nEXTEND_TIMEOUT_USEC=5000000\nSTATUS=Stopping, check point 3");
-    EXPECT_EQ(stop[1], "STOPPING=1\nEXTEND_TIMEOUT_USEC=3000000\nSTATUS=Stopping, check point 4");
-    EXPECT_TRUE(Contains(stop.back(), "STATUS=Stopped")) << stop.back();
-    ExpectGrowingCheckPoints(stop, 3);
-    EXPECT_EQ(world.LogCount(kWaiting), stop.size() - 2);
-    EXPECT_EQ(world.LogCount("Received SERVICE_CONTROL_STOP"), 1u);
-    EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
-    EXPECT_EQ(world.LogCount("Leaving Main()"), 1u);
-}
-
-// With the server gone the agent sits in a reconnect wait of 15 seconds; a stop ends the
-// wait at once instead.
-TEST(ServiceLifeTest, StopEndsAReconnectWait) {
-    ServiceWorld world;
-    world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
-    ASSERT_TRUE(WaitForLog(world, "Retrying startup in 15 seconds"));
-    service.Signal(SIGTERM);
-    EXPECT_EQ(service.WaitForExit(std::chrono::seconds(5)), 0)
-        << "the stop must not wait for the reconnect wait";
-    EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
 }
 
 TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
@@ -123,36 +109,51 @@ TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
     EXPECT_EQ(world.LogCount("Checking currently logged on users"), 2u);
 }
 
-// SIGTERM and SIGINT as soon as the start is reported: wherever the start is, the service
-// ends in order with STOPPED.
-TEST(ServiceLifeTest, SignalsDuringStartUpStillStopInOrder) {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        ServiceWorld world;
-        ServiceProcess service(world, world.notify.Path(), {kLoad});
-        ASSERT_EQ(world.notify.Next(), "STATUS=Starting, check point 1");
-        service.Signal(signal);
-        std::vector<std::string> reports = ReportsUntilStopped(world.notify);
-        EXPECT_EQ(service.WaitForExit(), 0) << signal;
-        ASSERT_FALSE(reports.empty());
-        EXPECT_TRUE(Contains(reports.back(), "STATUS=Stopped"));
-        ExpectGrowingCheckPoints(reports, 2);
-        EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
-    }
-}
-
-// Nobody listens on the notify socket and there is no utmp: every report fails with a line
-// in the log, the utmp is named (what a missing or partial file means is covered beside the
-// utmp reader), and the service still starts and stops.
-TEST(ServiceLifeTest, FailingStatusReportsAndAMissingUtmpAreLoggedAndTheServiceStillStops) {
+// Nobody listens on the notify socket, there is no utmp and the server is gone: every report
+// fails with a line in the log, the utmp is named (what a missing or partial file means is
+// covered beside the utmp reader), and a stop ends the reconnect wait of 15 seconds at once.
+TEST(ServiceLifeTest, FailingReportsAMissingUtmpAndAReconnectWaitDoNotHoldAStopBack) {
     ServiceWorld world;
     std::filesystem::remove(world.RootFolder() + "/run");
+    world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
     ServiceProcess service(world, world.Scratch() / "nobody-listens", {kLoad});
-    ASSERT_TRUE(WaitForLog(world, "Tell ServiceControl SERVICE_RUNNING"));
     ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
+    ASSERT_TRUE(WaitForLog(world, "Retrying startup in 15 seconds"));
     service.Signal(SIGTERM);
-    EXPECT_EQ(service.WaitForExit(), 0);
+    EXPECT_EQ(service.WaitForExit(std::chrono::seconds(5)), 0)
+        << "the stop must not wait for the reconnect wait";
     EXPECT_GE(world.LogCount("Failed to Report Service Status"), 4u);
     EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
+}
+
+// A utmp file in the glibc layout that is missing or cut short, or holds records that are not
+// logons.
+TEST(UtmpSessionsTest, OnlyUserRecordsCountAndMissingOrTruncatedFilesLoseNothing) {
+    const scratch::ScratchFolder folder;
+    const std::string path = folder / "utmp";
+    sys::UtmpSessions sessions(path);
+    std::string problem;
+    EXPECT_TRUE(sessions.Reread(problem).empty());
+    EXPECT_NE(problem.find("cannot be read"), std::string::npos) << problem;
+
+    problem.clear();
+    // A terminal waiting for a logon and an ended session are nobody's logon.
+    WriteUtmp(path,
+              {{LOGIN_PROCESS, "LOGIN", "tty3", 5},
+               {DEAD_PROCESS, "dave", "pts/4", 8},
+               {USER_PROCESS, "alice", "pts/1", 10},
+               {USER_PROCESS, "bob", "tty2", 20}},
+              3 * sizeof(utmp) + 7);
+    const auto changes = sessions.Reread(problem);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].user, "alice");
+    EXPECT_NE(problem.find("partial record of 7 bytes"), std::string::npos) << problem;
+
+    // The file gone for a moment: the last reading stays, nobody is logged off.
+    std::filesystem::remove(path);
+    EXPECT_TRUE(sessions.Reread(problem).empty());
+    WriteUtmp(path, {{USER_PROCESS, "alice", "pts/1", 10}});
+    EXPECT_TRUE(sessions.Reread(problem).empty());
 }
 
 }  // namespace

@@ -42,12 +42,6 @@ std::string NotifyListener::Next(int waitMs) {
     return size > 0 ? std::string(buffer, static_cast<std::size_t>(size)) : "";
 }
 
-int RunCommand(const programtest::AgentWorld& world, const std::vector<std::string>& arguments) {
-    testsupport::ChildProcess command(world.ProgramLine(WARDEX_PROGRAM, arguments),
-                                      {"NOTIFY_SOCKET"});
-    return command.WaitForExit().value_or(-1);
-}
-
 bool WaitForLog(const programtest::AgentWorld& world, const std::string& text, std::size_t count,
                 int waitMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);

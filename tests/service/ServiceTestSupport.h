@@ -64,10 +64,6 @@ private:
     }
 };
 
-// Runs the program to its end as a command line user would, outside any service manager;
-// gives the exit code, or -1 when it did not end in time.
-int RunCommand(const programtest::AgentWorld& world, const std::vector<std::string>& arguments);
-
 // Waits until the log holds the text at least count times; false when it did not within
 // the wait.
 bool WaitForLog(const programtest::AgentWorld& world, const std::string& text,
