@@ -70,72 +70,53 @@ struct ScriptedWrites {
     std::unique_ptr<CAgentSocket> socket;
 };
 
-// The replies queued together go out in one write, and each keeps its own outcome: a time-out
-// puts them all back in their order, another error drops only the first of them.
-TEST(OutputThread, QueuedRepliesShareAWriteAndEachKeepsItsOutcome) {
-    ScriptedWrites script({{0, 1}, {0, 0}});
-    {
-        OutputRig rig(*script.socket);
-        rig.Queue("Reply=TimesOutThenFails\n");
-        rig.Queue("Reply=Second\n");
-        rig.Queue("Reply=Third\n");
-        ASSERT_TRUE(rig.thread.Start());
-        ASSERT_TRUE(rig.agent.WaitForLines("Sending outbound message on IPC", 3 + 3 + 2));
-        rig.queue.Signal();
-        ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
-        EXPECT_EQ(rig.agent.CountLines("IPC Timed out, putting outgoing message back", 1), 3u);
-        EXPECT_EQ(rig.agent.CountLines("IPC Exception", 2), 2u);
-        EXPECT_EQ(
-            rig.agent.CountLines("Failed to send message Reply=TimesOutThenFails, dropped", 0), 1u);
+// What the thread left queued, in order.
+std::string Kept(MsgFifoQueue& queue) {
+    std::string kept;
+    for (msg::IQXMessage* message : queue.Contents()) {
+        kept += message->GetText();
     }
-    EXPECT_EQ(script.written,
-              std::vector<std::string>{WireForm("Reply=Second\n") + WireForm("Reply=Third\n")});
+    return kept;
 }
 
-// A connection that is reset or shut under a write can take no reply: every one stays queued,
-// in its order, to be saved with the queue, and the thread ends without being told.
-TEST(OutputThread, ALostConnectionKeepsEveryReplyInOrderAndEndsTheThread) {
-    for (const std::uint32_t code : {10054u, 10058u}) {
-        ScriptedWrites script({{0, 0, code}});
+// The replies queued together go out in one write, each with its zero byte, and each keeps its
+// own outcome: a time-out puts them all back in their order, another error drops only the
+// first, a write that stops where a reply begins keeps that reply and the rest for the next
+// write, and a reset or shut connection keeps every reply left, in order, to be saved with the
+// queue, and ends the thread without being told.
+TEST(OutputThread, EachWriteOutcomeKeepsOrDropsTheRightReplies) {
+    const std::vector<std::string> texts = {"Reply=First\n", "Reply=Second\n", "Reply=Third\n",
+                                            "Reply=Fourth\n"};
+    const int lastTwo = static_cast<int>(WireForm(texts[2]).size() + WireForm(texts[3]).size());
+    for (const std::uint32_t lost : {10054u, 10058u}) {
+        SCOPED_TRACE(lost);
+        ScriptedWrites script({{0, 1}, {0, 0}, {lastTwo, -1}, {0, 0, lost}});
         OutputRig rig(*script.socket);
-        for (const char* text : {"Reply=First\n", "Reply=Second\n", "Reply=Third\n"}) {
+        for (const std::string& text : texts) {
             rig.Queue(text);
         }
         ASSERT_TRUE(rig.thread.Start());
-        ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs)) << code;
-        std::string kept;
-        for (msg::IQXMessage* message : rig.queue.Contents()) {
-            kept += message->GetText();
-        }
-        EXPECT_EQ(kept, "Reply=First\nReply=Second\nReply=Third\n") << code;
-        EXPECT_EQ(rig.agent.CountLines("The connection is closed, 3 message(s) stay", 0), 1u);
+        ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
+        EXPECT_EQ(rig.agent.CountLines("IPC Timed out, putting outgoing message back", 1), 4u);
+        EXPECT_EQ(rig.agent.CountLines("Failed to send message Reply=First, dropped", 0), 1u);
+        EXPECT_EQ(rig.agent.CountLines("Failed to send entire message"), 0u);
+        EXPECT_EQ(script.written, std::vector<std::string>{WireForm(texts[1]) + WireForm(texts[2]) +
+                                                           WireForm(texts[3])});
+        EXPECT_EQ(Kept(rig.queue), texts[2] + texts[3]);
+        EXPECT_EQ(rig.agent.CountLines("The connection is closed, 2 message(s) stay", 0), 1u);
     }
 }
 
-// A write that stops inside a message drops that message and ends the thread; one that
-// stops where a message begins leaves it queued for the next write.
-TEST(OutputThread, AShortWriteEndsTheThreadOnlyWhenItCutsAMessage) {
-    const std::string kept = WireForm("Reply=Kept\n");
-    {
-        ScriptedWrites script({{static_cast<int>(kept.size()) + 1, -1}});
-        OutputRig rig(*script.socket);
-        rig.Queue("Reply=Short\n");
-        rig.Queue("Reply=Kept\n");
-        ASSERT_TRUE(rig.thread.Start());
-        ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
-        EXPECT_EQ(rig.agent.CountLines("Failed to send entire message", 0), 1u);
-        EXPECT_EQ(rig.queue.Size(), 1u);
-    }
-    ScriptedWrites script({{static_cast<int>(kept.size()), -1}});
+// A write that stops inside a reply drops that reply and ends the thread.
+TEST(OutputThread, AWriteThatStopsInsideAReplyEndsTheThread) {
+    ScriptedWrites script({{static_cast<int>(WireForm("Reply=Kept\n").size()) + 1, -1}});
     OutputRig rig(*script.socket);
-    rig.Queue("Reply=Whole\n");
+    rig.Queue("Reply=Short\n");
     rig.Queue("Reply=Kept\n");
     ASSERT_TRUE(rig.thread.Start());
-    ASSERT_TRUE(rig.agent.WaitForLines("Sending outbound message on IPC", 3));
-    rig.queue.Signal();
     ASSERT_TRUE(rig.thread.WaitForEnd(kPatienceMs));
-    EXPECT_EQ(rig.agent.CountLines("Failed to send entire message"), 0u);
-    EXPECT_EQ(script.written.back(), kept);
+    EXPECT_EQ(rig.agent.CountLines("Failed to send entire message", 0), 1u);
+    EXPECT_EQ(Kept(rig.queue), "Reply=Kept\n");
 }
 
 }  // namespace
