@@ -38,10 +38,24 @@ AgentSession::~AgentSession() {
     }
 }
 
-void AgentSession::Start() {
+void AgentSession::Start(bool encrypted) {
+    if (encrypted) {
+        testsupport::TestPki::Instance();  // its trust store is named before any thread starts
+    }
     ASSERT_TRUE(agent_.Start());
     server_ = std::make_unique<testsupport::Peer>(listener_.Accept());
     bootstrap_ = std::thread([this] { Bootstrap(); });
+    // The count goes on from the state file of an earlier session.
+    ASSERT_EQ(server_->Next().rfind("Request=CreateSession\nCount=", 0), 0u);
+    if (encrypted) {
+        server_->Send("Reply=CreateSession\nResult=Success\n");
+        ASSERT_TRUE(server_->StartTls(testsupport::TestPki::Instance().ServerContext(true)));
+    }
+}
+
+MessagePtr AgentSession::Ask(const std::string& text) {
+    server_->Send(text);
+    return MakeMessage(server_->Next());
 }
 
 void AgentSession::Bootstrap() {

@@ -45,10 +45,13 @@ public:
     // Ends a session a failed test left running.
     ~AgentSession();
 
-    // Connects the agent and starts the bootstrap; the server then holds the connection.
-    void Start();
+    // Connects the agent, starts the bootstrap and takes the session request; with encrypted,
+    // confirms it and switches both ends to TLS. The server then holds the connection.
+    void Start(bool encrypted = false);
     CQXAgent& Agent() { return agent_; }
     testsupport::Peer& Server() { return *server_; }
+    // Sends the text and parses the next message from the agent.
+    MessagePtr Ask(const std::string& text);
     // Waits until Destroy has run on the bootstrap thread; false when that takes too long.
     bool Ended(int waitMs = testsupport::kPeerWaitMs);
 

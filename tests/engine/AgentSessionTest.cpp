@@ -1,13 +1,16 @@
 // A real agent against a test server on the loopback interface and the session toolbox: the
 // session request, the switch to TLS, every built-in command as the server sees its reply,
-// the message sink and the end of a session.
+// the message sink, the pings to a silent server, the end of a session and what outlives it
+// in the state file.
 
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "agent/store/AgentStore.h"
 #include "agent/store/Settings.h"
+#include "common/err/Errors.h"
 #include "tests/engine/AgentSession.h"
 
 namespace {
@@ -19,24 +22,11 @@ using testsupport::Request;
 
 class AgentSessionTest : public ::testing::Test {
 protected:
-    // The certificates exist before any agent thread starts.
-    static void SetUpTestSuite() { testsupport::TestPki::Instance(); }
-
-    // Takes the agent's session request; with encrypted, confirms it and switches both ends
-    // to TLS.
-    static void Open(AgentSession& session, bool encrypted) {
-        session.Start();
-        ASSERT_EQ(session.Server().Next(), "Request=CreateSession\nCount=1\n");
-        if (encrypted) {
-            session.Server().Send("Reply=CreateSession\nResult=Success\n");
-            session.Server().StartTls(testsupport::TestPki::Instance().ServerContext(true));
-        }
-    }
-
-    // Sends the request and parses the next message from the agent.
-    static MessagePtr Ask(AgentSession& session, const std::string& text) {
-        session.Server().Send(text);
-        return MakeMessage(session.Server().Next());
+    // The persisted values as a new agent would load them.
+    CAgentState::Persisted Saved() const {
+        CAgentState state;
+        LoadAgentState(root_.StateFile(), state);
+        return state.TakePersisted();
     }
 
     enginetest::TempRoot root_;
@@ -44,8 +34,7 @@ protected:
 
 TEST_F(AgentSessionTest, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEncrypted) {
     AgentSession session(root_);
-    Open(session, true);
-    ASSERT_TRUE(session.Server().Encrypted());
+    session.Start(true);
     // A big message crosses many TLS records both ways.
     for (const std::string& data : {std::string("small"), std::string(200000, 'x')}) {
         const std::string request = Request("Echo", "Data=" + data + "\n");
@@ -59,10 +48,10 @@ TEST_F(AgentSessionTest, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEn
 
 TEST_F(AgentSessionTest, ReplyWithoutSuccessKeepsTheSessionPlain) {
     AgentSession session(root_);
-    Open(session, false);
+    session.Start();
     // Taken by the toolbox (no action) and dropped; the connection stays as it is.
     session.Server().Send("Reply=CreateSession\nResult=Failure\n");
-    EXPECT_STREQ(Ask(session, Request("Echo", "Tag=plain\n"))->GetField("Tag"), "plain");
+    EXPECT_STREQ(session.Ask(Request("Echo", "Tag=plain\n"))->GetField("Tag"), "plain");
 }
 
 // The built-in commands in one session, each step seeing what the ones before it stored. The
@@ -103,7 +92,7 @@ TEST_F(AgentSessionTest, BuiltInCommandsAnswerTheServer) {
         {"getstate", "Tag=1\n", "getstate=BadCommand\nReturned=false\n", true},
     };
     AgentSession session(root_);
-    Open(session, true);
+    session.Start(true);
     for (const Step& step : steps) {
         SCOPED_TRACE(step.command + (": " + step.lines));
         session.Server().Send(
@@ -123,7 +112,7 @@ TEST_F(AgentSessionTest, BuiltInCommandsAnswerTheServer) {
     std::string stored;
     CSettings().GetSetting("LogSize", stored);
     EXPECT_EQ(stored, "123456");
-    MessagePtr all = Ask(session, Request("Command", "Command=GetState\n"));
+    MessagePtr all = session.Ask(Request("Command", "Command=GetState\n"));
     EXPECT_NE(std::string(all->GetField("Destination-Address")).find("127.0.0.1"),
               std::string::npos);
     EXPECT_NE(std::string(all->GetField("Source-Address")).find("127.0.0.1"), std::string::npos);
@@ -131,15 +120,16 @@ TEST_F(AgentSessionTest, BuiltInCommandsAnswerTheServer) {
 
 TEST_F(AgentSessionTest, SinkGivesParkedMessagesBackOldestOrNewestFirst) {
     AgentSession session(root_);
-    Open(session, true);
+    session.Start(true);
     const auto park = [&](const char* tag, int sinkType) {
-        EXPECT_STREQ(Ask(session, Request("Park", std::string("Tag=") + tag + "\nSinkType=" +
-                                                      std::to_string(sinkType) + "\n"))
+        EXPECT_STREQ(session
+                         .Ask(Request("Park", std::string("Tag=") + tag +
+                                                  "\nSinkType=" + std::to_string(sinkType) + "\n"))
                          ->GetLeadValue(),
                      "Parked");
     };
     const auto fetch = [&](const char* action, int sinkType) {
-        MessagePtr got = Ask(session, Request(action, "SinkType=" + std::to_string(sinkType)));
+        MessagePtr got = session.Ask(Request(action, "SinkType=" + std::to_string(sinkType)));
         return got->GetLeadValue() == std::string("Empty")
                    ? std::string("empty")
                    : std::string(got->GetField("Tag")) + "/" + got->GetField("SinkType") + "/" +
@@ -162,37 +152,89 @@ TEST_F(AgentSessionTest, SinkGivesParkedMessagesBackOldestOrNewestFirst) {
 
 TEST_F(AgentSessionTest, ToolboxFailureEndsOnlyItsOwnMessage) {
     AgentSession session(root_);
-    Open(session, true);
+    session.Start(true);
     session.Server().Send(Request("Throw"));
     const std::string echo = Request("Echo", "Tag=after\n");
     session.Server().Send(echo);
     EXPECT_EQ(session.Server().Next(), echo);
 }
 
-// CloseSession ends the session whether or not it is encrypted, in both directions at once: a
-// reply made after it cannot go out and is kept with the output queue in the state file. Only
-// "Shutdown" exactly "Yes" marks the agent to stop.
-TEST_F(AgentSessionTest, CloseSessionEndsTheSession) {
+// How a session ends: CloseSession, plain or encrypted, ends it in both directions at once (in
+// order, with close_notify over TLS), and its reply, which cannot go out, is kept with the
+// output queue; only "Shutdown" exactly "Yes" marks the agent to stop. A peer that closes or
+// resets ends it too. Each time the state reaches the state file.
+TEST_F(AgentSessionTest, EachEndOfASessionSavesTheState) {
     struct Case {
+        const char* name;
         bool encrypted;
-        const char* shutdownLine;
+        std::string end;  // the CloseSession command's lines; "close" or "reset" by the peer
         bool closeRequested;
     };
-    for (const Case& c :
-         {Case{false, "", false}, Case{false, "Shutdown=Yes\n", true}, Case{true, "", false},
-          Case{true, "Shutdown=Yes\n", true}, Case{true, "Shutdown=yes\n", false}}) {
-        SCOPED_TRACE(std::string(c.encrypted ? "encrypted " : "plain ") + c.shutdownLine);
+    const std::vector<Case> cases = {
+        {"plain", false, "", false},
+        {"plain shutdown", false, "Shutdown=Yes\n", true},
+        {"encrypted", true, "", false},
+        {"encrypted shutdown", true, "Shutdown=Yes\n", true},
+        {"shutdown in another case", true, "Shutdown=yes\n", false},
+        {"peer closes", false, "close", false},
+        {"peer resets", false, "reset", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         AgentSession session(root_);
-        Open(session, c.encrypted);
-        session.Server().Send(
-            Request("Command", std::string("Command=CloseSession\n") + c.shutdownLine));
-        EXPECT_EQ(session.Server().NextOrEnd(), std::nullopt)
-            << "an end in order, close_notify over TLS";
+        session.Start(c.encrypted);
+        session.Ask(
+            Request("Command", "Command=SetState\nTask-Sequence-ID=" + std::string(c.name)));
+        const bool byPeer = c.end == "close" || c.end == "reset";
+        if (byPeer) {
+            c.end == "reset" ? session.Server().Reset() : session.Server().Close();
+        } else {
+            session.Server().Send(Request("Command", "Command=CloseSession\n" + c.end));
+            EXPECT_EQ(session.Server().NextOrEnd(), std::nullopt);
+        }
         ASSERT_TRUE(session.Ended());
-        EXPECT_NE(scratch::ReadFile(root_.StateFile()).find("Returned=true\n"), std::string::npos);
         EXPECT_EQ(session.Agent().IsCloseRequested(), c.closeRequested);
+        EXPECT_EQ(Saved()[0], c.name);
+        EXPECT_EQ(scratch::ReadFile(root_.StateFile()).find("Returned=true\n") != std::string::npos,
+                  !byPeer);
         std::filesystem::remove(root_.StateFile());
     }
+}
+
+// The setting counts minutes, each one millisecond long here: a ping per silence reaches the
+// server through the toolbox, and the session goes on after them.
+TEST_F(AgentSessionTest, SilentPeerGetsPingsAndTheSessionGoesOn) {
+    AgentSession::Options options;
+    options.testConnectionEvery = 50;
+    AgentSession session(root_, options);
+    session.Start();
+    for (int ping = 0; ping < 3; ++ping) {
+        EXPECT_EQ(session.Server().Next(), "Reply=Ping\nTag=\n");
+    }
+    const std::string echo = Request("Echo", "Tag=after\n");
+    session.Server().Send(echo);
+    std::string reply;
+    while ((reply = session.Server().Next()) == "Reply=Ping\nTag=\n") {
+    }
+    EXPECT_EQ(reply, echo);
+}
+
+// The bootstrap destroys an agent whose start failed; the state it loaded is written back. A
+// state file that cannot be read is set aside and the agent goes on with an empty state.
+TEST_F(AgentSessionTest, FailedConnectIsRaisedAndDestroyStillWritesTheStateFile) {
+    const std::string damaged = "22 serialization::archive 99 0 0";
+    scratch::WriteFile(root_.StateFile(), damaged);
+    const CSettings settings;
+    settings.SetSetting("TcpAddr", "127.0.0.1");
+    settings.SetSetting("TcpPort", std::to_string(testsupport::ClosedPort()));
+    CQXAgent agent;
+    agent.Init(util::ParamList());
+    agent.SetStateFile(root_.StateFile());
+    EXPECT_THROW(agent.Start(), ipc::CIPCError);
+    agent.GetAgentState().Set("Task-Type", "install");
+    agent.Destroy();
+    EXPECT_EQ(Saved()[1], "install");
+    EXPECT_EQ(scratch::ReadFile(root_.StateFile() + ".damaged"), damaged);
 }
 
 }  // namespace
