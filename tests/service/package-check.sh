@@ -1,12 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (the agent and its debug symbols) from a build folder whose
-# targets are built, into a scratch folder, and checks them. Nothing is installed: the
-# packages are only unpacked (dpkg-deb -x / -e) and their maintainer scripts never run.
-#   package-check.sh <build folder> contents   the files README's "Install" names, stripped
-#                                              programs with their symbols kept, the manual
-#                                              page and the maintainer scripts
-#   package-check.sh <build folder> lintian    no error and no warning from lintian; exit 77
-#                                              (skipped) where lintian is not installed
+# Builds the Debian packages (the agent and its debug symbols) of a built build folder into a
+# scratch folder and checks them, only unpacked, never installed.
+#   package-check.sh <build folder> contents|lintian   (lintian: exit 77 where it is missing)
 set -euo pipefail
 build="$1"
 check="$2"
@@ -28,10 +23,7 @@ if [ "$check" = lintian ]; then
 fi
 
 status=0
-fail() {
-    echo "$*"
-    status=1
-}
+fail() { echo "$*"; status=1; }
 unpacked="$scratch/unpacked"
 control="$scratch/control"
 dpkg-deb -x "$deb" "$unpacked"
@@ -52,23 +44,17 @@ grep -qE '&[a-z]+;' <<<"$description" && fail "the description holds XML entitie
 # Programs ship stripped; their debug information goes to the -dbgsym package under the
 # build id, where debuggers look for it, so that a crash dump still shows source lines.
 debug="$scratch/debug"
-if [ -n "$symbols" ]; then
-    dpkg-deb -x "$symbols" "$debug"
-else
+[ -n "$symbols" ] && dpkg-deb -x "$symbols" "$debug" ||
     fail "no debug symbol package (wardex-dbgsym) was built"
-fi
-has_debug_info() {
-    readelf -S "$1" 2>/dev/null | grep -F .debug_info >/dev/null
-}
+has_debug_info() { readelf -S "$1" 2>/dev/null | grep -F .debug_info >/dev/null; }
 for program in wardex default.so config.so; do
     binary="$unpacked/usr/lib/corvane/$program"
     [ -f "$binary" ] || continue
     has_debug_info "$binary" && fail "$program is not stripped"
     id="$(readelf -n "$binary" | sed -n 's/^ *Build ID: //p')"
     symbol_file="$debug/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
-    if ! has_debug_info "$symbol_file"; then
+    has_debug_info "$symbol_file" ||
         fail "$program: no debug information at /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
-    fi
 done
 
 # The manual page renders without a complaint and names every option of the program's
@@ -93,13 +79,10 @@ fi
 # runs, and honour policy-rc.d.
 for script in postinst prerm postrm; do
     sh -n "$control/$script" || fail "$script does not parse"
-    if grep -qE '^[^#]*\bsystemctl\b' "$control/$script"; then
-        fail "$script calls systemctl"
-    fi
+    grep -qE '^[^#]*\bsystemctl\b' "$control/$script" && fail "$script calls systemctl"
 done
-if grep -qE 'deb-systemd-invoke +(start|restart)\b' "$control/postinst"; then
+grep -qE 'deb-systemd-invoke +(start|restart)\b' "$control/postinst" &&
     fail "postinst starts the service"
-fi
 grep -q 'deb-systemd-invoke try-restart' "$control/postinst" ||
     fail "postinst does not restart a running service after an upgrade"
 grep -q 'deb-systemd-invoke stop' "$control/prerm" || fail "prerm does not stop the service"
