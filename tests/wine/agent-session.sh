@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Windows agent under Wine against the simulator of a Linux build on the loopback:
 #   agent-session.sh <Windows bin folder> <Linux bin folder> <Wine prefix>
-# 1. Two runs of "wardex.exe -debug -count=1", each a whole plain session (tests/wine/
-#    session.qxs): every built-in command, the settings read from and written to the prefix's
-#    registry, the task state carried from the first run to the second in "wardex.dat".
+# 1. The console modes: -skt applies "mireton.inp", -verbose lists the settings, -version
+#    loads the toolboxes, -help. Then two runs of "wardex.exe -debug -count=1", each a whole
+#    plain session (tests/wine/session.qxs): every built-in command, the settings read from
+#    and written to the prefix's registry, the task state carried from the first run to the
+#    second in "wardex.dat".
 # 2. The Linux agent reads the "wardex.dat" that the Windows agent wrote.
 # 3. Nine runs against a closed port with the waits divided (CORVANE_WAIT_DIVISOR): the
 #    start-up retries follow the reconnect schedule.
@@ -82,6 +84,16 @@ Windows Registry Editor Version 5.00
 "LogDebug"=dword:00000001
 REG
 "$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
+# The console modes but -debug: -skt applies the settings input file.
+printf 'ConsoleName=from input file\n' >"$work/program/mireton.inp"
+CORVANE_WAIT_DIVISOR=1000 wardex -skt "$toolboxes" >"$work/console-skt" 2>&1
+[ ! -e "$work/program/mireton.inp" ] || fail "-skt left mireton.inp unread"
+wardex -verbose >"$work/console-verbose" 2>&1
+expect_lines "$work/console-verbose" "TcpAddr=127.0.0.1" "ConsoleName=from input file"
+wardex -version -load=default.dll,config.dll >"$work/console-version" 2>&1
+expect_lines "$work/console-version" "agent Version 6.8.282" "default.dll 1.0.0" "config.dll 1.0.0"
+wardex -help >"$work/console-help" 2>&1
+expect_lines "$work/console-help" "Usage: wardex [options] ..."
 for run in 1 2; do
   wardex -debug -count=1 "$toolboxes" >"$work/console-$run" 2>&1 ||
     fail "run $run ended with exit status $?"
@@ -93,7 +105,8 @@ cp "$work/transcript" "$work/windows-transcript"
 expect_lines "$work/registry" "ConsoleName    REG_SZ    wine session"
 expect_lines "$work/windows-transcript" \
   "[1] IN  Request=CreateSession" "[1] IN  Reply=GetState" "[1] IN  Reply=SetState" \
-  "[1]     TcpAddr=127.0.0.1" "[1] IN  Reply=SetAgentSettings" "[1] IN  Reply=ClearState" \
+  "[1]     TcpAddr=127.0.0.1" "[1]     ConsoleName=from input file" \
+  "[1] IN  Reply=SetAgentSettings" "[1] IN  Reply=ClearState" \
   "[1]     Auto-Update-Current0=corvane-wardex-6.8.282.X86.exe" "[1]     Command=StopService" \
   "[1]     Command=RestartService" "[1]     Command=EnableEncryption" \
   "[1] IN  Request=KeepAlive" "[1] OUT Request=CloseSession" \
