@@ -17,7 +17,7 @@
 #include "common/sys/DataRegistry.h"
 #include "common/sys/linux/RegistryDefs.h"
 #include "tests/program/ProgramTestSupport.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 #include "tests/support/Unprivileged.h"
 
 namespace {

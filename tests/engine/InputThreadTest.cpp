@@ -49,7 +49,7 @@ struct InputSession : InputRig {
     }
 
     testsupport::TestServer listener;
-    sys::FileDescriptor peer;
+    testsupport::PeerSocket peer;
 };
 
 TEST(InputThread, OnePingPerTimeOutExactly) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/service/ServiceTestSupport.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {
