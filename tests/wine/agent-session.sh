@@ -86,13 +86,14 @@ REG
 "$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
 # The console modes but -debug: -skt applies the settings input file.
 printf 'ConsoleName=from input file\n' >"$work/program/mireton.inp"
-CORVANE_WAIT_DIVISOR=1000 wardex -skt "$toolboxes" >"$work/console-skt" 2>&1
+CORVANE_WAIT_DIVISOR=1000 wardex -skt "$toolboxes" >"$work/console-skt" 2>&1 || fail "-skt: status $?"
 [ ! -e "$work/program/mireton.inp" ] || fail "-skt left mireton.inp unread"
-wardex -verbose >"$work/console-verbose" 2>&1
+wardex -verbose >"$work/console-verbose" 2>&1 || fail "-verbose: status $?"
 expect_lines "$work/console-verbose" "TcpAddr=127.0.0.1" "ConsoleName=from input file"
-wardex -version -load=default.dll,config.dll >"$work/console-version" 2>&1
+wardex -version -load=default.dll,config.dll >"$work/console-version" 2>&1 ||
+  fail "-version: status $?"
 expect_lines "$work/console-version" "agent Version 6.8.282" "default.dll 1.0.0" "config.dll 1.0.0"
-wardex -help >"$work/console-help" 2>&1
+wardex -help >"$work/console-help" 2>&1 || fail "-help: status $?"
 expect_lines "$work/console-help" "Usage: wardex [options] ..."
 for run in 1 2; do
   wardex -debug -count=1 "$toolboxes" >"$work/console-$run" 2>&1 ||
@@ -136,9 +137,9 @@ waits="$(sed -n 's/.*Retrying startup in \([0-9]*\) seconds.*/\1/p' "$work/progr
 [ "$waits" = "1 1 1 1 15 15 15 60 60 " ] || fail "retry waits: '$waits'"
 
 if [ "$failures" -gt 0 ]; then
-  for file in windows-transcript console-1 console-2 program/agent.log; do
-    echo "=== $file" >&2
-    tail -n 60 "$work/$file" >&2
+  for file in "$work"/console-* "$work/windows-transcript" "$work/program/agent.log"; do
+    echo "=== ${file#"$work"/}" >&2
+    tail -n 40 "$file" >&2
   done
   exit 1
 fi
