@@ -12,6 +12,7 @@ add_executable(agent_bench_peer AgentBenchPeer.cpp)
 target_link_libraries(agent_bench_peer PRIVATE wardex_engine)
 
 add_executable(bench_agent AgentBench.cpp ${PROJECT_SOURCE_DIR}/tests/support/TestServer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/linux/TestSockets.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp)
 target_link_libraries(bench_agent PRIVATE wardex_engine qxsim_certificates benchmark::benchmark)
 target_compile_definitions(bench_agent PRIVATE
@@ -25,6 +26,7 @@ add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/Stop
   ${PROJECT_SOURCE_DIR}/tests/service/ServiceTestSupport.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/ChildProcess.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/TestServer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/linux/TestSockets.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp)
 target_link_libraries(stop_bench PRIVATE wardex_engine qxsim_certificates)
 target_compile_definitions(stop_bench PRIVATE WARDEX_PROGRAM="$<TARGET_FILE:wardex>"

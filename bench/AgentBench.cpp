@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "agent/store/Settings.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 
 extern char** environ;
 

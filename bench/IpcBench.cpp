@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "common/ipc/Aipc.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ public:
     EchoServer(bool tls, std::size_t size)
         : thread_([this, tls, size] {
               try {
-                  sys::FileDescriptor socket = listener_.Accept();
+                  testsupport::PeerSocket socket = listener_.Accept();
                   tls ? ServeTls(std::move(socket), size) : ServePlain(socket.Get(), size);
               } catch (const std::runtime_error&) {
                   // The client closed: the run is over.
@@ -39,7 +39,7 @@ private:
         }
     }
 
-    static void ServeTls(sys::FileDescriptor socket, std::size_t size) {
+    static void ServeTls(testsupport::PeerSocket socket, std::size_t size) {
         testsupport::Peer session(std::move(socket));
         if (!session.StartTls(testsupport::TestPki::Instance().ServerContext(true))) {
             return;

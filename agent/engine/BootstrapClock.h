@@ -17,10 +17,10 @@ public:
     virtual bool WaitFor(lang::CEvent& event, std::uint32_t milliseconds) = 0;
 };
 
-// The clock of the running program: real time. Under a relocated root, the environment
-// variable CORVANE_WAIT_DIVISOR (a whole number above 1) divides every pause, so that tests
-// and trials of the real program see a whole reconnect schedule in moments; the real system
-// root always runs at real time.
+// The clock of the running program: real time. Under a relocated root or in a console mode,
+// the environment variable CORVANE_WAIT_DIVISOR (a whole number above 1) divides every
+// pause, so that tests and trials of the real program see a whole reconnect schedule in
+// moments; the service at the real system root always runs at real time.
 class CSystemClock final : public IBootstrapClock {
 public:
     void Sleep(std::uint32_t milliseconds) override;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include <corvane/PrintfFormat.h>
+
 #include "agent/engine/DispatchThread.h"
 #include "agent/engine/InputThread.h"
 #include "agent/engine/MsgFifoQueue.h"
@@ -70,7 +72,7 @@ public:
     void UserInput() override;
     bool AgentCommand(const std::string& command, msg::IQXMessage* message) override;
     bool InvokeHandler(msg::IQXMessage* message) override;
-    void Log(int level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
+    void Log(int level, const char* format, ...) override CORVANE_PRINTF_FORMAT(3, 4);
     msg::IQXMessage* NewMessage() override;
     void Send(msg::IQXMessage* message) override;
     msg::IQXMessage* FetchFromMessageSink(std::int32_t sinkType) override;

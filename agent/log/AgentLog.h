@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include <corvane/PrintfFormat.h>
+
 #include "agent/log/FileLog.h"
 #include "common/lang/CriticalSection.h"
 
@@ -25,7 +27,7 @@ public:
 
     // Stamps the message with a header and hands it to the file log. Raises
     // logging::CAgentLogError when the log file cannot be opened.
-    void Log(unsigned level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void Log(unsigned level, const char* format, ...) CORVANE_PRINTF_FORMAT(3, 4);
     // Whether Log does anything: false without a file log or while it is dormant, so that a
     // caller may skip composing its line.
     bool IsActive();
@@ -69,7 +71,7 @@ public:
 
     constexpr explicit CBestEffortLog(Echo echo = Echo::None) : echo_(echo) {}
 
-    void Log(unsigned level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+    void Log(unsigned level, const char* format, ...) const CORVANE_PRINTF_FORMAT(3, 4);
 
 private:
     Echo echo_;

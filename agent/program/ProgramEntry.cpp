@@ -14,6 +14,7 @@
 #include "common/msg/QXMessage.h"
 #include "common/sys/ProgramPath.h"
 #include "common/sys/Registry.h"
+#include "common/util/FileUtils.h"
 #include "common/util/LogLine.h"
 
 namespace {
@@ -63,11 +64,12 @@ void EnterProgramFolder() {
         return;
     }
     WARDEX_LOG(Log(), LogLevel::Debug, "- GetModuleFilename returned - %s", program.c_str());
-    const std::size_t separator = program.find_last_of('/');
-    if (separator == std::string::npos) {
+    std::string folder;
+    std::string name;
+    util::SplitPath(program, folder, name);
+    if (name.empty()) {
         return;
     }
-    const std::string folder = program.substr(0, separator);
     WARDEX_LOG(Log(), LogLevel::Debug, "- Setting current directory to - %s", folder.c_str());
     std::error_code error;
     std::filesystem::current_path(folder.empty() ? "/" : folder, error);

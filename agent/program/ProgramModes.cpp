@@ -13,6 +13,7 @@
 #include "agent/store/Settings.h"
 #include "agent/toolbox/Toolbox.h"
 #include "common/err/Errors.h"
+#include "common/sys/Platform.h"
 #include "common/sys/ProgramPath.h"
 #include "common/util/Console.h"
 #include "common/util/LogLine.h"
@@ -78,10 +79,13 @@ std::uint32_t FindRunCount(const util::ParamList& params) {
     return 0xFFFFFFFFu;
 }
 
+constexpr const char* kNullDevice =
+    sys::kBuiltPlatform == sys::Platform::Windows ? "NUL" : "/dev/null";
+
 // Sends a console stream to the null device; a stream that cannot be reopened stays.
 void Silence(std::FILE* stream) {
     std::fflush(stream);
-    [[maybe_unused]] const std::FILE* reopened = std::freopen("/dev/null", "wb", stream);
+    [[maybe_unused]] const std::FILE* reopened = std::freopen(kNullDevice, "wb", stream);
 }
 
 }  // namespace

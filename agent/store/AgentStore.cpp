@@ -146,7 +146,9 @@ std::string LoadAgentState(const std::string& path, CAgentState& state) {
     }
     StateRecord record;
     try {
-        std::ifstream file(path);
+        // Read as the bytes they were written: a text stream on Windows would turn a value's
+        // CR LF into LF and read past the string's length.
+        std::ifstream file(path, std::ios::binary);
         boost::archive::text_iarchive archive(file);
         archive >> record;
     } catch (const std::exception& error) {

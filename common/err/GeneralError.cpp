@@ -1,7 +1,5 @@
 #include "common/err/GeneralError.h"
 
-#include <cerrno>
-
 namespace err {
 
 CGeneralError::CGeneralError(const char* source, const char* message, int line, int value,
@@ -20,9 +18,5 @@ CGeneralError::CGeneralError(const char* source, std::string message, int line, 
       line_(line),
       value_(value),
       systemError_(systemError) {}
-
-std::uint32_t LastSystemError() noexcept {
-    return static_cast<std::uint32_t>(errno);
-}
 
 }  // namespace err

@@ -34,7 +34,8 @@ private:
     std::uint32_t systemError_;
 };
 
-// The operating system's error code for the call that just failed (errno on Linux).
+// The operating system's error code for the call that just failed: errno on Linux, the
+// thread's last error on Windows.
 std::uint32_t LastSystemError() noexcept;
 
 }  // namespace err

@@ -1,8 +1,8 @@
 #include "common/ipc/Aipc.h"
 
 #include "common/err/Errors.h"
-#include "common/ipc/TcpSChannel.h"
 #include "common/ipc/TcpSocketIpc.h"
+#include "common/ipc/TlsChannelFactory.h"
 
 namespace ipc {
 namespace {
@@ -40,14 +40,7 @@ std::unique_ptr<CIPCInterface> CIPCInterface::CreateEncrypted(
             "CIPCInterface::CreateEncrypted() - Invalid IPC type passed to CreateEncrypted.", 87, 1,
             0);
     }
-    auto channel = std::make_unique<CTCPSChannel>(std::move(inner));
-    try {
-        channel->NegotiateSSL();
-    } catch (...) {
-        inner = channel->ReleaseInner();
-        throw;
-    }
-    return channel;
+    return OpenTlsChannel(inner);
 }
 
 }  // namespace ipc

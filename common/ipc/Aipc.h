@@ -34,9 +34,10 @@ public:
     static std::unique_ptr<CIPCInterface> Create(int type);
     // A TLS transport (type IPCTYPE_SCHANNEL) over inner, which must be connected; the
     // handshake has run when it returns. On success the new transport owns inner and inner
-    // is left empty. When it raises (bad arguments, or an error of the inner transport
-    // during the handshake) inner keeps its transport. A handshake that fails without such
-    // an error still gives the transport, whose first Write or Read then raises.
+    // is left empty. When it raises (bad arguments, a build without a TLS channel, or an
+    // error of the inner transport during the handshake) inner keeps its transport. A
+    // handshake that fails without such an error still gives the transport, whose first
+    // Write or Read then raises.
     static std::unique_ptr<CIPCInterface> CreateEncrypted(int type,
                                                           std::unique_ptr<CIPCInterface>& inner);
 };

@@ -2,30 +2,21 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace sys {
 
-// Where the operating-system record is read from; tests point these at files of their own.
-struct OperatingSystemSources {
-    // The first of these files that can be read is taken.
-    std::vector<std::string> osReleaseFiles{"/etc/os-release", "/usr/lib/os-release"};
-    std::string procFolder = "/proc";
-    // Empty: the utmp file of the root ($CORVANE_ROOT/run/utmp, or the system's).
-    std::string utmpFile;
-};
-
 // What the agent reports about the operating system it runs on: one record of the 37
 // properties that WMI's Win32_OperatingSystem class gives on Windows, under the same names.
-// On Linux the values come from os-release, uname, /proc and utmp; a property that has no
-// meaning here stays empty, 0 or false. SystemDrive is the agent's root: $CORVANE_ROOT, or
-// "/" when the variable is unset.
+// Windows fills them from WMI; a property WMI reports as null stays empty. On Linux the
+// values come from os-release, uname, /proc and utmp (the field notes below), a property
+// that has no meaning there stays empty, 0 or false, and SystemDrive is the agent's root:
+// $CORVANE_ROOT, or "/" when the variable is unset.
 class OperatingSystemInfo {
 public:
     virtual ~OperatingSystemInfo() = default;
 
     // Fills the record. Never raises: what cannot be read stays empty or 0.
-    void Query(const OperatingSystemSources& sources = OperatingSystemSources());
+    void Query();
     std::string GetSystemDrive() const { return SystemDrive; }
 
     std::string BootDevice;   // device mounted at /boot, else the root device

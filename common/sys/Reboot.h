@@ -11,7 +11,7 @@ using RestartCall = std::function<std::uint32_t(bool force)>;
 
 // Restarts this machine at once; with force, programs are not asked to close first.
 // Returns 0 when the restart has begun, else the system error code. With a relocated root
-// (CORVANE_ROOT set) the machine is never restarted: the request is written to
+// (CORVANE_ROOT set, Linux only) the machine is never restarted: the request is written to
 // <root>/run/corvane/reboot-requested as one line, "force=1" or "force=0".
 std::uint32_t Reboot(bool force);
 

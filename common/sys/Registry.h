@@ -19,7 +19,7 @@ struct OpenRegistryKey;
 // value tells the kind: 0 unexpected or while deleting a subtree, 1 already open, 2 close
 // failed, 3 open failed, 4 has subkeys, 5 delete value failed, 6 read failed, 7 write
 // failed, 8 not open, 9 wrong kind of value, 11 buffer too small. Each read and each change
-// is one complete step on the store file, so other processes see all of it or nothing.
+// is one complete step on the store, so other processes see all of it or nothing.
 // One thread at a time per object.
 class Registry {
 public:

@@ -2,9 +2,16 @@
 
 #include <cstdlib>
 
+#include "common/sys/Platform.h"
+
 namespace sys {
 
 std::string RootPath() {
+    // Windows keeps its system locations where the system has them; tests there get their
+    // isolation from a throw-away Wine prefix instead.
+    if constexpr (kBuiltPlatform == Platform::Windows) {
+        return "/";
+    }
     const char* root = std::getenv("CORVANE_ROOT");
     if (root == nullptr || *root == '\0') {
         return "/";

@@ -13,14 +13,21 @@ public:
     SharedLibrary() = default;
     SharedLibrary(SharedLibrary&& other) noexcept
         : handle_(std::exchange(other.handle_, nullptr)) {}
-    SharedLibrary& operator=(SharedLibrary&& other) noexcept;
+    SharedLibrary& operator=(SharedLibrary&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
+    }
     SharedLibrary(const SharedLibrary&) = delete;
     SharedLibrary& operator=(const SharedLibrary&) = delete;
     ~SharedLibrary() { Reset(); }
 
-    // Loads the library with every symbol resolved at once. A name without "/" is looked for
-    // in the program's folder first and then by the dynamic linker's own search. When the
-    // library cannot be loaded the result holds nothing and error gets the loader's reason.
+    // Loads the library with every symbol resolved at once. A name without a folder (no "/",
+    // on Windows no "\\" either) is looked for in the program's folder first and then by the
+    // system loader's own search. When the library cannot be loaded the result holds nothing
+    // and error gets the loader's reason.
     static SharedLibrary Open(const std::string& name, std::string& error);
 
     bool IsOpen() const noexcept { return handle_ != nullptr; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <corvane/PrintfFormat.h>
+
 namespace util {
 
 // Whether the program runs in one of its console modes. The console modes switch it on at
@@ -9,6 +11,6 @@ void SetConsoleMode(bool on);
 bool IsConsoleMode();
 
 // printf to standard output, flushed at once, in console mode only.
-void ConsolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void ConsolePrintf(const char* format, ...) CORVANE_PRINTF_FORMAT(1, 2);
 
 }  // namespace util

@@ -10,8 +10,9 @@ namespace util {
 bool FileExists(const std::string& path);
 // Deletes a file; raises util::CFileIOError when it is missing or cannot be deleted.
 bool DeleteFile(const std::string& path);
-// Creates every folder along the path's "/" separators; the part after the last one is
-// taken as a file name and not created. A path in double quotes is taken without them.
+// Creates every folder along the path's "/" separators (on Windows "\\" too, from after a
+// drive's root or a \\server\share); the part after the last one is taken as a file name
+// and not created. A path in double quotes is taken without them.
 bool CreateDirectoryPath(const std::string& path);
 // Creates the file's folders and replaces any file of that name with a new empty one.
 // Raises util::CFileIOError on failure.
@@ -19,8 +20,8 @@ void CreateEmptyFile(const std::string& path);
 
 // The steps of ReplaceFileContents.
 enum class ReplaceStep { Create, Write, Flush, Rename };
-// Writes the bytes to "<path>.tmp" (readable by the owner only), flushes it to the disk and
-// renames it over the file, so that a reader finds the old contents or the new ones, whole.
+// Writes the bytes to "<path>.tmp" (on Linux readable by the owner only), flushes it to the disk
+// and renames it over the file, so that a reader finds the old contents or the new ones, whole.
 // Returns the step that failed, with the system's error code still current; nothing on
 // success.
 std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes);

@@ -3,12 +3,14 @@
 #include <cstdarg>
 #include <string>
 
+#include <corvane/PrintfFormat.h>
+
 namespace util {
 
 // printf-style formatting into a string of any length. A format that prints nothing (or a
 // null format) gives the empty string.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatV(const char* format, va_list arguments) __attribute__((format(printf, 1, 0)));
+std::string Format(const char* format, ...) CORVANE_PRINTF_FORMAT(1, 2);
+std::string FormatV(const char* format, va_list arguments) CORVANE_PRINTF_FORMAT(1, 0);
 
 std::string ToUpper(const std::string& text);
 // Compares the upper-cased texts byte by byte: -1, 0 or 1.

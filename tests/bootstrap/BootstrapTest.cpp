@@ -15,7 +15,7 @@
 #include "agent/log/AgentLog.h"
 #include "agent/store/AgentStore.h"
 #include "tests/program/ProgramTestSupport.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 #include "tests/support/Unprivileged.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 
 namespace enginetest {
 

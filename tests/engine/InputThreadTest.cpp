@@ -45,7 +45,7 @@ struct InputSession : InputRig {
     }
 
     testsupport::TestServer listener;
-    sys::FileDescriptor peer;
+    testsupport::PeerSocket peer;
 };
 
 TEST(InputThread, AFullQueuePausesReadingUntilThereIsRoomOrTheSocketCloses) {

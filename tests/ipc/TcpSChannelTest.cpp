@@ -13,6 +13,7 @@
 #include "common/ipc/TcpSChannel.h"
 #include "common/util/Console.h"
 #include "tests/ipc/IpcTestSupport.h"
+#include "tests/support/TestPeer.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ using testipc::ExpectError;
 using testipc::RaisedBy;
 using testsupport::kWhole;
 using testsupport::Peer;
+using testsupport::PeerSocket;
 using testsupport::ServerThread;
 using testsupport::TestPki;
 
@@ -52,7 +54,7 @@ std::string ReadExactly(CIPCInterface& channel, std::size_t length, unsigned buf
 }
 
 // A trusted session whose handshake is done; raises when it fails.
-Peer Handshaken(sys::FileDescriptor socket, int maxVersion = 0, std::size_t segment = kWhole,
+Peer Handshaken(PeerSocket socket, int maxVersion = 0, std::size_t segment = kWhole,
                 bool flushLast = true) {
     Peer session(std::move(socket));
     if (!session.StartTls(TestPki::Instance().ServerContext(true, maxVersion), segment,
@@ -99,7 +101,7 @@ TEST_F(TcpSChannel, RecordsArriveWholeHoweverTheServerCutsThem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string received;
-        ServerThread server([&](sys::FileDescriptor socket) {
+        ServerThread server([&](PeerSocket socket) {
             Peer session = Handshaken(std::move(socket), c.maxVersion, c.segment, c.flushLast);
             session.Queue("first|");
             session.Queue(large);
@@ -130,19 +132,19 @@ TEST_F(TcpSChannel, RecordsArriveWholeHoweverTheServerCutsThem) {
 TEST_F(TcpSChannel, FailedHandshakeGivesAChannelWhoseCallsRaise) {
     struct Case {
         const char* name;
-        std::function<void(sys::FileDescriptor)> serve;
+        std::function<void(PeerSocket)> serve;
         const char* reason;
     };
     const Case cases[] = {
         {"untrusted chain",
-         [](sys::FileDescriptor socket) {
+         [](PeerSocket socket) {
              if (Peer(std::move(socket)).StartTls(TestPki::Instance().ServerContext(false))) {
                  throw std::runtime_error("the client accepted an untrusted chain");
              }
          },
          "certificate verify failed"},
         {"garbage",
-         [](sys::FileDescriptor socket) {
+         [](PeerSocket socket) {
              testsupport::ReceiveSome(socket.Get(), 0x10000);  // the client hello
              testsupport::SendAll(socket.Get(), "HTTP/1.1 400 Bad Request\r\n\r\n");
              testsupport::ReceiveSome(socket.Get(), 0x10000);  // the client's alert, or its end
@@ -181,7 +183,7 @@ TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts
     }
     std::promise<void> timedOut;
     std::string received;
-    ServerThread server([&](sys::FileDescriptor socket) {
+    ServerThread server([&](PeerSocket socket) {
         // Smaller than the data, yet not so small that the window opens too slowly once the
         // server reads again.
         const int small = 64 * 1024;
@@ -275,7 +277,7 @@ TEST_F(TcpSChannel, TheEndOfASessionIsNamedInTheErrorOfTheRead) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string serverSaw;
-        ServerThread server([&](sys::FileDescriptor socket) {
+        ServerThread server([&](PeerSocket socket) {
             Peer session = Handshaken(std::move(socket), TLS1_2_VERSION);
             c.end(session);
             serverSaw = session.AwaitEnd();
@@ -299,7 +301,7 @@ TEST_F(TcpSChannel, TheEndOfASessionIsNamedInTheErrorOfTheRead) {
 // Disconnect ends the session cleanly and leaves a shell whose calls raise.
 TEST_F(TcpSChannel, DisconnectEndsTheSessionAndLeavesAShellWhoseCallsRaise) {
     std::string serverSaw;
-    ServerThread server([&](sys::FileDescriptor socket) {
+    ServerThread server([&](PeerSocket socket) {
         Peer session = Handshaken(std::move(socket));
         session.Receive(2);
         serverSaw = session.AwaitEnd();

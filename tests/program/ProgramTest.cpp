@@ -17,7 +17,7 @@
 #include "common/sys/linux/RegistryFile.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "common/sys/linux/UtmpSessions.h"
 #include "tests/service/ServiceTestSupport.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {

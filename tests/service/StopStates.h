@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/service/ServiceTestSupport.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 
 // The service in the states a stop must end from, shared by the fault tests and the stop-time
 // benchmark. The real program runs as the service with the tests' session toolbox

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -18,12 +17,16 @@ public:
     // No "-" before the random part: the program under test takes any argument holding
     // "-q", its own path included, as its quiet option.
     ScratchFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "wardex-test.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a scratch folder");
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path_ = std::filesystem::temp_directory_path() /
+                    ("wardex-test." + std::to_string(random() % 1000000000));
+            // Only the process that makes the folder gets it.
+            if (std::filesystem::create_directory(path_)) {
+                return;
+            }
         }
-        path_ = pattern;
+        throw std::runtime_error("cannot create a scratch folder");
     }
     ~ScratchFolder() {
         std::error_code ignored;

@@ -1,3 +1,5 @@
+#include "tests/support/TestPeer.h"
+
 #include <stdlib.h>
 
 #include <arpa/inet.h>
@@ -7,8 +9,6 @@
 #include <openssl/ssl.h>
 #include <stdexcept>
 #include <sys/socket.h>
-
-#include "tests/support/TestServer.h"
 
 namespace testsupport {
 namespace {
@@ -53,10 +53,10 @@ SslPtr<SSL_CTX> ClientContext(const std::string& caFile) {
     return context;
 }
 
-Peer::Peer(sys::FileDescriptor socket) : socket_(std::move(socket)) {}
+Peer::Peer(PeerSocket socket) : socket_(std::move(socket)) {}
 
 Peer Peer::ConnectTo(int port) {
-    sys::FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    PeerSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -11,7 +11,7 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFiles.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/TestPeer.h"
 
 namespace {
 

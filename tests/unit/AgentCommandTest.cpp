@@ -8,13 +8,13 @@
 #include "agent/store/Settings.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/ScratchFiles.h"
-#include "tests/unit/RegistryFixture.h"
+#include "tests/unit/StoreFixture.h"
 
 namespace {
 
 // An agent that is initialised but not connected, with a settings store of its own:
 // everything a handler or a toolbox can ask of it without a server.
-class AgentCommands : public regtest::RegistryFixture {
+class AgentCommands : public regtest::StoreFixture {
 protected:
     void SetUp() override {
         agent_.SetStateFile(folder_ / "wardex.dat");

@@ -36,12 +36,13 @@ protected:
 };
 
 // What one agent saves the next loads: the six persisted values (the missing ones empty,
-// the rest of the state not at all), and no file leaves the state as it was.
+// the rest of the state not at all, every byte of a value kept), and no file leaves the
+// state as it was.
 TEST_F(AgentStore, TheSixPersistedValuesCarryOverToTheNextAgent) {
     CAgentState first;
     msg::CQXMessage update;
     update.SetField("Task-Sequence-ID", "90210");
-    update.SetField("Task-Type", "7");
+    update.SetField("Task-Type", "7\r\n8");
     update.SetField("ID", "not persisted");
     first.SetFrom(update);
     SaveAgentState(path_, first, MsgFifoQueue());
@@ -54,7 +55,7 @@ TEST_F(AgentStore, TheSixPersistedValuesCarryOverToTheNextAgent) {
     LoadAgentState(path_, second);
     EXPECT_EQ(StateText(second),
               "Config=\nSchedule-ID=\nStatus-Code=\nStatus-Module=\nTask-Sequence-ID=90210\n"
-              "Task-Type=7\n");
+              "Task-Type=7\r\n8\n");
 }
 
 TEST_F(AgentStore, TheFileHoldsTheValuesAndThenTheQueuedMessagesInOrder) {

@@ -1,13 +1,9 @@
-#include <unistd.h>
-
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
 
 #include "common/err/Errors.h"
 #include "common/util/FileUtils.h"
-#include "common/util/linux/FileUtils.h"
 #include "tests/support/ScratchFiles.h"
 
 namespace {
@@ -37,25 +33,22 @@ TEST(FileUtils, ExistsSizeAndDeleteTakeOnlyFilesThatAreThere) {
     EXPECT_EQ(FileError([&] { util::GetFileSize(root / "sized.bin"); }), "File not found ");
 }
 
-TEST(FileUtils, CreateNewFileMakesItsFoldersAndReplacesAnExistingFile) {
+TEST(FileUtils, CreateEmptyFileMakesItsFoldersAndReplacesAReadOnlyFile) {
     scratch::ScratchFolder root;
     ASSERT_TRUE(util::CreateDirectoryPath("\"" + root / "a/b/file.log" + "\""));
     EXPECT_TRUE(fs::is_directory(root / "a/b"));
     EXPECT_FALSE(fs::exists(root / "a/b/file.log"));
     scratch::WriteFile(root / "a/b/old.log", "previous content");
-    ::chmod((root / "a/b/old.log").c_str(), 0444);
-    {
-        sys::FileDescriptor file = util::CreateNewFile("\"" + root / "a/b/old.log" + "\"");
-        ASSERT_TRUE(file.IsOpen());
-        ASSERT_EQ(::write(file.Get(), "new", 3), 3);
-    }
-    EXPECT_EQ(scratch::ReadFile(root / "a/b/old.log"), "new");
+    fs::permissions(root / "a/b/old.log", fs::perms::owner_read);
+    util::CreateEmptyFile("\"" + root / "a/b/old.log" + "\"");
+    EXPECT_TRUE(util::FileExists(root / "a/b/old.log"));
+    EXPECT_EQ(util::GetFileSize(root / "a/b/old.log"), 0u);
 
     scratch::WriteFile(root / "blocker", "x");
     EXPECT_FALSE(util::CreateDirectoryPath(root / "blocker/inner/file"));
-    EXPECT_EQ(FileError([&] { util::CreateNewFile(root / "blocker/inner/file.log"); }),
+    EXPECT_EQ(FileError([&] { util::CreateEmptyFile(root / "blocker/inner/file.log"); }),
               "Error creating File, CreateDirectoryPath() failed.");
-    EXPECT_EQ(FileError([&] { util::CreateNewFile(root / "blocker/"); }),
+    EXPECT_EQ(FileError([&] { util::CreateEmptyFile(root / "blocker/"); }),
               "Error creating File, ::CreateFile() failed.");
 }
 

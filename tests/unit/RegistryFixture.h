@@ -1,58 +1,44 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
 
 #include "common/err/Errors.h"
+#include "common/sys/CurrentProcess.h"
 #include "common/sys/Registry.h"
-#include "common/sys/linux/RegistryDefs.h"
-#include "tests/support/ScopedRoot.h"
-#include "tests/support/ScratchFiles.h"
 
 namespace regtest {
 
-constexpr const char* kServiceKey = "Software\\Corvane\\Client Service";
-
-// Each test gets a settings store of its own below a temporary CORVANE_ROOT.
+// Each test works below a key of its own process, made anew for the test and deleted after
+// it. On Windows the key is in the registry of the test run's throw-away Wine prefix; on
+// Linux in a store file below a scratch root (RegistryStoreTest relocates the root for the
+// whole program).
 class RegistryFixture : public ::testing::Test {
 protected:
-    RegistryFixture() : root_(folder_.Path().c_str()) {}
+    RegistryFixture() { RemoveTestKey(); }
+    ~RegistryFixture() override { RemoveTestKey(); }
 
-    std::string StoreFolder() const { return folder_ / "etc/corvane"; }
-    std::string StorePath() const { return folder_ / "etc/corvane/registry.reg"; }
-    std::string ReadStore() const { return scratch::ReadFile(StorePath()); }
-    void WriteStore(const std::string& text) const {
-        std::filesystem::create_directories(StoreFolder());
-        scratch::WriteFile(StorePath(), text);
+    static std::string TestKey(const std::string& below = "") {
+        const std::string key =
+            "Software\\Corvane Test\\" + std::to_string(sys::CurrentProcessId());
+        return below.empty() ? key : key + "\\" + below;
     }
-
-    static void OpenKey(sys::Registry& key, const std::string& subkey = kServiceKey,
-                        bool create = true) {
-        key.SetKey(HKEY_LOCAL_MACHINE, subkey);
+    static void OpenKey(sys::Registry& key, const std::string& below = "", bool create = true) {
+        key.SetKey(sys::RegistryRoot::CurrentUser, TestKey(below));
         key.Open(create, false, 0);
     }
-    // A stored value, read through a key of its own.
-    static std::string StoredText(const std::string& name,
-                                  const std::string& subkey = kServiceKey) {
-        sys::Registry key;
-        OpenKey(key, subkey, false);
-        std::string text;
-        key.ReadString(name, text);
-        return text;
-    }
-    static std::uint32_t StoredDWord(const std::string& name) {
-        sys::Registry key;
-        OpenKey(key, kServiceKey, false);
-        std::uint32_t number = 0;
-        key.ReadDWord(name, number);
-        return number;
-    }
 
-    scratch::ScratchFolder folder_;
-    scratch::ScopedRoot root_;
+private:
+    static void RemoveTestKey() {
+        try {
+            sys::Registry key;
+            OpenKey(key, "", false);
+            key.Delete(true);
+        } catch (const sys::RegistryError&) {
+        }
+    }
 };
 
 // The registry error the call raises; empty when it raises none.
@@ -73,4 +59,12 @@ int ErrorValue(Call call) {
     return error ? error->Value() : -1;
 }
 
+// What a call gives: its result, or "error <value>" when it raises a registry error.
+inline std::string Outcome(const std::function<std::string()>& call) {
+    try {
+        return call();
+    } catch (const sys::RegistryError& error) {
+        return "error " + std::to_string(error.Value());
+    }
+}
 }  // namespace regtest

@@ -1,7 +1,10 @@
+#include <cerrno>
 #include <gtest/gtest.h>
 
+#include "common/sys/Reboot.h"
 #include "common/sys/Root.h"
 #include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace {
 
@@ -16,6 +19,21 @@ TEST(RootTest, CorvaneRootMovesEveryLocationWithoutDoubledSeparators) {
         EXPECT_TRUE(sys::IsRootRelocated());
         EXPECT_EQ(sys::UnderRoot("//run/utmp"), "/tmp/trial/run/utmp") << relocated;
     }
+}
+
+// The restart call itself is barred in this program (RebootTest).
+TEST(RootTest, ARelocatedRootRecordsARestartRequestOrItsErrorInsteadOfRestarting) {
+    scratch::ScratchFolder folder;
+    scratch::ScopedRoot root(folder.Path().c_str());
+    EXPECT_EQ(sys::Reboot(true), 0u);
+    EXPECT_EQ(scratch::ReadFile(folder / "run/corvane/reboot-requested"), "force=1\n");
+    EXPECT_EQ(sys::Reboot(false), 0u);
+    EXPECT_EQ(scratch::ReadFile(folder / "run/corvane/reboot-requested"), "force=0\n");
+
+    scratch::ScratchFolder blocked;
+    scratch::WriteFile(blocked / "run", "a file where the folder belongs\n");
+    scratch::ScopedRoot blockedRoot(blocked.Path().c_str());
+    EXPECT_EQ(sys::Reboot(true), static_cast<std::uint32_t>(ENOTDIR));
 }
 
 }  // namespace

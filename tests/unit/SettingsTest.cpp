@@ -4,14 +4,14 @@
 #include "agent/store/Settings.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/Registry.h"
-#include "tests/unit/RegistryFixture.h"
+#include "tests/unit/StoreFixture.h"
 
 namespace {
 
 using regtest::ErrorValue;
 using regtest::kServiceKey;
 
-class SettingsTest : public regtest::RegistryFixture {
+class SettingsTest : public regtest::StoreFixture {
 protected:
     // The message, ended by Release when the test ends.
     msg::CQXMessage& Message(const char* leadName, const char* leadValue) {

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -7,6 +5,7 @@
 #include "common/err/Errors.h"
 #include "common/lang/Event.h"
 #include "common/lang/IAThreads.h"
+#include "common/sys/CurrentProcess.h"
 
 namespace {
 
@@ -33,7 +32,7 @@ TEST(Event, AnAutoResetEventWakesOneWaitAndAManualOneEveryWaitUntilReset) {
 class RecordingThread : public lang::IAThread {
 public:
     std::uint32_t Run(std::uint32_t argument) override {
-        idSeenInside = static_cast<std::uint32_t>(gettid());
+        idSeenInside = sys::CurrentThreadId();
         release.Wait(lang::kInfinite);
         return argument * 2;
     }
@@ -50,7 +49,7 @@ TEST(Thread, RunsOnceWithItsArgumentAndKeepsWhatRunReturned) {
     ASSERT_TRUE(thread.WaitForEnd(lang::kInfinite));
     EXPECT_EQ(thread.GetExitCode(), 42u);
     EXPECT_EQ(thread.GetThreadId(), thread.idSeenInside.load());
-    EXPECT_NE(thread.GetThreadId(), static_cast<std::uint32_t>(gettid()));
+    EXPECT_NE(thread.GetThreadId(), sys::CurrentThreadId());
 }
 
 class ThrowingThread : public lang::IAThread {

@@ -77,7 +77,7 @@ void SendKeepAlive(IAgentAPI& agent) {
 }
 
 void FillLoggedOnUsers(msg::IQXMessage& message) {
-    const std::vector<std::string> users = LoggedOnUsers(UtmpPath());
+    const std::vector<std::string> users = LoggedOnUsers();
     std::string list;
     for (const std::string& user : users) {
         list += (list.empty() ? "" : ",") + user;

@@ -8,10 +8,10 @@
 #include <sys/socket.h>
 
 #include "common/err/Errors.h"
+#include "common/ipc/AddressText.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/WinSockManager.h"
 #include "common/ipc/linux/SocketError.h"
-#include "common/util/StringUtils.h"
 
 namespace ipc {
 namespace {
@@ -37,27 +37,6 @@ in_addr_t Resolve(const char* name) {
     return reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
 }
 
-std::string Ipv4ToString(in_addr address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
-std::string Ipv6ToString(const in6_addr& address) {
-    std::string text;
-    for (int group = 0; group < 8; ++group) {
-        if (group > 0) {
-            text += ':';
-        }
-        text +=
-            util::Format("%02X%02X", address.s6_addr[2 * group], address.s6_addr[2 * group + 1]);
-    }
-    for (auto at = text.find(":00"); at != std::string::npos; at = text.find(":00")) {
-        text.erase(at + 1, 1);
-    }
-    return text;
-}
-
 }  // namespace
 
 IPv4Address::IPv4Address(const char* text)
@@ -66,7 +45,7 @@ IPv4Address::IPv4Address(const char* text)
                    : ::inet_addr(text ? text : "")) {}
 
 std::string IPv4Address::ToString() const {
-    return Ipv4ToString(in_addr{address_});
+    return Ipv4Text(address_);
 }
 
 std::string SocketAddressToString(const sockaddr* address) {
@@ -75,9 +54,9 @@ std::string SocketAddressToString(const sockaddr* address) {
     }
     switch (address->sa_family) {
         case AF_INET:
-            return Ipv4ToString(reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
+            return Ipv4Text(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
         case AF_INET6:
-            return Ipv6ToString(reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr);
+            return Ipv6Text(reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr);
         default:
             return {};
     }

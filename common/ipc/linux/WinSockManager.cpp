@@ -25,3 +25,5 @@ WinSockManager::WinSockManager() {
         ::signal(SIGPIPE, SIG_IGN);
     }
 }
+
+WinSockManager::~WinSockManager() = default;

@@ -1,5 +1,3 @@
-#include "common/sys/OperatingSystemInfo.h"
-
 #include <utmp.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <sys/utsname.h>
 
 #include "common/sys/Root.h"
+#include "common/sys/linux/OperatingSystemSources.h"
 
 namespace sys {
 
@@ -173,21 +172,25 @@ std::string RootUtmpFile() {
 
 }  // namespace
 
-void OperatingSystemInfo::Query(const OperatingSystemSources& sources) {
+void QueryOperatingSystem(OperatingSystemInfo& info, const OperatingSystemSources& sources) {
     for (const std::string& path : sources.osReleaseFiles) {
         if (const auto release = ReadAssignments(path)) {
-            ReadOsRelease(*release, *this);
+            ReadOsRelease(*release, info);
             break;
         }
     }
-    ReadKernel(*this);
-    ReadProc(sources.procFolder, *this);
+    ReadKernel(info);
+    ReadProc(sources.procFolder, info);
     if (const auto users =
             CountUserSessions(sources.utmpFile.empty() ? RootUtmpFile() : sources.utmpFile)) {
-        NumberOfUsers = *users;
+        info.NumberOfUsers = *users;
     }
-    Primary = true;
-    SystemDrive = RootPath();
+    info.Primary = true;
+    info.SystemDrive = RootPath();
+}
+
+void OperatingSystemInfo::Query() {
+    QueryOperatingSystem(*this, OperatingSystemSources());
 }
 
 }  // namespace sys

@@ -11,8 +11,4 @@ std::string ProgramPath() {
     return error ? std::string() : program.string();
 }
 
-std::string ProgramFolder() {
-    return std::filesystem::path(ProgramPath()).parent_path().string();
-}
-
 }  // namespace sys

@@ -1,18 +1,12 @@
-#include "common/sys/Reboot.h"
-
 #include <spawn.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
-#include <string>
 #include <sys/reboot.h>
 #include <sys/wait.h>
-#include <utility>
 
-#include "common/err/Errors.h"
-#include "common/sys/Root.h"
-#include "common/util/linux/FileUtils.h"
+#include "common/err/GeneralError.h"
+#include "common/sys/RestartMachine.h"
 
 extern char** environ;
 
@@ -37,6 +31,8 @@ std::uint32_t AskSystemdToReboot() {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : ECANCELED;
 }
 
+}  // namespace
+
 std::uint32_t RestartMachine(bool force) {
     ::sync();
     if (!force) {
@@ -44,49 +40,6 @@ std::uint32_t RestartMachine(bool force) {
     }
     ::reboot(RB_AUTOBOOT);
     return err::LastSystemError();  // reboot(2) returns only when it fails
-}
-
-std::uint32_t RecordRequest(bool force) {
-    try {
-        const FileDescriptor file =
-            util::CreateNewFile(UnderRoot("run/corvane/reboot-requested"), 0644);
-        const std::string line = force ? "force=1\n" : "force=0\n";
-        if (::write(file.Get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-            return err::LastSystemError();
-        }
-        return 0;
-    } catch (const err::CGeneralError& e) {
-        return e.SystemError();
-    }
-}
-
-std::mutex& RestartCallLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-RestartCall& CurrentRestartCall() {
-    static RestartCall call = RestartMachine;
-    return call;
-}
-
-}  // namespace
-
-std::uint32_t Reboot(bool force) {
-    if (IsRootRelocated()) {
-        return RecordRequest(force);
-    }
-    RestartCall call;
-    {
-        std::lock_guard guard(RestartCallLock());
-        call = CurrentRestartCall();
-    }
-    return call(force);
-}
-
-RestartCall SetRestartCall(RestartCall call) {
-    std::lock_guard guard(RestartCallLock());
-    return std::exchange(CurrentRestartCall(), std::move(call));
 }
 
 }  // namespace sys

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/err/Errors.h"
+#include "common/sys/RegistryErrors.h"
 #include "common/sys/linux/RegistryDefs.h"
 #include "common/sys/linux/RegistryFile.h"
 
@@ -21,9 +22,7 @@ namespace {
 
 constexpr const char* kSource = "common\\sys\\Registry";
 
-[[noreturn]] void Raise(const char* message, int line, int value, std::uint32_t systemError) {
-    throw RegistryError(kSource, message, line, value, systemError);
-}
+using registry::Raise;
 
 // A failure of the store under the operation's own message; a file that does not parse
 // adds its name, the line and the fault.
@@ -128,36 +127,6 @@ Registry::Registry() : root_(RegistryRoot::LocalMachine) {}
 
 Registry::~Registry() = default;
 
-void Registry::SetKey(RegistryRoot root) {
-    RequireClosed("SetKey() - Registry key already open, cannot set key.", 98);
-    root_ = root;
-}
-
-void Registry::SetKey(RegistryRoot root, const std::string& subkey) {
-    RequireClosed("SetKey() - Registry key already open, cannot set key.", 112);
-    root_ = root;
-    subkey_ = subkey;
-}
-
-void Registry::SetSubkey(const std::string& subkey) {
-    RequireClosed("SetSubkey() - Registry key already open, cannot set subkey.", 126);
-    subkey_ = subkey;
-}
-
-void Registry::Open(bool create, bool readOnly, int view) {
-    try {
-        std::uint32_t access = create || !readOnly ? KEY_ALL_ACCESS : GENERIC_READ;
-        if (view == 1) {
-            access |= KEY_WOW64_32KEY;
-        }
-        OpenIntern(create, access);
-    } catch (const RegistryError&) {
-        throw;
-    } catch (...) {
-        Raise("Open() - Unknown error caught.", 150, 0, err::LastSystemError());
-    }
-}
-
 void Registry::OpenIntern(bool create, std::uint32_t access) {
     RequireClosed("OpenIntern() - Registry key already open, cannot set subkey.", 760);
     const char* root = RootName(root_);
@@ -238,50 +207,6 @@ void Registry::WriteDWord(const std::string& name, std::uint32_t value) {
     StoreValue(*key_, name, REG_DWORD, DWordBytes(value), "WriteDWord() - Write failed.", 472);
 }
 
-void Registry::ReadInt(const std::string& name, int& out) const {
-    try {
-        std::uint32_t value = 0;
-        ReadDWord(name, value);
-        out = static_cast<int>(value);
-    } catch (const RegistryError&) {
-        throw;
-    } catch (...) {
-        Raise("ReadInt() - Unknown error caught.", 458, 0, err::LastSystemError());
-    }
-}
-
-void Registry::WriteInt(const std::string& name, int value) {
-    try {
-        WriteDWord(name, static_cast<std::uint32_t>(value));
-    } catch (const RegistryError&) {
-        throw;
-    } catch (...) {
-        Raise("WriteInt() - Unknown error caught.", 488, 0, err::LastSystemError());
-    }
-}
-
-void Registry::ReadBool(const std::string& name, bool& out) const {
-    try {
-        std::uint32_t value = 0;
-        ReadDWord(name, value);
-        out = value == 1;
-    } catch (const RegistryError&) {
-        throw;
-    } catch (...) {
-        Raise("ReadBool() - Unknown error caught.", 560, 0, err::LastSystemError());
-    }
-}
-
-void Registry::WriteBool(const std::string& name, bool value) {
-    try {
-        WriteDWord(name, value ? 1 : 0);
-    } catch (const RegistryError&) {
-        throw;
-    } catch (...) {
-        Raise("WriteBool() - Unknown error caught.", 580, 0, err::LastSystemError());
-    }
-}
-
 void Registry::ReadBinary(const std::string& name, unsigned char* buffer,
                           std::uint32_t& size) const {
     RequireOpen("ReadBinary() - Key not open, cannot write.", 502);
@@ -344,18 +269,6 @@ void Registry::Delete(bool recursive) {
 
 void Registry::DeleteKeyAndSubkeys(RegistryRoot) {
     Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
-}
-
-void Registry::RequireOpen(const char* message, int line) const {
-    if (!open_) {
-        Raise(message, line, 8, 0);
-    }
-}
-
-void Registry::RequireClosed(const char* message, int line) const {
-    if (open_) {
-        Raise(message, line, 1, 0);
-    }
 }
 
 std::string SettingsStoreProblem() {

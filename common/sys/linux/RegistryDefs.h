@@ -1,7 +1,7 @@
 #pragma once
 
-// The store file's value kinds and the access rights a key is opened with, with the values
-// the Windows registry gives them, so that values exported from a Windows machine keep their
+// The store file's value kinds and the right to change a key, with the values the Windows
+// registry gives them, so that values exported from a Windows machine keep their
 // kinds.
 
 #include <cstdint>
@@ -18,9 +18,6 @@ constexpr std::uint32_t REG_MULTI_SZ = 7;
 constexpr std::uint32_t REG_QWORD = 11;
 
 constexpr std::uint32_t KEY_SET_VALUE = 0x0002;
-constexpr std::uint32_t KEY_ALL_ACCESS = 0xF003F;
-constexpr std::uint32_t GENERIC_READ = 0x80000000;
-constexpr std::uint32_t KEY_WOW64_32KEY = 0x200;
 
 // The root keys under the names the store file writes, for Linux code (tests, tools) written
 // with those names.

@@ -39,14 +39,6 @@ std::string LoaderError() {
 
 }  // namespace
 
-SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-}
-
 SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
     // The loader takes an empty name for the program itself.
     if (name.empty()) {

@@ -1,4 +1,4 @@
-#include "common/util/linux/FileUtils.h"
+#include "common/util/FileUtils.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "common/err/Errors.h"
+#include "common/sys/linux/FileDescriptor.h"
 #include "common/util/StringUtils.h"
 
 namespace util {
@@ -55,23 +56,18 @@ bool CreateDirectoryPath(const std::string& path) {
     return true;
 }
 
-sys::FileDescriptor CreateNewFile(const std::string& path, mode_t mode) {
+void CreateEmptyFile(const std::string& path) {
     std::string target = path;
     StripQuotes(target);
     if (!CreateDirectoryPath(target)) {
         Raise("Error creating File, CreateDirectoryPath() failed.", 317);
     }
     ::unlink(target.c_str());
-    sys::FileDescriptor file(
-        ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    const sys::FileDescriptor file(
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file) {
         Raise("Error creating File, ::CreateFile() failed.", 327);
     }
-    return file;
-}
-
-void CreateEmptyFile(const std::string& path) {
-    CreateNewFile(path);
 }
 
 std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes) {
@@ -97,15 +93,6 @@ std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const st
         return ReplaceStep::Rename;
     }
     return std::nullopt;
-}
-
-void SplitPath(const std::string& path, std::string& folder, std::string& name) {
-    const auto separator = path.find_last_of("\\/");
-    if (separator == std::string::npos) {
-        return;
-    }
-    folder = path.substr(0, separator);
-    name = path.substr(separator + 1);
 }
 
 std::uint64_t GetFileSize(const std::string& path) {

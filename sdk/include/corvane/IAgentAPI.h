@@ -10,6 +10,7 @@
 #include <string>
 
 #include <corvane/IQXMessage.h>
+#include <corvane/PrintfFormat.h>
 
 // Every operation may be called from many threads at once; the agent serialises what needs
 // it. The pointer a toolbox is handed is valid for the duration of the call that received it.
@@ -27,7 +28,7 @@ public:
     // Slot 3. Writes one printf-formatted line to the agent log at a level: 0 error,
     // 1 information, 2 debug. By convention the format starts with "%s:%d " filled with the
     // caller's source file name and line.
-    virtual void Log(int level, const char* format, ...) __attribute__((format(printf, 3, 4))) = 0;
+    virtual void Log(int level, const char* format, ...) CORVANE_PRINTF_FORMAT(3, 4) = 0;
     // Slot 4. A new empty message, owned by the caller.
     virtual msg::IQXMessage* NewMessage() = 0;
     // Slot 5. Queues the message for the server; the agent takes ownership.

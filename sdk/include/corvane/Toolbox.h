@@ -35,6 +35,14 @@ inline constexpr char TBX_ENTRY_POINT[] = "GetToolboxAPI";
 
 using GetToolboxAPIFunction = const ToolboxAPI* (*)();
 
-// Defined by every toolbox: returns its entry table, or null when it cannot work. Declared
-// here with default visibility so that a toolbox built with hidden visibility exports it.
-extern "C" __attribute__((visibility("default"))) const ToolboxAPI* GetToolboxAPI();
+// The entry point is the one name a toolbox library needs to export: a Windows DLL marks it
+// for export (the linker then exports nothing else), a shared object gives it default
+// visibility so that a toolbox built with hidden visibility exports it.
+#if defined(_WIN32)
+#define CORVANE_TOOLBOX_EXPORT __declspec(dllexport)
+#else
+#define CORVANE_TOOLBOX_EXPORT __attribute__((visibility("default")))
+#endif
+
+// Defined by every toolbox: returns its entry table, or null when it cannot work.
+extern "C" CORVANE_TOOLBOX_EXPORT const ToolboxAPI* GetToolboxAPI();

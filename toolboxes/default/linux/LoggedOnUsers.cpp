@@ -8,7 +8,10 @@
 #include <set>
 
 namespace tbx {
+namespace {
 
+// The utmp file this agent watches: $CORVANE_ROOT/run/utmp under a relocated root, else the
+// system's.
 std::string UtmpPath() {
     const char* root = std::getenv("CORVANE_ROOT");
     if (root == nullptr || *root == '\0') {
@@ -21,8 +24,12 @@ std::string UtmpPath() {
     return path + "run/utmp";
 }
 
-std::vector<std::string> LoggedOnUsers(const std::string& utmpPath) {
-    std::ifstream file(utmpPath, std::ios::binary);
+}  // namespace
+
+// The file is read directly rather than through getutent, which keeps its position in one
+// process-wide place and so cannot serve several threads at once.
+std::vector<std::string> LoggedOnUsers() {
+    std::ifstream file(UtmpPath(), std::ios::binary);
     std::set<std::string> users;
     utmp record{};
     while (file.read(reinterpret_cast<char*>(&record), sizeof record)) {

@@ -1,11 +1,10 @@
 #include "common/lang/IAThreads.h"
 
-#include <unistd.h>
-
 #include <system_error>
 
 #include "common/err/Errors.h"
-#include "common/sys/linux/AltSignalStack.h"
+#include "common/sys/CurrentProcess.h"
+#include "common/sys/ThreadCrashStack.h"
 
 namespace lang {
 
@@ -36,8 +35,8 @@ bool IAThread::WaitForEnd(std::uint32_t timeoutMs) {
 // error. Either way the process's last resort, the crash handler, takes over.
 void IAThread::Routine() {
     // A runaway recursion in a toolbox still gets its crash dump.
-    const sys::AltSignalStack signalStack;
-    threadId_ = static_cast<std::uint32_t>(gettid());
+    const sys::ThreadCrashStack crashStack;
+    threadId_ = sys::CurrentThreadId();
     try {
         exitCode_ = Run(argument_);
     } catch (const err::CGeneralError&) {

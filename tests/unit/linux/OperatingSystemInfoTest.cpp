@@ -5,7 +5,7 @@
 #include <string>
 #include <sys/utsname.h>
 
-#include "common/sys/OperatingSystemInfo.h"
+#include "common/sys/linux/OperatingSystemSources.h"
 #include "tests/support/ScopedRoot.h"
 #include "tests/support/ScratchFiles.h"
 #include "tests/support/UtmpFile.h"
@@ -39,7 +39,7 @@ TEST(OperatingSystemInfoTest, FillsTheRecordFromTheSystemSources) {
     sources.procFolder = folder / "proc";
     sources.utmpFile = folder / "utmp";
     sys::OperatingSystemInfo info;
-    info.Query(sources);
+    sys::QueryOperatingSystem(info, sources);
 
     utsname kernel{};
     ASSERT_EQ(::uname(&kernel), 0);
@@ -58,7 +58,7 @@ TEST(OperatingSystemInfoTest, FillsTheRecordFromTheSystemSources) {
     scratch::ScopedRoot realRoot(nullptr);
     sources = {{folder / "none"}, folder / "no-proc", folder / "no-utmp"};
     sys::OperatingSystemInfo bare;
-    EXPECT_NO_THROW(bare.Query(sources));
+    EXPECT_NO_THROW(sys::QueryOperatingSystem(bare, sources));
     EXPECT_EQ(bare.Name, "");
     EXPECT_EQ(bare.NumberOfProcesses, 0u);
     EXPECT_EQ(bare.NumberOfUsers, 0u);

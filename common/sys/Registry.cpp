@@ -1,0 +1,117 @@
+#include "common/sys/Registry.h"
+
+#include "common/err/Errors.h"
+#include "common/sys/RegistryErrors.h"
+
+// What the registry wrapper does the same on every platform: the key's settings, the rights
+// it is opened with, and the typed wrappers over the DWORD calls. The store itself is the
+// platform's.
+
+namespace sys {
+
+namespace registry {
+
+void Raise(const char* message, int line, int value, std::uint32_t systemError) {
+    throw RegistryError("common\\sys\\Registry", message, line, value, systemError);
+}
+
+}  // namespace registry
+
+namespace {
+
+using registry::Raise;
+
+// The rights a key is opened with, in the registry's own numbers.
+constexpr std::uint32_t kAllAccess = 0xF003F;
+constexpr std::uint32_t kGenericRead = 0x80000000;
+constexpr std::uint32_t kView32 = 0x200;
+
+}  // namespace
+
+void Registry::SetKey(RegistryRoot root) {
+    RequireClosed("SetKey() - Registry key already open, cannot set key.", 98);
+    root_ = root;
+}
+
+void Registry::SetKey(RegistryRoot root, const std::string& subkey) {
+    RequireClosed("SetKey() - Registry key already open, cannot set key.", 112);
+    root_ = root;
+    subkey_ = subkey;
+}
+
+void Registry::SetSubkey(const std::string& subkey) {
+    RequireClosed("SetSubkey() - Registry key already open, cannot set subkey.", 126);
+    subkey_ = subkey;
+}
+
+void Registry::Open(bool create, bool readOnly, int view) {
+    try {
+        std::uint32_t access = create || !readOnly ? kAllAccess : kGenericRead;
+        if (view == 1) {
+            access |= kView32;
+        }
+        OpenIntern(create, access);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("Open() - Unknown error caught.", 150, 0, err::LastSystemError());
+    }
+}
+
+void Registry::ReadInt(const std::string& name, int& out) const {
+    try {
+        std::uint32_t value = 0;
+        ReadDWord(name, value);
+        out = static_cast<int>(value);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("ReadInt() - Unknown error caught.", 458, 0, err::LastSystemError());
+    }
+}
+
+void Registry::WriteInt(const std::string& name, int value) {
+    try {
+        WriteDWord(name, static_cast<std::uint32_t>(value));
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("WriteInt() - Unknown error caught.", 488, 0, err::LastSystemError());
+    }
+}
+
+void Registry::ReadBool(const std::string& name, bool& out) const {
+    try {
+        std::uint32_t value = 0;
+        ReadDWord(name, value);
+        out = value == 1;
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("ReadBool() - Unknown error caught.", 560, 0, err::LastSystemError());
+    }
+}
+
+void Registry::WriteBool(const std::string& name, bool value) {
+    try {
+        WriteDWord(name, value ? 1 : 0);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("WriteBool() - Unknown error caught.", 580, 0, err::LastSystemError());
+    }
+}
+
+void Registry::RequireOpen(const char* message, int line) const {
+    if (!open_) {
+        Raise(message, line, 8, 0);
+    }
+}
+
+void Registry::RequireClosed(const char* message, int line) const {
+    if (open_) {
+        Raise(message, line, 1, 0);
+    }
+}
+
+}  // namespace sys

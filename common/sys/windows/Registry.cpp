@@ -1,0 +1,289 @@
+#include "common/sys/Registry.h"
+
+#include <windows.h>
+
+#include "common/err/Errors.h"
+#include "common/sys/RegistryErrors.h"
+#include "common/sys/windows/Owned.h"
+#include "common/sys/windows/SystemMessage.h"
+
+namespace sys {
+
+using RegistryHandle = win::Owned<HKEY, ::RegCloseKey>;
+
+struct OpenRegistryKey {
+    RegistryHandle handle;
+    // The system lets a key be deleted through any handle to it; the store keeps to the
+    // rights the key was opened with, as on Linux.
+    bool deletable = false;
+};
+
+namespace {
+
+using registry::Raise;
+
+// The key the agent keeps its settings in.
+constexpr const char* kAgentKey = "Software\\Corvane\\Client Service";
+
+// A failed registry call: its status becomes the thread's last error and the error's
+// system error.
+[[noreturn]] void RaiseStatus(const char* message, int line, int value, LONG status) {
+    ::SetLastError(static_cast<DWORD>(status));
+    Raise(message, line, value, static_cast<std::uint32_t>(status));
+}
+
+HKEY PredefinedKey(RegistryRoot root) {
+    switch (root) {
+        case RegistryRoot::ClassesRoot:
+            return HKEY_CLASSES_ROOT;
+        case RegistryRoot::CurrentUser:
+            return HKEY_CURRENT_USER;
+        case RegistryRoot::LocalMachine:
+            return HKEY_LOCAL_MACHINE;
+        case RegistryRoot::Users:
+            return HKEY_USERS;
+        case RegistryRoot::CurrentConfig:
+            return HKEY_CURRENT_CONFIG;
+    }
+    return nullptr;
+}
+
+// A subkey path without a name below the root opens the root key itself.
+bool IsRootPath(const std::string& subkey) {
+    return subkey.find_first_not_of('\\') == std::string::npos;
+}
+
+// The kind and size of a stored value.
+LONG QueryKind(HKEY key, const char* name, DWORD& type, DWORD& size) {
+    size = 0;
+    return ::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+}
+
+LONG Store(HKEY key, const std::string& name, DWORD type, const void* bytes, DWORD size) {
+    return ::RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE*>(bytes), size);
+}
+
+DWORD SubkeyCount(HKEY key, LONG& status) {
+    DWORD count = 0;
+    status = ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr);
+    return count;
+}
+
+// Depth first: each deleted subkey moves the next one to index 0.
+void DeleteTree(HKEY key) {
+    LONG status = ERROR_SUCCESS;
+    for (DWORD count = SubkeyCount(key, status); status == ERROR_SUCCESS && count > 0;
+         count = SubkeyCount(key, status)) {
+        char name[256];
+        DWORD length = sizeof name;
+        status = ::RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            RaiseStatus("DeleteKeyAndSubkeys() - RegEnumKeyEx failed.", 661, 0, status);
+        }
+        RegistryHandle subkey;
+        status = ::RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, subkey.Put());
+        if (status != ERROR_SUCCESS) {
+            RaiseStatus("DeleteKeyAndSubkeys() - RegOpenKeyEx failed.", 665, 0, status);
+        }
+        DeleteTree(subkey.Get());
+        status = ::RegCloseKey(subkey.Release());
+        if (status != ERROR_SUCCESS) {
+            RaiseStatus("DeleteKeyAndSubkeys() - RegCloseKey failed.", 674, 0, status);
+        }
+    }
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, status);
+    }
+    status = ::RegDeleteKeyA(key, "");
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, status);
+    }
+}
+
+}  // namespace
+
+Registry::Registry() : root_(RegistryRoot::LocalMachine) {}
+
+Registry::~Registry() = default;
+
+void Registry::OpenIntern(bool create, std::uint32_t access) {
+    RequireClosed("OpenIntern() - Registry key already open, cannot set subkey.", 760);
+    auto key = std::make_unique<OpenRegistryKey>();
+    const HKEY root = PredefinedKey(root_);
+    LONG status = ERROR_INVALID_HANDLE;
+    if (root != nullptr && create) {
+        char noClass[] = "";
+        status = ::RegCreateKeyExA(root, subkey_.c_str(), 0, noClass, 0, access, nullptr,
+                                   key->handle.Put(), nullptr);
+    } else if (root != nullptr) {
+        status = ::RegOpenKeyExA(root, subkey_.c_str(), 0, access, key->handle.Put());
+    }
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("OpenIntern() - Cannot open key.", 813, 3, status);
+    }
+    key->deletable = (access & DELETE) != 0;
+    key_ = std::move(key);
+    open_ = true;
+}
+
+void Registry::Close() {
+    RequireOpen("Close() - Registry key not open, cannot close", 187);
+    const LONG status = ::RegCloseKey(key_->handle.Get());
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("Close() - RegCloseKey failed", 184, 2, status);
+    }
+    key_->handle.Release();
+    key_.reset();
+    open_ = false;
+}
+
+void Registry::ReadString(const std::string& name, std::string& out) const {
+    RequireOpen("ReadString() - Key not open, cannot read.", 247);
+    const char* valueName = name.size() < 2 ? nullptr : name.c_str();
+    const HKEY key = key_->handle.Get();
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG status = QueryKind(key, valueName, type, size);
+    if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) {
+        Raise("ReadString() - Incorrect data type.", 256, 9, 0);
+    }
+    std::string text(size, '\0');
+    if (status == ERROR_SUCCESS) {
+        status = ::RegQueryValueExA(key, valueName, nullptr, nullptr,
+                                    reinterpret_cast<BYTE*>(text.data()), &size);
+    }
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("ReadString() - Read failed.", 268, 6, status);
+    }
+    text.resize(size);
+    out = text.substr(0, text.find('\0'));
+}
+
+void Registry::WriteString(const std::string& name, const std::string& value) {
+    RequireOpen("Write() - Key not open, cannot write.", 276);
+    const LONG status = Store(key_->handle.Get(), name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>(value.size() + 1));
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("WriteString() - Write failed.", 287, 7, status);
+    }
+}
+
+void Registry::ReadDWord(const std::string& name, std::uint32_t& out) const {
+    RequireOpen("ReadDWord() - Key not open, cannot read.", 429);
+    const HKEY key = key_->handle.Get();
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG status = QueryKind(key, name.c_str(), type, size);
+    if (status == ERROR_SUCCESS && type != REG_DWORD) {
+        Raise("ReadDWord() - Incorrect data type.", 436, 9, 0);
+    }
+    // A value of the kind but of another size is no number.
+    if (status == ERROR_SUCCESS && size != sizeof(DWORD)) {
+        status = ERROR_INVALID_DATA;
+    }
+    DWORD value = 0;
+    if (status == ERROR_SUCCESS) {
+        status = ::RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
+                                    reinterpret_cast<BYTE*>(&value), &size);
+    }
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("ReadDWord() - Read failed.", 442, 6, status);
+    }
+    out = value;
+}
+
+void Registry::WriteDWord(const std::string& name, std::uint32_t value) {
+    RequireOpen("WriteDWord() - Key not open, cannot write.", 467);
+    const DWORD number = value;
+    const LONG status = Store(key_->handle.Get(), name, REG_DWORD, &number, sizeof number);
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("WriteDWord() - Write failed.", 472, 7, status);
+    }
+}
+
+void Registry::ReadBinary(const std::string& name, unsigned char* buffer,
+                          std::uint32_t& size) const {
+    RequireOpen("ReadBinary() - Key not open, cannot write.", 502);
+    const HKEY key = key_->handle.Get();
+    DWORD type = REG_NONE;
+    DWORD needed = 0;
+    LONG status = QueryKind(key, name.c_str(), type, needed);
+    if (status == ERROR_SUCCESS && type != REG_BINARY) {
+        Raise("ReadBinary() - Incorrect data type.", 511, 9, 0);
+    }
+    if (status == ERROR_SUCCESS && size < needed) {
+        size = needed;
+        RaiseStatus("ReadBinary() - Not enough memory, please allocate.", 517, 11, ERROR_MORE_DATA);
+    }
+    // Without a buffer the call would only report the size again.
+    if (status == ERROR_SUCCESS && needed != 0 && buffer == nullptr) {
+        status = ERROR_INVALID_PARAMETER;
+    }
+    if (status == ERROR_SUCCESS && needed != 0) {
+        status = ::RegQueryValueExA(key, name.c_str(), nullptr, nullptr, buffer, &needed);
+    }
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("ReadBinary() - Read failed.", 527, 6, status);
+    }
+}
+
+void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint32_t size) {
+    RequireOpen("WriteBinary(3 params) - Key not open, cannot write.", 537);
+    const LONG status = bytes == nullptr && size != 0
+                            ? ERROR_INVALID_PARAMETER
+                            : Store(key_->handle.Get(), name, REG_BINARY, bytes, size);
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("WriteBinary(3 params) - Write failed.", 542, 7, status);
+    }
+}
+
+void Registry::DeleteValue(const std::string& name) {
+    RequireOpen("DeleteValue() - Key not open, cannot delete.", 589);
+    const LONG status = ::RegDeleteValueA(key_->handle.Get(), name.c_str());
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("DeleteValue() - Delete failed.", 594, 5, status);
+    }
+}
+
+void Registry::Delete(bool recursive) {
+    RequireOpen("Delete() - Registry key not open, cannot delete", 195);
+    // A root key cannot be deleted, and walking its tree first would empty it.
+    if (IsRootPath(subkey_) || !key_->deletable) {
+        RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, ERROR_ACCESS_DENIED);
+    }
+    LONG status = ERROR_SUCCESS;
+    const DWORD subkeys = SubkeyCount(key_->handle.Get(), status);
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, status);
+    }
+    if (subkeys > 0 && !recursive) {
+        Raise("Delete() - Cannot delete children", 203, 4, 0);
+    }
+    try {
+        DeleteTree(key_->handle.Get());
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("Delete() - Unknown error caught.", 218, 0, err::LastSystemError());
+    }
+    Close();
+}
+
+void Registry::DeleteKeyAndSubkeys(RegistryRoot) {
+    RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, ERROR_ACCESS_DENIED);
+}
+
+std::string SettingsStoreProblem() {
+    RegistryHandle key;
+    const LONG status =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_QUERY_VALUE, key.Put());
+    // A missing key is an agent without settings, as a missing store file is on Linux.
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
+        return "";
+    }
+    return std::string("HKEY_LOCAL_MACHINE\\") + kAgentKey + ": " +
+           win::SystemMessage(static_cast<std::uint32_t>(status));
+}
+
+}  // namespace sys

@@ -1,0 +1,232 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+#include "common/sys/Registry.h"
+#include "tests/support/ScopedRoot.h"
+#include "tests/support/ScratchFiles.h"
+#include "tests/unit/StoreFixture.h"
+
+namespace {
+
+using regtest::Outcome;
+
+constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
+const std::string kServiceSection = "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Client Service]\n";
+
+// The portable registry tests of this program work below the root, which moves to a scratch
+// folder while the tests run, so nothing reaches the system's store.
+class ScratchRoot : public ::testing::Environment {
+public:
+    void SetUp() override { root_.emplace(folder_.emplace().Path().c_str()); }
+    void TearDown() override {
+        root_.reset();
+        folder_.reset();
+    }
+
+private:
+    std::optional<scratch::ScratchFolder> folder_;
+    std::optional<scratch::ScopedRoot> root_;
+};
+::testing::Environment* const kScratchRoot = ::testing::AddGlobalTestEnvironment(new ScratchRoot);
+
+class RegistryStoreTest : public regtest::StoreFixture {
+protected:
+    static std::function<std::string()> Text(const char* name) {
+        return [name] { return StoredText(name); };
+    }
+    static std::function<std::string()> Number(const char* name) {
+        return [name] { return std::to_string(StoredDWord(name)); };
+    }
+};
+
+// ASCII text as little-endian UTF-16 with CRLF line ends.
+std::string Widen(const std::string& ascii) {
+    std::string bytes;
+    for (const char c : ascii) {
+        bytes += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{c, '\0'};
+    }
+    return bytes;
+}
+
+// Exports in UTF-16 or in the old single-byte form, with deletions, read as the values they
+// leave; a change writes the store back as a private UTF-8 export that keeps the names' case
+// and an administrator's mode.
+TEST_F(RegistryStoreTest, ReadsExportsOfEachFormAndWritesThemBackAsAPrivateUtf8Export) {
+    // "Zürich €": a Latin-1 letter and a character beyond it.
+    const std::string city =
+        Widen("\"City\"=\"") + std::string("Z\0\xFC\0r\0i\0c\0h\0 \0\xAC\x20", 16);
+    const std::string utf16 =
+        "\xFF\xFE" +
+        Widen(std::string(kHeader) + kServiceSection +
+              "\"InstallDir\"=\"C:\\\\Program Files\\\\\\\"Agent\\\"\"\n"
+              "\"Servers\"=hex(7):61,00,00,00,00,00\n\"Gone\"=\"soon\"\n\"Gone\"=-\n"
+              "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Old]\n"
+              "[-HKEY_LOCAL_MACHINE\\Software\\Corvane\\Old]\n" +
+              kServiceSection) +
+        city + Widen("\"\n");
+    const std::string regedit4 =
+        "REGEDIT4\r\n\r\n" + kServiceSection +
+        "; a comment\r\n"
+        "\"LogPath\"=hex(2):25,54,45,4d,50,25,00\r\n\"LogSize\"=dword:00100000\r\n"
+        "\"Odd\"=hex(4):01,02,03,04,05\r\n\"Wrapped\"=hex(4):01,00,\\\r\n  00,80\r\n";
+    const auto old = [] { return StoredText("", "Software\\Corvane\\Old"); };
+    const struct {
+        const std::string* store;
+        std::function<std::string()> read;
+        std::string expected;
+    } rows[] = {
+        {&utf16, Text("City"), "Z\xC3\xBCrich \xE2\x82\xAC"},
+        {&utf16, Text("InstallDir"), "C:\\Program Files\\\"Agent\""},
+        {&utf16, Text("Gone"), "error 6"},
+        {&utf16, Text("Servers"), "error 9"},
+        {&utf16, old, "error 3"},
+        {&regedit4, Text("LogPath"), "%TEMP%"},
+        {&regedit4, Number("LogSize"), "1048576"},
+        {&regedit4, Number("Odd"), "error 6"},
+        {&regedit4, Number("Wrapped"), "2147483649"},
+    };
+    for (const auto& row : rows) {
+        WriteStore(*row.store);
+        EXPECT_EQ(Outcome(row.read), row.expected);
+    }
+    std::filesystem::remove_all(StoreFolder());
+    sys::Registry key;
+    OpenKey(key);
+    struct stat status {};
+    ASSERT_EQ(::stat(StoreFolder().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+    ASSERT_EQ(::stat(StorePath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    WriteStore(utf16);
+    ASSERT_EQ(::chmod(StorePath().c_str(), 0640), 0);
+    key.WriteString("CITY", "Z\xC3\xBCrich \xE2\x82\xAC");
+    key.WriteString("", "the default");
+    key.WriteBinary("SecurityKey", std::string(22, '\xab').data(), 22);
+    EXPECT_EQ(ReadStore(), std::string(kHeader) +
+                               "\n[HKEY_LOCAL_MACHINE\\Software]\n\n"
+                               "[HKEY_LOCAL_MACHINE\\Software\\Corvane]\n\n" +
+                               kServiceSection +
+                               "\"InstallDir\"=\"C:\\\\Program Files\\\\\\\"Agent\\\"\"\n"
+                               "\"Servers\"=hex(7):61,00,00,00,00,00\n"
+                               "\"City\"=\"Z\xC3\xBCrich \xE2\x82\xAC\"\n@=\"the default\"\n"
+                               "\"SecurityKey\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,"
+                               "ab,ab,ab,ab,ab,ab,\\\n  ab,ab\n\n");
+    ASSERT_EQ(::stat(StorePath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
+// Each row is the bad line 4 of a file: it fails with the file and line, and nothing may
+// write over it.
+TEST_F(RegistryStoreTest, MalformedStoreNamesFileAndLineAndIsNeverWrittenOver) {
+    const struct {
+        const char* line;
+        const char* reason;
+    } rows[] = {
+        {"\"LogSize\"=dword:1234567890", "dword: needs 1 to 8 hex digits"},
+        {"\"Key\"=hex:01,2,03", "\"2\" is not a byte of two hex digits"},
+        {"\"Key\"=hex:01,02,", "ends with a comma"},
+        {"\"Path\"=hex(2):41,00,42", "even number of bytes"},
+        {"\"TcpAddr\"=\"no end", "no closing quote"},
+        {"\"Dir\"=\"C:\\Temp\"", "unknown escape \\T"},
+        {"\"Port\"=4040", "unknown value data"},
+        {"[HKEY_NOWHERE\\Software]", "unknown root key"},
+        {"[HKEY_LOCAL_MACHINE\\Software", "must end with \"]\""},
+        {"TcpAddr=mgmt", "expected a [key]"},
+    };
+    sys::Registry opened;
+    OpenKey(opened);
+    for (const auto& row : rows) {
+        const std::string original =
+            kHeader + kServiceSection + "\"TcpAddr\"=\"kept\"\n" + row.line + "\n\"After\"=\"x\"\n";
+        WriteStore(original);
+        sys::Registry key;
+        const auto error = regtest::Caught([&] { OpenKey(key); });
+        ASSERT_TRUE(error) << row.line;
+        EXPECT_EQ(std::to_string(error->Value()) + " " + std::to_string(error->Line()) + " " +
+                      std::to_string(error->SystemError()),
+                  "3 813 " + std::to_string(EBADMSG))
+            << row.line;
+        const std::string message = error->Message();
+        EXPECT_EQ(message.rfind("OpenIntern() - Cannot open key. " + StorePath() + " line 4: ", 0),
+                  0u)
+            << message;
+        EXPECT_NE(message.find(row.reason), std::string::npos) << message;
+        EXPECT_EQ(regtest::ErrorValue([&] { opened.WriteString("TcpAddr", "lost?"); }), 7);
+        EXPECT_EQ(ReadStore(), original) << row.line;
+    }
+    WriteStore("[HKEY_LOCAL_MACHINE\\Software]\n");
+    EXPECT_EQ(regtest::ErrorValue([] { StoredText("TcpAddr"); }), 3) << "a file needs its header";
+    WriteStore("\n\n");
+    sys::Registry fresh;
+    OpenKey(fresh);
+    EXPECT_EQ(regtest::ErrorValue([&] { fresh.WriteString("Line\nbreak", "x"); }), 7);
+    fresh.WriteString("TcpAddr", "fresh");
+    EXPECT_EQ(StoredText("TcpAddr"), "fresh") << "an empty file is an empty store";
+}
+
+// A child process and two threads of this one write at once, and no update is lost. A
+// reader that takes no lock (an administrator's editor) sees the store before a change or
+// after it, never in between, and a writer killed at any moment leaves nothing behind.
+TEST_F(RegistryStoreTest, ConcurrentWritersLoseNoUpdateAndReadersNeverSeeAHalfWrittenStore) {
+    constexpr int kEach = 40;
+    // A refused write in a child process ends it with 1.
+    const auto writer = [](const std::string& prefix) {
+        return Outcome([&] {
+            sys::Registry key;
+            OpenKey(key);
+            for (int i = 0; i < kEach; ++i) {
+                key.WriteString(prefix + std::to_string(i), std::string(256, 'v'));
+            }
+            return std::string();
+        });
+    };
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(writer("Process").empty() ? 0 : 1);
+    }
+    std::thread first(writer, "First");
+    std::thread second(writer, "Second");
+    first.join();
+    second.join();
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    for (const std::string prefix : {"Process", "First", "Second"}) {
+        for (int i = 0; i < kEach; ++i) {
+            const std::string name = prefix + std::to_string(i);
+            EXPECT_EQ(Outcome(Text(name.c_str())), std::string(256, 'v')) << name;
+        }
+    }
+
+    const pid_t endless = ::fork();
+    while (endless == 0) {
+        writer("Again");
+    }
+    int partial = 0;
+    for (int read = 0; read < 300; ++read) {
+        const std::string seen = ReadStore();
+        partial += seen.size() > 2 && seen.compare(seen.size() - 2, 2, "\n\n") == 0 ? 0 : 1;
+    }
+    ::kill(endless, SIGKILL);
+    ::waitpid(endless, nullptr, 0);
+    EXPECT_EQ(partial, 0);
+    EXPECT_EQ(writer("After"), "");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(StoreFolder())) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"registry.reg"});
+}
+
+}  // namespace
