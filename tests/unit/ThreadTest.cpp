@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -28,29 +26,6 @@ TEST(Event, AnAutoResetEventWakesOneWaitAndAManualOneEveryWaitUntilReset) {
     EXPECT_TRUE(manual.Wait(0));
     manual.Reset();
     EXPECT_FALSE(manual.Wait(0));
-}
-
-class RecordingThread : public lang::IAThread {
-public:
-    std::uint32_t Run(std::uint32_t argument) override {
-        idSeenInside = static_cast<std::uint32_t>(gettid());
-        release.Wait(lang::kInfinite);
-        return argument * 2;
-    }
-    std::atomic<std::uint32_t> idSeenInside{0};
-    lang::CEvent release{lang::EventReset::Manual};
-};
-
-TEST(Thread, RunsOnceWithItsArgumentAndKeepsWhatRunReturned) {
-    RecordingThread thread;
-    ASSERT_TRUE(thread.Start(21));
-    EXPECT_FALSE(thread.Start());
-    EXPECT_FALSE(thread.WaitForEnd(10)) << "Run is still waiting";
-    thread.release.Set();
-    ASSERT_TRUE(thread.WaitForEnd(lang::kInfinite));
-    EXPECT_EQ(thread.GetExitCode(), 42u);
-    EXPECT_EQ(thread.GetThreadId(), thread.idSeenInside.load());
-    EXPECT_NE(thread.GetThreadId(), static_cast<std::uint32_t>(gettid()));
 }
 
 class ThrowingThread : public lang::IAThread {
