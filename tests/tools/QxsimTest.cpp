@@ -123,19 +123,6 @@ TEST_F(Qxsim, RefusedSessionStaysPlainAndAnAgentLeavingMidMessageIsReported) {
     Interrupt();
 }
 
-TEST_F(Qxsim, KeyboardSendsToEveryAgentAndReportsItsMistakes) {
-    Start("", {"--stdin"});
-    std::unique_ptr<Peer> agent = OpenSession();
-    EXPECT_TRUE(qxsim_->WaitForLine("[1] TLS on"));
-    qxsim_->Write("sned Request=Oops\nsend Request=Hello\n  Text=typed by a person\n\n");
-    EXPECT_EQ(agent->Next(), "Request=Hello\nText=typed by a person\n");
-    qxsim_->Write("to 7\nsend Request=Nobody\n\nagents\nquit\n");
-    EXPECT_EQ(qxsim_->WaitForExit(), 0);
-    EXPECT_NE(qxsim_->Errors().find("stdin:1: unknown command 'sned'"), std::string::npos);
-    EXPECT_NE(qxsim_->Errors().find("agent 7 is not connected; nothing sent"), std::string::npos);
-    EXPECT_NE(qxsim_->Output().find("1 agent(s) connected"), std::string::npos);
-}
-
 // Faulty scripts name their line, bad options are usage errors (2), a port in use is a
 // run-time error (1); none of them gets as far as listening.
 TEST_F(Qxsim, StartErrorsAreClearAndStopBeforeListening) {
