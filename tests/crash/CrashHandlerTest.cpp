@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "common/sys/CrashHandler.h"
 #include "tests/crash/CrashChildRun.h"
 #include "tests/crash/MinidumpReader.h"
 #include "tests/support/ScratchFiles.h"
@@ -114,21 +113,6 @@ TEST_F(CrashDumpTest, ASecondCrashLeavesTheFirstDumpAndAMissingFolderNone) {
     RemoveDumps();
     EXPECT_EQ(crashtest::RunCrashChild({folder_ / "missing", "fpe", "worker"}).signal, SIGFPE);
     EXPECT_TRUE(crashtest::FilesIn(folder_.Path()).empty());
-}
-
-TEST(CrashHandlerInstallTest, InstallsOnceAndRemovesBackToTheFormerActions) {
-    struct sigaction before {};
-    ::sigaction(SIGSEGV, nullptr, &before);
-    ASSERT_TRUE(sys::InstallCrashHandler(fs::temp_directory_path().string()));
-    EXPECT_FALSE(sys::InstallCrashHandler(fs::temp_directory_path().string()));
-    struct sigaction during {};
-    ::sigaction(SIGSEGV, nullptr, &during);
-    EXPECT_NE(during.sa_sigaction, before.sa_sigaction);
-    sys::RemoveCrashHandler();
-    struct sigaction after {};
-    ::sigaction(SIGSEGV, nullptr, &after);
-    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
-    EXPECT_FALSE(sys::InstallCrashHandler(std::string(5000, 'a'))) << "a folder too long";
 }
 
 std::string OpenDump(const std::string& options, const std::string& program) {
