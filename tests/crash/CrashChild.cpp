@@ -14,8 +14,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <latch>
+#include <map>
 #include <string>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -92,22 +92,13 @@ void CrashAgainAfterDump(const char*) {
 using Crash = void (*)();
 
 Crash ChooseCrash(const std::string& how) {
-    if (how == "bus") {
-        return CrashByBus;
-    }
-    if (how == "ill") {
-        return CrashByIll;
-    }
-    if (how == "fpe") {
-        return CrashByFpe;
-    }
-    if (how == "abort") {
-        return CrashByAbort;
-    }
-    if (how == "overflow") {
-        return CrashByStackOverflow;
-    }
-    return CrashBySegv;
+    const std::map<std::string, Crash> crashes = {{"bus", CrashByBus},
+                                                  {"ill", CrashByIll},
+                                                  {"fpe", CrashByFpe},
+                                                  {"abort", CrashByAbort},
+                                                  {"overflow", CrashByStackOverflow}};
+    const auto found = crashes.find(how);
+    return found == crashes.end() ? CrashBySegv : found->second;
 }
 
 // A thread as the agent starts its own.
@@ -141,21 +132,18 @@ int main(int argc, char** argv) {
         return 3;
     }
     const Crash crash = ChooseCrash(how);
-    if (argc > 3 && std::strcmp(argv[3], "workers") == 0) {
+    const std::string where = argc > 3 ? argv[3] : "main";
+    if (where == "workers") {
         // Two threads crash at about the same time; one of them writes the dump.
         std::latch bothRunning(2);
         const auto meetAndCrash = [&bothRunning, crash] {
             bothRunning.arrive_and_wait();
             crash();
         };
-        std::thread first(meetAndCrash);
-        std::thread second(meetAndCrash);
-        first.join();
-        second.join();
-    } else if (argc > 3 && std::strcmp(argv[3], "worker") == 0) {
-        std::thread worker(crash);
-        worker.join();
-    } else if (argc > 3 && std::strcmp(argv[3], "agent-thread") == 0) {
+        std::jthread first(meetAndCrash), second(meetAndCrash);
+    } else if (where == "worker") {
+        std::jthread worker(crash);
+    } else if (where == "agent-thread") {
         CrashingThread worker(crash);
         worker.Start();
         worker.WaitForEnd(lang::kInfinite);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <regex>
 #include <sstream>
 #include <string_view>
@@ -32,32 +31,23 @@ std::vector<std::string> SanitizerOptions() {
     return options;
 }
 
-void ParseAnnouncements(const std::string& output, ChildResult& result) {
-    std::istringstream lines(output);
-    std::string word;
-    while (lines >> word) {
-        if (word == "thread") {
-            lines >> result.threadId;
-        } else if (word == "address") {
-            lines >> std::hex >> result.faultAddress >> std::dec;
-        }
-    }
-}
-
 }  // namespace
 
 ChildResult RunCrashChild(const std::vector<std::string>& arguments) {
     std::vector<std::string> line{WARDEX_CRASH_CHILD};
     line.insert(line.end(), arguments.begin(), arguments.end());
     testsupport::ChildProcess child(line, SanitizerOptions());
-    ChildResult result;
-    const std::optional<int> exitCode = child.WaitForExit(kLongestRun);
-    result.finished = exitCode.has_value();
-    result.exitCode = exitCode.value_or(-1);
-    result.signal = child.EndingSignal();
-    result.pid = child.Pid();
-    ParseAnnouncements(child.Output(), result);
-    result.output = child.Output() + child.Errors();
+    child.WaitForExit(kLongestRun);
+    ChildResult result{child.Pid(), child.EndingSignal(), 0, 0, child.Output() + child.Errors()};
+    // The child announces "thread <id>" and, where it is known, "address <hex>".
+    std::istringstream words(child.Output());
+    for (std::string word; words >> word;) {
+        if (word == "thread") {
+            words >> result.threadId;
+        } else if (word == "address") {
+            words >> std::hex >> result.faultAddress >> std::dec;
+        }
+    }
     return result;
 }
 

@@ -9,10 +9,8 @@ namespace crashtest {
 
 // How a run of the crash child went.
 struct ChildResult {
-    bool finished = false;  // false: it hung and was killed
     int pid = 0;
-    int exitCode = -1;  // 128 + the signal when a signal ended it
-    int signal = 0;     // the signal that ended it; 0 when it exited
+    int signal = 0;  // the signal that ended it; 0 when it exited or hung and was killed
     std::uint32_t threadId = 0;
     std::uint64_t faultAddress = 0;
     std::string output;  // standard output, then standard error

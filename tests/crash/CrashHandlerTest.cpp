@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "common/sys/CrashHandler.h"
 #include "tests/crash/CrashChildRun.h"
 #include "tests/crash/MinidumpReader.h"
 #include "tests/support/ScratchFiles.h"
@@ -25,53 +24,50 @@ protected:
     crashtest::ChildResult Crash(const std::string& how, const std::string& where) {
         return crashtest::RunCrashChild({folder_.Path().string(), how, where});
     }
-    fs::path FirstFile() const {
+    // The folder's only file, which must be a dump.
+    MinidumpReader OnlyDump() const {
         const auto files = crashtest::FilesIn(folder_.Path());
-        return files.empty() ? fs::path() : files.front();
+        EXPECT_EQ(files.size(), 1u);
+        EXPECT_TRUE(crashtest::IsDumpName(files.at(0))) << files.at(0);
+        return MinidumpReader(files.at(0));
+    }
+    void RemoveDumps() const {
+        for (const fs::path& file : crashtest::FilesIn(folder_.Path())) {
+            fs::remove(file);
+        }
     }
 
     scratch::ScratchFolder folder_;
 };
 
-// Checks what the dump says about the crash: the exception names the signal and the thread,
-// and the thread's stack, saved from its stack pointer on (after an overflow: from where the
-// stack's mapping begins, just above it), is in the memory list. Which modules hold the
-// frames is for the debugger to show (DumpOpensInTheDebuggerWithTheBacktrace).
-void ExpectDumpDescribes(const MinidumpReader& dump, int signal, std::uint32_t threadId) {
+// Checks what the dump says about the crash: the exception names the signal, the thread and
+// the fault address where it is known, and the thread's stack, saved from its stack pointer
+// on (after an overflow: from where the stack's mapping begins, just above it), is in the
+// memory list, one stack for each thread. Which modules hold the frames is for the debugger
+// to show (DumpOpensInTheDebuggerWithTheBacktrace).
+void ExpectDumpDescribes(const MinidumpReader& dump, const crashtest::ChildResult& child,
+                         int signal) {
     const md::ExceptionStream exception = dump.Exception();
     EXPECT_EQ(exception.exceptionRecord.exceptionCode, static_cast<std::uint32_t>(signal));
-    EXPECT_EQ(exception.threadId, threadId);
+    EXPECT_EQ(exception.threadId, child.threadId);
+    if (child.faultAddress != 0) {
+        EXPECT_EQ(exception.exceptionRecord.exceptionAddress, child.faultAddress);
+    }
     const md::ContextAmd64 context = dump.Context(exception.threadContext);
     EXPECT_EQ(context.contextFlags, md::kContextAmd64Full);
     const auto threads = dump.Threads();
-    const auto crashed = std::find_if(threads.begin(), threads.end(),
-                                      [&](const md::Thread& t) { return t.threadId == threadId; });
+    const auto crashed = std::find_if(threads.begin(), threads.end(), [&](const md::Thread& t) {
+        return t.threadId == child.threadId;
+    });
     ASSERT_NE(crashed, threads.end());
     const md::MemoryDescriptor stack = crashed->stack;
     EXPECT_LE(stack.startOfMemoryRange, context.rsp + 64 * 1024);
     EXPECT_LT(context.rsp, stack.startOfMemoryRange + stack.memory.dataSize);
     const auto memory = dump.MemoryList();
-    EXPECT_EQ(memory.size(), threads.size()) << "one stack for each thread";
+    EXPECT_EQ(memory.size(), threads.size());
     EXPECT_TRUE(std::any_of(memory.begin(), memory.end(), [&](const md::MemoryDescriptor& m) {
         return m.startOfMemoryRange == stack.startOfMemoryRange;
     }));
-}
-
-// The dump in the folder, which must be the folder's only file.
-void ExpectOneDumpDescribes(const fs::path& folder, const crashtest::ChildResult& child,
-                            int signal) {
-    ASSERT_TRUE(child.finished) << "the child hung";
-    EXPECT_EQ(child.signal, signal) << "exit code " << child.exitCode << ": " << child.output;
-    ASSERT_NE(child.threadId, 0u) << child.output;
-    const auto files = crashtest::FilesIn(folder);
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(crashtest::IsDumpName(files.front())) << files.front();
-    const MinidumpReader dump(files.front());
-    ExpectDumpDescribes(dump, signal, child.threadId);
-    if (child.faultAddress != 0) {
-        EXPECT_EQ(dump.Exception().exceptionRecord.exceptionAddress, child.faultAddress);
-    }
-    fs::remove(files.front());
 }
 
 // Each kind of crash, on the main thread, on a worker (while the main thread waits for it)
@@ -95,80 +91,48 @@ TEST_F(CrashDumpTest, EachCrashLeavesOneDumpThatDescribesIt) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.how) + " on " + row.where);
         const auto child = Crash(row.how, row.where);
+        EXPECT_EQ(child.signal, row.signal) << child.output;
+        ASSERT_NE(child.threadId, 0u) << child.output;
         EXPECT_EQ(std::string(row.where) == "main",
                   child.threadId == static_cast<std::uint32_t>(child.pid));
-        ExpectOneDumpDescribes(folder_.Path(), child, row.signal);
+        ExpectDumpDescribes(OnlyDump(), child, row.signal);
+        RemoveDumps();
     }
 }
 
 // The first crash is dumped; a second one on the same thread inside the handler ends the
-// process at once by its own signal. Two threads crashing at once leave one dump.
-TEST_F(CrashDumpTest, ASecondCrashWhileDumpingLeavesTheFirstDump) {
+// process at once by its own signal. Two threads crashing at once leave one dump. Without
+// its folder the handler writes nothing and the child still ends by its signal.
+TEST_F(CrashDumpTest, ASecondCrashLeavesTheFirstDumpAndAMissingFolderNone) {
     EXPECT_EQ(Crash("in-handler", "main").signal, SIGILL);
-    ASSERT_EQ(crashtest::FilesIn(folder_.Path()).size(), 1u);
-    EXPECT_EQ(MinidumpReader(FirstFile()).Exception().exceptionRecord.exceptionCode,
+    EXPECT_EQ(OnlyDump().Exception().exceptionRecord.exceptionCode,
               static_cast<std::uint32_t>(SIGSEGV));
-    fs::remove(FirstFile());
+    RemoveDumps();
     EXPECT_EQ(Crash("segv", "workers").signal, SIGSEGV);
-    ASSERT_EQ(crashtest::FilesIn(folder_.Path()).size(), 1u);
-    EXPECT_GE(MinidumpReader(FirstFile()).Threads().size(), 3u);
-}
-
-TEST_F(CrashDumpTest, MissingFolderStillEndsBySignal) {
+    EXPECT_GE(OnlyDump().Threads().size(), 3u);
+    RemoveDumps();
     EXPECT_EQ(crashtest::RunCrashChild({folder_ / "missing", "fpe", "worker"}).signal, SIGFPE);
     EXPECT_TRUE(crashtest::FilesIn(folder_.Path()).empty());
 }
 
-TEST(CrashHandlerInstallTest, InstallsOnceAndRemovesBackToTheFormerActions) {
-    struct sigaction before {};
-    ::sigaction(SIGSEGV, nullptr, &before);
-    ASSERT_TRUE(sys::InstallCrashHandler(fs::temp_directory_path().string()));
-    EXPECT_FALSE(sys::InstallCrashHandler(fs::temp_directory_path().string()));
-    struct sigaction during {};
-    ::sigaction(SIGSEGV, nullptr, &during);
-    EXPECT_NE(during.sa_sigaction, before.sa_sigaction);
-    sys::RemoveCrashHandler();
-    struct sigaction after {};
-    ::sigaction(SIGSEGV, nullptr, &after);
-    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
-    EXPECT_FALSE(sys::InstallCrashHandler(std::string(5000, 'a'))) << "a folder too long";
-    EXPECT_TRUE(sys::InstallCrashHandler(fs::temp_directory_path().string()));
-    sys::RemoveCrashHandler();
+std::string OpenDump(const std::string& options, const std::string& program) {
+    return crashtest::RunCommand(std::string(WARDEX_OPEN_DUMP) + " " + options + " " + program);
 }
 
-bool LldbInstalled() {
-    return !crashtest::RunCommand("command -v lldb").empty();
-}
-
-std::string OpenDump(const std::string& options, const fs::path& dump, const std::string& program) {
-    return crashtest::RunCommand(std::string(WARDEX_OPEN_DUMP) + " " + options + " " +
-                                 dump.string() + " " + program);
-}
-
-TEST_F(CrashDumpTest, DumpOpensInTheDebuggerWithTheBacktrace) {
-    if (!LldbInstalled()) {
-        GTEST_SKIP() << "lldb is not installed (scripts/setup installs it); the dump is not "
-                        "opened in a debugger";
-    }
-    EXPECT_EQ(Crash("segv", "worker").signal, SIGSEGV);
-    const fs::path file = FirstFile();
-    const std::string output = OpenDump("", file, WARDEX_CRASH_CHILD);
-    EXPECT_NE(output.find("SIGSEGV"), std::string::npos) << output;
-    EXPECT_NE(output.find("CrashBySegv"), std::string::npos) << output;
-    // Both threads, each with its backtrace: the crashing worker and the waiting main thread.
-    EXPECT_NE(output.find("thread #2"), std::string::npos) << output;
-    EXPECT_NE(output.find("start_thread"), std::string::npos) << output;
-}
-
-// The package ships its programs stripped, their debug information in a package of its own,
-// one file per program named by its build id: a dump of the stripped program gets its names
-// and source lines back from that folder.
-TEST_F(CrashDumpTest, DumpOfAStrippedProgramReadsItsSeparateDebugInformation) {
-    if (!LldbInstalled()) {
+// Both threads of the dump show with their backtraces: the crashing worker and the waiting
+// main thread. The package ships its programs stripped, their debug information in a package
+// of its own, one file per program named by its build id: a dump of the stripped program gets
+// its names and source lines back from that folder.
+TEST_F(CrashDumpTest, DumpOpensInTheDebuggerWithTheBacktraceAlsoOfAStrippedProgram) {
+    if (crashtest::RunCommand("command -v lldb").empty()) {
         GTEST_SKIP() << "lldb is not installed (scripts/setup installs it)";
     }
-    EXPECT_EQ(Crash("segv", "main").signal, SIGSEGV);
-    const fs::path file = FirstFile();
+    EXPECT_EQ(Crash("segv", "worker").signal, SIGSEGV);
+    const std::string dump = crashtest::FilesIn(folder_.Path()).at(0).string();
+    const std::string output = OpenDump(dump, WARDEX_CRASH_CHILD);
+    for (const char* part : {"SIGSEGV", "CrashBySegv", "thread #2", "start_thread"}) {
+        EXPECT_NE(output.find(part), std::string::npos) << part << "\n" << output;
+    }
     scratch::ScratchFolder copies;
     const std::string stripped = copies / "crash_child";
     const std::string symbols = copies / "debug";
@@ -178,12 +142,10 @@ TEST_F(CrashDumpTest, DumpOfAStrippedProgramReadsItsSeparateDebugInformation) {
         "mkdir -p $folder && objcopy --only-keep-debug $child $folder/$(echo $id | cut -c3-)" +
         ".debug && objcopy --strip-unneeded $child " + stripped + " && echo split";
     ASSERT_EQ(crashtest::RunCommand(split), "split\n");
-
-    EXPECT_EQ(OpenDump("", file, stripped).find("CrashBySegv"), std::string::npos)
+    EXPECT_EQ(OpenDump(dump, stripped).find("CrashBySegv"), std::string::npos)
         << "the stripped copy still has its symbols";
-    const std::string output = OpenDump("-s " + symbols, file, stripped);
-    EXPECT_NE(output.find("CrashBySegv"), std::string::npos) << output;
-    EXPECT_NE(output.find("CrashChild.cpp:"), std::string::npos) << output;
+    const std::string found = OpenDump("-s " + symbols + " " + dump, stripped);
+    EXPECT_NE(found.find("CrashChild.cpp:"), std::string::npos) << found;
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// The parts of the dump writer that a crash test cannot easily reach: memory that cannot be
-// read, and a listing of mappings too long for its stream.
+// The part of the dump writer that a crash test cannot easily reach: memory that cannot be
+// read.
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -11,7 +10,6 @@
 
 #include "common/sys/linux/FileDescriptor.h"
 #include "common/sys/linux/MinidumpFile.h"
-#include "common/sys/linux/ProcessMaps.h"
 
 namespace {
 
@@ -47,17 +45,6 @@ TEST(MinidumpFileTest, UnreadableMemoryIsWrittenAsZeros) {
     const std::string bytes = dump.Contents().substr(where.rva);
     EXPECT_EQ(bytes, std::string(page, 'a') + std::string(page, '\0') + std::string(page, 'a'));
     ::munmap(pages, 3 * page);
-}
-
-// Finding the mappings is what every crash test's module and stack checks rest on; the cut
-// of a long listing is seen only here.
-TEST(ProcessMapsTest, ALongListingIsCutAtAWholeLine) {
-    sys::ProcessMaps maps(200, 4096);
-    ASSERT_TRUE(maps.Read());
-    EXPECT_LE(maps.Text().size(), 200u);
-    EXPECT_EQ(maps.Text().back(), '\n');
-    EXPECT_EQ(maps.Regions().size(),
-              static_cast<std::size_t>(std::count(maps.Text().begin(), maps.Text().end(), '\n')));
 }
 
 }  // namespace

@@ -128,43 +128,31 @@ TEST_F(TcpSChannel, RecordsArriveWholeHoweverTheServerCutsThem) {
     }
 }
 
-// A failed handshake leaves a channel whose calls raise, with the reason kept for the log.
-TEST_F(TcpSChannel, FailedHandshakeGivesAChannelWhoseCallsRaise) {
-    struct Case {
-        const char* name;
-        std::function<void(PeerSocket)> serve;
-        const char* reason;
-    };
-    const Case cases[] = {
-        {"untrusted chain",
-         [](PeerSocket socket) {
-             if (Peer(std::move(socket)).StartTls(TestPki::Instance().ServerContext(false))) {
-                 throw std::runtime_error("the client accepted an untrusted chain");
-             }
-         },
-         "certificate verify failed"},
-        {"garbage",
-         [](PeerSocket socket) {
-             testsupport::ReceiveSome(socket.Get(), 0x10000);  // the client hello
-             testsupport::SendAll(socket.Get(), "HTTP/1.1 400 Bad Request\r\n\r\n");
-             testsupport::ReceiveSome(socket.Get(), 0x10000);  // the client's alert, or its end
-         },
-         "returned by InitializeSecurityContext"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ServerThread server(c.serve);
+// A channel without a session raises on every call: after a failed handshake, whose reason
+// is kept for the log, and after Disconnect, which ends the session with close_notify.
+TEST_F(TcpSChannel, AChannelWithoutASessionRaisesOnEveryCall) {
+    for (const bool trusted : {false, true}) {
+        SCOPED_TRACE(trusted ? "disconnected" : "untrusted chain");
+        std::string serverSaw;
+        ServerThread server([&](PeerSocket socket) {
+            Peer session(std::move(socket));
+            if (session.StartTls(TestPki::Instance().ServerContext(trusted)) != trusted) {
+                throw std::runtime_error("the handshake did not go as the chain asks");
+            }
+            serverSaw = trusted ? session.AwaitEnd() : "";
+        });
         const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
-        ASSERT_NE(channel, nullptr);
         const std::string& failure = dynamic_cast<ipc::CTCPEncrypted&>(*channel).HandshakeFailure();
-        EXPECT_NE(failure.find(c.reason), std::string::npos) << failure;
+        EXPECT_EQ(failure.find("certificate verify failed") != std::string::npos, !trusted)
+            << failure;
+        EXPECT_EQ(channel->Disconnect(), 0);
         ExpectError(RaisedBy<CIPCError>([&] { channel->Write("secret", 6, kReadMs); }), kSource,
                     "CTCPSChannel::Encrypt() - Error encrypting message.", 161, 0, 0);
         char buffer[16];
         ExpectError(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); }),
                     kSource, kDecryptError.c_str(), 207, 0, 0);
-        channel->Disconnect();
         EXPECT_EQ(server.Failure(), "");
+        EXPECT_EQ(serverSaw, trusted ? "close_notify" : "");
     }
 }
 
@@ -296,25 +284,6 @@ TEST_F(TcpSChannel, TheEndOfASessionIsNamedInTheErrorOfTheRead) {
             EXPECT_EQ(serverSaw, c.serverSees);
         }
     }
-}
-
-// Disconnect ends the session cleanly and leaves a shell whose calls raise.
-TEST_F(TcpSChannel, DisconnectEndsTheSessionAndLeavesAShellWhoseCallsRaise) {
-    std::string serverSaw;
-    ServerThread server([&](PeerSocket socket) {
-        Peer session = Handshaken(std::move(socket));
-        session.Receive(2);
-        serverSaw = session.AwaitEnd();
-    });
-    const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
-    channel->Write("hi", 2, kReadMs);
-    EXPECT_EQ(channel->Disconnect(), 0);
-    EXPECT_EQ(server.Failure(), "");
-    EXPECT_EQ(serverSaw, "close_notify");
-    EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Write("x", 1, 10); }).Line(), 161);
-    char buffer[4];
-    EXPECT_EQ(RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, 10); }).Line(), 207);
-    EXPECT_EQ(channel->Disconnect(), 0);
 }
 
 }  // namespace

@@ -23,57 +23,26 @@ bool RecordingAgent::AgentCommand(const std::string& command, msg::IQXMessage* m
                             ? command + " Shutdown=" + message->GetField("Shutdown")
                             : command);
     if (command == "GetAgentSettings") {
-        GetSettings(*message);
+        // The toolboxes and the input thread ask for "Settings=Specified": the fields asked
+        // for that are stored get their values.
+        for (const auto& [name, value] : msg::FieldMap(*message->GetFields())) {
+            if (const auto stored = settings_.find(name); stored != settings_.end()) {
+                message->SetField(name, stored->second);
+            }
+        }
     } else if (command == "SetAgentSettings") {
         for (const auto& [name, value] : *message->GetFields()) {
             settings_[name] = value;
         }
     } else if (command == "GetState") {
-        GetState(*message);
-    } else if (command == "SetState") {
-        for (const auto& [name, value] : *message->GetFields()) {
-            state_[name] = value;
+        for (const auto& [name, value] : state_) {
+            message->SetField(name, value);
         }
     } else if (command == "AgentUpdateInfo") {
         message->SetField("Auto-Update-Current0", "corvane-wardex-6.8.282.X86.exe");
         message->SetField("Auto-Update-Count", 1);
-    } else if (command != "ClearState" && command != "CloseSession" &&
-               command != "EnableEncryption") {
-        message->Clear();
-        message->SetLead(command.c_str(), "BadCommand");
-        return false;
     }
     return true;
-}
-
-void RecordingAgent::GetSettings(msg::IQXMessage& message) {
-    if (util::CompareNoCase(message.GetField("Settings"), "Specified") != 0) {
-        for (const auto& [name, value] : settings_) {
-            message.SetField(name, value);
-        }
-        return;
-    }
-    const msg::FieldMap fields = *message.GetFields();
-    for (const auto& [name, value] : fields) {
-        if (const auto stored = settings_.find(name); stored != settings_.end()) {
-            message.SetField(name, stored->second);
-        }
-    }
-}
-
-void RecordingAgent::GetState(msg::IQXMessage& message) {
-    if (std::string(message.GetField("State")) == "Specific") {
-        const msg::FieldMap fields = *message.GetFields();
-        for (const auto& [name, value] : fields) {
-            const auto stored = state_.find(name);
-            message.SetField(name, stored == state_.end() ? std::string() : stored->second);
-        }
-        return;
-    }
-    message.Clear();
-    for (const auto& [name, value] : state_) {
-        message.SetField(name, value);
-    }
 }
 
 bool RecordingAgent::InvokeHandler(msg::IQXMessage* message) {
@@ -135,50 +104,15 @@ void RecordingAgent::SetSetting(const std::string& name, const std::string& valu
     settings_[name] = value;
 }
 
-std::map<std::string, std::string> RecordingAgent::Settings() const {
-    std::lock_guard guard(lock_);
-    return settings_;
-}
-
 void RecordingAgent::SetState(const std::string& name, const std::string& value) {
     std::lock_guard guard(lock_);
     state_[name] = value;
-}
-
-std::vector<std::string> RecordingAgent::Commands() const {
-    std::lock_guard guard(lock_);
-    return commands_;
-}
-
-std::vector<std::string> RecordingAgent::Sent() const {
-    std::lock_guard guard(lock_);
-    return sent_;
-}
-
-std::map<int, int> RecordingAgent::Handled() const {
-    std::lock_guard guard(lock_);
-    return handled_;
 }
 
 std::uint32_t RecordingAgent::HandlerThread(int sequence) const {
     std::lock_guard guard(lock_);
     const auto found = threads_.find(sequence);
     return found == threads_.end() ? 0 : found->second;
-}
-
-std::vector<LogLine> RecordingAgent::Lines() const {
-    std::lock_guard guard(lock_);
-    return lines_;
-}
-
-std::vector<std::string> RecordingAgent::ErrorLines() const {
-    std::vector<std::string> errors;
-    for (const LogLine& line : Lines()) {
-        if (line.level == 0) {
-            errors.push_back(line.text);
-        }
-    }
-    return errors;
 }
 
 std::size_t RecordingAgent::CountLines(const std::string& text, int level) const {

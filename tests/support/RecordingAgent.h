@@ -21,9 +21,9 @@ struct LogLine {
 // A new message "Request=Job<sequence>" with the field "Seq"; the caller owns it.
 msg::IQXMessage* NewJob(int sequence);
 
-// An agent for toolboxes, the dispatcher and the connection threads: its built-in commands
-// work on settings and a task state kept in memory the way the agent's own commands treat the
-// registry and the state file; its InvokeHandler runs what the test scripts; and it records
+// An agent for toolboxes, the dispatcher and the connection threads: the built-in commands
+// they call work on settings and a task state kept in memory (every other command is taken
+// and does nothing); its InvokeHandler runs what the test scripts; and it records
 // every command run, every message sent and handled (by its "Seq", on which thread) and every
 // log line. The message sink is outside what the tests look at, so it keeps nothing. Safe to
 // use from many threads at once; every wait is bounded.
@@ -47,17 +47,15 @@ public:
     void AddToMessageSink(msg::IQXMessage* message, std::int32_t) override { message->Release(); }
 
     void SetSetting(const std::string& name, const std::string& value);
-    std::map<std::string, std::string> Settings() const;
+    std::map<std::string, std::string> Settings() const { return Locked(settings_); }
     void SetState(const std::string& name, const std::string& value);
     // The commands run, each as "<command>" or, for CloseSession, "CloseSession Shutdown=<v>".
-    std::vector<std::string> Commands() const;
-    std::vector<std::string> Sent() const;
+    std::vector<std::string> Commands() const { return Locked(commands_); }
+    std::vector<std::string> Sent() const { return Locked(sent_); }
     // How often each "Seq" was handled, and the thread that last handled it (0 when none).
-    std::map<int, int> Handled() const;
+    std::map<int, int> Handled() const { return Locked(handled_); }
     std::uint32_t HandlerThread(int sequence) const;
-    std::vector<LogLine> Lines() const;
-    // The texts of the lines logged at level 0, the error level.
-    std::vector<std::string> ErrorLines() const;
+    std::vector<LogLine> Lines() const { return Locked(lines_); }
     // The number of log lines at the level (any level when -1) that contain the text.
     std::size_t CountLines(const std::string& text, int level = -1) const;
     // Each waits until the state is reached and tells whether it was: count lines holding
@@ -66,8 +64,12 @@ public:
     bool WaitForRunning(int count) const;
 
 private:
-    void GetSettings(msg::IQXMessage& message);
-    void GetState(msg::IQXMessage& message);
+    // A copy of the member, taken under the lock.
+    template <typename T>
+    T Locked(const T& member) const {
+        std::lock_guard guard(lock_);
+        return member;
+    }
     void Running(int change);
     std::size_t CountLocked(const std::string& text, int level) const;
     template <typename Predicate>

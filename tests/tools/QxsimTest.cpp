@@ -1,4 +1,5 @@
-// qxsim run as a child process, with raw-socket clients playing the agent.
+// qxsim run as a child process, with raw-socket clients playing the agent. A scripted session
+// over TLS with the agent itself is the demo session's (scripts/demo-session).
 
 #include <signal.h>
 
@@ -28,29 +29,14 @@ int PortOf(const std::string& line) {
 
 class Qxsim : public ::testing::Test {
 protected:
-    // Starts qxsim on a free port with a script of this content (none when empty) and the
-    // options given; waits until it listens.
-    void Start(const std::string& script, std::vector<std::string> options = {}) {
-        std::vector<std::string> arguments = {QXSIM_PATH, "--port=0", "--ca-out=" + CaFile()};
-        if (!script.empty()) {
-            std::ofstream(folder_ / "session.qxs") << script;
-            arguments.push_back("--script=" + folder_ / "session.qxs");
-        }
+    // Starts qxsim on a free port with the options given; waits until it listens.
+    void Start(const std::vector<std::string>& options) {
+        std::vector<std::string> arguments = {QXSIM_PATH, "--port=0"};
         arguments.insert(arguments.end(), options.begin(), options.end());
         qxsim_ = std::make_unique<ChildProcess>(arguments);
         const std::optional<std::string> listening = qxsim_->WaitForLine("listening on 127.0.0.1:");
         ASSERT_TRUE(listening) << qxsim_->Errors();
         port_ = PortOf(*listening);
-    }
-    std::string CaFile() const { return folder_ / "ca.pem"; }
-
-    // Plays the agent up to the encrypted session.
-    std::unique_ptr<Peer> OpenSession() {
-        auto agent = std::make_unique<Peer>(Peer::ConnectTo(port_));
-        agent->Send(kSessionRequest);
-        EXPECT_EQ(agent->Next(), "Reply=CreateSession\nResult=Success\n");
-        EXPECT_TRUE(agent->StartTls(testsupport::ClientContext(CaFile())));
-        return agent;
     }
 
     // Stops qxsim with Ctrl-C and expects a clean end.
@@ -65,45 +51,10 @@ protected:
     int port_ = 0;
 };
 
-// Two agents at once, each in its own encrypted session that the script runs; an expect
-// step takes a message that came while an earlier step waited.
-TEST_F(Qxsim, EachAgentGetsItsOwnTlsSessionThatTheScriptRuns) {
-    Start(
-        "expect Request=CreateSession\n"
-        "send Request=GetAgentSettings\n"
-        "  Settings=Specified\n"
-        "\n"
-        "expect Reply=GetAgentSettings\n"
-        "expect Request=UpdateUser 3000\n"
-        "close\n",
-        {"--exit-after=2"});
-    std::unique_ptr<Peer> first = OpenSession();
-    std::unique_ptr<Peer> second = OpenSession();
-    for (Peer* agent : {second.get(), first.get()}) {
-        agent->Send("Request=UpdateUser\nUsers=adam\n");
-        EXPECT_EQ(agent->Next(), "Request=GetAgentSettings\nSettings=Specified\n");
-        agent->Send("Reply=GetAgentSettings\nAgent=" +
-                    std::to_string(agent == first.get() ? 1 : 2));
-        EXPECT_EQ(agent->NextOrEnd(), std::nullopt);
-    }
-    EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
-    const std::string& output = qxsim_->Output();
-    for (const char* line :
-         {"[1] IN  Request=CreateSession\n[1]     ClientID=test-agent\n",
-          "[1] OUT Reply=CreateSession\n[1]     Result=Success\n", "[1] TLS on (TLSv1.3",
-          "[2] OUT Request=GetAgentSettings\n[2]     Settings=Specified\n",
-          "[1] IN  Reply=GetAgentSettings\n[1]     Agent=1\n", "[2]     Agent=2\n",
-          "[1] disconnected: the script closed the connection\n", "2 agent(s) came and went",
-          "certificate authority of this run: "}) {
-        EXPECT_NE(output.find(line), std::string::npos) << line << "\n---\n" << output;
-    }
-    EXPECT_EQ(output.find("nothing came"), std::string::npos);
-}
-
 // A refused session stays plain; an agent that leaves in the middle of a message is reported
 // and the next one is still served.
 TEST_F(Qxsim, RefusedSessionStaysPlainAndAnAgentLeavingMidMessageIsReported) {
-    Start("", {"--session=refuse"});
+    Start({"--session=refuse"});
     {
         Peer agent = Peer::ConnectTo(port_);
         agent.Send(kSessionRequest);
@@ -121,19 +72,6 @@ TEST_F(Qxsim, RefusedSessionStaysPlainAndAnAgentLeavingMidMessageIsReported) {
     EXPECT_NE(output.find("[2] IN  Request=One"), std::string::npos) << output;
     EXPECT_EQ(output.find("TLS on"), std::string::npos) << output;
     Interrupt();
-}
-
-TEST_F(Qxsim, KeyboardSendsToEveryAgentAndReportsItsMistakes) {
-    Start("", {"--stdin"});
-    std::unique_ptr<Peer> agent = OpenSession();
-    EXPECT_TRUE(qxsim_->WaitForLine("[1] TLS on"));
-    qxsim_->Write("sned Request=Oops\nsend Request=Hello\n  Text=typed by a person\n\n");
-    EXPECT_EQ(agent->Next(), "Request=Hello\nText=typed by a person\n");
-    qxsim_->Write("to 7\nsend Request=Nobody\n\nagents\nquit\n");
-    EXPECT_EQ(qxsim_->WaitForExit(), 0);
-    EXPECT_NE(qxsim_->Errors().find("stdin:1: unknown command 'sned'"), std::string::npos);
-    EXPECT_NE(qxsim_->Errors().find("agent 7 is not connected; nothing sent"), std::string::npos);
-    EXPECT_NE(qxsim_->Output().find("1 agent(s) connected"), std::string::npos);
 }
 
 // Faulty scripts name their line, bad options are usage errors (2), a port in use is a

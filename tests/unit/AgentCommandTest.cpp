@@ -74,12 +74,4 @@ TEST_F(AgentCommands, HandlerLevelRepliesAreTheseTexts) {
               "Reply=CreateSession\nResult=Success\n");
 }
 
-TEST_F(AgentCommands, WithoutToolboxesAMessageIsStillTakenAndTheStateFileWritten) {
-    const auto message = Message("Internal=Ping\n");
-    EXPECT_TRUE(agent_.InvokeHandler(message.get()));
-    agent_.GetAgentState().Set("Task-Type", "9");
-    agent_.Destroy();
-    EXPECT_NE(scratch::ReadFile(folder_ / "wardex.dat").find("1 9"), std::string::npos);
-}
-
 }  // namespace

@@ -19,41 +19,21 @@ std::string Message(const std::string& line) {
     return line.substr(line.find("] ") + 2);
 }
 
-// Parameters before InitializeFileLog are ignored, and a second InitializeFileLog too; a log
-// path through a file leaves the log dormant and silent until usable parameters come.
-TEST(AgentLogTest, OnlyTheFirstInitializeOpensTheLogAndABadPathLeavesItDormant) {
+// Parameters before InitializeFileLog are ignored, and a second InitializeFileLog too; the
+// flags come as errors, debug, information (levels 0, 2, 1). A log path through a file leaves
+// the log dormant and silent until usable parameters come.
+TEST(AgentLogTest, OnlyTheFirstInitializeCountsTheFlagsPickTheLevelsAndABadPathIsDormant) {
     ScratchFolder folder;
-    scratch::WriteFile(folder / "blocker", "keep me\n");
     TestAgentLog log;
     log.SetLogParams(true, true, true, folder / "early.log", 4096);
-    log.Log(0, "%s:%d - dropped", "test", 1);
-    EXPECT_NO_THROW(log.InitializeFileLog(true, false, true, folder / "blocker/agent.log", 4096));
-    log.InitializeFileLog(true, true, true, folder / "second.log", 4096);
-    EXPECT_FALSE(log.IsActive());
-    EXPECT_NO_THROW(log.Log(0, "%s:%d - nowhere to go", "test", 2));
-    EXPECT_FALSE(std::filesystem::exists(folder / "early.log"));
-    EXPECT_FALSE(std::filesystem::exists(folder / "second.log"));
-    EXPECT_EQ(ReadFile(folder / "blocker"), "keep me\n");
-
-    log.SetLogParams(true, false, false, folder / "agent.log", 4096);
-    log.Log(0, "%s:%d - value %u of %s", "bootstrap", 431, 7u, "eight");
-    const auto lines = Lines(ReadFile(folder / "agent.log"));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(Message(lines[0]), "bootstrap:431 - value 7 of eight");
-    EXPECT_NE(lines[0].find(" 0] "), std::string::npos) << lines[0];
-}
-
-TEST(AgentLogTest, InitializeAnnouncesItselfAndTheFlagsComeAsErrorsDebugInformation) {
-    ScratchFolder folder;
-    TestAgentLog log;
+    log.Log(0, "%s:%d - dropped", "test", 0);
     log.InitializeFileLog(false, true, true, folder / "agent.log", 4096);
-    log.SetLogParams(false, true, false, folder / "agent.log", 4096);
-    for (unsigned level = 0; level <= 3; ++level) {
-        log.Log(level, "%s:%d - level %u", "test", 1, level);
-    }
-    log.SetLogParams(false, false, true, folder / "agent.log", 4096);
-    for (unsigned level = 0; level <= 3; ++level) {
-        log.Log(level, "%s:%d - level %u", "test", 2, level);
+    log.InitializeFileLog(true, true, true, folder / "second.log", 4096);
+    for (const auto& [debug, information] : {std::pair{true, false}, {false, true}}) {
+        log.SetLogParams(false, debug, information, folder / "agent.log", 4096);
+        for (unsigned level = 0; level <= 3; ++level) {
+            log.Log(level, "%s:%d - level %u", "test", debug ? 1 : 2, level);
+        }
     }
     const auto lines = Lines(ReadFile(folder / "agent.log"));
     ASSERT_EQ(lines.size(), 3u);
@@ -61,6 +41,14 @@ TEST(AgentLogTest, InitializeAnnouncesItselfAndTheFlagsComeAsErrorsDebugInformat
     EXPECT_NE(lines[0].find(" 1] "), std::string::npos) << lines[0];
     EXPECT_EQ(Message(lines[1]), "test:1 - level 2");
     EXPECT_EQ(Message(lines[2]), "test:2 - level 1");
+    EXPECT_FALSE(std::filesystem::exists(folder / "early.log"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "second.log"));
+
+    scratch::WriteFile(folder / "blocker", "keep me\n");
+    EXPECT_NO_THROW(log.SetLogParams(true, true, true, folder / "blocker/agent.log", 4096));
+    EXPECT_FALSE(log.IsActive());
+    EXPECT_NO_THROW(log.Log(0, "%s:%d - nowhere to go", "test", 3));
+    EXPECT_EQ(ReadFile(folder / "blocker"), "keep me\n");
 }
 
 TEST(AgentLogTest, TheMinimumCutIsAFifthOfTheFirstSizeAndStaysSo) {

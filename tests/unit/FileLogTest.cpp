@@ -37,72 +37,56 @@ std::string NumberedLines(int count, std::size_t width, const std::string& lineE
     return text;
 }
 
-TEST(FileLogTest, StaysDormantBelow1024BytesAndWritesFrom1024) {
-    ScratchFolder folder;
-    CFileLog log(true, true, true, folder / "agent.log", 1023, 204);
-    WriteFile(folder / "agent.log", NumberedLines(20, 100));
-    Write(log, 0, "not written");
-    log.AdjustFileForSize();
-    EXPECT_EQ(ReadFile(folder / "agent.log"), NumberedLines(20, 100)) << "no line, no cut";
+constexpr int kSizeCheckOnly = -1;
 
-    log.SetLogParams(true, true, true, folder / "other.log", 1024);
-    EXPECT_TRUE(log.IsActive());
-    Write(log, 0, "written");
-    EXPECT_EQ(scratch::Lines(ReadFile(folder / "other.log")).size(), 1u);
-}
-
-TEST(FileLogTest, CutsOnceTheFileReachesItsMaximumAndNotAByteEarlier) {
-    ScratchFolder folder;
-    const std::string prefill = NumberedLines(10, 100);
-    CFileLog log(true, false, false, folder / "agent.log", 2000, 400);
-
-    WriteFile(folder / "agent.log", prefill);
-    log.Log(logging::LogHeader(), std::string(998, 'y'));  // 1999 bytes with the LF
-    EXPECT_EQ(ReadFile(folder / "agent.log").size(), 1999u);
-
-    WriteFile(folder / "agent.log", prefill);
-    log.Log(logging::LogHeader(), std::string(999, 'y'));  // exactly 2000 bytes
-    // The cut point is the minimum cut, 400; the kept text starts after the LF at 499.
-    EXPECT_EQ(ReadFile(folder / "agent.log"), prefill.substr(500) + std::string(999, 'y') + "\n");
-}
-
-TEST(FileLogTest, ChecksTheSizeEvenForALevelThatIsNotWritten) {
-    ScratchFolder folder;
-    CFileLog log(true, false, false, folder / "agent.log", 2000, 400);
-    const std::string prefill = NumberedLines(25, 100);
-    WriteFile(folder / "agent.log", prefill);
-    Write(log, 2, "debug is off");
-    // Cut point 2500 - 2000 = 500, at a line start; the kept text begins after that line.
-    EXPECT_EQ(ReadFile(folder / "agent.log"), prefill.substr(600));
-}
-
-TEST(FileLogTest, CutsTheFrontAwayUpToTheNextLineStart) {
+// A log that writes errors only, over a file of the given text: one line of `length` bytes
+// logged at `level` (or only a size check), then what the file holds. The log stays dormant
+// below 1024 bytes; a line that leaves the file at or over its maximum cuts the front away
+// up to the next line start after the cut point (the excess, at least the minimum cut), even
+// when the line's level is not written; no line end within 4096 bytes of the cut point cuts
+// there, mid-line.
+TEST(FileLogTest, CutsTheFrontAwayUpToTheNextLineStartOnceTheMaximumIsReached) {
     struct Case {
         const char* what;
         std::uint32_t maximum, minimumCut;
         std::string text;
+        int level;
+        std::size_t length;
         std::size_t keptFrom;
+        bool written;
     };
+    const std::string crossing =
+        std::string(1000, 'a') + std::string(4095, 'b') + "\r\n" + NumberedLines(20, 100, "\r\n");
+    const std::string endless =
+        std::string(1000, 'a') + std::string(4096, 'b') + "\n" + NumberedLines(30, 100);
     const Case cases[] = {
-        // 1200 - 1100 is below the minimum cut, so the cut point is 250, inside line 2.
-        {"LF", 1100, 250, NumberedLines(12, 100), 300},
-        {"CR LF", 1100, 250, NumberedLines(12, 100, "\r\n"), 300},
-        {"lone CR", 1100, 250, NumberedLines(12, 100, "\r"), 300},
+        {"dormant: no line", 1023, 204, NumberedLines(20, 100), 0, 5, 0, false},
+        {"dormant: no cut", 1023, 204, NumberedLines(20, 100), kSizeCheckOnly, 0, 0, false},
+        {"active from 1024", 1024, 204, "", 0, 5, 0, true},
+        {"a byte under the maximum", 2000, 400, NumberedLines(10, 100), 0, 998, 0, true},
+        // The cut point is the minimum cut, 400; the kept text starts after the LF at 499.
+        {"at the maximum", 2000, 400, NumberedLines(10, 100), 0, 999, 500, true},
+        {"a level not written", 2000, 400, NumberedLines(25, 100), 2, 5, 600, false},
+        {"LF", 1100, 250, NumberedLines(12, 100), kSizeCheckOnly, 0, 300, false},
+        {"CR LF", 1100, 250, NumberedLines(12, 100, "\r\n"), kSizeCheckOnly, 0, 300, false},
+        {"lone CR", 1100, 250, NumberedLines(12, 100, "\r"), kSizeCheckOnly, 0, 300, false},
         // From the cut point 1000 the search window ends with the CR; its LF comes next.
-        {"CR LF across the window's end", 7000, 1000,
-         std::string(1000, 'a') + std::string(4095, 'b') + "\r\n" + NumberedLines(20, 100, "\r\n"),
-         5097},
-        {"no line end within 4096 bytes", 8000, 1000,
-         std::string(1000, 'a') + std::string(4096, 'b') + "\n" + NumberedLines(30, 100), 1000},
+        {"CR LF across the window's end", 7000, 1000, crossing, kSizeCheckOnly, 0, 5097, false},
+        {"no line end within 4096 bytes", 8000, 1000, endless, kSizeCheckOnly, 0, 1000, false},
         // A minimum cut fixed under a larger earlier limit reaches past the end: all goes.
-        {"minimum cut past the end", 1024, 20000, NumberedLines(11, 100), 1100},
+        {"minimum cut past the end", 1024, 20000, NumberedLines(11, 100), kSizeCheckOnly, 0, 1100,
+         false},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         ScratchFolder folder;
-        CFileLog log(true, true, true, folder / "agent.log", c.maximum, c.minimumCut);
+        CFileLog log(true, false, false, folder / "agent.log", c.maximum, c.minimumCut);
         WriteFile(folder / "agent.log", c.text);
-        log.AdjustFileForSize();
-        EXPECT_EQ(ReadFile(folder / "agent.log"), c.text.substr(c.keptFrom)) << c.what;
+        logging::LogHeader header;
+        header.Stamp(c.level < 0 ? 0 : static_cast<unsigned>(c.level));
+        c.level < 0 ? log.AdjustFileForSize() : log.Log(header, std::string(c.length, 'y'));
+        const std::string line = c.written ? std::string(c.length, 'y') + "\n" : "";
+        EXPECT_EQ(ReadFile(folder / "agent.log"), c.text.substr(c.keptFrom) + line);
     }
 }
 
@@ -168,15 +152,12 @@ void LogFromEightThreadsAndCheck(std::uint32_t maximum, int linesEach) {
     }
 }
 
+// A small limit cuts every few lines; a large one makes each cut move some 200 KB, so other
+// threads' lines arrive while it runs.
 TEST(FileLogTest, EightThreadsLoggingAtOnceKeepTheFileWithinItsLimitAndInWholeLines) {
-    {
-        SCOPED_TRACE("a small limit: a cut every few lines");
-        LogFromEightThreadsAndCheck(4096, 400);
-    }
-    {
-        // Each cut moves some 200 KB, so other threads' lines arrive while it runs.
-        SCOPED_TRACE("a large limit: long cuts");
-        LogFromEightThreadsAndCheck(256 * 1024, 2500);
+    for (const auto& [maximum, linesEach] : {std::pair{4096u, 400}, {256 * 1024u, 2500}}) {
+        SCOPED_TRACE(maximum);
+        LogFromEightThreadsAndCheck(maximum, linesEach);
     }
 }
 

@@ -1,5 +1,4 @@
 #include <string>
-#include <vector>
 
 #include "agent/store/Settings.h"
 #include "common/msg/QXMessage.h"
@@ -13,14 +12,6 @@ using regtest::kServiceKey;
 
 class SettingsTest : public regtest::StoreFixture {
 protected:
-    // The message, ended by Release when the test ends.
-    msg::CQXMessage& Message(const char* leadName, const char* leadValue) {
-        auto* message = new msg::CQXMessage();
-        message->SetLead(leadName, leadValue);
-        messages_.emplace_back(message);
-        return *message;
-    }
-
     std::string Get(const std::string& name) const {
         std::string value = "<unset>";
         settings_.GetSetting(name, value);
@@ -28,12 +19,6 @@ protected:
     }
 
     CSettings settings_;
-
-private:
-    struct Releaser {
-        void operator()(msg::CQXMessage* message) const { message->Release(); }
-    };
-    std::vector<std::unique_ptr<msg::CQXMessage, Releaser>> messages_;
 };
 
 // Per kind, the texts a setting is given and what is stored for them, read back as text;
@@ -88,37 +73,6 @@ TEST_F(SettingsTest, UnknownNamesAreIgnoredAndAValueNotStoredOrOfAnotherKindRais
     EXPECT_EQ(value, "caller's");
 }
 
-// "Specified" in any case: only the request's own fields are filled, unknown ones kept.
-TEST_F(SettingsTest, SpecifiedRequestFillsOnlyItsOwnFields) {
-    settings_.SetSetting("LogSize", "2048");
-    settings_.SetSetting("TcpAddr", "not asked for");
-    for (const char* lead : {"Specified", "specified"}) {
-        msg::CQXMessage& request = Message("Settings", lead);
-        request.SetField("LogSize", "");
-        request.SetField("TestConnectionEvery", "15");
-        request.SetField("Colour", "blue");
-        settings_.GetSettings(&request);
-        const msg::FieldMap expected = {
-            {"Colour", "blue"}, {"LogSize", "2048"}, {"TestConnectionEvery", "15"}};
-        EXPECT_EQ(*request.GetFields(), expected) << lead;
-        EXPECT_STREQ(request.GetLeadValue(), lead);
-    }
-}
-
-TEST_F(SettingsTest, SetSettingsStoresOnlyTheFieldsThatNameSettings) {
-    msg::CQXMessage& request = Message("Request", "SetAgentSettings");
-    request.SetField("LogSize", "2048");
-    request.SetField("Settings", "Specified");
-    request.SetField("Colour", "blue");
-    int failures = 0;
-    settings_.SetSettings(&request, [&](const std::exception_ptr&) { ++failures; });
-    EXPECT_EQ(failures, 0) << "names that are not settings are no failure";
-    EXPECT_EQ(StoredDWord("LogSize"), 2048u);
-    for (const char* name : {"Settings", "Colour", "Request"}) {
-        EXPECT_EQ(ErrorValue([name] { StoredText(name); }), 6) << name;
-    }
-}
-
 TEST_F(SettingsTest, DeleteAllSettingsKeepsTheParentWhenSomethingElseIsBelowIt) {
     settings_.SetSetting("TcpAddr", "x");
     settings_.DeleteSetting("TcpAddr");
@@ -142,7 +96,8 @@ TEST_F(SettingsTest, MalformedStoreIsReportedAndLeftAlone) {
     WriteStore(broken);
     EXPECT_EQ(ErrorValue([&] { Get("TcpAddr"); }), 3);
     EXPECT_EQ(ErrorValue([&] { settings_.SetSetting("TcpAddr", "other"); }), 3);
-    msg::CQXMessage& all = Message("Request", "GetAgentSettings");
+    msg::CQXMessage all;
+    all.SetLead("Request", "GetAgentSettings");
     settings_.GetSettings(&all);
     EXPECT_TRUE(all.GetFields()->empty());
     EXPECT_EQ(ReadStore(), broken);

@@ -29,29 +29,6 @@ TEST(Event, AnAutoResetEventWakesOneWaitAndAManualOneEveryWaitUntilReset) {
     EXPECT_FALSE(manual.Wait(0));
 }
 
-class RecordingThread : public lang::IAThread {
-public:
-    std::uint32_t Run(std::uint32_t argument) override {
-        idSeenInside = sys::CurrentThreadId();
-        release.Wait(lang::kInfinite);
-        return argument * 2;
-    }
-    std::atomic<std::uint32_t> idSeenInside{0};
-    lang::CEvent release{lang::EventReset::Manual};
-};
-
-TEST(Thread, RunsOnceWithItsArgumentAndKeepsWhatRunReturned) {
-    RecordingThread thread;
-    ASSERT_TRUE(thread.Start(21));
-    EXPECT_FALSE(thread.Start());
-    EXPECT_FALSE(thread.WaitForEnd(10)) << "Run is still waiting";
-    thread.release.Set();
-    ASSERT_TRUE(thread.WaitForEnd(lang::kInfinite));
-    EXPECT_EQ(thread.GetExitCode(), 42u);
-    EXPECT_EQ(thread.GetThreadId(), thread.idSeenInside.load());
-    EXPECT_NE(thread.GetThreadId(), sys::CurrentThreadId());
-}
-
 class ThrowingThread : public lang::IAThread {
 public:
     std::uint32_t Run(std::uint32_t) override { throw 5; }
