@@ -92,18 +92,18 @@ TEST(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheMessageStillReleased) 
     });
     run.dispatch.Run(0);
     ExpectEachHandledOnce(run.agent, count);
-    const std::vector<std::string> errors = run.agent.ErrorLines();
+    const std::vector<testsupport::LogLine> lines = run.agent.Lines();
     for (int sequence = 1; sequence <= count; ++sequence) {
         const std::string job = "Request=Job" + std::to_string(sequence);
         SCOPED_TRACE(job);
-        const auto line = std::find_if(errors.begin(), errors.end(), [&](const std::string& text) {
-            return text.find(job) != std::string::npos;
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const auto& logLine) {
+            return logLine.level == 0 && logLine.text.find(job) != std::string::npos;
         });
         const std::vector<std::string>& logged =
             cases[static_cast<std::size_t>(sequence - 1)].logged;
-        ASSERT_EQ(line != errors.end(), !logged.empty());
+        ASSERT_EQ(line != lines.end(), !logged.empty());
         for (const std::string& part : logged) {
-            EXPECT_NE(line->find(part), std::string::npos) << *line;
+            EXPECT_NE(line->text.find(part), std::string::npos) << line->text;
         }
     }
 }
