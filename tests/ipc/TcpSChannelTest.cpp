@@ -153,8 +153,8 @@ TEST_F(TcpSChannel, AChannelWithoutASessionRaisesOnEveryCall) {
              return std::string();
          },
          "returned by InitializeSecurityContext"},
-        {"disconnected",
-         [](PeerSocket socket) { return Handshaken(std::move(socket)).AwaitEnd(); }, ""},
+        {"disconnected", [](PeerSocket socket) { return Handshaken(std::move(socket)).AwaitEnd(); },
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
