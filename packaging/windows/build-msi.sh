@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the agent's MSI from a Windows build's bin folder:
+#   build-msi.sh <bin folder> <version> <output .msi>
+# wixl builds the package from wardex.wxs; msibuild then adds the rows for which wixl has no
+# element (uninstall-rows.sql: the settings key and the files the agent itself leaves in its
+# folder), with the actions that process them.
+set -euo pipefail
+bin="$1"
+version="$2"
+output="$(realpath -m "$3")"
+here="$(cd "$(dirname "$0")" && pwd)"
+partial="$output.partial"
+rm -f "$partial"
+# wixl finds the files to pack relative to its current folder.
+(cd "$bin" && wixl --arch x64 --define "Version=$version" --output "$partial" "$here/wardex.wxs")
+queries=()
+while IFS= read -r query; do
+  [[ "$query" =~ ^INSERT ]] && queries+=(-q "$query")
+done <"$here/uninstall-rows.sql"
+msibuild "$partial" "${queries[@]}"
+mv "$partial" "$output"
