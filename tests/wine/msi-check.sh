@@ -54,15 +54,6 @@ finish() {
   exit 1
 }
 
-# The service host answers the service manager only in a build that has it; without it the
-# installation's start of the service fails, so there is nothing to check yet. (The probe's
-# start from the console creates the empty settings key, which goes again.)
-probe="$("$wine_run" "$prefix" "$build_program" -load=probe.dll </dev/null 2>&1 || true)"
-wine_do reg delete 'HKLM\Software\Corvane' /f >/dev/null
-if grep -q "the Windows service is not available in this build" <<<"$probe"; then
-  echo "skipped: this wardex.exe has no service host, so the MSI cannot start its service"
-  exit 77
-fi
 if has_key "$service_key" || [ -e "$folder" ]; then
   echo "the prefix already holds the service or its folder" >&2
   exit 1

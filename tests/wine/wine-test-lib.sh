@@ -1,0 +1,87 @@
+# Shared by the Wine scripts that drive the Windows agent against the simulator of a Linux
+# build: sourced after win_bin, linux_bin and prefix are set.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+wine_run="$here/../../cmake/wine-run"
+# Absolute, since the programs run in the program folder.
+prefix="$(realpath -m "$prefix")"
+for file in "$linux_bin/qxsim" "$win_bin/wardex.exe"; do
+  if [ ! -f "$file" ]; then
+    echo "$file is missing: build the Linux tree first (scripts/test windows does)" >&2
+    exit 1
+  fi
+done
+work="$(mktemp -d "${TMPDIR:-/tmp}/wardex-wine-XXXXXX")"
+mkdir -p "$work/program"
+# The program folder as Windows programs in the prefix name it.
+program_windows="Z:$(printf '%s' "$work/program" | tr '/' '\\')"
+qxsim_pid=""
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# start_qxsim <script>: qxsim for one agent on a free port ($port), its transcript in
+# $work/transcript.
+start_qxsim() {
+  "$linux_bin/qxsim" --port=0 --session=ignore --exit-after=1 --script="$1" \
+    >"$work/transcript" 2>&1 </dev/null &
+  qxsim_pid=$!
+  for _ in $(seq 200); do
+    port="$(sed -n 's/^qxsim: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/transcript")"
+    [ -n "$port" ] && return 0
+    sleep 0.05
+  done
+  cat "$work/transcript" >&2
+  exit 1
+}
+stop_qxsim() {
+  [ -z "$qxsim_pid" ] || kill "$qxsim_pid" 2>/dev/null || true
+  qxsim_pid=""
+}
+# wait_for <seconds> <command...>: true once the command succeeds, polled every 0.2 s.
+wait_for() {
+  local tries=$(($1 * 5))
+  shift
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+# store_settings: the agent's key in the prefix, pointing at qxsim, with a full log in the
+# program folder.
+store_settings() {
+  cat >"$work/settings.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[-HKEY_LOCAL_MACHINE\\Software\\Corvane]
+
+[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Client Service]
+"TcpAddr"="127.0.0.1"
+"TcpPort"="$port"
+"LogFile"="${program_windows//\\/\\\\}\\\\agent.log"
+"LogSize"=dword:00100000
+"LogErrors"=dword:00000001
+"LogInformation"=dword:00000001
+"LogDebug"=dword:00000001
+REG
+  "$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
+}
+# expect_lines <file> <lines...>: each line occurs in the file.
+expect_lines() {
+  local file="$1" line
+  shift
+  for line in "$@"; do
+    grep -qF -- "$line" "$file" || fail "$(basename "$file") lacks: $line"
+  done
+}
+# report <files...>: on failures, the files' ends and a failing status.
+report() {
+  [ "$failures" -eq 0 ] && return 0
+  for file in "$@"; do
+    echo "=== ${file#"$work"/}" >&2
+    tail -n 40 "$file" | tr -d '\r' >&2 || true
+  done
+  exit 1
+}
