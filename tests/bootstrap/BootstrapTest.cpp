@@ -206,6 +206,39 @@ TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
     }
 }
 
+// With "RequireEncrypt" on, a command the server sends before the switch to encryption is
+// dropped with an error line; the switch comes all the same when the server confirms the
+// session and the session is served, while a session reply without success closes it.
+TEST_F(BootstrapTest, RequireEncryptLetsNoPlaintextCommandThrough) {
+    const testsupport::TestPki& pki = testsupport::TestPki::Instance();
+    world_.Store({{"RequireEncrypt", "1"}, {"ConsoleName", "before"}});
+    for (const bool confirmed : {true, false}) {
+        SCOPED_TRACE(confirmed);
+        std::filesystem::remove(world_.ProgramFolder() + "/wardex.dat");  // the session count
+        CBootstrap bootstrap(clock_, world_.ProgramFolder());
+        bootstrap.SetToolboxList(toolboxes_);
+        clock_.onWait = [&bootstrap](std::size_t) { bootstrap.SignalShutdown(); };
+        std::unique_ptr<testsupport::Peer> server = StartServedAgent(bootstrap);
+        server->Send(testsupport::Request("Command", "Command=SetAgentSettings\nConsoleName=x\n"));
+        server->Send(confirmed ? "Reply=CreateSession\nResult=Success\n"
+                               : "Reply=CreateSession\nResult=Refused\n");
+        if (!confirmed) {
+            EXPECT_TRUE(bootstrap.WaitForEnd(testsupport::kPeerWaitMs)) << "the agent closes";
+        } else if (server->StartTls(pki.ServerContext(true))) {
+            const std::string echo = testsupport::Request("Echo");
+            server->Send(echo);
+            EXPECT_EQ(server->Next(), echo);
+        } else {
+            ADD_FAILURE() << "no switch to TLS";
+        }
+        server->Close();
+        ASSERT_TRUE(bootstrap.WaitForEnd(testsupport::kPeerWaitMs));
+        EXPECT_EQ(AgentWorld::Stored("ConsoleName"), "before");
+    }
+    EXPECT_EQ(world_.LogCount("RequireEncrypt: dropped Request=Work"), 2u);
+    EXPECT_EQ(world_.LogCount("did not lead to an encrypted connection (Result=Refused)"), 1u);
+}
+
 // Before there is an agent a user change reaches only the toolboxes; toolboxes that take their
 // time over one must not hold a stop back.
 TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
