@@ -239,6 +239,25 @@ TEST_F(BootstrapTest, RequireEncryptLetsNoPlaintextCommandThrough) {
     EXPECT_EQ(world_.LogCount("did not lead to an encrypted connection (Result=Refused)"), 1u);
 }
 
+// Files that may hold secrets are the owner's alone under any umask: the log, the settings
+// store, and the state file also when an earlier temporary copy of it was left readable by
+// everyone.
+TEST_F(BootstrapTest, FilesThatMayHoldSecretsAreTheOwnersAlone) {
+    const mode_t umask = ::umask(022);
+    const std::string stateFile = world_.ProgramFolder() + "/wardex.dat";
+    std::filesystem::remove(world_.LogPath());
+    scratch::WriteFile(stateFile + ".tmp", "left over");
+    ::chmod((stateFile + ".tmp").c_str(), 0666);
+    bootstrap_.RunOnce(toolboxes_, true);
+    ::umask(umask);
+    for (const std::string& file :
+         {world_.LogPath(), world_.RootFolder() + "/etc/corvane/registry.reg", stateFile}) {
+        struct stat status {};
+        ASSERT_EQ(::stat(file.c_str(), &status), 0) << file;
+        EXPECT_EQ(status.st_mode & 0777, 0600u) << file;
+    }
+}
+
 // Before there is an agent a user change reaches only the toolboxes; toolboxes that take their
 // time over one must not hold a stop back.
 TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
