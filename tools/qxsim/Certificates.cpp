@@ -216,7 +216,7 @@ std::unique_ptr<TlsContext> TlsContext::Generated(const std::string& caOut, Pres
           "SSL_CTX_use_certificate");
     Check(SSL_CTX_use_PrivateKey(tls->Get(), shown.key.get()) == 1, "SSL_CTX_use_PrivateKey");
     tls->presentedPin_ = KeyPin(shown.certificate.get());
-    if (presented != Presented::kRight) {
+    if (presented == Presented::kWrongKey) {
         tls->rightPin_ = KeyPin(made.certificate.get());
     }
     if (caOut.empty()) {

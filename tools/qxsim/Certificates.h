@@ -60,7 +60,7 @@ public:
     SSL_CTX* Get() const { return context_.get(); }
     // The authority's file; empty when the certificate was given.
     const std::string& CaFile() const { return caFile_; }
-    // The pin of the key presented, and of the right one when another is presented.
+    // The pin of the key presented, and of the right one when a wrong key is presented.
     const std::string& PresentedPin() const { return presentedPin_; }
     const std::string& RightPin() const { return rightPin_; }
 
