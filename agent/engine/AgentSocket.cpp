@@ -49,8 +49,10 @@ void CAgentSocket::EncryptSocket() {
     std::lock_guard writeHold(writeLock_);
     try {
         std::unique_ptr<ipc::CIPCInterface> encrypted =
-            ipc::CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, transport_);
+            ipc::CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, transport_, identity_);
         transport_ = std::move(encrypted);
+        const auto* channel = dynamic_cast<const ipc::CTCPEncrypted*>(transport_.get());
+        encrypted_ = channel && channel->HandshakeFailure().empty();
     } catch (const ipc::CIPCError&) {
         throw;
     } catch (...) {

@@ -25,9 +25,13 @@ public:
     // Transport errors (ipc::CIPCError) pass through.
     int Read(void* buffer, unsigned length, unsigned timeoutMs);
     int Write(const void* buffer, unsigned length, unsigned timeoutMs);
+    // What EncryptSocket will ask of the server's certificate; set before the threads start.
+    void SetServerIdentity(ipc::ServerIdentityPolicy policy) { identity_ = std::move(policy); }
     // Replaces the transport by a TLS one over it; on failure the old one stays in use and
     // the error goes to the caller.
     void EncryptSocket();
+    // True once the transport is a TLS session whose handshake succeeded. Takes no lock.
+    bool IsEncrypted() const { return encrypted_.load(); }
     // Why the switch to encryption left a channel without a session (its first Read or
     // Write will raise); empty while the transport is plain or the handshake succeeded.
     std::string HandshakeFailure();
@@ -42,6 +46,7 @@ private:
     void SayGoodbye();
 
     std::unique_ptr<ipc::CIPCInterface> transport_;
+    ipc::ServerIdentityPolicy identity_;
     lang::CriticalSection readLock_;
     lang::CriticalSection writeLock_;
     // The plain transport at the bottom, owned through transport_ (directly or by the
@@ -49,4 +54,5 @@ private:
     ipc::CIPCInterface* plain_;
     lang::CriticalSection plainLock_;
     std::atomic<bool> closed_{false};
+    std::atomic<bool> encrypted_{false};
 };

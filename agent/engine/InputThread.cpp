@@ -39,12 +39,12 @@ std::uint32_t CInputThread::Run(std::uint32_t) {
         return 1;
     }
     try {
-        const std::uint32_t timeoutMs = ReadTimeout();
+        ReadSettings();
         CMessageFramer framer;
         std::vector<char> buffer(kBufferBytes);
         for (;;) {
             try {
-                ReadOnce(framer, buffer.data(), timeoutMs);
+                ReadOnce(framer, buffer.data(), readTimeoutMs_);
             } catch (const ipc::CIPCError& error) {
                 if (!HandleReadError(error)) {
                     return 0;
@@ -59,20 +59,24 @@ std::uint32_t CInputThread::Run(std::uint32_t) {
     return 0;
 }
 
-// The setting "TestConnectionEvery" in minutes, asked of the agent with 15 as the value
+// The setting "TestConnectionEvery" in minutes is asked of the agent with 15 as the value
 // that comes back when it is not stored.
-std::uint32_t CInputThread::ReadTimeout() {
+void CInputThread::ReadSettings() {
     MessagePtr request(new msg::CQXMessage);
     request->SetField("Settings", "Specified");
     request->SetField("TestConnectionEvery", 15);
+    request->SetField("RequireEncrypt", "0");
     agent_->AgentCommand("GetAgentSettings", request.get());
+    requireEncrypt_ = request->GetFieldBool("RequireEncrypt");
     const int minutes = request->GetFieldInt("TestConnectionEvery");
     if (minutes <= 0) {
-        return kDefaultReadTimeoutMs;
+        readTimeoutMs_ = kDefaultReadTimeoutMs;
+        return;
     }
     const std::uint64_t timeout = std::uint64_t{static_cast<unsigned>(minutes)} * msPerMinute_;
     // Stay finite: lang::kInfinite would turn a long time-out into none at all.
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(timeout, lang::kInfinite - 1));
+    readTimeoutMs_ =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(timeout, lang::kInfinite - 1));
 }
 
 void CInputThread::ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t timeoutMs) {
@@ -87,6 +91,9 @@ void CInputThread::Receive(std::string_view text) {
     MessagePtr message(new msg::CQXMessage);
     message->Assign(std::string(text));
     WARDEX_LOG(*agent_, LogLevel::Debug, "- Network Data IN:\n%s\n", message->BuildText());
+    if (!Admit(*message)) {
+        return;
+    }
     WARDEX_LOG(*agent_, LogLevel::Information, "- Adding new message to Input Queue");
     CheckEncryption(*message);
     Enqueue(std::move(message));
@@ -109,10 +116,30 @@ void CInputThread::ReportAnomalies(const CMessageFramer::Anomalies& anomalies) {
     }
 }
 
+bool CInputThread::Admit(const msg::IQXMessage& message) {
+    if (!requireEncrypt_ || socket_->IsEncrypted() ||
+        std::strcmp(message.GetField("Reply"), "CreateSession") == 0) {
+        return true;
+    }
+    WARDEX_LOG(*agent_, LogLevel::Error,
+               "- RequireEncrypt: dropped %s=%s, sent before the connection was encrypted",
+               message.GetLeadName(), message.GetLeadValue());
+    return false;
+}
+
 void CInputThread::CheckEncryption(msg::IQXMessage& message) {
-    if (std::strstr(message.GetField("Reply"), "CreateSession") &&
-        std::strstr(message.GetField("Result"), "Success")) {
+    if (!std::strstr(message.GetField("Reply"), "CreateSession")) {
+        return;
+    }
+    if (std::strstr(message.GetField("Result"), "Success")) {
         agent_->AgentCommand("EnableEncryption", &message);
+    }
+    if (requireEncrypt_ && !socket_->IsEncrypted()) {
+        WARDEX_LOG(*agent_, LogLevel::Error,
+                   "- RequireEncrypt: the session reply did not lead to an encrypted "
+                   "connection (Result=%s), closing it",
+                   message.GetField("Result"));
+        socket_->Close();
     }
 }
 

@@ -18,7 +18,10 @@ class CAgentSocket;
 // for the read time-out queues one "Internal"/"Ping" message. The thread ends when the
 // peer closes or resets the connection, on a socket error that cannot be recovered, or when
 // the socket is closed under it. When the queue has no room it waits before it reads more,
-// so the server is slowed down by TCP instead of the agent's memory growing.
+// so the server is slowed down by TCP instead of the agent's memory growing. With the
+// setting "RequireEncrypt" on, nothing the server sends reaches the toolboxes until the
+// connection is encrypted, except its answer to the session request; an answer that does not
+// lead to an encrypted connection closes it.
 class CInputThread : public CQueueThread {
 public:
     static constexpr unsigned kBufferBytes = 4096;
@@ -37,11 +40,15 @@ public:
 private:
     using MessagePtr = msg::MessagePtr;
 
-    std::uint32_t ReadTimeout();
+    // Reads the settings the thread works by: the read time-out and "RequireEncrypt".
+    void ReadSettings();
     void ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t timeoutMs);
     void Receive(std::string_view text);
+    // False, with a log line, for a message that must not pass while the connection is plain.
+    bool Admit(const msg::IQXMessage& message);
     void ReportAnomalies(const CMessageFramer::Anomalies& anomalies);
-    // Starts encryption when the message is the server's successful answer to CreateSession.
+    // Starts encryption when the message is the server's successful answer to CreateSession;
+    // closes the connection when encryption is required and the answer did not bring it.
     void CheckEncryption(msg::IQXMessage& message);
     void Enqueue(MessagePtr message);
     // Returns false when the thread must end.
@@ -50,4 +57,6 @@ private:
     CAgentSocket* socket_ = nullptr;
     IAgentAPI* agent_ = nullptr;
     std::uint32_t msPerMinute_ = 60000;
+    std::uint32_t readTimeoutMs_ = kDefaultReadTimeoutMs;
+    bool requireEncrypt_ = false;
 };

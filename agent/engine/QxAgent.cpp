@@ -185,6 +185,7 @@ void CQXAgent::ConnectToServer() {
         std::string address;
         std::string port;
         GetConnectSettings(address, port);
+        socket_->SetServerIdentity(ReadServerIdentity(address));
         socket_->Connect(address.c_str(), std::atoi(port.c_str()));
         RecordAddresses();
     } catch (const ipc::CIPCError& e) {
@@ -200,6 +201,20 @@ void CQXAgent::ConnectToServer() {
         throw CAgentError(kSource, "Unknown exception thrown while trying to connect to the QX.",
                           379, 1, err::LastSystemError());
     }
+}
+
+ipc::ServerIdentityPolicy CQXAgent::ReadServerIdentity(const std::string& address) {
+    const msg::MessagePtr request(new msg::CQXMessage);
+    request->SetField("Settings", "Specified");
+    request->SetField("VerifyServerName", "0");
+    request->SetField("ServerCertificatePins", "");
+    AgentCommand("GetAgentSettings", request.get());
+    ipc::ServerIdentityPolicy policy;
+    if (request->GetFieldBool("VerifyServerName")) {
+        policy.name = address;
+    }
+    policy.pins = request->GetField("ServerCertificatePins");
+    return policy;
 }
 
 // Only the plain transport knows the addresses; it is still on top right after connecting.

@@ -80,6 +80,8 @@ public:
     void AddToMessageSink(msg::IQXMessage* message, std::int32_t sinkType) override;
 
 private:
+    // What the settings ask of the certificate of the server at address.
+    ipc::ServerIdentityPolicy ReadServerIdentity(const std::string& address);
     void RecordAddresses();
     void DeleteQueues();
 

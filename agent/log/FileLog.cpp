@@ -133,6 +133,9 @@ bool CFileLog::LevelEnabled(unsigned level) const {
 }
 
 void CFileLog::Append(const std::string& line) {
+    // A log removed under the agent comes back as private as a new one, not as the stream
+    // would make it; when that fails, opening it below reports why.
+    util::CreateNewFile(fileName_);
     std::ofstream file(fileName_, std::ios::out | std::ios::app);
     if (!file) {
         throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.", 181, 4,

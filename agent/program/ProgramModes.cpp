@@ -17,6 +17,7 @@
 #include "common/sys/ProgramPath.h"
 #include "common/util/Console.h"
 #include "common/util/LogLine.h"
+#include "common/util/StringUtils.h"
 
 namespace {
 
@@ -155,7 +156,10 @@ void ShowSettings(const util::ParamList&) {
     util::SetConsoleMode(true);
     PrintVersionLines();
     for (const auto& [name, value] : ListStoredSettings()) {
-        std::printf("%s=%s\n", name.c_str(), value.c_str());
+        // The key is a secret shared with the server: a listing tells only its length.
+        const std::string shown =
+            name == "SecurityKey" ? util::Format("(%zu characters)", value.size()) : value;
+        std::printf("%s=%s\n", name.c_str(), shown.c_str());
     }
 }
 

@@ -82,6 +82,9 @@ constexpr Setting kSettings[] = {
     {"SecurityKey", kText},
     {"TestConnectionEvery", kInteger},
     {"UnattendedInstallComplete", kInteger},
+    // The agent's own checks of its server's identity, after the settings it has always had.
+    {"VerifyServerName", kBoolean},
+    {"ServerCertificatePins", kText},
     {nullptr, 0},
 };
 

@@ -26,8 +26,9 @@ std::unique_ptr<CIPCInterface> CIPCInterface::Create(int type) {
     return nullptr;
 }
 
-std::unique_ptr<CIPCInterface> CIPCInterface::CreateEncrypted(
-    int type, std::unique_ptr<CIPCInterface>& inner) {
+std::unique_ptr<CIPCInterface> CIPCInterface::CreateEncrypted(int type,
+                                                              std::unique_ptr<CIPCInterface>& inner,
+                                                              const ServerIdentityPolicy& policy) {
     if (!inner) {
         throw CIPCError(kSource,
                         "CIPCInterface::CreateEncrypted() - Invalid CIPCInterface pointer passed "
@@ -40,7 +41,7 @@ std::unique_ptr<CIPCInterface> CIPCInterface::CreateEncrypted(
             "CIPCInterface::CreateEncrypted() - Invalid IPC type passed to CreateEncrypted.", 87, 1,
             0);
     }
-    return OpenTlsChannel(inner);
+    return OpenTlsChannel(inner, policy);
 }
 
 }  // namespace ipc

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "common/ipc/ServerIdentity.h"
+
 namespace ipc {
 
 // Transport type codes of the factory.
@@ -37,9 +39,10 @@ public:
     // is left empty. When it raises (bad arguments, a build without a TLS channel, or an
     // error of the inner transport during the handshake) inner keeps its transport. A
     // handshake that fails without such an error still gives the transport, whose first
-    // Write or Read then raises.
-    static std::unique_ptr<CIPCInterface> CreateEncrypted(int type,
-                                                          std::unique_ptr<CIPCInterface>& inner);
+    // Write or Read then raises; so does one whose server the policy refuses.
+    static std::unique_ptr<CIPCInterface> CreateEncrypted(
+        int type, std::unique_ptr<CIPCInterface>& inner,
+        const ServerIdentityPolicy& policy = ServerIdentityPolicy());
 };
 
 }  // namespace ipc

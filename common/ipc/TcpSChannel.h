@@ -12,8 +12,9 @@ namespace ipc {
 
 // A TLS client over a connected transport that it owns. The handshake and every record go
 // through the inner transport's Read and Write: no socket of its own, no client
-// certificate, no host-name check; the server's chain must lead to a certificate of the
-// default trust store (SSL_CERT_FILE and SSL_CERT_DIR move it), TLS 1.2 or newer.
+// certificate; the server's chain must lead to a certificate of the default trust store
+// (SSL_CERT_FILE and SSL_CERT_DIR move it), TLS 1.2 or newer. The server's name and key are
+// checked as far as the identity policy asks; a server it refuses fails the handshake.
 // Writes longer than one record go out as several records, every record is sent whole, and
 // bytes of partial or following records are kept for the next Read, including application
 // data that came with the last handshake message. A server's request for a new handshake
@@ -22,7 +23,8 @@ namespace ipc {
 // time on two threads. In console mode it traces its calls on standard output.
 class CTCPSChannel : public CTCPEncrypted {
 public:
-    explicit CTCPSChannel(std::unique_ptr<CIPCInterface> inner);
+    explicit CTCPSChannel(std::unique_ptr<CIPCInterface> inner,
+                          ServerIdentityPolicy policy = ServerIdentityPolicy());
     ~CTCPSChannel() override;
 
     // A channel runs over a connection that exists: both forms raise.
@@ -74,6 +76,8 @@ private:
     void Fail(const std::string& text);
     // The failure of the step with the TLS engine's status and its reason.
     void FailWithStatus(int step, unsigned long status);
+    // Why the server's certificate was refused, when it was.
+    void ReportRefusedServer();
     // A session on the client settings NegotiateSSL made; false after a failure.
     bool StartSession();
     void Handshake();
@@ -103,6 +107,7 @@ private:
     void SendCloseNotify();
 
     std::unique_ptr<Engine, EngineDeleter> engine_;  // never null
+    const ServerIdentityPolicy policy_;
     // Written by the handshake only, before the channel is shared.
     bool established_ = false;
     std::string handshakeFailure_;

@@ -4,8 +4,9 @@
 
 namespace ipc {
 
-std::unique_ptr<CIPCInterface> OpenTlsChannel(std::unique_ptr<CIPCInterface>& inner) {
-    auto channel = std::make_unique<CTCPSChannel>(std::move(inner));
+std::unique_ptr<CIPCInterface> OpenTlsChannel(std::unique_ptr<CIPCInterface>& inner,
+                                              const ServerIdentityPolicy& policy) {
+    auto channel = std::make_unique<CTCPSChannel>(std::move(inner), policy);
     try {
         channel->NegotiateSSL();
     } catch (...) {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
@@ -61,9 +62,10 @@ protected:
 
     // Starts the agent against listener_; the server's side of the connection, past the
     // session request.
-    std::unique_ptr<testsupport::Peer> StartServedAgent() {
+    std::unique_ptr<testsupport::Peer> StartServedAgent() { return StartServedAgent(bootstrap_); }
+    std::unique_ptr<testsupport::Peer> StartServedAgent(CBootstrap& bootstrap) {
         world_.Store({{"TcpPort", listener_.PortText()}});
-        EXPECT_TRUE(bootstrap_.Start());
+        EXPECT_TRUE(bootstrap.Start());
         auto server = std::make_unique<testsupport::Peer>(listener_.Accept());
         EXPECT_EQ(server->Next(), "Request=CreateSession\nCount=1\n");
         return server;
@@ -135,6 +137,125 @@ TEST_F(BootstrapTest, AFailedSwitchToEncryptionIsLoggedWithItsReason) {
     const std::size_t line = log.find("CQXAgent::EncryptSocket() - the TLS handshake failed: ");
     ASSERT_NE(line, std::string::npos) << log;
     EXPECT_NE(log.find("certificate verify failed", line), std::string::npos) << log;
+}
+
+// The line of the log that holds the text; empty when none does.
+std::string LogLine(const std::string& log, const std::string& text) {
+    const std::size_t at = log.find(text);
+    if (at == std::string::npos) {
+        return "";
+    }
+    const std::size_t start = log.rfind('\n', at) + 1;
+    return log.substr(start, log.find('\n', at) - start);
+}
+
+// The settings decide what the server's certificate must show, each row on a bootstrap of
+// its own: a refused server ends the session with an error line that says why, naming the key
+// it presented; an accepted one is served over TLS. Pins are hex, with or without colons.
+TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
+    using qxsim::Presented;
+    const testsupport::TestPki& pki = testsupport::TestPki::Instance();
+    std::string wrongKeyWithColons;
+    for (const char digit : pki.Pin(Presented::kWrongKey)) {
+        wrongKeyWithColons += wrongKeyWithColons.size() % 3 == 2 ? ":" : "";
+        wrongKeyWithColons += static_cast<char>(std::toupper(digit));
+    }
+    struct Case {
+        const char* address;
+        Presented presented;
+        const char* verifyName;
+        std::string pins;
+        std::string refusal;  // empty: accepted
+    };
+    const std::vector<Case> cases = {
+        {"127.0.0.1", Presented::kWrongName, "0", "", ""},
+        {"127.0.0.1", Presented::kWrongName, "1", "", "IP address mismatch"},
+        {"localhost", Presented::kWrongName, "1", "", "hostname mismatch"},
+        {"localhost", Presented::kRight, "1", pki.Pin(Presented::kRight), ""},
+        {"127.0.0.1", Presented::kWrongKey, "1", pki.Pin(Presented::kRight),
+         "the server presented the key " + pki.Pin(Presented::kWrongKey)},
+        {"127.0.0.1", Presented::kWrongKey, "0",
+         pki.Pin(Presented::kRight) + ", " + wrongKeyWithColons, ""},
+        {"127.0.0.1", Presented::kRight, "0", "sha256:abc", "holds \"sha256:abc\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address + (" " + c.pins));
+        std::filesystem::remove(world_.ProgramFolder() + "/wardex.dat");  // the session count
+        world_.Store({{"TcpAddr", c.address},
+                      {"VerifyServerName", c.verifyName},
+                      {"ServerCertificatePins", c.pins}});
+        CBootstrap bootstrap(clock_, world_.ProgramFolder());
+        bootstrap.SetToolboxList(toolboxes_);
+        clock_.onWait = [&bootstrap](std::size_t) { bootstrap.SignalShutdown(); };
+        std::unique_ptr<testsupport::Peer> server = StartServedAgent(bootstrap);
+        server->Send("Reply=CreateSession\nResult=Success\n");
+        const bool accepted = server->StartTls(pki.ServerContext(c.presented));
+        EXPECT_EQ(accepted, c.refusal.empty());
+        if (accepted && c.refusal.empty()) {
+            const std::string echo = testsupport::Request("Echo");
+            server->Send(echo);
+            EXPECT_EQ(server->Next(), echo);
+        }
+        server->Close();
+        ASSERT_TRUE(bootstrap.WaitForEnd(testsupport::kPeerWaitMs));
+        if (!c.refusal.empty()) {
+            const std::string line = LogLine(world_.Log(), c.refusal);
+            EXPECT_NE(line.find(" 0] "), std::string::npos) << line;
+            EXPECT_NE(line.find("the TLS handshake failed"), std::string::npos) << line;
+        }
+    }
+}
+
+// With "RequireEncrypt" on, a command the server sends before the switch to encryption is
+// dropped with an error line; the switch comes all the same when the server confirms the
+// session and the session is served, while a session reply without success closes it.
+TEST_F(BootstrapTest, RequireEncryptLetsNoPlaintextCommandThrough) {
+    const testsupport::TestPki& pki = testsupport::TestPki::Instance();
+    world_.Store({{"RequireEncrypt", "1"}, {"ConsoleName", "before"}});
+    for (const bool confirmed : {true, false}) {
+        SCOPED_TRACE(confirmed);
+        std::filesystem::remove(world_.ProgramFolder() + "/wardex.dat");  // the session count
+        CBootstrap bootstrap(clock_, world_.ProgramFolder());
+        bootstrap.SetToolboxList(toolboxes_);
+        clock_.onWait = [&bootstrap](std::size_t) { bootstrap.SignalShutdown(); };
+        std::unique_ptr<testsupport::Peer> server = StartServedAgent(bootstrap);
+        server->Send(testsupport::Request("Command", "Command=SetAgentSettings\nConsoleName=x\n"));
+        server->Send(confirmed ? "Reply=CreateSession\nResult=Success\n"
+                               : "Reply=CreateSession\nResult=Refused\n");
+        if (!confirmed) {
+            EXPECT_TRUE(bootstrap.WaitForEnd(testsupport::kPeerWaitMs)) << "the agent closes";
+        } else if (server->StartTls(pki.ServerContext(true))) {
+            const std::string echo = testsupport::Request("Echo");
+            server->Send(echo);
+            EXPECT_EQ(server->Next(), echo);
+        } else {
+            ADD_FAILURE() << "no switch to TLS";
+        }
+        server->Close();
+        ASSERT_TRUE(bootstrap.WaitForEnd(testsupport::kPeerWaitMs));
+        EXPECT_EQ(AgentWorld::Stored("ConsoleName"), "before");
+    }
+    EXPECT_EQ(world_.LogCount("RequireEncrypt: dropped Request=Work"), 2u);
+    EXPECT_EQ(world_.LogCount("did not lead to an encrypted connection (Result=Refused)"), 1u);
+}
+
+// Files that may hold secrets are the owner's alone under any umask: the log, the settings
+// store, and the state file also when an earlier temporary copy of it was left readable by
+// everyone.
+TEST_F(BootstrapTest, FilesThatMayHoldSecretsAreTheOwnersAlone) {
+    const mode_t umask = ::umask(022);
+    const std::string stateFile = world_.ProgramFolder() + "/wardex.dat";
+    std::filesystem::remove(world_.LogPath());
+    scratch::WriteFile(stateFile + ".tmp", "left over");
+    ::chmod((stateFile + ".tmp").c_str(), 0666);
+    bootstrap_.RunOnce(toolboxes_, true);
+    ::umask(umask);
+    for (const std::string& file :
+         {world_.LogPath(), world_.RootFolder() + "/etc/corvane/registry.reg", stateFile}) {
+        struct stat status {};
+        ASSERT_EQ(::stat(file.c_str(), &status), 0) << file;
+        EXPECT_EQ(status.st_mode & 0777, 0600u) << file;
+    }
 }
 
 // Before there is an agent a user change reaches only the toolboxes; toolboxes that take their

@@ -29,6 +29,8 @@ protected:
         const auto files = crashtest::FilesIn(folder_.Path());
         EXPECT_EQ(files.size(), 1u);
         EXPECT_TRUE(crashtest::IsDumpName(files.at(0))) << files.at(0);
+        EXPECT_EQ(fs::status(files.at(0)).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
         return MinidumpReader(files.at(0));
     }
     void RemoveDumps() const {

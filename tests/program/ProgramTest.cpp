@@ -118,17 +118,22 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
          versionLines + "\t" WARDEX_SESSION_TOOLBOX " 1.0.7\n",
          {}},
         // "-verbose" comes before the modes after it in the option table, and prints the stored
-        // settings in the order of its own table, neither the store's nor the alphabet's.
+        // settings in the order of its own table, neither the store's nor the alphabet's; the
+        // secret key only by its length.
         {{"-verbose", "-debug", "-load=a.so"},
          0,
          versionLines +
              "LogFile=*/agent.log\nLogInformation=1\nLogErrors=1\nLogDebug=1\nLogSize=10000000\n"
-             "TcpAddr=server.example\nTcpPort=4040\nConsoleName=desk\nClientID=pc-17\n",
+             "TcpAddr=server.example\nTcpPort=4040\nConsoleName=desk\nClientID=pc-17\n"
+             "SecurityKey=(6 characters)\nVerifyServerName=1\nServerCertificatePins=ab\n",
          {{console, 0}},
          {{"ClientID", "pc-17"},
           {"TcpPort", "4040"},
           {"ConsoleName", "desk"},
-          {"TcpAddr", "server.example"}}},
+          {"TcpAddr", "server.example"},
+          {"SecurityKey", "s3cr3t"},
+          {"ServerCertificatePins", "ab"},
+          {"VerifyServerName", "1"}}},
         // The option table's order decides, not the command line's: -install before -remove.
         {{"-install", "-remove", "-load=a.so,b.so"},
          0,

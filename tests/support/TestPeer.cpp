@@ -33,8 +33,9 @@ TestPki::TestPki()
     ::setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
 }
 
-SslPtr<SSL_CTX> TestPki::ServerContext(bool trusted, int maxVersion) const {
-    const qxsim::GeneratedCertificate& chain = trusted ? trusted_ : untrusted_;
+namespace {
+
+SslPtr<SSL_CTX> ContextFor(const qxsim::GeneratedCertificate& chain, int maxVersion) {
     SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()));
     if (!context || SSL_CTX_use_certificate(context.get(), chain.certificate.get()) != 1 ||
         SSL_CTX_use_PrivateKey(context.get(), chain.key.get()) != 1 ||
@@ -42,6 +43,27 @@ SslPtr<SSL_CTX> TestPki::ServerContext(bool trusted, int maxVersion) const {
         Fail("cannot make a server context");
     }
     return context;
+}
+
+}  // namespace
+
+SslPtr<SSL_CTX> TestPki::ServerContext(bool trusted, int maxVersion) const {
+    return ContextFor(trusted ? trusted_ : untrusted_, maxVersion);
+}
+
+const qxsim::GeneratedCertificate& TestPki::Trusted(qxsim::Presented presented) const {
+    using qxsim::Presented;
+    return presented == Presented::kWrongName  ? wrongName_
+           : presented == Presented::kWrongKey ? wrongKey_
+                                               : trusted_;
+}
+
+SslPtr<SSL_CTX> TestPki::ServerContext(qxsim::Presented presented) const {
+    return ContextFor(Trusted(presented), 0);
+}
+
+std::string TestPki::Pin(qxsim::Presented presented) const {
+    return qxsim::KeyPin(Trusted(presented).certificate.get());
 }
 
 SslPtr<SSL_CTX> ClientContext(const std::string& caFile) {

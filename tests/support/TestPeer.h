@@ -27,12 +27,19 @@ public:
     // A server context with the trusted (or the untrusted) chain. maxVersion 0 allows every
     // version, TLS1_2_VERSION caps it.
     SslPtr<SSL_CTX> ServerContext(bool trusted, int maxVersion = 0) const;
+    // A server context with a certificate of the trusted authority, as presented says, and
+    // the pin of its key.
+    SslPtr<SSL_CTX> ServerContext(qxsim::Presented presented) const;
+    std::string Pin(qxsim::Presented presented) const;
 
 private:
     TestPki();
+    const qxsim::GeneratedCertificate& Trusted(qxsim::Presented presented) const;
 
     qxsim::GeneratedCertificate trusted_;
     qxsim::GeneratedCertificate untrusted_;
+    qxsim::GeneratedCertificate wrongName_ = Reissue(trusted_, qxsim::Presented::kWrongName);
+    qxsim::GeneratedCertificate wrongKey_ = Reissue(trusted_, qxsim::Presented::kWrongKey);
     scratch::ScratchFolder folder_;
     std::string caFile_ = folder_ / "ca.pem";
 };

@@ -62,10 +62,15 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
     Check(added, "X509_add_ext");
 }
 
-// A certificate for key named commonName, valid from an hour ago for thirty days, signed by
-// issuer, or by itself as an authority when issuer is null.
+// The names of the right server certificate, and of the one for a wrong name.
+constexpr const char* kRightNames = "IP:127.0.0.1,DNS:localhost";
+constexpr const char* kWrongName = "wrong-name.invalid";
+
+// A certificate for key named commonName (a server's also by the alternative names),
+// valid from an hour ago for thirty days, signed by issuer, or by itself as an authority when
+// issuer is null.
 OpenSslPtr<X509> NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer,
-                                EVP_PKEY* issuerKey, long serial) {
+                                EVP_PKEY* issuerKey, long serial, const char* names = "") {
     OpenSslPtr<X509> certificate(X509_new());
     X509* self = certificate.get();
     Check(self != nullptr, "X509_new");
@@ -84,7 +89,7 @@ OpenSslPtr<X509> NewCertificate(EVP_PKEY* key, const char* commonName, X509* iss
     } else {
         AddExtension(self, signer, NID_basic_constraints, "critical,CA:FALSE");
         AddExtension(self, signer, NID_key_usage, "critical,digitalSignature");
-        AddExtension(self, signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+        AddExtension(self, signer, NID_subject_alt_name, names);
     }
     AddExtension(self, signer, NID_subject_key_identifier, "hash");
     Check(X509_sign(self, issuer != nullptr ? issuerKey : key, EVP_sha256()) > 0, "X509_sign");
@@ -101,18 +106,72 @@ std::string MakeScratchFolder() {
     return pattern;
 }
 
+OpenSslPtr<X509> Share(X509* certificate) {
+    X509_up_ref(certificate);
+    return OpenSslPtr<X509>(certificate);
+}
+
+OpenSslPtr<EVP_PKEY> Share(EVP_PKEY* key) {
+    EVP_PKEY_up_ref(key);
+    return OpenSslPtr<EVP_PKEY>(key);
+}
+
+OpenSslPtr<EVP_PKEY> NewKey() {
+    OpenSslPtr<EVP_PKEY> key(EVP_EC_gen("P-256"));
+    Check(key != nullptr, "EVP_EC_gen");
+    return key;
+}
+
 }  // namespace
 
 GeneratedCertificate GenerateCertificate() {
-    OpenSslPtr<EVP_PKEY> authorityKey(EVP_EC_gen("P-256"));
     GeneratedCertificate made;
-    made.key.reset(EVP_EC_gen("P-256"));
-    Check(authorityKey && made.key, "EVP_EC_gen");
+    made.authorityKey = NewKey();
+    made.key = NewKey();
     made.authority =
-        NewCertificate(authorityKey.get(), "qxsim authority of this run", nullptr, nullptr, 1);
-    made.certificate =
-        NewCertificate(made.key.get(), "127.0.0.1", made.authority.get(), authorityKey.get(), 2);
+        NewCertificate(made.authorityKey.get(), "qxsim authority of this run", nullptr, nullptr, 1);
+    made.certificate = NewCertificate(made.key.get(), "127.0.0.1", made.authority.get(),
+                                      made.authorityKey.get(), 2, kRightNames);
     return made;
+}
+
+GeneratedCertificate Reissue(const GeneratedCertificate& made, Presented presented) {
+    GeneratedCertificate copy;
+    copy.authority = Share(made.authority.get());
+    copy.authorityKey = Share(made.authorityKey.get());
+    copy.key = presented == Presented::kWrongKey ? NewKey() : Share(made.key.get());
+    switch (presented) {
+        case Presented::kRight:
+            copy.certificate = Share(made.certificate.get());
+            break;
+        case Presented::kWrongName:
+            copy.certificate = NewCertificate(copy.key.get(), kWrongName, copy.authority.get(),
+                                              copy.authorityKey.get(), 3, "DNS:wrong-name.invalid");
+            break;
+        case Presented::kWrongKey:
+            copy.certificate = NewCertificate(copy.key.get(), "127.0.0.1", copy.authority.get(),
+                                              copy.authorityKey.get(), 4, kRightNames);
+            break;
+    }
+    return copy;
+}
+
+std::string KeyPin(X509* certificate) {
+    unsigned char* der = nullptr;
+    const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    const bool digested = length > 0 && EVP_Digest(der, static_cast<std::size_t>(length), digest,
+                                                   &size, EVP_sha256(), nullptr) == 1;
+    OPENSSL_free(der);
+    Check(digested, "the key's SHA-256");
+    std::string pin;
+    for (unsigned int i = 0; i < size; ++i) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        pin += kHex[digest[i] >> 4];
+        pin += kHex[digest[i] & 0x0f];
+    }
+    return pin;
 }
 
 void WritePem(const std::string& path, X509* certificate) {
@@ -145,15 +204,21 @@ std::unique_ptr<TlsContext> TlsContext::FromFiles(const std::string& certificate
         Fail("cannot use the key " + key);
     }
     Check(SSL_CTX_check_private_key(context) == 1, "the key does not match the certificate");
+    tls->presentedPin_ = KeyPin(SSL_CTX_get0_certificate(context));
     return tls;
 }
 
-std::unique_ptr<TlsContext> TlsContext::Generated(const std::string& caOut) {
+std::unique_ptr<TlsContext> TlsContext::Generated(const std::string& caOut, Presented presented) {
     std::unique_ptr<TlsContext> tls(new TlsContext());
     const GeneratedCertificate made = GenerateCertificate();
-    Check(SSL_CTX_use_certificate(tls->Get(), made.certificate.get()) == 1,
+    const GeneratedCertificate shown = Reissue(made, presented);
+    Check(SSL_CTX_use_certificate(tls->Get(), shown.certificate.get()) == 1,
           "SSL_CTX_use_certificate");
-    Check(SSL_CTX_use_PrivateKey(tls->Get(), made.key.get()) == 1, "SSL_CTX_use_PrivateKey");
+    Check(SSL_CTX_use_PrivateKey(tls->Get(), shown.key.get()) == 1, "SSL_CTX_use_PrivateKey");
+    tls->presentedPin_ = KeyPin(shown.certificate.get());
+    if (presented == Presented::kWrongKey) {
+        tls->rightPin_ = KeyPin(made.certificate.get());
+    }
     if (caOut.empty()) {
         tls->scratchFolder_ = MakeScratchFolder();
         tls->caFile_ = tls->scratchFolder_ + "/ca.pem";

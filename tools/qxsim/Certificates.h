@@ -21,8 +21,23 @@ struct GeneratedCertificate {
     OpenSslPtr<EVP_PKEY> key;
     OpenSslPtr<X509> certificate;
     OpenSslPtr<X509> authority;
+    OpenSslPtr<EVP_PKEY> authorityKey;
 };
 GeneratedCertificate GenerateCertificate();
+
+// Which server certificate the simulator presents: the right one, or one from the same
+// authority that an agent checking the server's name or key must refuse.
+enum class Presented {
+    kRight,
+    kWrongName,  // the same key, for the name "wrong-name.invalid" only
+    kWrongKey,   // for the same names, with a key of its own
+};
+// A certificate from made's authority as presented says (kRight: a copy of made).
+GeneratedCertificate Reissue(const GeneratedCertificate& made, Presented presented);
+
+// The pin of the certificate's key: the SHA-256 of its DER SubjectPublicKeyInfo, in 64
+// lower-case hex digits.
+std::string KeyPin(X509* certificate);
 
 // Writes certificate to path in PEM form.
 void WritePem(const std::string& path, X509* certificate);
@@ -36,7 +51,8 @@ public:
     static std::unique_ptr<TlsContext> FromFiles(const std::string& certificate,
                                                  const std::string& key);
     // caOut empty: the authority goes to ca.pem in a temporary folder of the run.
-    static std::unique_ptr<TlsContext> Generated(const std::string& caOut);
+    static std::unique_ptr<TlsContext> Generated(const std::string& caOut,
+                                                 Presented presented = Presented::kRight);
     ~TlsContext();
     TlsContext(const TlsContext&) = delete;
     TlsContext& operator=(const TlsContext&) = delete;
@@ -44,6 +60,9 @@ public:
     SSL_CTX* Get() const { return context_.get(); }
     // The authority's file; empty when the certificate was given.
     const std::string& CaFile() const { return caFile_; }
+    // The pin of the key presented, and of the right one when a wrong key is presented.
+    const std::string& PresentedPin() const { return presentedPin_; }
+    const std::string& RightPin() const { return rightPin_; }
 
 private:
     TlsContext();
@@ -51,6 +70,8 @@ private:
     OpenSslPtr<SSL_CTX> context_;
     std::string caFile_;
     std::string scratchFolder_;
+    std::string presentedPin_;
+    std::string rightPin_;
 };
 
 }  // namespace qxsim

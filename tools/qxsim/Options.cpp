@@ -17,6 +17,8 @@ const char kUsage[] =
     "                    the server certificate (PEM, with its chain) and its key for TLS;\n"
     "                    without them a certificate authority is made for the run\n"
     "  --ca-out=FILE     write the authority made for the run to FILE\n"
+    "  --present=WHICH   the certificate from that authority: right (the default), wrong-name\n"
+    "                    (for another name), wrong-key (the right names, another key)\n"
     "  --session=MODE    answer CreateSession: accept (then TLS, the default), refuse, ignore\n"
     "  --exit-after=N    stop once N agents have connected and gone\n"
     "  --help            this text\n"
@@ -48,6 +50,20 @@ SessionMode Mode(std::string_view text) {
     throw UsageError("--session takes accept, refuse or ignore, not '" + std::string(text) + "'");
 }
 
+Presented Certificate(std::string_view text) {
+    if (text == "right") {
+        return Presented::kRight;
+    }
+    if (text == "wrong-name") {
+        return Presented::kWrongName;
+    }
+    if (text == "wrong-key") {
+        return Presented::kWrongKey;
+    }
+    throw UsageError("--present takes right, wrong-name or wrong-key, not '" + std::string(text) +
+                     "'");
+}
+
 void Apply(Options& options, std::string_view name, std::string_view value) {
     if (name == "--address") {
         options.address = value;
@@ -61,6 +77,8 @@ void Apply(Options& options, std::string_view name, std::string_view value) {
         options.key = value;
     } else if (name == "--ca-out") {
         options.caOut = value;
+    } else if (name == "--present") {
+        options.presented = Certificate(value);
     } else if (name == "--session") {
         options.session = Mode(value);
     } else if (name == "--exit-after") {
@@ -89,6 +107,9 @@ Options ParseOptions(int argc, const char* const* argv) {
     }
     if (options.certificate.empty() != options.key.empty()) {
         throw UsageError("--cert and --key go together");
+    }
+    if (!options.certificate.empty() && options.presented != Presented::kRight) {
+        throw UsageError("--present needs the authority made for the run, not --cert");
     }
     options.keyboard = stdinAsked || options.script.empty();
     return options;

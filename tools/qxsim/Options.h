@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/qxsim/Certificates.h"
+
 namespace qxsim {
 
 // How the simulator answers "Request"="CreateSession".
@@ -20,6 +22,7 @@ struct Options {
     std::string certificate;
     std::string key;
     std::string caOut;  // where to write the generated authority; empty: a folder of the run
+    Presented presented = Presented::kRight;  // which certificate of that authority
     SessionMode session = SessionMode::kAccept;
     int exitAfter = 0;  // stop once this many agents have come and gone; 0: never
     bool help = false;

@@ -36,13 +36,22 @@ sys::FileDescriptor TakeOverSignals() {
 }
 
 std::unique_ptr<qxsim::TlsContext> MakeTls(const qxsim::Options& options, qxsim::Printer& printer) {
+    std::unique_ptr<qxsim::TlsContext> tls;
     if (!options.certificate.empty()) {
         printer.Note("TLS with the certificate " + options.certificate);
-        return qxsim::TlsContext::FromFiles(options.certificate, options.key);
+        tls = qxsim::TlsContext::FromFiles(options.certificate, options.key);
+    } else {
+        tls = qxsim::TlsContext::Generated(options.caOut, options.presented);
+        printer.Note("certificate authority of this run: " + tls->CaFile() +
+                     " (for the agent: export SSL_CERT_FILE=" + tls->CaFile() + ")");
     }
-    std::unique_ptr<qxsim::TlsContext> tls = qxsim::TlsContext::Generated(options.caOut);
-    printer.Note("certificate authority of this run: " + tls->CaFile() +
-                 " (for the agent: export SSL_CERT_FILE=" + tls->CaFile() + ")");
+    if (options.presented == qxsim::Presented::kWrongName) {
+        printer.Note("presenting a certificate for wrong-name.invalid only");
+    }
+    if (!tls->RightPin().empty()) {
+        printer.Note("the right certificate's key pin (not presented): " + tls->RightPin());
+    }
+    printer.Note("key pin of the certificate presented: " + tls->PresentedPin());
     return tls;
 }
 

@@ -5,6 +5,8 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <optional>
 
 #include "common/err/Errors.h"
 #include "common/ipc/Deadline.h"
@@ -33,11 +35,52 @@ struct SslDeleter {
     void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
 
+// The pins of the identity policy and, once a chain was refused under them, why.
+struct PinCheck {
+    std::string pins;
+    std::string refusal;
+};
+
+std::optional<KeyFingerprint> FingerprintOf(X509* certificate) {
+    unsigned char* der = nullptr;
+    const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+    KeyFingerprint fingerprint{};
+    unsigned int size = 0;
+    const bool digested =
+        length > 0 && EVP_Digest(der, static_cast<std::size_t>(length), fingerprint.data(), &size,
+                                 EVP_sha256(), nullptr) == 1;
+    OPENSSL_free(der);
+    return digested && size == fingerprint.size() ? std::optional(fingerprint) : std::nullopt;
+}
+
+// OpenSSL's own verification of the chain (the name check included), then the pins over the
+// keys of the verified chain, all before the handshake can finish.
+int VerifyChainAndPins(X509_STORE_CTX* store, void* argument) {
+    if (X509_verify_cert(store) != 1) {
+        return 0;
+    }
+    auto& check = *static_cast<PinCheck*>(argument);
+    std::vector<KeyFingerprint> keys;
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(store);
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+        if (const auto key = FingerprintOf(sk_X509_value(chain, i))) {
+            keys.push_back(*key);
+        }
+    }
+    check.refusal = CheckPinnedKeys(check.pins, keys);
+    if (!check.refusal.empty()) {
+        X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+        return 0;
+    }
+    return 1;
+}
+
 // The client settings: TLS 1.2 or newer, the server's chain checked against the default
-// trust store, no client certificate and no host name. Null when OpenSSL cannot provide it.
-// A renegotiation would need the reading and the writing thread to take turns in a new
-// handshake; a server's request for one is answered with the no_renegotiation alert.
-SslContext NewClientContext() {
+// trust store (and its keys against the pins, when there are any), no client certificate.
+// Null when OpenSSL cannot provide it. A renegotiation would need the reading and the writing
+// thread to take turns in a new handshake; a server's request for one is answered with the
+// no_renegotiation alert.
+SslContext NewClientContext(PinCheck& pins) {
     SslContext context(SSL_CTX_new(TLS_client_method()));
     if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
         SSL_CTX_set_default_verify_paths(context.get()) != 1) {
@@ -45,7 +88,26 @@ SslContext NewClientContext() {
     }
     SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_options(context.get(), SSL_OP_NO_RENEGOTIATION);
+    if (!pins.pins.empty()) {
+        SSL_CTX_set_cert_verify_callback(context.get(), VerifyChainAndPins, &pins);
+    }
     return context;
+}
+
+// Has OpenSSL check the name in the certificate's subject alternative names: as an IP
+// address when it reads as one, else as a DNS name, which the server also gets as SNI.
+bool RequireName(SSL* ssl, const std::string& name) {
+    if (name.empty()) {
+        return true;
+    }
+    X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (X509_VERIFY_PARAM_set1_ip_asc(param, name.c_str()) == 1) {
+        return true;
+    }
+    ERR_clear_error();
+    return X509_VERIFY_PARAM_set1_host(param, name.c_str(), name.size()) == 1 &&
+           SSL_set_tlsext_host_name(ssl, name.c_str()) == 1;
 }
 
 int ClampToInt(std::size_t count) {
@@ -89,6 +151,7 @@ std::string ReadFailure(int error, unsigned long code) {
 // OpenSSL's client settings and session, with the two memory buffers that carry its bytes
 // to and from the inner transport.
 struct CTCPSChannel::Engine {
+    PinCheck pinCheck;   // used by context
     SslContext context;  // made by NegotiateSSL
     std::unique_ptr<SSL, SslDeleter> ssl;
     BIO* fromServer = nullptr;  // owned by ssl
@@ -99,8 +162,13 @@ void CTCPSChannel::EngineDeleter::operator()(Engine* engine) const {
     delete engine;
 }
 
-CTCPSChannel::CTCPSChannel(std::unique_ptr<CIPCInterface> inner)
-    : CTCPEncrypted(std::move(inner)), engine_(new Engine), received_(kReceiveSize) {}
+CTCPSChannel::CTCPSChannel(std::unique_ptr<CIPCInterface> inner, ServerIdentityPolicy policy)
+    : CTCPEncrypted(std::move(inner)),
+      engine_(new Engine),
+      policy_(std::move(policy)),
+      received_(kReceiveSize) {
+    engine_->pinCheck.pins = policy_.pins;
+}
 
 CTCPSChannel::~CTCPSChannel() = default;
 
@@ -129,6 +197,23 @@ void CTCPSChannel::FailWithStatus(int step, unsigned long status) {
     char reason[256] = {};
     ERR_error_string_n(status, reason, sizeof reason);
     Fail(reason);
+}
+
+void CTCPSChannel::ReportRefusedServer() {
+    std::lock_guard lock(sslMutex_);
+    if (!engine_->pinCheck.refusal.empty()) {
+        Fail(engine_->pinCheck.refusal);
+        return;
+    }
+    const long result = SSL_get_verify_result(engine_->ssl.get());
+    if (result == X509_V_OK) {
+        return;
+    }
+    std::string text = X509_verify_cert_error_string(result);
+    if (result == X509_V_ERR_HOSTNAME_MISMATCH || result == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+        text += ": the certificate is not for " + policy_.name + " (VerifyServerName)";
+    }
+    Fail(text);
 }
 
 int CTCPSChannel::Disconnect() {
@@ -167,7 +252,7 @@ void CTCPSChannel::SendCloseNotify() {
 void CTCPSChannel::NegotiateSSL() {
     try {
         std::scoped_lock lock(readMutex_, writeMutex_);
-        engine_->context = NewClientContext();
+        engine_->context = NewClientContext(engine_->pinCheck);
         util::ConsolePrintf(engine_->context ? "SEC_E_OK\n"
                                              : "Error getting credentials handle.\n");
         if (inner_ && StartSession()) {
@@ -187,6 +272,11 @@ bool CTCPSChannel::StartSession() {
     std::lock_guard lock(sslMutex_);
     ERR_clear_error();
     engine_->ssl.reset(context ? SSL_new(context) : nullptr);
+    if (engine_->ssl && !RequireName(engine_->ssl.get(), policy_.name)) {
+        engine_->ssl.reset();
+        Fail("The server name \"" + policy_.name + "\" cannot be checked (VerifyServerName)");
+        return false;
+    }
     BIO* fromServer = engine_->ssl ? BIO_new(BIO_s_mem()) : nullptr;
     BIO* toServer = fromServer ? BIO_new(BIO_s_mem()) : nullptr;
     if (!toServer) {
@@ -230,6 +320,7 @@ void CTCPSChannel::Handshake() {
         }
         if (error != SSL_ERROR_WANT_READ) {
             FailWithStatus(step, status);
+            ReportRefusedServer();
             return;
         }
         if (!ReceiveHandshakeInput()) {

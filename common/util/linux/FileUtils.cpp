@@ -63,18 +63,26 @@ void CreateEmptyFile(const std::string& path) {
         Raise("Error creating File, CreateDirectoryPath() failed.", 317);
     }
     ::unlink(target.c_str());
-    const sys::FileDescriptor file(
-        ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!file) {
+    if (!CreateNewFile(target)) {
         Raise("Error creating File, ::CreateFile() failed.", 327);
     }
+}
+
+// The files the agent makes may hold what the server sent: readable by the owner only.
+bool CreateNewFile(const std::string& path) {
+    const sys::FileDescriptor file(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    return static_cast<bool>(file);
 }
 
 std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes) {
     const std::string temporary = path + ".tmp";
     {
+        // Always a new file: one left over (or put there) would keep its own mode and owner,
+        // or lead the write elsewhere through a link.
+        ::unlink(temporary.c_str());
         sys::FileDescriptor file(
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file) {
             return ReplaceStep::Create;
         }

@@ -107,6 +107,12 @@ void CreateEmptyFile(const std::string& path) {
     }
 }
 
+bool CreateNewFile(const std::string& path) {
+    const sys::win::KernelHandle file = sys::win::OwnFile(::CreateFileA(
+        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
+    return static_cast<bool>(file);
+}
+
 std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes) {
     const std::string temporary = path + ".tmp";
     {
