@@ -56,7 +56,7 @@ start_qxsim() {
   "$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
 }
 run_agent() {
-  (cd "$work/program" && "$wine_run" "$prefix" ./wardex.exe -debug -count=1 \
+  (cd "$work/program" && timeout 120 "$wine_run" "$prefix" ./wardex.exe -debug -count=1 \
     -load=default.dll,config.dll,wardex_test_session.dll </dev/null | tr -d '\r') \
     >"$work/$1-console" 2>&1 || fail "$1: the agent ended with exit status $?"
   for _ in $(seq 100); do
@@ -101,9 +101,10 @@ if grep -q "nothing came" "$work/trusted-transcript"; then
   fail "a reply did not come: $(grep "nothing came" "$work/trusted-transcript")"
 fi
 
-# 2. Untrusted: a new authority, not in the prefix.
-printf 'expect Request=CreateSession\nsend Request=Work\n  Action=Echo\nexpect Request=Work 5000\n' \
-  >"$work/untrusted.qxs"
+# 2. Untrusted: a new authority, not in the prefix. An agent that took the session anyway
+# would echo, and end with the close.
+printf '%s\n' 'expect Request=CreateSession' 'send Request=Work' '  Action=Echo' \
+  'expect Request=Work 5000' 'send Request=CloseSession' >"$work/untrusted.qxs"
 start_qxsim untrusted "$work/untrusted.qxs"
 run_agent untrusted
 expect_lines "$work/program/agent.log" "the TLS handshake failed: " \
