@@ -6,15 +6,20 @@
 #include <vector>
 
 #include "common/ipc/Deadline.h"
+#include "common/ipc/ServerIdentity.h"
 #include "common/ipc/TcpEncrypted.h"
 
 namespace ipc {
 
+class TlsEngine;
+
 // A TLS client over a connected transport that it owns. The handshake and every record go
 // through the inner transport's Read and Write: no socket of its own, no client
-// certificate; the server's chain must lead to a certificate of the default trust store
-// (SSL_CERT_FILE and SSL_CERT_DIR move it), TLS 1.2 or newer. The server's name and key are
-// checked as far as the identity policy asks; a server it refuses fails the handshake.
+// certificate; the server's chain must lead to a certificate of the
+// platform's trust store (on Linux the default one, which SSL_CERT_FILE and SSL_CERT_DIR
+// move; on Windows the system's root store, checked by the system's chain engine), TLS 1.2
+// or newer. The server's name and key are checked as far as the identity policy asks; a
+// server it refuses fails the handshake.
 // Writes longer than one record go out as several records, every record is sent whole, and
 // bytes of partial or following records are kept for the next Read, including application
 // data that came with the last handshake message. A server's request for a new handshake
@@ -24,7 +29,7 @@ namespace ipc {
 class CTCPSChannel : public CTCPEncrypted {
 public:
     explicit CTCPSChannel(std::unique_ptr<CIPCInterface> inner,
-                          ServerIdentityPolicy policy = ServerIdentityPolicy());
+                          const ServerIdentityPolicy& policy = ServerIdentityPolicy());
     ~CTCPSChannel() override;
 
     // A channel runs over a connection that exists: both forms raise.
@@ -65,19 +70,10 @@ public:
     virtual unsigned Decrypt(void* buffer, unsigned length);
 
 private:
-    // The TLS library's session and the buffers between it and the inner transport, as the
-    // platform's implementation keeps them.
-    struct Engine;
-    struct EngineDeleter {
-        void operator()(Engine* engine) const;
-    };
-
     // Prints a failure line of the handshake and keeps it.
     void Fail(const std::string& text);
-    // The failure of the step with the TLS engine's status and its reason.
-    void FailWithStatus(int step, unsigned long status);
-    // Why the server's certificate was refused, when it was.
-    void ReportRefusedServer();
+    // The TLS engine's last failure, in the step's words.
+    void FailWithStatus(int step);
     // A session on the client settings NegotiateSSL made; false after a failure.
     bool StartSession();
     void Handshake();
@@ -106,8 +102,8 @@ private:
     // Best effort: nothing waits for it.
     void SendCloseNotify();
 
-    std::unique_ptr<Engine, EngineDeleter> engine_;  // never null
-    const ServerIdentityPolicy policy_;
+    // The platform's TLS client; this class moves its bytes and keeps the locks.
+    std::unique_ptr<TlsEngine> engine_;  // never null
     // Written by the handshake only, before the channel is shared.
     bool established_ = false;
     std::string handshakeFailure_;

@@ -8,8 +8,7 @@ namespace ipc {
 
 // The TLS channel of this build over inner, its handshake run, as CIPCInterface::
 // CreateEncrypted gives it out (see there: which errors pass on, and who owns inner after
-// each outcome). A build without a TLS channel raises ipc::CIPCError and leaves inner alone,
-// as a handshake that raises does. The channel holds the server to the policy.
+// each outcome). The channel holds the server to the policy.
 std::unique_ptr<CIPCInterface> OpenTlsChannel(std::unique_ptr<CIPCInterface>& inner,
                                               const ServerIdentityPolicy& policy);
 
