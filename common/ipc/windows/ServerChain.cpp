@@ -51,6 +51,11 @@ TlsEngine::Failure CheckServerChain(PCtxtHandle context) {
     if (!chain) {
         return Refused(::GetLastError(), "the system built no chain");
     }
+    // The chain engine's own verdict first: the SSL policy of Wine, in a prefix whose root
+    // store is still being filled, has passed a chain to an unknown root.
+    if (chain.Get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
+        return Refused(CERT_E_UNTRUSTEDROOT, "the system does not trust the server's chain");
+    }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
