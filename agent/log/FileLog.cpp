@@ -133,7 +133,9 @@ bool CFileLog::LevelEnabled(unsigned level) const {
 }
 
 void CFileLog::Append(const std::string& line) {
-    std::ofstream file(fileName_, std::ios::out | std::ios::app);
+    // Binary: the same bytes on every system, so the size checks count what is on disk (a
+    // Windows text stream would write each "\n" as two bytes).
+    std::ofstream file(fileName_, std::ios::out | std::ios::app | std::ios::binary);
     if (!file) {
         throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.", 181, 4,
                              err::LastSystemError());
