@@ -2,15 +2,11 @@
 // toolboxes, a flood held back by TCP (which also shows the
 // worker limit holds), and a shutdown while workers are busy.
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/socket.h>
 #include <vector>
 
 #include "agent/engine/DispatchThread.h"
@@ -86,29 +82,6 @@ TEST(AgentLoadTest, ShutdownWaitsForEveryBusyWorker) {
     EXPECT_TRUE(session.Ended());
 }
 
-// Sends without waiting until the agent has stopped taking bytes for a while; returns the
-// number of bytes it took.
-std::size_t FloodUntilHeldBack(int socket, const std::string& message, std::size_t limit) {
-    std::size_t sent = 0;
-    while (sent < limit) {
-        const std::size_t offset = sent % message.size();
-        const ssize_t count = ::send(socket, message.data() + offset, message.size() - offset,
-                                     MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (count > 0) {
-            sent += static_cast<std::size_t>(count);
-            continue;
-        }
-        if (count < 0 && errno != EAGAIN) {
-            break;
-        }
-        pollfd entry{socket, POLLOUT, 0};
-        if (::poll(&entry, 1, 1000) == 0) {
-            break;
-        }
-    }
-    return sent;
-}
-
 TEST(AgentLoadTest, FloodFasterThanTheToolboxIsHeldBackByTcp) {
     const enginetest::TempRoot root;
     AgentSession::Options options;
@@ -121,7 +94,8 @@ TEST(AgentLoadTest, FloodFasterThanTheToolboxIsHeldBackByTcp) {
 
     constexpr std::size_t kFlood = std::size_t{128} << 20;
     const std::string message = Request("Drop", "Data=" + std::string(100000, 'f') + "\n") + '\0';
-    const std::size_t taken = FloodUntilHeldBack(session.Server().Socket(), message, kFlood);
+    const std::size_t taken =
+        testsupport::SendUntilHeldBack(session.Server().Socket(), message, kFlood);
     // The input queue's limit and the socket buffers hold much less than the flood.
     EXPECT_LT(taken, kFlood / 2);
 

@@ -150,15 +150,6 @@ TEST_F(AgentSessionTest, SinkGivesParkedMessagesBackOldestOrNewestFirst) {
     park("left", 5);
 }
 
-TEST_F(AgentSessionTest, ToolboxFailureEndsOnlyItsOwnMessage) {
-    AgentSession session(root_);
-    session.Start(true);
-    session.Server().Send(Request("Throw"));
-    const std::string echo = Request("Echo", "Tag=after\n");
-    session.Server().Send(echo);
-    EXPECT_EQ(session.Server().Next(), echo);
-}
-
 // How a session ends: CloseSession, plain or encrypted, ends it in both directions at once (in
 // order, with close_notify over TLS), and its reply, which cannot go out, is kept with the
 // output queue; only "Shutdown" exactly "Yes" marks the agent to stop. A peer that closes or

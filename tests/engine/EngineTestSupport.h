@@ -6,10 +6,13 @@
 
 #include <corvane/IQXMessage.h>
 
+#include "agent/engine/DispatchThread.h"
 #include "agent/engine/MsgFifoQueue.h"
 #include "common/ipc/Aipc.h"
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
+#include "common/sys/CurrentProcess.h"
+#include "tests/support/RecordingAgent.h"
 
 namespace enginetest {
 
@@ -53,6 +56,27 @@ public:
     int Read(void* buffer, unsigned length, unsigned) override { return read(buffer, length); }
     int Disconnect() override { return disconnect(); }
     void CancelBlockingCall() override {}
+};
+
+// A dispatch thread over messages "Request=Job<n>" queued beforehand, told to stop once they
+// are taken.
+struct QueuedDispatch {
+    explicit QueuedDispatch(int messages) {
+        dispatch.SetQueue(&queue);
+        dispatch.SetAgent(&agent);
+        for (int sequence = 1; sequence <= messages; ++sequence) {
+            queue.Push(testsupport::NewJob(sequence));
+        }
+        queue.Signal();
+    }
+    bool HandledHere(int sequence) const {
+        return agent.Handled().count(sequence) == 1 &&
+               agent.HandlerThread(sequence) == sys::CurrentThreadId();
+    }
+
+    MsgFifoQueue queue;
+    testsupport::RecordingAgent agent;
+    CDispatch dispatch;
 };
 
 }  // namespace enginetest

@@ -93,12 +93,6 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-void ChildProcess::Write(const std::string& text) {
-    if (::write(input_.Get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        throw std::runtime_error("cannot write to the child");
-    }
-}
-
 void ChildProcess::Signal(int signal) {
     if (!exitCode_) {  // a child already waited for may have handed its id on
         ::kill(pid_, signal);

@@ -22,7 +22,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    void Write(const std::string& text);
     void Signal(int signal);
 
     // Reads standard output until a line holding text arrives; that line, or nullopt when the

@@ -52,24 +52,10 @@ bool RecordingAgent::InvokeHandler(msg::IQXMessage* message) {
         ++handled_[sequence];
         threads_[sequence] = sys::CurrentThreadId();
     }
-    Running(+1);
-    // Whatever the handler raises goes on to the caller once the count is right again.
-    struct Leave {
-        RecordingAgent& agent;
-        ~Leave() { agent.Running(-1); }
-    } leave{*this};
     if (handler_) {
         handler_(*message);
     }
     return true;
-}
-
-void RecordingAgent::Running(int change) {
-    {
-        std::lock_guard guard(lock_);
-        running_ += change;
-    }
-    changed_.notify_all();
 }
 
 void RecordingAgent::Log(int level, const char* format, ...) {
@@ -77,9 +63,6 @@ void RecordingAgent::Log(int level, const char* format, ...) {
     va_start(arguments, format);
     std::string text = util::FormatV(format, arguments);
     va_end(arguments);
-    if (watcher_) {
-        watcher_(text);
-    }
     {
         std::lock_guard guard(lock_);
         lines_.push_back({level, std::move(text)});
@@ -120,20 +103,12 @@ std::size_t RecordingAgent::CountLines(const std::string& text, int level) const
     return CountLocked(text, level);
 }
 
-template <typename Predicate>
-bool RecordingAgent::WaitUntil(Predicate predicate) const {
-    // Long enough for any state a test waits for; short enough that a fault fails the test
+bool RecordingAgent::WaitForLines(const std::string& text, std::size_t count) const {
+    // Long enough for any line a test waits for; short enough that a fault fails the test
     // instead of hanging it.
     std::unique_lock guard(lock_);
-    return changed_.wait_for(guard, std::chrono::seconds(20), predicate);
-}
-
-bool RecordingAgent::WaitForLines(const std::string& text, std::size_t count) const {
-    return WaitUntil([&] { return CountLocked(text, -1) >= count; });
-}
-
-bool RecordingAgent::WaitForRunning(int count) const {
-    return WaitUntil([&] { return running_ >= count; });
+    return changed_.wait_for(guard, std::chrono::seconds(20),
+                             [&] { return CountLocked(text, -1) >= count; });
 }
 
 std::size_t RecordingAgent::CountLocked(const std::string& text, int level) const {

@@ -31,10 +31,8 @@ class RecordingAgent final : public IAgentAPI {
 public:
     using Handler = std::function<void(msg::IQXMessage&)>;
 
-    // Both before the agent is first used.
+    // Before the agent is first used.
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
-    // Called with each line as it is logged, on the logging thread.
-    void OnLine(std::function<void(const std::string&)> watcher) { watcher_ = std::move(watcher); }
 
     void UserInput() override {}
     bool AgentCommand(const std::string& command, msg::IQXMessage* message) override;
@@ -58,10 +56,8 @@ public:
     std::vector<LogLine> Lines() const { return Locked(lines_); }
     // The number of log lines at the level (any level when -1) that contain the text.
     std::size_t CountLines(const std::string& text, int level = -1) const;
-    // Each waits until the state is reached and tells whether it was: count lines holding
-    // the text, count handlers running at once.
+    // Waits until count lines hold the text; false when they did not come.
     bool WaitForLines(const std::string& text, std::size_t count = 1) const;
-    bool WaitForRunning(int count) const;
 
 private:
     // A copy of the member, taken under the lock.
@@ -70,13 +66,9 @@ private:
         std::lock_guard guard(lock_);
         return member;
     }
-    void Running(int change);
     std::size_t CountLocked(const std::string& text, int level) const;
-    template <typename Predicate>
-    bool WaitUntil(Predicate predicate) const;
 
     Handler handler_;
-    std::function<void(const std::string&)> watcher_;
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;
     std::map<std::string, std::string> settings_;
@@ -85,7 +77,6 @@ private:
     std::vector<std::string> sent_;
     std::map<int, int> handled_;
     std::map<int, std::uint32_t> threads_;
-    int running_ = 0;
     std::vector<LogLine> lines_;
 };
 

@@ -19,7 +19,6 @@
 //   Sleep         waits "Ms" milliseconds, then echoes; with "Announce=Yes" it first
 //                 replies "Reply=Started"
 //   Gate          waits until the file named in "GateFile" exists; sends nothing
-//   Throw         raises a C++ exception out of the toolbox
 // Replies carry the message's "Tag"; anything else is taken and dropped. Every wait gives up
 // after a while, so that a failed test never hangs.
 
@@ -28,7 +27,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -151,8 +149,6 @@ void Act(msg::IQXMessage* message, IAgentAPI* agent) {
         Sleep(message, agent);
     } else if (Is(action, "Gate")) {
         WaitWhile(Missing, message->GetField("GateFile"));
-    } else if (Is(action, "Throw")) {
-        throw std::runtime_error("session toolbox asked to fail");
     }
 }
 

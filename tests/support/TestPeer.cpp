@@ -2,13 +2,10 @@
 
 #include <stdlib.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <stdexcept>
-#include <sys/socket.h>
 
 namespace testsupport {
 namespace {
@@ -66,27 +63,10 @@ std::string TestPki::Pin(qxsim::Presented presented) const {
     return qxsim::KeyPin(Trusted(presented).certificate.get());
 }
 
-SslPtr<SSL_CTX> ClientContext(const std::string& caFile) {
-    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_client_method()));
-    if (!context || SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr) != 1) {
-        Fail("cannot make a client context");
-    }
-    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-    return context;
-}
-
 Peer::Peer(PeerSocket socket) : socket_(std::move(socket)) {}
 
 Peer Peer::ConnectTo(int port) {
-    PeerSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("test peer: cannot connect to port " + std::to_string(port));
-    }
-    return Peer(std::move(socket));
+    return Peer(Connect(port));
 }
 
 void Peer::Send(const std::string& text) {
@@ -249,7 +229,7 @@ std::string Peer::AwaitEnd() {
 }
 
 void Peer::HalfClose() {
-    ::shutdown(socket_.Get(), SHUT_WR);
+    testsupport::HalfClose(socket_.Get());
 }
 
 void Peer::Close() {

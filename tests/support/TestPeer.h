@@ -44,9 +44,6 @@ private:
     std::string caFile_ = folder_ / "ca.pem";
 };
 
-// A client context that trusts only the authority in caFile.
-SslPtr<SSL_CTX> ClientContext(const std::string& caFile);
-
 // One connection, on either side: accepted by a TestServer, or connected to a server under
 // test. Encrypted once StartTls has succeeded.
 class Peer {

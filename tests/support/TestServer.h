@@ -58,6 +58,8 @@ private:
 
 // A port on 127.0.0.1 that nothing listens on (it was bound and released again).
 int ClosedPort();
+// A connection to port on 127.0.0.1.
+PeerSocket Connect(int port);
 
 // Sends all bytes, at most segment bytes per send.
 void SendAll(int socket, const void* data, std::size_t length, std::size_t segment = kWhole);
@@ -66,6 +68,12 @@ void SendAll(int socket, const std::string& data);
 std::string ReceiveSome(int socket, std::size_t length);
 // Exactly length bytes; raises when the other side closes first.
 std::string ReceiveExactly(int socket, std::size_t length);
+// Sends data over and over without waiting, until limit bytes are sent or the other side has
+// taken nothing for a second; the bytes it took.
+std::size_t SendUntilHeldBack(int socket, const std::string& data, std::size_t limit);
+// Ends the sending direction: the other side reads the end of the stream while its replies
+// can still arrive.
+void HalfClose(int socket);
 // Closes with a reset instead of an orderly end.
 void ResetConnection(PeerSocket& socket);
 // Whether Nagle's delay is off on a socket.

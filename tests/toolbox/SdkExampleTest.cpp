@@ -20,7 +20,7 @@ TEST(SdkExample, AnswersItsRequestThroughTheAgentAndPassesOthersOn) {
     testsupport::RecordingAgent agent;
     util::ParamList toolboxes;
     toolboxes.Add(kExample);
-    toolboxes.Add("testtbx_success.so");
+    toolboxes.Add(tbxtest::File("testtbx_success"));
     const TbxDispatch dispatch(toolboxes);
 
     msg::CQXMessage echo;

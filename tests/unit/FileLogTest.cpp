@@ -10,6 +10,7 @@
 
 #include "agent/log/FileLog.h"
 #include "common/err/Errors.h"
+#include "common/sys/Platform.h"
 #include "common/util/StringUtils.h"
 #include "tests/support/ScratchFiles.h"
 
@@ -110,7 +111,10 @@ TEST(FileLogTest, ADeletedLogIsCreatedAgainButAMissingFolderRaisesTheLogError) {
     } catch (const logging::CAgentLogError& e) {
         EXPECT_STREQ(e.Message(), "CFileLog::Log() - open() failed on the file.");
         EXPECT_EQ(e.Value(), 4);
-        EXPECT_EQ(e.SystemError(), static_cast<std::uint32_t>(ENOENT));
+        // The folder is missing: ENOENT, or ERROR_PATH_NOT_FOUND on Windows.
+        EXPECT_EQ(e.SystemError(), sys::kBuiltPlatform == sys::Platform::Windows
+                                       ? 3u
+                                       : static_cast<std::uint32_t>(ENOENT));
     }
 }
 

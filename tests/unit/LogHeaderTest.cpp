@@ -1,22 +1,30 @@
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "agent/log/LogHeader.h"
 #include "common/sys/CurrentProcess.h"
+#include "common/util/StringUtils.h"
+#include "tests/support/Environment.h"
 
 namespace {
 
-std::string UtcText(std::time_t seconds, const char* format) {
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
-    char text[64] = {};
-    std::strftime(text, sizeof text, format, &utc);
-    return text;
+// The date and the time of day of a moment counted in seconds, as the header writes them.
+std::pair<std::string, std::string> DateAndTime(std::time_t seconds) {
+    using namespace std::chrono;
+    const sys_seconds moment{std::chrono::seconds(seconds)};
+    const sys_days day = floor<days>(moment);
+    const year_month_day date(day);
+    const hh_mm_ss time(moment - day);
+    return {util::Format("%02u/%02u/%02d", static_cast<unsigned>(date.month()),
+                         static_cast<unsigned>(date.day()), static_cast<int>(date.year()) % 100),
+            util::Format("%02d:%02d:%02d", static_cast<int>(time.hours().count()),
+                         static_cast<int>(time.minutes().count()),
+                         static_cast<int>(time.seconds().count()))};
 }
 
 const std::regex kHeaderForm(R"(\[(\d\d/\d\d/\d\d) (\d\d:\d\d:\d\d)\.(\d{3}) (\d+) (-?\d+)\] )");
@@ -24,8 +32,7 @@ const std::regex kHeaderForm(R"(\[(\d\d/\d\d/\d\d) (\d\d:\d\d:\d\d)\.(\d{3}) (\d
 TEST(LogHeaderTest, StampsLocalDateTimeMillisecondsTheStampingThreadAndLevel) {
     // Five and a half hours east of UTC: a header in UTC, or with the offset lost, differs.
     // Each test runs in a process of its own, so the zone stays with this one.
-    ::setenv("TZ", "XST-05:30", 1);
-    ::tzset();
+    testsupport::UseTimeZone("XST-05:30");
     // The system clock, as the header reads it; time() may lag it by a clock tick.
     const std::time_t before =
         std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -45,8 +52,7 @@ TEST(LogHeaderTest, StampsLocalDateTimeMillisecondsTheStampingThreadAndLevel) {
     ASSERT_GE(header.Seconds(), before);
     ASSERT_LE(header.Seconds(), after);
     const std::time_t local = static_cast<std::time_t>(header.Seconds()) + (5 * 60 + 30) * 60;
-    EXPECT_EQ(parts[1], UtcText(local, "%m/%d/%y"));
-    EXPECT_EQ(parts[2], UtcText(local, "%H:%M:%S"));
+    EXPECT_EQ(std::make_pair(parts[1].str(), parts[2].str()), DateAndTime(local));
     EXPECT_LT(header.Milliseconds(), 1000);
     EXPECT_EQ(std::stoi(parts[3]), header.Milliseconds());
     EXPECT_NE(workerId, sys::CurrentThreadId());

@@ -1,7 +1,6 @@
 #include <string>
 
 #include "agent/store/Settings.h"
-#include "common/msg/QXMessage.h"
 #include "common/sys/Registry.h"
 #include "tests/unit/StoreFixture.h"
 
@@ -85,22 +84,6 @@ TEST_F(SettingsTest, DeleteAllSettingsKeepsTheParentWhenSomethingElseIsBelowIt) 
     EXPECT_EQ(ErrorValue([&] { settings_.DeleteAllSettings(); }), 4);
     EXPECT_EQ(ErrorValue([&] { OpenKey(sibling, kServiceKey, false); }), 3);
     EXPECT_EQ(StoredText("Keep", "Software\\Corvane\\Other Product"), "me");
-}
-
-TEST_F(SettingsTest, MalformedStoreIsReportedAndLeftAlone) {
-    const std::string broken =
-        "Windows Registry Editor Version 5.00\n\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Client Service]\n"
-        "\"TcpAddr\"=\"mgmt\"\n"
-        "\"LogSize\"=dword:\n";
-    WriteStore(broken);
-    EXPECT_EQ(ErrorValue([&] { Get("TcpAddr"); }), 3);
-    EXPECT_EQ(ErrorValue([&] { settings_.SetSetting("TcpAddr", "other"); }), 3);
-    msg::CQXMessage all;
-    all.SetLead("Request", "GetAgentSettings");
-    settings_.GetSettings(&all);
-    EXPECT_TRUE(all.GetFields()->empty());
-    EXPECT_EQ(ReadStore(), broken);
 }
 
 }  // namespace

@@ -1,0 +1,57 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/resource.h>
+
+#include "tests/engine/EngineTestSupport.h"
+
+namespace {
+
+// Caps the address space just above what the process uses, so that no thread stack can be
+// mapped any more and every thread start fails. For a child process only.
+void CapAddressSpace() {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t used = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+    const rlimit cap{used + (1u << 20), used + (1u << 20)};
+    if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0) {
+        std::fputs("cannot cap the address space", stderr);
+        std::_Exit(2);
+    }
+}
+
+// A child process's verdict, through its exit code.
+[[noreturn]] void Verdict(bool holds, const char* otherwise) {
+    if (!holds) {
+        std::fputs(otherwise, stderr);
+    }
+    std::_Exit(holds ? 0 : 1);
+}
+
+void DispatchWithoutThreads() {
+    enginetest::QueuedDispatch run(3);
+    CapAddressSpace();
+    run.dispatch.Run(0);
+    bool holds = true;
+    for (int sequence = 1; sequence <= 3; ++sequence) {
+        holds = holds && run.HandledHere(sequence) &&
+                run.agent.CountLines("Cannot start a thread for Request=Job" +
+                                     std::to_string(sequence)) == 1;
+    }
+    Verdict(holds, "the messages were not all handled on the dispatch thread");
+}
+
+// Runs in a child process, since no thread can be started after it.
+TEST(DispatchWithoutThreads, MessagesWhoseThreadCannotStartAreHandledOnTheDispatchThread) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need more address space than the cap leaves";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(DispatchWithoutThreads(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
