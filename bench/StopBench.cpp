@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/StopStates.h"
+#include "tests/service/ServiceTestSupport.h"
 
 namespace {
 

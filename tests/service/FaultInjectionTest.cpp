@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/StopStates.h"
+#include "tests/service/ServiceTestSupport.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ TEST(FaultInjection, AKillDuringASettingsWriteLeavesAWholeStore) {
 // or state file that cannot be written is checked beside them.)
 TEST(FaultInjection, ALogThatCannotGrowIsReportedAndTheServiceGoesOn) {
     ServiceWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad}, {},
+    ServiceProcess service(world, world.notify.Path(), {kLoad},
                            {"/usr/bin/prlimit", "--fsize=1048576"});
     std::unique_ptr<Peer> server = AcceptSession(world);
     for (int tag = 0; tag < 20; ++tag) {
