@@ -1,10 +1,10 @@
-// The service on a bad day: servers that stall or send no end, a stop in every state, a kill in
-// the middle of a write, a log that cannot grow. The real program runs as the service with the
-// engine tests' session toolbox, against servers written on sockets.
+// The service on a bad day: servers that stall or send no end, a stop in every state, a log
+// that cannot grow. The real program runs as the service with the engine tests' session
+// toolbox, against servers written on sockets. (A kill in the middle of a settings write is
+// the store's own test, where readers watch every write.)
 
 #include <signal.h>
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <regex>
@@ -25,7 +25,6 @@ using servicetest::ServiceProcess;
 using servicetest::ServiceWorld;
 using servicetest::StallWithReplies;
 using testsupport::Peer;
-using testsupport::Request;
 
 const std::string kLoad = servicetest::LoadEchoToolbox();
 
@@ -96,28 +95,6 @@ TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
     EXPECT_EQ(world.LogCount("Message over 16777216 bytes, discarding it up to its end"), 1u);
     EXPECT_EQ(world.LogCount("Discarded 1 message(s) over 16777216 bytes"), 1u);
     ExpectStopsWithExitZero(service, "reading");
-}
-
-// Killed at any moment of a settings write, the store is the old one or the new one, never a
-// mix. (The state file's own save is checked beside the store.)
-TEST(FaultInjection, AKillDuringASettingsWriteLeavesAWholeStore) {
-    for (int killAfter = 1; killAfter <= 16; killAfter *= 2) {
-        FaultWorld world;
-        ServiceProcess service(world, world.notify.Path(), {kLoad});
-        std::unique_ptr<Peer> server = AcceptSession(world);
-        for (int value = 0; value < 40; ++value) {
-            server->Send(Request("Command", "Command=SetAgentSettings\nConsoleName=name-" +
-                                                std::to_string(value) +
-                                                "\nTag=" + std::to_string(value)));
-        }
-        for (int reply = 0; reply < killAfter; ++reply) {
-            server->Next();
-        }
-        service.Signal(SIGKILL);
-        service.WaitForExit();
-        const std::string stored = world.Stored("ConsoleName");
-        EXPECT_TRUE(std::regex_match(stored, std::regex("name-[0-9]+"))) << stored;
-    }
 }
 
 // A full disk, played by a file-size limit, under a log that copies every message: the log
