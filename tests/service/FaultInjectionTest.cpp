@@ -26,8 +26,6 @@ using servicetest::ServiceWorld;
 using servicetest::StallWithReplies;
 using testsupport::Peer;
 
-const std::string kLoad = servicetest::LoadEchoToolbox();
-
 // The tags of the "Tag=" lines in the text, each as often as it occurs.
 std::multiset<int> Tags(const std::string& text) {
     std::multiset<int> tags;
@@ -54,9 +52,8 @@ TEST(FaultInjection, ASigtermEndsTheServiceFromEveryState) {
     for (const servicetest::StopState& state : servicetest::StopStates()) {
         FaultWorld world;
         std::optional<ServiceProcess> service;
-        const std::shared_ptr<void> held = state.reach(world, [&] {
-            service.emplace(world, world.notify.Path(), std::vector<std::string>{kLoad});
-        });
+        const std::shared_ptr<void> held =
+            state.reach(world, [&] { service.emplace(world, world.notify.Path()); });
         ExpectStopsWithExitZero(*service, state.name);
     }
 }
@@ -64,7 +61,7 @@ TEST(FaultInjection, ASigtermEndsTheServiceFromEveryState) {
 // Every reply reaches the server once or stays in the state file; none is lost or doubled.
 TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQueue) {
     FaultWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    ServiceProcess service(world, world.notify.Path());
     std::unique_ptr<Peer> server = AcceptSession(world);
     const int count = kStalledReplies;
     StallWithReplies(world, *server, count, kStalledReplyBytes);
@@ -84,7 +81,7 @@ TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQu
 
 TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
     FaultWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    ServiceProcess service(world, world.notify.Path());
     std::unique_ptr<Peer> server = AcceptSession(world);
     const std::string megabyte(1 << 20, 'x');
     for (int sent = 0; sent < 17; ++sent) {
@@ -102,8 +99,7 @@ TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
 // or state file that cannot be written is checked beside them.)
 TEST(FaultInjection, ALogThatCannotGrowIsReportedAndTheServiceGoesOn) {
     ServiceWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad},
-                           {"/usr/bin/prlimit", "--fsize=1048576"});
+    ServiceProcess service(world, world.notify.Path(), {"/usr/bin/prlimit", "--fsize=1048576"});
     std::unique_ptr<Peer> server = AcceptSession(world);
     for (int tag = 0; tag < 20; ++tag) {
         server->Send(Echo(tag, 60000));

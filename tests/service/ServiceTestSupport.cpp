@@ -140,10 +140,6 @@ bool WaitForLog(const programtest::AgentWorld& world, const std::string& text, s
     return true;
 }
 
-std::string LoadEchoToolbox() {
-    return std::string("-load=") + WARDEX_SESSION_TOOLBOX;
-}
-
 std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world) {
     auto server = std::make_unique<testsupport::Peer>(world.listener.Accept());
     const std::string request = server->Next();

@@ -45,20 +45,20 @@ public:
     NotifyListener notify{Scratch() / "notify"};
 };
 
-// The program started as the service manager starts it: from the world's program folder,
-// with NOTIFY_SOCKET set to the given path. A launcher (a command with its arguments) may run
-// it, as prlimit does.
+// The program started as the service manager starts it, with the session toolbox: from the
+// world's program folder, with NOTIFY_SOCKET set to the given path. A launcher (a command with
+// its arguments) may run it, as prlimit does.
 class ServiceProcess : public testsupport::ChildProcess {
 public:
     ServiceProcess(const programtest::AgentWorld& world, const std::string& notifySocket,
-                   const std::vector<std::string>& arguments,
                    std::vector<std::string> launcher = {})
-        : ChildProcess(Launched(std::move(launcher), world.ProgramLine(WARDEX_PROGRAM, arguments)),
-                       {"NOTIFY_SOCKET=" + notifySocket}) {}
+        : ChildProcess(Launched(std::move(launcher), world), {"NOTIFY_SOCKET=" + notifySocket}) {}
 
 private:
     static std::vector<std::string> Launched(std::vector<std::string> launcher,
-                                             const std::vector<std::string>& line) {
+                                             const programtest::AgentWorld& world) {
+        const std::vector<std::string> line =
+            world.ProgramLine(WARDEX_PROGRAM, {std::string("-load=") + WARDEX_SESSION_TOOLBOX});
         launcher.insert(launcher.end(), line.begin(), line.end());
         return launcher;
     }
@@ -78,9 +78,6 @@ class FaultWorld : public ServiceWorld {
 public:
     FaultWorld() { Store({{"LogDebug", "0"}}); }
 };
-
-// The argument that loads the session toolbox.
-std::string LoadEchoToolbox();
 
 // The server's side of a new session: accepted, and past the session toolbox's request.
 std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world);
