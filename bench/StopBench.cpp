@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/StopStates.h"
+#include "tests/service/ServiceTestSupport.h"
 
 namespace {
 
@@ -31,10 +31,8 @@ constexpr std::chrono::milliseconds kStopLimit{90000};
 double StopMilliseconds(const StopState& state) {
     FaultWorld world;
     std::optional<ServiceProcess> service;
-    const std::shared_ptr<void> held = state.reach(world, [&] {
-        service.emplace(world, world.notify.Path(),
-                        std::vector<std::string>{servicetest::LoadEchoToolbox()});
-    });
+    const std::shared_ptr<void> held =
+        state.reach(world, [&] { service.emplace(world, world.notify.Path()); });
     const Clock::time_point signalled = Clock::now();
     service->Signal(SIGTERM);
     const std::optional<int> exitCode = service->WaitForExit(kStopLimit);

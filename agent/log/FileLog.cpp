@@ -137,8 +137,8 @@ void CFileLog::Append(const std::string& line) {
     // would make it; when that fails, opening it below reports why. Binary: the same bytes on
     // every system, so the size checks count what is on disk (a Windows text stream would
     // write each "
-" as two bytes).
-    util::CreateNewFile(fileName_);
+    " as two bytes).
+        util::CreateNewFile(fileName_);
     std::ofstream file(fileName_, std::ios::out | std::ios::app | std::ios::binary);
     if (!file) {
         throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.", 181, 4,

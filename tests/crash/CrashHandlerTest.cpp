@@ -1,16 +1,23 @@
 // The crash handler in a child process: each kind of crash leaves exactly one dump that
 // describes it, and the child still ends by its signal. In sanitizer builds the child is told to
-// leave the crash signals to its own handler (see CrashChildRun), so the same checks run there.
+// leave the crash signals to its own handler, so the same checks run there.
 
 #include <signal.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
-#include "tests/crash/CrashChildRun.h"
 #include "tests/crash/MinidumpReader.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFiles.h"
 
 namespace {
@@ -19,24 +26,80 @@ namespace fs = std::filesystem;
 namespace md = sys::minidump;
 using crashtest::MinidumpReader;
 
+// How a run of the crash child went.
+struct ChildResult {
+    int pid = 0;
+    int signal = 0;  // the signal that ended it; 0 when it exited or hung and was killed
+    std::uint32_t threadId = 0;
+    std::uint64_t faultAddress = 0;
+    std::string output;  // standard output, then standard error
+};
+
+// Runs the crash child, waiting at most a minute. The sanitizers' own crash handling is
+// switched off, added to what options the test has, so that the handler under test runs.
+ChildResult RunCrashChild(const std::vector<std::string>& arguments) {
+    std::vector<std::string> environment;
+    for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
+        const char* old = std::getenv(name.c_str());
+        environment.push_back(name + "=" + (old != nullptr ? std::string(old) + ":" : "") +
+                              "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:"
+                              "handle_abort=0:detect_leaks=0");
+    }
+    std::vector<std::string> line{WARDEX_CRASH_CHILD};
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    testsupport::ChildProcess child(line, environment);
+    child.WaitForExit(std::chrono::seconds(60));
+    ChildResult result{child.Pid(), child.EndingSignal(), 0, 0, child.Output() + child.Errors()};
+    // The child announces "thread <id>" and, where it is known, "address <hex>".
+    std::istringstream words(child.Output());
+    for (std::string word; words >> word;) {
+        if (word == "thread") {
+            words >> result.threadId;
+        } else if (word == "address") {
+            words >> std::hex >> result.faultAddress >> std::dec;
+        }
+    }
+    return result;
+}
+
+// Runs a command through the shell and returns what it printed (both streams).
+std::string RunCommand(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    std::string output;
+    std::array<char, 4096> buffer;
+    while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr) {
+        output += buffer.data();
+    }
+    return output;
+}
+
+std::vector<fs::path> FilesIn(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files.push_back(entry.path());
+    }
+    return files;
+}
+
 class CrashDumpTest : public testing::Test {
 protected:
-    crashtest::ChildResult Crash(const std::string& how, const std::string& where) {
-        return crashtest::RunCrashChild({folder_.Path().string(), how, where});
+    ChildResult Crash(const std::string& how, const std::string& where) {
+        return RunCrashChild({folder_.Path().string(), how, where});
     }
-    // The folder's only file, which must be a dump.
-    MinidumpReader OnlyDump() const {
-        const auto files = crashtest::FilesIn(folder_.Path());
+    // The folder's only file, which must be a dump named "<GUID>.dmp"; it is removed.
+    MinidumpReader TakeOnlyDump() const {
+        static const std::regex kGuidDump(
+            "[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\\.dmp");
+        const auto files = FilesIn(folder_.Path());
         EXPECT_EQ(files.size(), 1u);
-        EXPECT_TRUE(crashtest::IsDumpName(files.at(0))) << files.at(0);
+        EXPECT_TRUE(std::regex_match(files.at(0).filename().string(), kGuidDump)) << files.at(0);
         EXPECT_EQ(fs::status(files.at(0)).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
-        return MinidumpReader(files.at(0));
-    }
-    void RemoveDumps() const {
-        for (const fs::path& file : crashtest::FilesIn(folder_.Path())) {
+        MinidumpReader dump(files.at(0));
+        for (const fs::path& file : files) {
             fs::remove(file);
         }
+        return dump;
     }
 
     scratch::ScratchFolder folder_;
@@ -47,8 +110,7 @@ protected:
 // on (after an overflow: from where the stack's mapping begins, just above it), is in the
 // memory list, one stack for each thread. Which modules hold the frames is for the debugger
 // to show (DumpOpensInTheDebuggerWithTheBacktrace).
-void ExpectDumpDescribes(const MinidumpReader& dump, const crashtest::ChildResult& child,
-                         int signal) {
+void ExpectDumpDescribes(const MinidumpReader& dump, const ChildResult& child, int signal) {
     const md::ExceptionStream exception = dump.Exception();
     EXPECT_EQ(exception.exceptionRecord.exceptionCode, static_cast<std::uint32_t>(signal));
     EXPECT_EQ(exception.threadId, child.threadId);
@@ -97,8 +159,7 @@ TEST_F(CrashDumpTest, EachCrashLeavesOneDumpThatDescribesIt) {
         ASSERT_NE(child.threadId, 0u) << child.output;
         EXPECT_EQ(std::string(row.where) == "main",
                   child.threadId == static_cast<std::uint32_t>(child.pid));
-        ExpectDumpDescribes(OnlyDump(), child, row.signal);
-        RemoveDumps();
+        ExpectDumpDescribes(TakeOnlyDump(), child, row.signal);
     }
 }
 
@@ -107,18 +168,16 @@ TEST_F(CrashDumpTest, EachCrashLeavesOneDumpThatDescribesIt) {
 // its folder the handler writes nothing and the child still ends by its signal.
 TEST_F(CrashDumpTest, ASecondCrashLeavesTheFirstDumpAndAMissingFolderNone) {
     EXPECT_EQ(Crash("in-handler", "main").signal, SIGILL);
-    EXPECT_EQ(OnlyDump().Exception().exceptionRecord.exceptionCode,
+    EXPECT_EQ(TakeOnlyDump().Exception().exceptionRecord.exceptionCode,
               static_cast<std::uint32_t>(SIGSEGV));
-    RemoveDumps();
     EXPECT_EQ(Crash("segv", "workers").signal, SIGSEGV);
-    EXPECT_GE(OnlyDump().Threads().size(), 3u);
-    RemoveDumps();
-    EXPECT_EQ(crashtest::RunCrashChild({folder_ / "missing", "fpe", "worker"}).signal, SIGFPE);
-    EXPECT_TRUE(crashtest::FilesIn(folder_.Path()).empty());
+    EXPECT_GE(TakeOnlyDump().Threads().size(), 3u);
+    EXPECT_EQ(RunCrashChild({folder_ / "missing", "fpe", "worker"}).signal, SIGFPE);
+    EXPECT_TRUE(FilesIn(folder_.Path()).empty());
 }
 
 std::string OpenDump(const std::string& options, const std::string& program) {
-    return crashtest::RunCommand(std::string(WARDEX_OPEN_DUMP) + " " + options + " " + program);
+    return RunCommand(std::string(WARDEX_OPEN_DUMP) + " " + options + " " + program);
 }
 
 // Both threads of the dump show with their backtraces: the crashing worker and the waiting
@@ -126,11 +185,11 @@ std::string OpenDump(const std::string& options, const std::string& program) {
 // of its own, one file per program named by its build id: a dump of the stripped program gets
 // its names and source lines back from that folder.
 TEST_F(CrashDumpTest, DumpOpensInTheDebuggerWithTheBacktraceAlsoOfAStrippedProgram) {
-    if (crashtest::RunCommand("command -v lldb").empty()) {
+    if (RunCommand("command -v lldb").empty()) {
         GTEST_SKIP() << "lldb is not installed (scripts/setup installs it)";
     }
     EXPECT_EQ(Crash("segv", "worker").signal, SIGSEGV);
-    const std::string dump = crashtest::FilesIn(folder_.Path()).at(0).string();
+    const std::string dump = FilesIn(folder_.Path()).at(0).string();
     const std::string output = OpenDump(dump, WARDEX_CRASH_CHILD);
     for (const char* part : {"SIGSEGV", "CrashBySegv", "thread #2", "start_thread"}) {
         EXPECT_NE(output.find(part), std::string::npos) << part << "\n" << output;
@@ -143,7 +202,7 @@ TEST_F(CrashDumpTest, DumpOpensInTheDebuggerWithTheBacktraceAlsoOfAStrippedProgr
         "'s/^ *Build ID: //p'); folder=" + symbols + "/.build-id/$(echo $id | cut -c1-2); " +
         "mkdir -p $folder && objcopy --only-keep-debug $child $folder/$(echo $id | cut -c3-)" +
         ".debug && objcopy --strip-unneeded $child " + stripped + " && echo split";
-    ASSERT_EQ(crashtest::RunCommand(split), "split\n");
+    ASSERT_EQ(RunCommand(split), "split\n");
     EXPECT_EQ(OpenDump(dump, stripped).find("CrashBySegv"), std::string::npos)
         << "the stripped copy still has its symbols";
     const std::string found = OpenDump("-s " + symbols + " " + dump, stripped);

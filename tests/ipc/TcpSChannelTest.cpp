@@ -31,14 +31,9 @@ constexpr const char* kSource = "common\\ipc\\TcpSChannel";
 const std::string kDecryptError = "CTCPSChannel::Decrypt() - Error decrypting message.";
 constexpr unsigned kReadMs = 5000;
 
-std::unique_ptr<CIPCInterface> ConnectTcp(int port) {
+std::unique_ptr<CIPCInterface> ConnectTls(int port) {
     std::unique_ptr<CIPCInterface> tcp = CIPCInterface::Create(ipc::IPCTYPE_TCP);
     tcp->Connect("127.0.0.1", port);
-    return tcp;
-}
-
-std::unique_ptr<CIPCInterface> ConnectTls(int port) {
-    std::unique_ptr<CIPCInterface> tcp = ConnectTcp(port);
     return CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, tcp);
 }
 

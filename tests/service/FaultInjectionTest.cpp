@@ -1,10 +1,10 @@
-// The service on a bad day: servers that stall or send no end, a stop in every state, a kill in
-// the middle of a write, a log that cannot grow. The real program runs as the service with the
-// engine tests' session toolbox, against servers written on sockets.
+// The service on a bad day: servers that stall or send no end, a stop in every state, a log
+// that cannot grow. The real program runs as the service with the engine tests' session
+// toolbox, against servers written on sockets. (A kill in the middle of a settings write is
+// the store's own test, where readers watch every write.)
 
 #include <signal.h>
 
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <regex>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/StopStates.h"
+#include "tests/service/ServiceTestSupport.h"
 
 namespace {
 
@@ -25,9 +25,6 @@ using servicetest::ServiceProcess;
 using servicetest::ServiceWorld;
 using servicetest::StallWithReplies;
 using testsupport::Peer;
-using testsupport::Request;
-
-const std::string kLoad = servicetest::LoadEchoToolbox();
 
 // The tags of the "Tag=" lines in the text, each as often as it occurs.
 std::multiset<int> Tags(const std::string& text) {
@@ -55,9 +52,8 @@ TEST(FaultInjection, ASigtermEndsTheServiceFromEveryState) {
     for (const servicetest::StopState& state : servicetest::StopStates()) {
         FaultWorld world;
         std::optional<ServiceProcess> service;
-        const std::shared_ptr<void> held = state.reach(world, [&] {
-            service.emplace(world, world.notify.Path(), std::vector<std::string>{kLoad});
-        });
+        const std::shared_ptr<void> held =
+            state.reach(world, [&] { service.emplace(world, world.notify.Path()); });
         ExpectStopsWithExitZero(*service, state.name);
     }
 }
@@ -65,7 +61,7 @@ TEST(FaultInjection, ASigtermEndsTheServiceFromEveryState) {
 // Every reply reaches the server once or stays in the state file; none is lost or doubled.
 TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQueue) {
     FaultWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    ServiceProcess service(world, world.notify.Path());
     std::unique_ptr<Peer> server = AcceptSession(world);
     const int count = kStalledReplies;
     StallWithReplies(world, *server, count, kStalledReplyBytes);
@@ -85,7 +81,7 @@ TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQu
 
 TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
     FaultWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    ServiceProcess service(world, world.notify.Path());
     std::unique_ptr<Peer> server = AcceptSession(world);
     const std::string megabyte(1 << 20, 'x');
     for (int sent = 0; sent < 17; ++sent) {
@@ -98,35 +94,12 @@ TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
     ExpectStopsWithExitZero(service, "reading");
 }
 
-// Killed at any moment of a settings write, the store is the old one or the new one, never a
-// mix. (The state file's own save is checked beside the store.)
-TEST(FaultInjection, AKillDuringASettingsWriteLeavesAWholeStore) {
-    for (int killAfter = 1; killAfter <= 16; killAfter *= 2) {
-        FaultWorld world;
-        ServiceProcess service(world, world.notify.Path(), {kLoad});
-        std::unique_ptr<Peer> server = AcceptSession(world);
-        for (int value = 0; value < 40; ++value) {
-            server->Send(Request("Command", "Command=SetAgentSettings\nConsoleName=name-" +
-                                                std::to_string(value) +
-                                                "\nTag=" + std::to_string(value)));
-        }
-        for (int reply = 0; reply < killAfter; ++reply) {
-            server->Next();
-        }
-        service.Signal(SIGKILL);
-        service.WaitForExit();
-        const std::string stored = world.Stored("ConsoleName");
-        EXPECT_TRUE(std::regex_match(stored, std::regex("name-[0-9]+"))) << stored;
-    }
-}
-
 // A full disk, played by a file-size limit, under a log that copies every message: the log
 // that cannot grow says so once on standard error, and the service goes on serving. (A store
 // or state file that cannot be written is checked beside them.)
 TEST(FaultInjection, ALogThatCannotGrowIsReportedAndTheServiceGoesOn) {
     ServiceWorld world;
-    ServiceProcess service(world, world.notify.Path(), {kLoad}, {},
-                           {"/usr/bin/prlimit", "--fsize=1048576"});
+    ServiceProcess service(world, world.notify.Path(), {"/usr/bin/prlimit", "--fsize=1048576"});
     std::unique_ptr<Peer> server = AcceptSession(world);
     for (int tag = 0; tag < 20; ++tag) {
         server->Send(Echo(tag, 60000));

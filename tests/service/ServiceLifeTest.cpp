@@ -26,7 +26,6 @@ using servicetest::ServiceProcess;
 using servicetest::ServiceWorld;
 using servicetest::WaitForLog;
 
-const std::string kLoad = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
 const std::string kWaiting = "Waiting 2000 milliseconds for bootstrap thread to exit ";
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -57,7 +56,7 @@ TEST(ServiceLifeTest, StartsReportsAndStopsOnSigtermOrSigint) {
     for (const int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         ServiceWorld world;
-        ServiceProcess service(world, world.notify.Path(), {kLoad});
+        ServiceProcess service(world, world.notify.Path());
         EXPECT_EQ(world.notify.Next(), "STATUS=Starting, check point 1");
         EXPECT_EQ(world.notify.Next(), "READY=1\nSTATUS=Running, check point 2");
         testsupport::Peer server(world.listener.Accept());
@@ -87,7 +86,7 @@ TEST(ServiceLifeTest, StartsReportsAndStopsOnSigtermOrSigint) {
 TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
     ServiceWorld world;
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}});
-    ServiceProcess service(world, world.notify.Path(), {kLoad});
+    ServiceProcess service(world, world.notify.Path());
     testsupport::Peer server(world.listener.Accept());
     ASSERT_EQ(server.Next(), "Request=CreateSession\nCount=1\n");
 
@@ -116,7 +115,7 @@ TEST(ServiceLifeTest, FailingReportsAMissingUtmpAndAReconnectWaitDoNotHoldAStopB
     ServiceWorld world;
     std::filesystem::remove(world.RootFolder() + "/run");
     world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
-    ServiceProcess service(world, world.Scratch() / "nobody-listens", {kLoad});
+    ServiceProcess service(world, world.Scratch() / "nobody-listens");
     ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
     ASSERT_TRUE(WaitForLog(world, "Retrying startup in 15 seconds"));
     service.Signal(SIGTERM);

@@ -2,8 +2,10 @@
 
 #include <poll.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -14,9 +16,93 @@ namespace servicetest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testsupport::Request;
 
 void CopyField(char* field, std::size_t size, const std::string& text) {
     std::strncpy(field, text.c_str(), size);
+}
+
+void Require(bool condition, const std::string& what) {
+    if (!condition) {
+        throw std::runtime_error("stop state not reached: " + what);
+    }
+}
+
+// A listener whose queue of connections is full, so that a new connect is never answered.
+class FullListener {
+public:
+    FullListener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), size);
+        ::listen(socket_.Get(), 0);
+        ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        ::connect(filler_.Get(), reinterpret_cast<const sockaddr*>(&address), size);
+    }
+    int Port() const { return port_; }
+
+private:
+    sys::FileDescriptor socket_{::socket(AF_INET, SOCK_STREAM, 0)};
+    sys::FileDescriptor filler_{::socket(AF_INET, SOCK_STREAM, 0)};
+    int port_ = 0;
+};
+
+std::shared_ptr<void> WaitingToReconnect(ServiceWorld& world, const std::function<void()>& start) {
+    world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
+    start();
+    Require(WaitForLog(world, "Retrying startup in"), "no reconnect wait");
+    return nullptr;
+}
+
+std::shared_ptr<void> Connecting(ServiceWorld& world, const std::function<void()>& start) {
+    auto full = std::make_shared<FullListener>();
+    world.Store({{"TcpPort", std::to_string(full->Port())}});
+    start();
+    Require(WaitForLog(world, "The settings were successfully retrieved."), "no connect");
+    return full;
+}
+
+std::shared_ptr<void> SwitchingToTls(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
+    server->Send("Reply=CreateSession\nResult=Success");
+    Require(!testsupport::ReceiveSome(server->Socket(), 4096).empty(), "no client hello");
+    return server;  // the hello stays unanswered
+}
+
+std::shared_ptr<void> Reading(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    return AcceptSession(world);
+}
+
+std::shared_ptr<void> WritingToAStalledServer(ServiceWorld& world,
+                                              const std::function<void()>& start) {
+    start();
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
+    StallWithReplies(world, *server, kStalledReplies, kStalledReplyBytes);
+    return server;
+}
+
+std::shared_ptr<void> RunningBusyWorkers(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
+    constexpr int kWorkers = 1000;
+    for (int tag = 0; tag < kWorkers; ++tag) {
+        server->Send(Request("Sleep", "Announce=Yes\nMs=2000\nTag=" + std::to_string(tag)));
+    }
+    // On a slow build the first workers may be done before the last ones have started.
+    for (int started = 0; started < kWorkers;) {
+        const std::string reply = server->Next();
+        if (reply.rfind("Reply=Started\n", 0) == 0) {
+            ++started;
+        } else {
+            Require(reply.rfind("Request=Work\nAction=Sleep\n", 0) == 0, "unexpected " + reply);
+        }
+    }
+    return server;
 }
 
 }  // namespace
@@ -52,6 +138,40 @@ bool WaitForLog(const programtest::AgentWorld& world, const std::string& text, s
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world) {
+    auto server = std::make_unique<testsupport::Peer>(world.listener.Accept());
+    const std::string request = server->Next();
+    Require(request.rfind("Request=CreateSession\n", 0) == 0, "session request was " + request);
+    return server;
+}
+
+std::string Echo(int tag, std::size_t bodyBytes) {
+    return Request("Echo", "Tag=" + std::to_string(tag) + "\nBody=" + std::string(bodyBytes, 'b'));
+}
+
+void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
+                      std::size_t replyBytes) {
+    for (int tag = 0; tag < count; ++tag) {
+        server.Send(Echo(tag, replyBytes));
+    }
+    // One more for the session request.
+    Require(WaitForLog(world, "CQXAgent::Send() - Called by Toolbox",
+                       static_cast<std::size_t>(count) + 1),
+            "the replies were not all queued");
+}
+
+const std::vector<StopState>& StopStates() {
+    static const std::vector<StopState> states = {
+        {"waiting to reconnect", WaitingToReconnect},
+        {"connecting", Connecting},
+        {"switching to TLS", SwitchingToTls},
+        {"reading", Reading},
+        {"writing to a server that stopped reading", WritingToAStalledServer},
+        {"running 1,000 busy workers", RunningBusyWorkers},
+    };
+    return states;
 }
 
 }  // namespace servicetest

@@ -1,15 +1,20 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/sys/linux/FileDescriptor.h"
 #include "tests/program/ProgramTestSupport.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestPeer.h"
 
-// What the service tests share: the service manager's side of a service run, its notify
-// socket and the process it started.
+// What the service tests and the stop-time benchmark share: the service manager's side of a
+// service run, its notify socket and the process it started, and the states a stop must end
+// from. The real program runs as the service with the tests' session toolbox
+// (WARDEX_SESSION_TOOLBOX); a failure to reach a state is raised as std::runtime_error.
 namespace servicetest {
 
 // A datagram socket bound in a scratch folder, as systemd's notify socket is.
@@ -40,27 +45,22 @@ public:
     NotifyListener notify{Scratch() / "notify"};
 };
 
-// The program started as the service manager starts it: from the world's program folder,
-// with NOTIFY_SOCKET set to the listener's path and the environment entries given. A
-// launcher (a command with its arguments) may run it, as prlimit does.
+// The program started as the service manager starts it, with the session toolbox: from the
+// world's program folder, with NOTIFY_SOCKET set to the given path. A launcher (a command with
+// its arguments) may run it, as prlimit does.
 class ServiceProcess : public testsupport::ChildProcess {
 public:
     ServiceProcess(const programtest::AgentWorld& world, const std::string& notifySocket,
-                   const std::vector<std::string>& arguments,
-                   std::vector<std::string> environment = {},
-                   const std::vector<std::string>& launcher = {})
-        : ChildProcess(Launched(launcher, world.ProgramLine(WARDEX_PROGRAM, arguments)),
-                       With(std::move(environment), "NOTIFY_SOCKET=" + notifySocket)) {}
+                   std::vector<std::string> launcher = {})
+        : ChildProcess(Launched(std::move(launcher), world), {"NOTIFY_SOCKET=" + notifySocket}) {}
 
 private:
     static std::vector<std::string> Launched(std::vector<std::string> launcher,
-                                             const std::vector<std::string>& line) {
+                                             const programtest::AgentWorld& world) {
+        const std::vector<std::string> line =
+            world.ProgramLine(WARDEX_PROGRAM, {std::string("-load=") + WARDEX_SESSION_TOOLBOX});
         launcher.insert(launcher.end(), line.begin(), line.end());
         return launcher;
-    }
-    static std::vector<std::string> With(std::vector<std::string> entries, std::string entry) {
-        entries.push_back(std::move(entry));
-        return entries;
     }
 };
 
@@ -68,5 +68,38 @@ private:
 // the wait.
 bool WaitForLog(const programtest::AgentWorld& world, const std::string& text,
                 std::size_t count = 1, int waitMs = 10000);
+
+// Replies large enough to fill the socket buffers of both sides many times over.
+inline constexpr int kStalledReplies = 300;
+inline constexpr std::size_t kStalledReplyBytes = 60000;
+
+// A service world without the debug lines, which would copy every message into the log.
+class FaultWorld : public ServiceWorld {
+public:
+    FaultWorld() { Store({{"LogDebug", "0"}}); }
+};
+
+// The server's side of a new session: accepted, and past the session toolbox's request.
+std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world);
+
+// A request the session toolbox echoes, with a body of the given size.
+std::string Echo(int tag, std::size_t bodyBytes = 1);
+
+// A stalled server: requests for replies of replyBytes each, none of which it reads, until
+// the toolbox has handed every reply to the agent's output queue.
+void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
+                      std::size_t replyBytes);
+
+// One state: reach starts the service (start) at the right moment and returns what must stay
+// alive until the stop.
+struct StopState {
+    const char* name;
+    std::function<std::shared_ptr<void>(ServiceWorld& world, const std::function<void()>& start)>
+        reach;
+};
+
+// Waiting to reconnect, connecting, switching to TLS, reading, writing to a server that
+// stopped reading, running 1,000 busy workers.
+const std::vector<StopState>& StopStates();
 
 }  // namespace servicetest

@@ -39,13 +39,6 @@ protected:
         port_ = PortOf(*listening);
     }
 
-    // Stops qxsim with Ctrl-C and expects a clean end.
-    void Interrupt() {
-        qxsim_->Signal(SIGINT);
-        EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
-        EXPECT_NE(qxsim_->Output().find("qxsim: stopped"), std::string::npos);
-    }
-
     scratch::ScratchFolder folder_;
     std::unique_ptr<ChildProcess> qxsim_;
     int port_ = 0;
@@ -71,7 +64,9 @@ TEST_F(Qxsim, RefusedSessionStaysPlainAndAnAgentLeavingMidMessageIsReported) {
     EXPECT_NE(output.find("[1] IN  Request=KeepAlive"), std::string::npos) << output;
     EXPECT_NE(output.find("[2] IN  Request=One"), std::string::npos) << output;
     EXPECT_EQ(output.find("TLS on"), std::string::npos) << output;
-    Interrupt();
+    qxsim_->Signal(SIGINT);  // Ctrl-C ends it cleanly
+    EXPECT_EQ(qxsim_->WaitForExit(), 0) << qxsim_->Errors();
+    EXPECT_NE(qxsim_->Output().find("qxsim: stopped"), std::string::npos);
 }
 
 // Faulty scripts name their line, bad options are usage errors (2), a port in use is a
