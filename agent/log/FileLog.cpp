@@ -136,9 +136,8 @@ void CFileLog::Append(const std::string& line) {
     // A log removed under the agent comes back as private as a new one, not as the stream
     // would make it; when that fails, opening it below reports why. Binary: the same bytes on
     // every system, so the size checks count what is on disk (a Windows text stream would
-    // write each "
-    " as two bytes).
-        util::CreateNewFile(fileName_);
+    // write each line end as two bytes).
+    util::CreateNewFile(fileName_);
     std::ofstream file(fileName_, std::ios::out | std::ios::app | std::ios::binary);
     if (!file) {
         throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.", 181, 4,
