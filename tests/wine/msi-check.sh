@@ -54,6 +54,9 @@ finish() {
   exit 1
 }
 
+# Other tests of the prefix leave the agent's settings behind; a machine that never had the
+# agent has none.
+wine_do reg delete 'HKLM\Software\Corvane' /f >/dev/null
 if has_key "$service_key" || [ -e "$folder" ]; then
   echo "the prefix already holds the service or its folder" >&2
   exit 1
