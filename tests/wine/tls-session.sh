@@ -25,6 +25,7 @@ trusted=""
 cleanup() {
   [ -z "$qxsim_pid" ] || kill "$qxsim_pid" 2>/dev/null || true
   [ -z "$trusted" ] || "$wine_trust" "$prefix" remove "$trusted" || true
+  "$wine_run" "$prefix" reg delete 'HKLM\Software\Corvane' /f >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -34,8 +35,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# session <name> <script>: qxsim with an authority of its own (<name>-ca.pem), the agent's
-# settings pointing at it; its transcript in <name>-transcript once both have ended.
+# start_qxsim <name> <script> [setting...]: qxsim with an authority of its own (<name>-ca.pem), the agent's
+# settings pointing at it (and the settings given); its transcript in <name>-transcript once both have ended.
 start_qxsim() {
   "$linux_bin/qxsim" --port=0 --ca-out="$work/$1-ca.pem" --exit-after=1 --script="$2" \
     >"$work/$1-transcript" 2>&1 </dev/null &
@@ -52,7 +53,7 @@ start_qxsim() {
   printf '%s\n' 'Windows Registry Editor Version 5.00' '' \
     '[HKEY_LOCAL_MACHINE\Software\Corvane\Client Service]' '"TcpAddr"="127.0.0.1"' \
     "\"TcpPort\"=\"$port\"" '"LogFile"="agent.log"' '"LogErrors"=dword:00000001' \
-    '"LogInformation"=dword:00000001' '"LogSize"=dword:00100000' >"$work/settings.reg"
+    '"LogInformation"=dword:00000001' '"LogSize"=dword:00100000' "${@:3}" >"$work/settings.reg"
   "$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
 }
 run_agent() {
@@ -115,6 +116,12 @@ blobs="$(grep -cxF -f "$work/blob-line" "$work/trusted-transcript" || true)"
 if grep -q "nothing came" "$work/trusted-transcript"; then
   fail "a reply did not come: $(grep "nothing came" "$work/trusted-transcript")"
 fi
+
+# 3. A check the Windows agent cannot make yet is refused, not skipped.
+printf '%s\n' 'expect Request=CreateSession' 'send Request=CloseSession' >"$work/named.qxs"
+start_qxsim named "$work/named.qxs" '"VerifyServerName"=dword:00000001'
+run_agent named
+expect_lines "$work/program/agent.log" "cannot check the server's name or key yet"
 
 if [ "$failures" -gt 0 ]; then
   for file in "$work"/*-console "$work"/*-transcript "$work/program/agent.log"; do
