@@ -9,89 +9,27 @@
 # 2. The Linux agent reads the "wardex.dat" that the Windows agent wrote.
 # 3. Nine runs against a closed port with the waits divided (CORVANE_WAIT_DIVISOR): the
 #    start-up retries follow the reconnect schedule.
-set -euo pipefail
 win_bin="$1"
 linux_bin="$2"
 prefix="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-wine_run="$here/../../cmake/wine-run"
-for file in "$linux_bin/qxsim" "$linux_bin/wardex" "$linux_bin/default.so"; do
-  if [ ! -x "$file" ] && [ ! -f "$file" ]; then
+source "$(dirname "$0")/wine-test-lib.sh"
+trap 'stop_qxsim; rm -rf "$work"' EXIT
+for file in "$linux_bin/wardex" "$linux_bin/default.so"; do
+  [ -f "$file" ] || {
     echo "$file is missing: build the Linux tree first (scripts/test windows does)" >&2
     exit 1
-  fi
+  }
 done
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/wardex-wine-XXXXXX")"
-qxsim_pid=""
-cleanup() {
-  [ -z "$qxsim_pid" ] || kill "$qxsim_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-# start_qxsim <script> <agents>: qxsim on a free port, its transcript in $work/transcript.
-start_qxsim() {
-  "$linux_bin/qxsim" --port=0 --session=ignore --exit-after="$2" --script="$1" \
-    >"$work/transcript" 2>&1 </dev/null &
-  qxsim_pid=$!
-  for _ in $(seq 200); do
-    port="$(sed -n 's/^qxsim: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/transcript")"
-    [ -n "$port" ] && return 0
-    sleep 0.05
-  done
-  cat "$work/transcript" >&2
-  exit 1
-}
-# Waits for qxsim to stop by itself once its agents have gone; a run that never connected
-# leaves it waiting, so it is stopped after a while.
-stop_qxsim() {
-  for _ in $(seq 100); do
-    kill -0 "$qxsim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$qxsim_pid" 2>/dev/null || true
-  wait "$qxsim_pid" || true
-  qxsim_pid=""
-}
-# expect_lines <file> <lines...>: each line occurs in the file.
-expect_lines() {
-  local file="$1" line
-  shift
-  for line in "$@"; do
-    grep -qF -- "$line" "$file" || fail "$(basename "$file") lacks: $line"
-  done
-}
 wardex() {
   (cd "$work/program" && "$wine_run" "$prefix" ./wardex.exe "$@" </dev/null | tr -d '\r')
 }
 
-mkdir -p "$work/program"
 cp "$win_bin/wardex.exe" "$win_bin/default.dll" "$win_bin/config.dll" \
   "$win_bin/wardex_test_session.dll" "$work/program/"
 toolboxes=-load=default.dll,config.dll,wardex_test_session.dll
 
-start_qxsim "$here/session.qxs" 2
-cat >"$work/settings.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[-HKEY_LOCAL_MACHINE\\Software\\Corvane]
-
-[HKEY_LOCAL_MACHINE\\Software\\Corvane\\Client Service]
-"TcpAddr"="127.0.0.1"
-"TcpPort"="$port"
-"LogFile"="agent.log"
-"LogSize"=dword:00100000
-"LogErrors"=dword:00000001
-"LogInformation"=dword:00000001
-"LogDebug"=dword:00000001
-REG
-"$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
+start_qxsim "$here/session.qxs" --exit-after=2
+store_settings
 # The console modes but -debug: -skt applies the settings input file.
 printf 'ConsoleName=from input file\n' >"$work/program/mireton.inp"
 CORVANE_WAIT_DIVISOR=1000 wardex -skt "$toolboxes" >"$work/console-skt" 2>&1 || fail "-skt: status $?"
@@ -107,7 +45,7 @@ for run in 1 2; do
   wardex -debug -count=1 "$toolboxes" >"$work/console-$run" 2>&1 ||
     fail "run $run ended with exit status $?"
 done
-stop_qxsim
+await_qxsim
 cp "$work/transcript" "$work/windows-transcript"
 "$wine_run" "$prefix" reg query 'HKLM\Software\Corvane\Client Service' /v ConsoleName |
   tr -d '\r' >"$work/registry"
@@ -129,13 +67,13 @@ fi
 mkdir -p "$work/linux/program" "$work/linux/root/etc/corvane"
 cp "$linux_bin/wardex" "$linux_bin/default.so" "$work/program/wardex.dat" "$work/linux/program/"
 printf 'expect Request=CreateSession\nsend Request=CloseSession\n' >"$work/linux.qxs"
-start_qxsim "$work/linux.qxs" 1
+start_qxsim "$work/linux.qxs"
 printf '%s\n' 'Windows Registry Editor Version 5.00' '' \
   '[HKEY_LOCAL_MACHINE\Software\Corvane\Client Service]' '"TcpAddr"="127.0.0.1"' \
   "\"TcpPort\"=\"$port\"" >"$work/linux/root/etc/corvane/registry.reg"
 CORVANE_ROOT="$work/linux/root" "$work/linux/program/wardex" -debug -count=1 -load=default.so \
   >"$work/linux/console" 2>&1 </dev/null || fail "the Linux agent ended with exit status $?"
-stop_qxsim
+await_qxsim
 expect_lines "$work/transcript" "[1] IN  Request=CreateSession" "[1]     Task-Sequence-ID=17"
 
 # Nothing listens on the port any more: every run fails to connect and waits its retry.
@@ -144,11 +82,5 @@ waits="$(sed -n 's/.*Retrying startup in \([0-9]*\) seconds.*/\1/p' "$work/progr
   tr '\n' ' ')"
 [ "$waits" = "1 1 1 1 15 15 15 60 60 " ] || fail "retry waits: '$waits'"
 
-if [ "$failures" -gt 0 ]; then
-  for file in "$work"/console-* "$work/windows-transcript" "$work/program/agent.log"; do
-    echo "=== ${file#"$work"/}" >&2
-    tail -n 40 "$file" >&2
-  done
-  exit 1
-fi
+report "$work"/console-* "$work/windows-transcript" "$work/program/agent.log"
 echo "the Windows agent held two sessions, carried its state, and its state file reads on Linux"

@@ -21,10 +21,10 @@ fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
-# start_qxsim <script>: qxsim for one agent on a free port ($port), its transcript in
-# $work/transcript.
+# start_qxsim <script> [qxsim options...]: qxsim for one agent on a free port ($port), its
+# transcript in $work/transcript; the options given override the defaults here.
 start_qxsim() {
-  "$linux_bin/qxsim" --port=0 --session=ignore --exit-after=1 --script="$1" \
+  "$linux_bin/qxsim" --port=0 --session=ignore --exit-after=1 --script="$1" "${@:2}" \
     >"$work/transcript" 2>&1 </dev/null &
   qxsim_pid=$!
   for _ in $(seq 200); do
@@ -39,6 +39,17 @@ stop_qxsim() {
   [ -z "$qxsim_pid" ] || kill "$qxsim_pid" 2>/dev/null || true
   qxsim_pid=""
 }
+# await_qxsim: qxsim ends by itself once its agents have gone; a run that never connected
+# leaves it waiting, so it is stopped after ten seconds.
+await_qxsim() {
+  for _ in $(seq 100); do
+    kill -0 "$qxsim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$qxsim_pid" 2>/dev/null || true
+  wait "$qxsim_pid" || true
+  qxsim_pid=""
+}
 # wait_for <seconds> <command...>: true once the command succeeds, polled every 0.2 s.
 wait_for() {
   local tries=$(($1 * 5))
@@ -49,8 +60,8 @@ wait_for() {
   done
   return 1
 }
-# store_settings: the agent's key in the prefix, pointing at qxsim, with a full log in the
-# program folder.
+# store_settings [registry lines...]: the agent's key in the prefix, pointing at qxsim, with
+# a full log in the program folder, and the lines given.
 store_settings() {
   cat >"$work/settings.reg" <<REG
 Windows Registry Editor Version 5.00
@@ -66,6 +77,7 @@ Windows Registry Editor Version 5.00
 "LogInformation"=dword:00000001
 "LogDebug"=dword:00000001
 REG
+  printf '%s\n' "$@" >>"$work/settings.reg"
   "$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
 }
 # expect_lines <file> <lines...>: each line occurs in the file.
@@ -81,7 +93,7 @@ report() {
   [ "$failures" -eq 0 ] && return 0
   for file in "$@"; do
     echo "=== ${file#"$work"/}" >&2
-    tail -n 40 "$file" | tr -d '\r' >&2 || true
+    tail -n 40 "$file" | tr -d '\r' | cut -c1-200 >&2 || true
   done
   exit 1
 }
