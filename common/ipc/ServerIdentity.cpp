@@ -70,6 +70,10 @@ std::string FingerprintText(const KeyFingerprint& fingerprint) {
     return text;
 }
 
+std::string NameMismatch(const std::string& name) {
+    return "the certificate is not for " + name + " (VerifyServerName)";
+}
+
 std::string CheckPinnedKeys(const std::string& pins, const std::vector<KeyFingerprint>& chain) {
     if (Trimmed(pins).empty()) {
         return "";

@@ -25,6 +25,10 @@ struct ServerIdentityPolicy {
 // The fingerprint as 64 lower-case hex digits, the form a pin is written in.
 std::string FingerprintText(const KeyFingerprint& fingerprint);
 
+// Why a certificate is refused when its subject alternative names do not hold the name the
+// policy asks for, in the same words on every platform.
+std::string NameMismatch(const std::string& name);
+
 // Why the keys of the server's verified chain (the server's own first) are refused under the
 // pins; empty when one of them matches a pin, or when there are no pins. A pin text that does
 // not read as fingerprints refuses every chain, so that a typo never turns pinning off.

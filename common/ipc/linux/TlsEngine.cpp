@@ -170,7 +170,7 @@ public:
         }
         std::string text = X509_verify_cert_error_string(result);
         if (result == X509_V_ERR_HOSTNAME_MISMATCH || result == X509_V_ERR_IP_ADDRESS_MISMATCH) {
-            text += ": the certificate is not for " + name_ + " (VerifyServerName)";
+            text += ": " + NameMismatch(name_);
         }
         return text;
     }
