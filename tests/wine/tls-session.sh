@@ -7,7 +7,9 @@
 # 2. qxsim's certificate authority is added to the prefix's trusted roots: the session
 #    switches to TLS 1.2, echoes three messages sent together and one of 1 MiB each way,
 #    and ends with "CloseSession" from the server.
-# 3. With "VerifyServerName" on, which this build cannot check yet, the switch is refused.
+# 3. The server's name and key, each row a session with a certificate qxsim presents from a
+#    trusted authority: a refused one ends at the switch with an error line that says why, an
+#    accepted one echoes a message over TLS.
 win_bin="$1"
 linux_bin="$2"
 prefix="$3"
@@ -22,22 +24,35 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# session <name> trusted|untrusted <script> [registry lines...]: qxsim with an authority of
-# its own (<name>-ca.pem, added to the prefix's roots when trusted), the agent's settings
-# pointing at it (and the lines given), one run of the agent; qxsim's transcript in
-# <name>-transcript once both have ended.
+# session <name> trusted|untrusted <script> [qxsim options...] [-- registry lines...]: qxsim
+# with an authority of its own (<name>-ca.pem, one of the prefix's roots for the run when
+# trusted), the agent's settings pointing at it (and the lines given, where @presented@ and
+# @right@ stand for the pins qxsim shows, also left in $presented and $right), one run of the
+# agent; qxsim's transcript in <name>-transcript and the agent's log in <name>-log once both
+# have ended.
 session() {
-  start_qxsim "$3" --session=accept --ca-out="$work/$1-ca.pem"
-  store_settings "${@:4}"
-  if [ "$2" = trusted ]; then
-    trusted="$work/$1-ca.pem"
+  local name="$1" trust="$2" script="$3" options=()
+  shift 3
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1") && shift; done
+  start_qxsim "$script" --session=accept --ca-out="$work/$name-ca.pem" "${options[@]}"
+  presented="$(sed -n 's/^qxsim: key pin of the certificate presented: //p' "$work/transcript")"
+  right="$(sed -n "s/^qxsim: the right certificate's key pin (not presented): //p" \
+    "$work/transcript")"
+  local lines=("${@:2}")
+  lines=("${lines[@]//@presented@/$presented}")
+  store_settings "${lines[@]//@right@/$right}"
+  if [ "$trust" = trusted ]; then
+    trusted="$work/$name-ca.pem"
     "$wine_trust" "$prefix" add "$trusted"
   fi
   (cd "$work/program" && timeout 120 "$wine_run" "$prefix" ./wardex.exe -debug -count=1 \
     -load=default.dll,config.dll,wardex_test_session.dll </dev/null | tr -d '\r') \
-    >"$work/$1-console" 2>&1 || fail "$1: the agent ended with exit status $?"
+    >"$work/$name-console" 2>&1 || fail "$name: the agent ended with exit status $?"
   await_qxsim
-  mv "$work/transcript" "$work/$1-transcript"
+  mv "$work/transcript" "$work/$name-transcript"
+  mv "$work/program/agent.log" "$work/$name-log"
+  [ -z "$trusted" ] || "$wine_trust" "$prefix" remove "$trusted"
+  trusted=""
 }
 
 cp "$win_bin/wardex.exe" "$win_bin/default.dll" "$win_bin/config.dll" \
@@ -47,9 +62,9 @@ cp "$win_bin/wardex.exe" "$win_bin/default.dll" "$win_bin/config.dll" \
 # its root store, where Wine's SSL policy check once passed an unknown root. An agent that
 # took the session anyway would echo, and end with the close.
 printf '%s\n' 'expect Request=CreateSession' 'send Request=Work' '  Action=Echo' \
-  'expect Request=Work 5000' 'send Request=CloseSession' >"$work/untrusted.qxs"
-session untrusted untrusted "$work/untrusted.qxs"
-expect_lines "$work/program/agent.log" "the TLS handshake failed: " \
+  'expect Request=Work 5000' 'send Request=CloseSession' >"$work/echo.qxs"
+session untrusted untrusted "$work/echo.qxs"
+expect_lines "$work/untrusted-log" "the TLS handshake failed: " \
   "certificate verify failed: the system does not trust the server's chain"
 # Nothing came from the agent once the switch began.
 after="$(sed -n '/OUT Reply=CreateSession/,$p' "$work/untrusted-transcript" | grep -F " IN " || true)"
@@ -76,10 +91,34 @@ if grep -q "nothing came" "$work/trusted-transcript"; then
   fail "a reply did not come: $(grep "nothing came" "$work/trusted-transcript")"
 fi
 
-# 3. A check the Windows agent cannot make yet is refused, not skipped.
-printf '%s\n' 'expect Request=CreateSession' 'send Request=CloseSession' >"$work/named.qxs"
-session named untrusted "$work/named.qxs" '"VerifyServerName"=dword:00000001'
-expect_lines "$work/program/agent.log" "cannot check the server's name or key yet"
+# 3. The name and key checks: the refusal says which; an accepted server gets its echo. The
+# row "ip" is Wine's: its SSL policy matches no IP address, not even one the certificate
+# carries (Windows compares an address with the certificate's IP address entries).
+rows=(
+  # name  certificate address   VerifyServerName ServerCertificatePins refused by
+  "ip     right       127.0.0.1 1                -                     name"
+  "name   wrong-name  localhost 1                -                     name"
+  "any    wrong-name  127.0.0.1 0                -                     -"
+  "key    wrong-key   127.0.0.1 0                @right@               key"
+  "keys   wrong-key   localhost 1                @right@,@presented@   -"
+)
+for row in "${rows[@]}"; do
+  read -r name certificate address verify pins refused <<<"$row"
+  session "$name" trusted "$work/echo.qxs" --present="$certificate" -- \
+    "\"TcpAddr\"=\"$address\"" "\"VerifyServerName\"=dword:0000000$verify" \
+    "\"ServerCertificatePins\"=\"${pins#-}\""
+  case "$refused" in
+    name) refusal="the certificate is not for $address (VerifyServerName)" ;;
+    key) refusal="the server presented the key $presented (its chain: " ;;
+    *)
+      expect_lines "$work/$name-transcript" "TLS on (TLSv1.2" "] IN  Request=Work"
+      continue
+      ;;
+  esac
+  line="$(grep -F "the TLS handshake failed: " "$work/$name-log" || true)"
+  [[ "$line" == *" 0] "*"$refusal"* ]] || fail "$name: no error line with \"$refusal\": $line"
+done
 
-report "$work"/*-console "$work"/*-transcript "$work/program/agent.log"
-echo "TLS through Schannel: a trusted session whole both ways, an untrusted server refused"
+report "$work"/*-console "$work"/*-transcript "$work"/*-log
+echo "TLS through Schannel: a trusted session whole both ways, an untrusted server refused," \
+  "the server's name and key held to the settings"

@@ -5,7 +5,13 @@
 #include <wincrypt.h>
 #include <wininet.h>
 #include <schannel.h>
+#include <bcrypt.h>
 // clang-format on
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "common/sys/windows/Owned.h"
 #include "common/sys/windows/SystemMessage.h"
@@ -15,10 +21,10 @@ namespace {
 
 using Certificate = sys::win::Owned<PCCERT_CONTEXT, ::CertFreeCertificateContext>;
 using Chain = sys::win::Owned<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>;
+using LocalMemory = sys::win::Owned<HLOCAL, ::LocalFree>;
 
-TlsEngine::Failure Refused(unsigned long status, const char* what) {
-    return {status, std::string("certificate verify failed: ") + what + ": " +
-                        sys::win::SystemMessage(static_cast<std::uint32_t>(status))};
+TlsEngine::Failure Refused(unsigned long status, const std::string& what) {
+    return {status, what + ": " + sys::win::SystemMessage(static_cast<std::uint32_t>(status))};
 }
 
 // The chain from the server's certificate to a root, with the certificates the server sent
@@ -37,9 +43,77 @@ Chain BuildChain(PCCERT_CONTEXT certificate) {
     return chain;
 }
 
+std::wstring Utf16(const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), size)));
+    return wide;
+}
+
+// The system's SSL policy over the chain: the server's name in the certificate's subject
+// alternative names when name is set, else no name at all.
+TlsEngine::Failure CheckSslPolicy(PCCERT_CHAIN_CONTEXT chain, const std::string& name) {
+    std::wstring serverName = Utf16(name);
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.fdwChecks = name.empty() ? SECURITY_FLAG_IGNORE_CERT_CN_INVALID : 0;
+    ssl.pwszServerName = name.empty() ? nullptr : serverName.data();
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS verdict{};
+    verdict.cbSize = sizeof verdict;
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict)) {
+        return Refused(::GetLastError(), "the SSL policy could not be checked");
+    }
+    if (verdict.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
+        return Refused(verdict.dwError, NameMismatch(name));
+    }
+    if (verdict.dwError != 0) {
+        return Refused(verdict.dwError, "the system does not trust the server's chain");
+    }
+    return {};
+}
+
+// The SHA-256 of the certificate's SubjectPublicKeyInfo, encoded again in DER from its parts
+// (the bytes a pin is taken of); nothing when the system cannot make it.
+std::optional<KeyFingerprint> FingerprintOf(PCCERT_CONTEXT certificate) {
+    LocalMemory encoded;
+    DWORD size = 0;
+    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
+                               &certificate->pCertInfo->SubjectPublicKeyInfo,
+                               CRYPT_ENCODE_ALLOC_FLAG, nullptr, encoded.Put(), &size)) {
+        return std::nullopt;
+    }
+    KeyFingerprint fingerprint{};
+    DWORD length = fingerprint.size();
+    const bool hashed = ::CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr,
+                                                static_cast<const BYTE*>(encoded.Get()), size,
+                                                fingerprint.data(), &length);
+    return hashed && length == fingerprint.size() ? std::optional(fingerprint) : std::nullopt;
+}
+
+// The pins over the keys of the chain the system verified, the server's own first.
+TlsEngine::Failure CheckPins(PCCERT_CHAIN_CONTEXT chain, const std::string& pins) {
+    std::vector<KeyFingerprint> keys;
+    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+    for (DWORD i = 0; i < simple.cElement; ++i) {
+        if (const auto key = FingerprintOf(simple.rgpElement[i]->pCertContext)) {
+            keys.push_back(*key);
+        }
+    }
+    std::string refusal = CheckPinnedKeys(pins, keys);
+    if (refusal.empty()) {
+        return {};
+    }
+    return {static_cast<unsigned long>(TRUST_E_EXPLICIT_DISTRUST), std::move(refusal)};
+}
+
 }  // namespace
 
-TlsEngine::Failure CheckServerChain(PCtxtHandle context) {
+TlsEngine::Failure CheckServerChain(PCtxtHandle context, const ServerIdentityPolicy& policy) {
     Certificate certificate;
     const SECURITY_STATUS status =
         ::QueryContextAttributesA(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, certificate.Put());
@@ -56,23 +130,10 @@ TlsEngine::Failure CheckServerChain(PCtxtHandle context) {
     if (chain.Get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
         return Refused(CERT_E_UNTRUSTEDROOT, "the system does not trust the server's chain");
     }
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.fdwChecks = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS verdict{};
-    verdict.cbSize = sizeof verdict;
-    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policy,
-                                            &verdict)) {
-        return Refused(::GetLastError(), "the SSL policy could not be checked");
+    if (TlsEngine::Failure failure = CheckSslPolicy(chain.Get(), policy.name); failure.status) {
+        return failure;
     }
-    if (verdict.dwError != 0) {
-        return Refused(verdict.dwError, "the system does not trust the server's chain");
-    }
-    return {};
+    return CheckPins(chain.Get(), policy.pins);
 }
 
 }  // namespace ipc::win

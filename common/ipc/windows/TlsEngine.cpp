@@ -16,7 +16,9 @@
 namespace ipc {
 namespace {
 
-// The server's chain is checked by CheckServerChain, not by the package.
+// The server's chain, name and keys are checked by CheckServerChain, not by the package:
+// under manual validation, with no server name check and no target name, Schannel checks
+// neither the chain nor the name.
 constexpr ULONG kRequirements = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                 ISC_REQ_EXTENDED_ERROR | ISC_REQ_STREAM |
@@ -37,10 +39,7 @@ SecBufferDesc Describe(SecBuffer (&buffers)[N]) {
 // server in output_.
 class SchannelEngine : public TlsEngine {
 public:
-    // The server's name and key pins are not checked by this engine yet: a policy that asks
-    // for them refuses every session rather than pretend to hold the server to it.
-    explicit SchannelEngine(const ServerIdentityPolicy& policy)
-        : checksAsked_(!policy.name.empty() || !policy.pins.empty()) {}
+    explicit SchannelEngine(ServerIdentityPolicy policy) : policy_(std::move(policy)) {}
 
     // TLS 1.2: the SCHANNEL_CRED settings have no later protocol (and Wine has none either).
     bool AcquireCredentials() override {
@@ -62,15 +61,7 @@ public:
     }
 
     // The session starts with the first InitializeSecurityContextA, in Handshake.
-    bool StartSession() override {
-        if (checksAsked_) {
-            failure_ = {0,
-                        "The Windows agent cannot check the server's name or key yet: "
-                        "VerifyServerName and ServerCertificatePins must stay off."};
-            return false;
-        }
-        return static_cast<bool>(credentials_);
-    }
+    bool StartSession() override { return static_cast<bool>(credentials_); }
 
     Progress Handshake() override {
         if (!context_) {
@@ -101,7 +92,7 @@ public:
         return Progress::kWantInput;
     }
 
-    std::string Refusal() const override { return {}; }
+    std::string Refusal() const override { return refusal_; }
 
     const Failure& LastFailure() const override { return failure_; }
 
@@ -222,10 +213,12 @@ private:
             KeepFailure(status);
             return Progress::kFailed;
         }
-        failure_ = win::CheckServerChain(context_.Get());
-        if (failure_.status == 0) {
+        const Failure verdict = win::CheckServerChain(context_.Get(), policy_);
+        if (verdict.status == 0) {
             return Progress::kDone;
         }
+        failure_ = {verdict.status, "certificate verify failed"};
+        refusal_ = verdict.reason;
         SendAlert(TLS1_ALERT_BAD_CERTIFICATE);
         ended_ = {0, true, "The server's certificate was refused."};
         return Progress::kFailed;
@@ -296,9 +289,10 @@ private:
     std::vector<unsigned char> input_;   // from the server, not yet taken by the package
     std::vector<unsigned char> plain_;   // decrypted, not yet delivered
     std::vector<unsigned char> output_;  // for the server
-    const bool checksAsked_;
+    const ServerIdentityPolicy policy_;
     Failure failure_;
-    Opened ended_;  // failed once the session is over
+    std::string refusal_;  // why the server's certificate was refused
+    Opened ended_;         // failed once the session is over
     bool closing_ = false;
 };
 
