@@ -1,17 +1,16 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
 #include <corvane/IQXMessage.h>
 
+#include "agent/engine/AgentSocket.h"
 #include "agent/engine/DispatchThread.h"
 #include "agent/engine/MsgFifoQueue.h"
 #include "common/ipc/Aipc.h"
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
-#include "common/sys/CurrentProcess.h"
 #include "tests/support/RecordingAgent.h"
 
 namespace enginetest {
@@ -20,11 +19,6 @@ using msg::MessagePtr;
 
 // How long a test waits for something the code under test should do at once.
 inline constexpr std::uint32_t kPatienceMs = 5000;
-
-// The next message of the queue, waiting up to kPatienceMs; null when none came.
-inline MessagePtr PopWithin(MsgFifoQueue& queue, std::uint32_t timeoutMs = kPatienceMs) {
-    return MessagePtr(queue.WaitAndPop(timeoutMs));
-}
 
 // Releases what is left in the queue.
 inline void Drain(MsgFifoQueue& queue) {
@@ -40,38 +34,41 @@ inline MessagePtr MakeMessage(const std::string& text) {
     return message;
 }
 
-// A transport whose reads and writes run the functions a test gives it, for the outcomes
-// a real socket cannot be made to produce on demand.
-class ScriptedTransport final : public ipc::CIPCInterface {
-public:
-    std::function<int(const void*, unsigned)> write;
-    std::function<int(void*, unsigned)> read;
-    std::function<int()> disconnect = [] { return 0; };
-
-    int Connect(const char*, const char*) override { return 0; }
-    int Connect(const char*, int) override { return 0; }
-    int Write(const void* buffer, unsigned length, unsigned) override {
-        return write(buffer, length);
+// A connection thread on its socket, queue and agent. Leaving closes the socket and signals
+// the queue, which ends a thread of either direction, waits for the thread and releases what
+// is left queued.
+template <typename Thread>
+struct ThreadRig {
+    explicit ThreadRig(std::unique_ptr<ipc::CIPCInterface> transport)
+        : socket(std::move(transport)) {
+        thread.SetQueue(&queue);
+        thread.SetSocket(&socket);
+        thread.SetAgent(&agent);
     }
-    int Read(void* buffer, unsigned length, unsigned) override { return read(buffer, length); }
-    int Disconnect() override { return disconnect(); }
-    void CancelBlockingCall() override {}
+    ~ThreadRig() {
+        socket.Close();
+        queue.Signal();
+        thread.WaitForEnd();
+        Drain(queue);
+    }
+
+    testsupport::RecordingAgent agent;
+    MsgFifoQueue queue;
+    CAgentSocket socket;
+    Thread thread;
 };
 
-// A dispatch thread over messages "Request=Job<n>" queued beforehand, told to stop once they
-// are taken.
+// A dispatch thread over messages "Request=Job<n>" with the field "Seq" <n>, queued
+// beforehand, told to stop once they are taken.
 struct QueuedDispatch {
     explicit QueuedDispatch(int messages) {
         dispatch.SetQueue(&queue);
         dispatch.SetAgent(&agent);
         for (int sequence = 1; sequence <= messages; ++sequence) {
-            queue.Push(testsupport::NewJob(sequence));
+            const std::string number = std::to_string(sequence);
+            queue.Push(MakeMessage("Request=Job" + number + "\nSeq=" + number + "\n").release());
         }
         queue.Signal();
-    }
-    bool HandledHere(int sequence) const {
-        return agent.Handled().count(sequence) == 1 &&
-               agent.HandlerThread(sequence) == sys::CurrentThreadId();
     }
 
     MsgFifoQueue queue;

@@ -1,39 +1,23 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "agent/engine/AgentSocket.h"
 #include "agent/engine/InputThread.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/support/RecordingAgent.h"
 #include "tests/support/TestServer.h"
 
 namespace {
 
 using enginetest::kPatienceMs;
 using enginetest::MessagePtr;
-using testsupport::RecordingAgent;
 
-// An input thread reading from a connection to a test server into its queue for its agent,
-// with no read time-out in sight.
-struct InputSession {
-    InputSession() {
+// An input thread reading from a connection to a test server, with no read time-out in sight.
+struct InputSession : enginetest::ThreadRig<CInputThread> {
+    InputSession() : ThreadRig(ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP)) {
         agent.SetSetting("TestConnectionEvery", "600000");
         socket.Connect("127.0.0.1", listener.Port());
         peer = listener.Accept();
-        thread.SetQueue(&queue);
-        thread.SetSocket(&socket);
-        thread.SetAgent(&agent);
-    }
-    ~InputSession() {
-        socket.Close();
-        thread.WaitForEnd();
-        enginetest::Drain(queue);
     }
 
-    RecordingAgent agent;
-    MsgFifoQueue queue;
-    CAgentSocket socket{ipc::CIPCInterface::Create(ipc::IPCTYPE_TCP)};
-    CInputThread thread;
     testsupport::TestServer listener;
     testsupport::PeerSocket peer;
 };
@@ -52,7 +36,7 @@ TEST(InputThread, AFullQueuePausesReadingUntilThereIsRoomOrTheSocketCloses) {
     ASSERT_TRUE(session.agent.WaitForLines("Input queue full"));
     for (int i = 0; i < count; ++i) {
         EXPECT_LE(session.queue.Size(), limit);
-        MessagePtr message = enginetest::PopWithin(session.queue);
+        MessagePtr message(session.queue.WaitAndPop(kPatienceMs));
         ASSERT_NE(message, nullptr);
         EXPECT_EQ(message->GetLeadValue(), std::to_string(i));
     }

@@ -19,7 +19,8 @@ Fed FeedInPieces(CMessageFramer& framer, const std::string& stream,
                  const std::vector<std::size_t>& sizes) {
     Fed fed;
     std::size_t position = 0;
-    auto feed = [&](std::size_t length) {
+    for (std::size_t piece = 0; piece <= sizes.size(); ++piece) {
+        const std::size_t length = piece < sizes.size() ? sizes[piece] : stream.size() - position;
         const auto anomalies =
             framer.Feed(stream.data() + position, length,
                         [&](std::string_view text) { fed.texts.emplace_back(text); });
@@ -27,11 +28,7 @@ Fed FeedInPieces(CMessageFramer& framer, const std::string& stream,
         fed.total.oversizedEnded += anomalies.oversizedEnded;
         fed.total.droppedAfterEmpty += anomalies.droppedAfterEmpty;
         position += length;
-    };
-    for (std::size_t size : sizes) {
-        feed(size);
     }
-    feed(stream.size() - position);
     return fed;
 }
 

@@ -4,18 +4,9 @@
 #include <chrono>
 #include <cstdarg>
 
-#include "common/msg/QXMessage.h"
-#include "common/sys/CurrentProcess.h"
 #include "common/util/StringUtils.h"
 
 namespace testsupport {
-
-msg::IQXMessage* NewJob(int sequence) {
-    auto* message = new msg::CQXMessage;
-    message->SetLead("Request", util::Format("Job%d", sequence).c_str());
-    message->SetField("Seq", sequence);
-    return message;
-}
 
 bool RecordingAgent::AgentCommand(const std::string& command, msg::IQXMessage* message) {
     std::lock_guard guard(lock_);
@@ -48,9 +39,7 @@ bool RecordingAgent::AgentCommand(const std::string& command, msg::IQXMessage* m
 bool RecordingAgent::InvokeHandler(msg::IQXMessage* message) {
     {
         std::lock_guard guard(lock_);
-        const int sequence = message->GetFieldInt("Seq");
-        ++handled_[sequence];
-        threads_[sequence] = sys::CurrentThreadId();
+        ++handled_[message->GetFieldInt("Seq")];
     }
     if (handler_) {
         handler_(*message);
@@ -70,32 +59,12 @@ void RecordingAgent::Log(int level, const char* format, ...) {
     changed_.notify_all();
 }
 
-msg::IQXMessage* RecordingAgent::NewMessage() {
-    return new msg::CQXMessage();
-}
-
 void RecordingAgent::Send(msg::IQXMessage* message) {
     std::string text;
     message->GetText(text);
     message->Release();
     std::lock_guard guard(lock_);
     sent_.push_back(std::move(text));
-}
-
-void RecordingAgent::SetSetting(const std::string& name, const std::string& value) {
-    std::lock_guard guard(lock_);
-    settings_[name] = value;
-}
-
-void RecordingAgent::SetState(const std::string& name, const std::string& value) {
-    std::lock_guard guard(lock_);
-    state_[name] = value;
-}
-
-std::uint32_t RecordingAgent::HandlerThread(int sequence) const {
-    std::lock_guard guard(lock_);
-    const auto found = threads_.find(sequence);
-    return found == threads_.end() ? 0 : found->second;
 }
 
 std::size_t RecordingAgent::CountLines(const std::string& text, int level) const {

@@ -10,6 +10,8 @@
 
 #include <corvane/IAgentAPI.h>
 
+#include "common/msg/QXMessage.h"
+
 namespace testsupport {
 
 struct LogLine {
@@ -18,15 +20,12 @@ struct LogLine {
     bool operator==(const LogLine&) const = default;
 };
 
-// A new message "Request=Job<sequence>" with the field "Seq"; the caller owns it.
-msg::IQXMessage* NewJob(int sequence);
-
 // An agent for toolboxes, the dispatcher and the connection threads: the built-in commands
 // they call work on settings and a task state kept in memory (every other command is taken
 // and does nothing); its InvokeHandler runs what the test scripts; and it records
-// every command run, every message sent and handled (by its "Seq", on which thread) and every
-// log line. The message sink is outside what the tests look at, so it keeps nothing. Safe to
-// use from many threads at once; every wait is bounded.
+// every command run, every message sent and handled (by its "Seq") and every log line. The message
+// sink is outside what the tests look at, so it keeps nothing. Safe to use from many threads at
+// once; every wait is bounded.
 class RecordingAgent final : public IAgentAPI {
 public:
     using Handler = std::function<void(msg::IQXMessage&)>;
@@ -38,21 +37,22 @@ public:
     bool AgentCommand(const std::string& command, msg::IQXMessage* message) override;
     bool InvokeHandler(msg::IQXMessage* message) override;
     void Log(int level, const char* format, ...) override;
-    msg::IQXMessage* NewMessage() override;
+    msg::IQXMessage* NewMessage() override { return new msg::CQXMessage; }
     void Send(msg::IQXMessage* message) override;
     msg::IQXMessage* FetchFromMessageSink(std::int32_t) override { return nullptr; }
     msg::IQXMessage* FetchFromMessageSinkReverse(std::int32_t) override { return nullptr; }
     void AddToMessageSink(msg::IQXMessage* message, std::int32_t) override { message->Release(); }
 
-    void SetSetting(const std::string& name, const std::string& value);
+    void SetSetting(const std::string& name, const std::string& value) {
+        Store(settings_, name, value);
+    }
     std::map<std::string, std::string> Settings() const { return Locked(settings_); }
-    void SetState(const std::string& name, const std::string& value);
+    void SetState(const std::string& name, const std::string& value) { Store(state_, name, value); }
     // The commands run, each as "<command>" or, for CloseSession, "CloseSession Shutdown=<v>".
     std::vector<std::string> Commands() const { return Locked(commands_); }
     std::vector<std::string> Sent() const { return Locked(sent_); }
-    // How often each "Seq" was handled, and the thread that last handled it (0 when none).
+    // How often each "Seq" was handled.
     std::map<int, int> Handled() const { return Locked(handled_); }
-    std::uint32_t HandlerThread(int sequence) const;
     std::vector<LogLine> Lines() const { return Locked(lines_); }
     // The number of log lines at the level (any level when -1) that contain the text.
     std::size_t CountLines(const std::string& text, int level = -1) const;
@@ -66,6 +66,11 @@ private:
         std::lock_guard guard(lock_);
         return member;
     }
+    void Store(std::map<std::string, std::string>& member, const std::string& name,
+               const std::string& value) {
+        std::lock_guard guard(lock_);
+        member[name] = value;
+    }
     std::size_t CountLocked(const std::string& text, int level) const;
 
     Handler handler_;
@@ -76,7 +81,6 @@ private:
     std::vector<std::string> commands_;
     std::vector<std::string> sent_;
     std::map<int, int> handled_;
-    std::map<int, std::uint32_t> threads_;
     std::vector<LogLine> lines_;
 };
 

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <gtest/gtest.h>
+#include <string_view>
+#include <vector>
 
 #include <corvane/IAgentAPI.h>
 #include <corvane/Toolbox.h>
@@ -18,25 +20,19 @@ static_assert(offsetof(ToolboxAPI, APIVersion) == 0);
 static_assert(offsetof(ToolboxAPI, Version) == 8);
 static_assert(offsetof(ToolboxAPI, HandleMessage) == 16);
 static_assert(sizeof(ToolboxAPI) == 24);
+static_assert(TBX_FAILED == 0 && TBX_SUCCESS == 1 && TBX_NEXT_TOOLBOX == 2);
+static_assert(TBX_API_VERSION == 1 && std::string_view(TBX_ENTRY_POINT) == "GetToolboxAPI");
 
+// Slot n is the n-th entry here.
 TEST(ToolboxContract, AgentCallbacksKeepTheirSlots) {
-    EXPECT_EQ(SlotOf(&IAgentAPI::UserInput), 0);
-    EXPECT_EQ(SlotOf(&IAgentAPI::AgentCommand), 1);
-    EXPECT_EQ(SlotOf(&IAgentAPI::InvokeHandler), 2);
-    EXPECT_EQ(SlotOf(&IAgentAPI::Log), 3);
-    EXPECT_EQ(SlotOf(&IAgentAPI::NewMessage), 4);
-    EXPECT_EQ(SlotOf(&IAgentAPI::Send), 5);
-    EXPECT_EQ(SlotOf(&IAgentAPI::FetchFromMessageSink), 6);
-    EXPECT_EQ(SlotOf(&IAgentAPI::FetchFromMessageSinkReverse), 7);
-    EXPECT_EQ(SlotOf(&IAgentAPI::AddToMessageSink), 8);
-}
-
-TEST(ToolboxContract, ReturnCodesAndVersionKeepTheirValues) {
-    EXPECT_EQ(TBX_FAILED, 0);
-    EXPECT_EQ(TBX_SUCCESS, 1);
-    EXPECT_EQ(TBX_NEXT_TOOLBOX, 2);
-    EXPECT_EQ(TBX_API_VERSION, 1);
-    EXPECT_STREQ(TBX_ENTRY_POINT, "GetToolboxAPI");
+    EXPECT_EQ(
+        (std::vector<std::ptrdiff_t>{
+            SlotOf(&IAgentAPI::UserInput), SlotOf(&IAgentAPI::AgentCommand),
+            SlotOf(&IAgentAPI::InvokeHandler), SlotOf(&IAgentAPI::Log),
+            SlotOf(&IAgentAPI::NewMessage), SlotOf(&IAgentAPI::Send),
+            SlotOf(&IAgentAPI::FetchFromMessageSink),
+            SlotOf(&IAgentAPI::FetchFromMessageSinkReverse), SlotOf(&IAgentAPI::AddToMessageSink)}),
+        (std::vector<std::ptrdiff_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
 }  // namespace

@@ -9,20 +9,7 @@
 # 2. The Linux agent reads the "wardex.dat" that the Windows agent wrote.
 # 3. Nine runs against a closed port with the waits divided (CORVANE_WAIT_DIVISOR): the
 #    start-up retries follow the reconnect schedule.
-win_bin="$1"
-linux_bin="$2"
-prefix="$3"
 source "$(dirname "$0")/wine-test-lib.sh"
-trap 'stop_qxsim; rm -rf "$work"' EXIT
-for file in "$linux_bin/wardex" "$linux_bin/default.so"; do
-  [ -f "$file" ] || {
-    echo "$file is missing: build the Linux tree first (scripts/test windows does)" >&2
-    exit 1
-  }
-done
-wardex() {
-  (cd "$work/program" && "$wine_run" "$prefix" ./wardex.exe "$@" </dev/null | tr -d '\r')
-}
 
 cp "$win_bin/wardex.exe" "$win_bin/default.dll" "$win_bin/config.dll" \
   "$win_bin/wardex_test_session.dll" "$work/program/"
@@ -47,8 +34,7 @@ for run in 1 2; do
 done
 await_qxsim
 cp "$work/transcript" "$work/windows-transcript"
-"$wine_run" "$prefix" reg query 'HKLM\Software\Corvane\Client Service' /v ConsoleName |
-  tr -d '\r' >"$work/registry"
+wine_do reg query "$settings_key" /v ConsoleName >"$work/registry"
 expect_lines "$work/registry" "ConsoleName    REG_SZ    wine session"
 expect_lines "$work/windows-transcript" \
   "[1] IN  Request=CreateSession" "[1] IN  Reply=GetState" "[1] IN  Reply=SetState" \

@@ -7,52 +7,28 @@
 # and running. After the removal: the service, its settings key, the agent's own files in the
 # folder and the folder itself are gone, and the product is no longer registered.
 # Whatever happens, the prefix is left as it was found.
-set -euo pipefail
 msi="$1"
-build_program="$2"
-prefix="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-wine_run="$here/../../cmake/wine-run"
-service="Corvane Deployment Agent"
-service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
-settings_key='HKLM\Software\Corvane\Client Service'
+source "$(dirname "$0")/wine-test-lib.sh" "$(dirname "$2")" "" "$3"
 folder="$prefix/drive_c/Program Files/Corvane"
 product="$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')"
 product_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-# wine_do <program> <arguments...>: its output without CRs; its status is not looked at.
-wine_do() { { "$wine_run" "$prefix" "$@" </dev/null 2>/dev/null || true; } | tr -d '\r'; }
 # msiexec <option> <log name>: a silent run with a verbose log in the work folder.
 msiexec() {
   "$wine_run" "$prefix" msiexec "$1" "Z:$msi" /qn /l*v "Z:$work/$2" </dev/null
 }
-has_key() { "$wine_run" "$prefix" reg query "$1" >/dev/null 2>&1 </dev/null; }
 # reg_value <key> <name>: the value's data as reg prints it (0x2 for a REG_DWORD of 2).
 reg_value() {
   wine_do reg query "$1" /v "$2" | sed -n "s/^    $2    REG_[A-Z_]*    //p"
 }
-service_state() { wine_do sc query "$service" | sed -n 's/^ *STATE *: *[0-9]* *//p'; }
 cleanup() {
   if has_key "$product_key"; then msiexec /x cleanup-removal || true; fi
-  wine_do sc delete "$service" >/dev/null || true
-  wine_do reg delete 'HKLM\Software\Corvane' /f >/dev/null || true
+  wine_do sc delete "$service" >/dev/null
+  wine_do reg delete 'HKLM\Software\Corvane' /f >/dev/null
   rm -rf "$folder" "$work"
 }
 # finish: ends the test when a check failed, with the end of msiexec's logs.
-finish() {
-  [ "$failures" -eq 0 ] && return
-  for log in "$work"/installation "$work"/removal; do
-    [ -f "$log" ] || continue
-    echo "=== $(basename "$log") (its last lines)" >&2
-    tail -n 30 "$log" | tr -d '\r' >&2
-  done
-  exit 1
-}
+finish() { report "$work"/installation "$work"/removal; }
 
 # Other tests of the prefix leave the agent's settings behind; a machine that never had the
 # agent has none.
@@ -61,13 +37,12 @@ if has_key "$service_key" || [ -e "$folder" ]; then
   echo "the prefix already holds the service or its folder" >&2
   exit 1
 fi
-work="$(mktemp -d "${TMPDIR:-/tmp}/wardex-msi-XXXXXX")"
 trap cleanup EXIT
 
 msiexec /i installation || fail "msiexec /i: status $?"
 finish
 for file in wardex.exe default.dll config.dll; do
-  cmp -s "$(dirname "$build_program")/$file" "$folder/$file" || fail "not installed: $file"
+  cmp -s "$win_bin/$file" "$folder/$file" || fail "not installed: $file"
 done
 # Windows Installer writes the program path in quotes; Wine's leaves them out.
 image="$(reg_value "$service_key" ImagePath | tr -d '"')"
@@ -78,7 +53,7 @@ for expected in "DisplayName=$service" Type=0x10 Start=0x2 ErrorControl=0x1 \
   value="$(reg_value "$service_key" "${expected%%=*}")"
   [ "$value" = "${expected#*=}" ] || fail "service ${expected%%=*}: '$value'"
 done
-[ "$(service_state)" = RUNNING ] || fail "service state after the installation: '$(service_state)'"
+[ "$(service_state)" = 4 ] || fail "service state after the installation: '$(service_state)'"
 has_key "$product_key" || fail "the product is not registered"
 
 # What the agent and an administrator leave behind: settings, the state file and a damaged

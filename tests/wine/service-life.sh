@@ -6,32 +6,24 @@
 # the bootstrap has ended, the process gone), refused when started from the console, and
 # removed with its settings key. The prefix's server is kept for the whole test: Wine starts
 # the automatic services whenever a prefix's server starts, as Windows does at boot.
-win_bin="$1"
-linux_bin="$2"
-prefix="$3"
 source "$(dirname "$0")/wine-test-lib.sh"
 export WINEPREFIX="$prefix"
-service="Corvane Deployment Agent"
-service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
-wine_tool() { "$wine_run" "$prefix" "$@" </dev/null 2>&1 | tr -d "\r" || true; }
-state() { wine_tool sc query "$service" | sed -n 's/^ *STATE *: *\([0-9]\).*/\1/p'; }
-in_state() { [ "$(state)" = "$1" ]; }
+in_state() { [ "$(service_state)" = "$1" ]; }
 # Wine names its processes by their Windows or Linux path: both hold the work folder's name.
 process_running() { ps -eo args | grep -F "$(basename "$work")" | grep -vq grep; }
-wardex() {
-  (cd "$work/program" && "$wine_run" "$prefix" "$program_windows\\wardex.exe" "$@" </dev/null |
-    tr -d '\r')
-}
 cleanup() {
   stop_qxsim
-  wine_tool sc stop "$service" >/dev/null || true
-  wine_tool sc delete "$service" >/dev/null || true
+  wine_do sc stop "$service" >/dev/null
+  wine_do sc delete "$service" >/dev/null
   wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-wine_tool sc delete "$service" >/dev/null || true
+wine_do sc delete "$service" >/dev/null
+# The server that command started lingers a few seconds; a server that stays can only start
+# once it has gone.
+wineserver -w
 wineserver -p
 cp "$win_bin/wardex.exe" "$win_bin/default.dll" "$win_bin/config.dll" "$work/program/"
 start_qxsim "$here/service.qxs"
@@ -41,40 +33,39 @@ wardex -install -load=default.dll,config.dll >"$work/console-install" 2>&1 ||
   fail "-install: status $?"
 wardex -install -load=other.dll >"$work/console-install-again" 2>&1 ||
   fail "second -install: status $?"
-wine_tool reg query "$service_key" >"$work/service-key"
+wine_do reg query "$service_key" >"$work/service-key"
 expect_lines "$work/service-key" \
   "ImagePath    REG_SZ    $program_windows\\wardex.exe -load=default.dll,config.dll" \
   "Start    REG_DWORD    0x2" "Type    REG_DWORD    0x10" "ObjectName    REG_SZ    LocalSystem" \
   "DisplayName    REG_SZ    $service"
 
 # Wine may have started the automatic service already; then the start is refused.
-wine_tool sc start "$service" >"$work/sc-start"
-wait_for 30 in_state 4 || fail "the service did not reach RUNNING: state $(state)"
+wine_do sc start "$service" >"$work/sc-start"
+wait_for 30 in_state 4 || fail "the service did not reach RUNNING: state $(service_state)"
 wait_for 30 grep -qF "[1] IN  Reply=GetState" "$work/transcript" ||
   fail "the service held no session"
 status=0
 wardex -load=default.dll >"$work/console-second" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "a console start while the service runs: status $status"
 
-wine_tool sc stop "$service" >"$work/sc-stop"
-wait_for 30 in_state 1 || fail "the service did not reach STOPPED: state $(state)"
+wine_do sc stop "$service" >"$work/sc-stop"
+wait_for 30 in_state 1 || fail "the service did not reach STOPPED: state $(service_state)"
 wait_for 10 eval '! process_running' || fail "the service's process is still running"
 wait_for 10 grep -qF "disconnected" "$work/transcript" || fail "the session did not end"
 # Not started by the manager: the dispatcher cannot connect, and the program returns.
 wardex -load=default.dll >"$work/console-direct" 2>&1 || fail "console start: status $?"
-in_state 1 || fail "the console start changed the service's state to $(state)"
+in_state 1 || fail "the console start changed the service's state to $(service_state)"
 log="$work/program/agent.log"
 expect_lines "$log" "Entering QxaServiceMain()" "Tell ServiceControl SERVICE_RUNNING" \
   "ServiceControl::StartService - Failed to start service" \
   "StartService - Service is already running" "Leaving Main()"
-stop_lines="$(grep -s -oE "Sending SERVICE_STOP_PENDING|Waiting 2000 milliseconds|thread exited, sending  SERVICE_STOPPED" "$log" | uniq | tr '\n' '|' || true)"
-[ "$stop_lines" = "Sending SERVICE_STOP_PENDING|Waiting 2000 milliseconds|thread exited, sending  SERVICE_STOPPED|" ] ||
-  fail "the stop's reports: $stop_lines"
+stop_order="Sending SERVICE_STOP_PENDING|Waiting 2000 milliseconds|thread exited, sending  SERVICE_STOPPED"
+stop_lines="$(grep -s -oE "$stop_order" "$log" | uniq | paste -sd '|' || true)"
+[ "$stop_lines" = "$stop_order" ] || fail "the stop's reports: $stop_lines"
 
 wardex -remove >"$work/console-remove" 2>&1 || fail "-remove: status $?"
-wine_tool sc query "$service" | grep -q "STATE" && fail "the service is still installed"
-wine_tool reg query 'HKLM\Software\Corvane' | grep -q "Client Service" &&
-  fail "the settings key is still there"
+[ -z "$(service_state)" ] || fail "the service is still installed"
+has_key "$settings_key" && fail "the settings key is still there"
 report "$work"/console-* "$work/sc-start" "$work/sc-stop" "$log" "$work/transcript"
 grep -F "QxaServiceEntry" "$log" | tr -d '\r'
 echo "the service was installed, ran a session, stopped in order and was removed"

@@ -1,11 +1,15 @@
-# Shared by the Wine scripts that drive the Windows agent against the simulator of a Linux
-# build: sourced after win_bin, linux_bin and prefix are set.
+# Shared by the Wine scripts that drive the Windows agent, sourced with (or after) the
+# script's arguments: <Windows bin folder> <Linux bin folder> <Wine prefix>. The Linux bin
+# folder (qxsim, the Linux agent) may be left empty by a test that needs none of it.
 set -euo pipefail
+win_bin="$1"
+linux_bin="$2"
+# Absolute, since the programs run in the program folder.
+prefix="$(realpath -m "$3")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 wine_run="$here/../../cmake/wine-run"
-# Absolute, since the programs run in the program folder.
-prefix="$(realpath -m "$prefix")"
-for file in "$linux_bin/qxsim" "$win_bin/wardex.exe"; do
+for file in "$win_bin/wardex.exe" ${linux_bin:+"$linux_bin/qxsim" "$linux_bin/wardex" \
+  "$linux_bin/default.so"}; do
   if [ ! -f "$file" ]; then
     echo "$file is missing: build the Linux tree first (scripts/test windows does)" >&2
     exit 1
@@ -16,6 +20,7 @@ mkdir -p "$work/program"
 # The program folder as Windows programs in the prefix name it.
 program_windows="Z:$(printf '%s' "$work/program" | tr '/' '\\')"
 qxsim_pid=""
+trap 'stop_qxsim; rm -rf "$work"' EXIT
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -50,6 +55,20 @@ await_qxsim() {
   wait "$qxsim_pid" || true
   qxsim_pid=""
 }
+# wardex <arguments...>: the Windows agent in the program folder, its output without CRs.
+wardex() {
+  (cd "$work/program" && "$wine_run" "$prefix" "$program_windows\\wardex.exe" "$@" </dev/null |
+    tr -d '\r')
+}
+# wine_do <program> <arguments...>: a program of the prefix, its output without CRs; its
+# status and errors are not looked at.
+wine_do() { { "$wine_run" "$prefix" "$@" </dev/null 2>/dev/null || true; } | tr -d '\r'; }
+has_key() { "$wine_run" "$prefix" reg query "$1" >/dev/null 2>&1 </dev/null; }
+settings_key='HKLM\Software\Corvane\Client Service'
+service="Corvane Deployment Agent"
+service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
+# The service's state as a number (1 stopped, 4 running); empty when it is not installed.
+service_state() { wine_do sc query "$service" | sed -n 's/^ *STATE *: *\([0-9]\).*/\1/p'; }
 # wait_for <seconds> <command...>: true once the command succeeds, polled every 0.2 s.
 wait_for() {
   local tries=$(($1 * 5))
@@ -92,6 +111,7 @@ expect_lines() {
 report() {
   [ "$failures" -eq 0 ] && return 0
   for file in "$@"; do
+    [ -f "$file" ] || continue
     echo "=== ${file#"$work"/}" >&2
     tail -n 40 "$file" | tr -d '\r' | cut -c1-200 >&2 || true
   done

@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <sys/resource.h>
 
+#include "common/sys/CurrentProcess.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {
@@ -34,13 +36,18 @@ void CapAddressSpace() {
 
 void DispatchWithoutThreads() {
     enginetest::QueuedDispatch run(3);
+    // Whatever handles a message writes here; no second thread can, once the cap is set.
+    std::map<int, std::uint32_t> handlerThreads;
+    run.agent.SetHandler([&](msg::IQXMessage& message) {
+        handlerThreads[message.GetFieldInt("Seq")] = sys::CurrentThreadId();
+    });
     CapAddressSpace();
     run.dispatch.Run(0);
-    bool holds = true;
+    const std::uint32_t here = sys::CurrentThreadId();
+    bool holds = handlerThreads == std::map<int, std::uint32_t>{{1, here}, {2, here}, {3, here}};
     for (int sequence = 1; sequence <= 3; ++sequence) {
-        holds = holds && run.HandledHere(sequence) &&
-                run.agent.CountLines("Cannot start a thread for Request=Job" +
-                                     std::to_string(sequence)) == 1;
+        holds = holds && run.agent.CountLines("Cannot start a thread for Request=Job" +
+                                              std::to_string(sequence)) == 1;
     }
     Verdict(holds, "the messages were not all handled on the dispatch thread");
 }
