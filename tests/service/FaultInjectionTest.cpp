@@ -1,7 +1,7 @@
-// The service on a bad day: servers that stall or send no end, a stop in every state, a log
-// that cannot grow. The real program runs as the service with the engine tests' session
-// toolbox, against servers written on sockets. (A kill in the middle of a settings write is
-// the store's own test, where readers watch every write.)
+// The service on a bad day: servers that stall or send no end, a log that cannot grow. The
+// real program runs as the service with the engine tests' session toolbox, against servers
+// written on sockets. (A kill in the middle of a settings write is the store's own test,
+// where readers watch every write.)
 
 #include <signal.h>
 
@@ -18,12 +18,11 @@ namespace {
 
 using servicetest::AcceptSession;
 using servicetest::Echo;
-using servicetest::FaultWorld;
 using servicetest::kStalledReplies;
 using servicetest::kStalledReplyBytes;
-using servicetest::ServiceProcess;
 using servicetest::ServiceWorld;
 using servicetest::StallWithReplies;
+using testsupport::ChildProcess;
 using testsupport::Peer;
 
 // The tags of the "Tag=" lines in the text, each as often as it occurs.
@@ -42,32 +41,22 @@ void ExpectEchoed(Peer& server, int tag) {
     EXPECT_EQ(Tags(server.Next()), std::multiset<int>{tag});
 }
 
-void ExpectStopsWithExitZero(ServiceProcess& service, const std::string& state) {
+void ExpectStopsWithExitZero(ChildProcess& service, const std::string& state) {
     service.Signal(SIGTERM);
     EXPECT_EQ(service.WaitForExit(), 0) << "stopped while " << state << "\n"
                                         << service.Errors() << service.Output();
 }
 
-TEST(FaultInjection, ASigtermEndsTheServiceFromEveryState) {
-    for (const servicetest::StopState& state : servicetest::StopStates()) {
-        FaultWorld world;
-        std::optional<ServiceProcess> service;
-        const std::shared_ptr<void> held =
-            state.reach(world, [&] { service.emplace(world, world.notify.Path()); });
-        ExpectStopsWithExitZero(*service, state.name);
-    }
-}
-
 // Every reply reaches the server once or stays in the state file; none is lost or doubled.
 TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQueue) {
-    FaultWorld world;
-    ServiceProcess service(world, world.notify.Path());
+    ServiceWorld world;
+    const auto service = world.StartService();
     std::unique_ptr<Peer> server = AcceptSession(world);
     const int count = kStalledReplies;
     StallWithReplies(world, *server, count, kStalledReplyBytes);
-    ExpectStopsWithExitZero(service, "writing");
+    ExpectStopsWithExitZero(*service, "writing");
 
-    std::multiset<int> tags = Tags(scratch::ReadFile(world.ProgramFolder() + "/wardex.dat"));
+    std::multiset<int> tags = Tags(scratch::ReadFile(world.StateFile()));
     EXPECT_FALSE(tags.empty()) << "the stalled replies are in the state file";
     while (const std::optional<std::string> reply = server->NextOrEnd()) {
         tags.merge(Tags(*reply));
@@ -80,8 +69,8 @@ TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQu
 }
 
 TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
-    FaultWorld world;
-    ServiceProcess service(world, world.notify.Path());
+    ServiceWorld world;
+    const auto service = world.StartService();
     std::unique_ptr<Peer> server = AcceptSession(world);
     const std::string megabyte(1 << 20, 'x');
     for (int sent = 0; sent < 17; ++sent) {
@@ -91,7 +80,7 @@ TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
     ExpectEchoed(*server, 1);
     EXPECT_EQ(world.LogCount("Message over 16777216 bytes, discarding it up to its end"), 1u);
     EXPECT_EQ(world.LogCount("Discarded 1 message(s) over 16777216 bytes"), 1u);
-    ExpectStopsWithExitZero(service, "reading");
+    ExpectStopsWithExitZero(*service, "reading");
 }
 
 // A full disk, played by a file-size limit, under a log that copies every message: the log
@@ -99,16 +88,18 @@ TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
 // or state file that cannot be written is checked beside them.)
 TEST(FaultInjection, ALogThatCannotGrowIsReportedAndTheServiceGoesOn) {
     ServiceWorld world;
-    ServiceProcess service(world, world.notify.Path(), {"/usr/bin/prlimit", "--fsize=1048576"});
+    world.Store({{"LogDebug", "1"}});
+    const auto service =
+        world.StartService(world.notify.Path(), {"/usr/bin/prlimit", "--fsize=1048576"});
     std::unique_ptr<Peer> server = AcceptSession(world);
     for (int tag = 0; tag < 20; ++tag) {
         server->Send(Echo(tag, 60000));
         server->Next();
     }
     ExpectEchoed(*server, 20);
-    ExpectStopsWithExitZero(service, "with a full log");
-    EXPECT_NE(service.Errors().find("cannot be written, lines are lost"), std::string::npos)
-        << service.Errors();
+    ExpectStopsWithExitZero(*service, "with a full log");
+    EXPECT_NE(service->Errors().find("cannot be written, lines are lost"), std::string::npos)
+        << service->Errors();
 }
 
 }  // namespace

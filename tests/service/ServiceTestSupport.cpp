@@ -3,19 +3,16 @@
 #include <poll.h>
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 
 namespace servicetest {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using testsupport::Request;
 
 void CopyField(char* field, std::size_t size, const std::string& text) {
@@ -53,7 +50,7 @@ private:
 std::shared_ptr<void> WaitingToReconnect(ServiceWorld& world, const std::function<void()>& start) {
     world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
     start();
-    Require(WaitForLog(world, "Retrying startup in"), "no reconnect wait");
+    Require(world.WaitForLog("Retrying startup in"), "no reconnect wait");
     return nullptr;
 }
 
@@ -61,7 +58,7 @@ std::shared_ptr<void> Connecting(ServiceWorld& world, const std::function<void()
     auto full = std::make_shared<FullListener>();
     world.Store({{"TcpPort", std::to_string(full->Port())}});
     start();
-    Require(WaitForLog(world, "The settings were successfully retrieved."), "no connect");
+    Require(world.WaitForLog("The settings were successfully retrieved."), "no connect");
     return full;
 }
 
@@ -128,18 +125,6 @@ std::string NotifyListener::Next(int waitMs) {
     return size > 0 ? std::string(buffer, static_cast<std::size_t>(size)) : "";
 }
 
-bool WaitForLog(const programtest::AgentWorld& world, const std::string& text, std::size_t count,
-                int waitMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    while (world.LogCount(text) < count) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world) {
     auto server = std::make_unique<testsupport::Peer>(world.listener.Accept());
     const std::string request = server->Next();
@@ -157,8 +142,8 @@ void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
         server.Send(Echo(tag, replyBytes));
     }
     // One more for the session request.
-    Require(WaitForLog(world, "CQXAgent::Send() - Called by Toolbox",
-                       static_cast<std::size_t>(count) + 1),
+    Require(world.WaitForLog("CQXAgent::Send() - Called by Toolbox",
+                             static_cast<std::size_t>(count) + 1),
             "the replies were not all queued");
 }
 

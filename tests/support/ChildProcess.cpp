@@ -6,12 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace testsupport {
 namespace {
@@ -29,23 +26,18 @@ Pipe MakePipe() {
     return {sys::FileDescriptor(ends[0]), sys::FileDescriptor(ends[1])};
 }
 
-std::string NameOf(const std::string& variable) {
-    return variable.substr(0, variable.find('='));
-}
-
-// The test's own environment with the changes applied.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        const std::string name = NameOf(*variable);
-        if (std::none_of(changes.begin(), changes.end(),
-                         [&name](const std::string& change) { return NameOf(change) == name; })) {
-            variables.emplace_back(*variable);
+// The command line under env(1), which applies the changes to the test's own environment.
+std::vector<std::string> UnderEnv(const std::vector<std::string>& arguments,
+                                  const std::vector<std::string>& changes) {
+    std::vector<std::string> line{"/usr/bin/env"};
+    for (const std::string& change : changes) {
+        if (change.find('=') == std::string::npos) {
+            line.push_back("-u");
         }
+        line.push_back(change);
     }
-    std::copy_if(changes.begin(), changes.end(), std::back_inserter(variables),
-                 [](const std::string& change) { return change.find('=') != std::string::npos; });
-    return variables;
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    return line;
 }
 
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
@@ -64,10 +56,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
     Pipe in = MakePipe();
     Pipe out = MakePipe();
     Pipe err = MakePipe();
-    std::vector<std::string> words = arguments;
-    std::vector<std::string> variables = ChildEnvironment(environment);
+    std::vector<std::string> words = UnderEnv(arguments, environment);
     const std::vector<char*> argv = Pointers(words);
-    const std::vector<char*> envp = Pointers(variables);
     pid_ = ::fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
@@ -76,7 +66,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
         ::dup2(in.read.Get(), STDIN_FILENO);
         ::dup2(out.write.Get(), STDOUT_FILENO);
         ::dup2(err.write.Get(), STDERR_FILENO);
-        ::execve(argv[0], argv.data(), envp.data());
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     input_ = std::move(in.write);
