@@ -63,7 +63,8 @@ bool Matches(const std::string& text, const std::string& pattern) {
     return ::fnmatch(escaped.c_str(), text.c_str(), 0) == 0;
 }
 
-// Runs whose outcome is their exit code, their output and the lines they log.
+// Runs whose outcome is their exit code, what they print (standard output, then standard
+// error) and the lines they log.
 TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
     struct Case {
         std::vector<std::string> arguments;
@@ -71,6 +72,7 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
         std::string out;  // "*" stands for anything
         std::vector<std::pair<std::string, std::size_t>> logCounts;
         std::map<std::string, std::string> stored = {};  // settings stored before the run
+        std::string input = "";  // the settings input file beside the program
     };
     const std::string console = "Running Agent in console/debug mode";
     const std::string debugLine = "Running agent in console/debug mode\n";
@@ -78,6 +80,7 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
     const std::string versionLines = "Corvane Deployment Agent (wardex), *" + version;
     const std::string empty = "Toolbox List is empty, exiting";
     const std::string noSession = "Agent will exit after 0 reconnects ";
+    const std::string load = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
     const std::vector<Case> cases = {
         {{}, 1, "*", {{empty, 1}}},
         // Runs that only print; the console mode is logged only when it runs.
@@ -131,6 +134,15 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
           {"SecurityKey", "s3cr3t"},
           {"ServerCertificatePins", "ab"},
           {"VerifyServerName", "1"}}},
+        // The input file beside the program is applied; once the streams are reopened the
+        // console shows nothing.
+        {{"-skt", load},
+         0,
+         "*message = Settings=Specified\nTcpPort=4321\n*",
+         {},
+         {},
+         "TcpPort=4321\n"},
+        {{"-skt", "-q", load}, 0, "", {}},
         // The option table's order decides, not the command line's: -install before -remove.
         {{"-install", "-remove", "-load=a.so,b.so"},
          0,
@@ -141,9 +153,12 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
         const AgentWorld world;
         world.Store(c.stored);
+        if (!c.input.empty()) {
+            scratch::WriteFile(world.InputFile(), c.input);
+        }
         const Outcome outcome = Wardex(world, c.arguments);
         EXPECT_EQ(outcome.exitCode, c.exitCode);
-        EXPECT_TRUE(Matches(outcome.out, c.out)) << outcome.out;
+        EXPECT_TRUE(Matches(outcome.out + outcome.err, c.out)) << outcome.out << outcome.err;
         for (const auto& [text, count] : c.logCounts) {
             EXPECT_EQ(world.LogCount(text), count) << text;
         }
@@ -161,24 +176,6 @@ TEST(ProgramTest, ASettingsStoreThatDoesNotParseIsNamedOnStandardError) {
     EXPECT_EQ(outcome.err, "wardex: the settings store cannot be read, no setting applies: " +
                                sys::RegistryFile::DefaultPath() +
                                " line 3: a key line must end with \"]\"\n");
-}
-
-// The settings input file is taken from beside the program, applied and consumed; once the
-// streams are reopened the console shows nothing.
-TEST(ProgramTest, ShiftkitQuietAppliesTheInputFileSilently) {
-    const AgentWorld world;
-    scratch::WriteFile(world.InputFile(), "TcpPort=4321\n");
-    const std::string load = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
-    const Outcome quiet = Wardex(world, {"-skt", "-q", load});
-    EXPECT_EQ(quiet.exitCode, 0);
-    EXPECT_EQ(quiet.out, "");
-    EXPECT_EQ(quiet.err, "");
-    EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4321");
-    EXPECT_FALSE(fs::exists(world.InputFile()));
-
-    const Outcome loud = Wardex(world, {"-skt", load});
-    EXPECT_EQ(loud.exitCode, 0);
-    EXPECT_NE(loud.out, "");
 }
 
 // The crash handler is installed first thing: a toolbox that crashes while the
