@@ -30,7 +30,8 @@ constexpr std::chrono::milliseconds kStopLimit{90000};
 double StopMilliseconds(const StopState& state) {
     ServiceWorld world;
     std::unique_ptr<testsupport::ChildProcess> service;
-    const std::shared_ptr<void> held = state.reach(world, [&] { service = world.StartService(); });
+    const servicetest::Reached reached =
+        state.reach(world, [&] { service = world.StartService(); });
     const Clock::time_point signalled = Clock::now();
     service->Signal(SIGTERM);
     const std::optional<int> exitCode = service->WaitForExit(kStopLimit);

@@ -1,4 +1,4 @@
-// The service on a bad day: servers that stall or send no end, a log that cannot grow. The
+// The service on a bad day: a server that sends no end, a log that cannot grow. The
 // real program runs as the service with the engine tests' session toolbox, against servers
 // written on sockets. (A kill in the middle of a settings write is the store's own test,
 // where readers watch every write.)
@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,54 +17,19 @@ namespace {
 
 using servicetest::AcceptSession;
 using servicetest::Echo;
-using servicetest::kStalledReplies;
-using servicetest::kStalledReplyBytes;
 using servicetest::ServiceWorld;
-using servicetest::StallWithReplies;
 using testsupport::ChildProcess;
 using testsupport::Peer;
 
-// The tags of the "Tag=" lines in the text, each as often as it occurs.
-std::multiset<int> Tags(const std::string& text) {
-    std::multiset<int> tags;
-    const std::regex tag("Tag=([0-9]+)\n");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), tag);
-         it != std::sregex_iterator(); ++it) {
-        tags.insert(std::stoi((*it)[1]));
-    }
-    return tags;
-}
-
 void ExpectEchoed(Peer& server, int tag) {
     server.Send(Echo(tag));
-    EXPECT_EQ(Tags(server.Next()), std::multiset<int>{tag});
+    EXPECT_EQ(servicetest::Tags(server.Next()), std::multiset<int>{tag});
 }
 
 void ExpectStopsWithExitZero(ChildProcess& service, const std::string& state) {
     service.Signal(SIGTERM);
     EXPECT_EQ(service.WaitForExit(), 0) << "stopped while " << state << "\n"
                                         << service.Errors() << service.Output();
-}
-
-// Every reply reaches the server once or stays in the state file; none is lost or doubled.
-TEST(FaultInjection, RepliesNotWrittenWhenTheServiceStopsAreSavedWithTheOutputQueue) {
-    ServiceWorld world;
-    const auto service = world.StartService();
-    std::unique_ptr<Peer> server = AcceptSession(world);
-    const int count = kStalledReplies;
-    StallWithReplies(world, *server, count, kStalledReplyBytes);
-    ExpectStopsWithExitZero(*service, "writing");
-
-    std::multiset<int> tags = Tags(scratch::ReadFile(world.StateFile()));
-    EXPECT_FALSE(tags.empty()) << "the stalled replies are in the state file";
-    while (const std::optional<std::string> reply = server->NextOrEnd()) {
-        tags.merge(Tags(*reply));
-    }
-    std::multiset<int> every;
-    for (int tag = 0; tag < count; ++tag) {
-        every.insert(tag);
-    }
-    EXPECT_EQ(tags, every);
 }
 
 TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,24 @@ std::vector<std::string> ReportsUntilStopped(servicetest::NotifyListener& notify
     return reports;
 }
 
+// The replies a stalled server did not read reach it after all or stay in the state file with
+// the output queue: each once, none lost or doubled.
+void ExpectEachReplySentOrSaved(const ServiceWorld& world, testsupport::Peer& server) {
+    std::multiset<int> tags = servicetest::Tags(scratch::ReadFile(world.StateFile()));
+    EXPECT_FALSE(tags.empty()) << "the stalled replies are in the state file";
+    while (const std::optional<std::string> reply = server.NextOrEnd()) {
+        tags.merge(servicetest::Tags(*reply));
+    }
+    std::multiset<int> every;
+    for (int tag = 0; tag < servicetest::kStalledReplies; ++tag) {
+        every.insert(tag);
+    }
+    EXPECT_EQ(tags, every);
+}
+
 // SIGTERM and SIGINT stop the service in order from every state, each report one check point
 // further, with one stop report for each wait for the bootstrap; a second signal close
-// behind the first stops nothing twice.
+// behind the first stops nothing twice. Replies not yet written are kept.
 TEST(ServiceLifeTest, EveryStateStopsInOrderOnSigtermOrSigint) {
     const std::string waiting = "Waiting 2000 milliseconds for bootstrap thread to exit ";
     int signal = SIGINT;
@@ -43,7 +59,7 @@ TEST(ServiceLifeTest, EveryStateStopsInOrderOnSigtermOrSigint) {
         signal = signal == SIGINT ? SIGTERM : SIGINT;
         ServiceWorld world;
         std::unique_ptr<testsupport::ChildProcess> service;
-        const std::shared_ptr<void> held =
+        const servicetest::Reached reached =
             state.reach(world, [&] { service = world.StartService(); });
         service->Signal(signal);
         service->Signal(signal);
@@ -64,6 +80,9 @@ TEST(ServiceLifeTest, EveryStateStopsInOrderOnSigtermOrSigint) {
         for (const char* once : {"Received SERVICE_CONTROL_STOP",
                                  "thread exited, sending  SERVICE_STOPPED", "Leaving Main()"}) {
             EXPECT_EQ(world.LogCount(once), 1u) << once;
+        }
+        if (reached.stalled) {
+            ExpectEachReplySentOrSaved(world, *reached.stalled);
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,9 @@ public:
     NotifyListener notify{Scratch() / "notify"};
 };
 
-// Replies large enough to fill the socket buffers of both sides many times over.
+// How many replies a stalled server leaves unread; they fill the socket buffers of both sides
+// many times over.
 inline constexpr int kStalledReplies = 300;
-inline constexpr std::size_t kStalledReplyBytes = 60000;
 
 // The server's side of a new session: accepted, and past the session toolbox's request.
 std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world);
@@ -59,17 +60,20 @@ std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world);
 // A request the session toolbox echoes, with a body of the given size.
 std::string Echo(int tag, std::size_t bodyBytes = 1);
 
-// A stalled server: requests for replies of replyBytes each, none of which it reads, until
-// the toolbox has handed every reply to the agent's output queue.
-void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
-                      std::size_t replyBytes);
+// The tags of the "Tag=" lines in the text, each as often as it occurs.
+std::multiset<int> Tags(const std::string& text);
 
-// One state: reach starts the service (start) at the right moment and returns what must stay
-// alive until the stop.
+// What reaching a state leaves: what must stay alive until the stop, and the server that
+// stopped reading kStalledReplies echoes (tagged from 0) where there is one.
+struct Reached {
+    std::shared_ptr<void> held;
+    std::shared_ptr<testsupport::Peer> stalled = nullptr;
+};
+
+// One state: reach starts the service (start) at the right moment.
 struct StopState {
     const char* name;
-    std::function<std::shared_ptr<void>(ServiceWorld& world, const std::function<void()>& start)>
-        reach;
+    std::function<Reached(ServiceWorld& world, const std::function<void()>& start)> reach;
 };
 
 // Waiting to reconnect, connecting, switching to TLS, reading, writing to a server that
