@@ -1,6 +1,8 @@
 // The service's life as systemd sees it: the real program started with a notify socket,
 // stopped by signals from each of its states, told of logons and logoffs through the
-// relocated utmp; and the utmp reader itself.
+// relocated utmp; the utmp reader itself; and the service on a bad day: a server that sends
+// no end, a log that cannot grow. (A kill in the middle of a settings write is the store's
+// own test, where readers watch every write.)
 
 #include <signal.h>
 #include <utmp.h>
@@ -46,6 +48,17 @@ void ExpectEachReplySentOrSaved(const ServiceWorld& world, testsupport::Peer& se
         every.insert(tag);
     }
     EXPECT_EQ(tags, every);
+}
+
+void ExpectEchoed(testsupport::Peer& server, int tag) {
+    server.Send(servicetest::Echo(tag));
+    EXPECT_EQ(servicetest::Tags(server.Next()), std::multiset<int>{tag});
+}
+
+void ExpectStopsWithExitZero(testsupport::ChildProcess& service, const std::string& state) {
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(), 0) << "stopped while " << state << "\n"
+                                        << service.Errors() << service.Output();
 }
 
 // SIGTERM and SIGINT stop the service in order from every state, each report one check point
@@ -157,6 +170,40 @@ TEST(UtmpSessionsTest, OnlyUserRecordsCountAndMissingOrTruncatedFilesLoseNothing
     EXPECT_TRUE(sessions.Reread(problem).empty());
     WriteUtmp(path, {{USER_PROCESS, "alice", "pts/1", 10}});
     EXPECT_TRUE(sessions.Reread(problem).empty());
+}
+
+TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
+    ServiceWorld world;
+    const auto service = world.StartService();
+    const auto server = servicetest::AcceptSession(world);
+    const std::string megabyte(1 << 20, 'x');
+    for (int sent = 0; sent < 17; ++sent) {
+        server->SendRaw(megabyte);
+    }
+    server->SendRaw(std::string(1, '\0'));
+    ExpectEchoed(*server, 1);
+    EXPECT_EQ(world.LogCount("Message over 16777216 bytes, discarding it up to its end"), 1u);
+    EXPECT_EQ(world.LogCount("Discarded 1 message(s) over 16777216 bytes"), 1u);
+    ExpectStopsWithExitZero(*service, "reading");
+}
+
+// A full disk, played by a file-size limit, under a log that copies every message: the log
+// that cannot grow says so once on standard error, and the service goes on serving. (A store
+// or state file that cannot be written is checked beside them.)
+TEST(FaultInjection, ALogThatCannotGrowIsReportedAndTheServiceGoesOn) {
+    ServiceWorld world;
+    world.Store({{"LogDebug", "1"}});
+    const auto service =
+        world.StartService(world.notify.Path(), {"/usr/bin/prlimit", "--fsize=1048576"});
+    const auto server = servicetest::AcceptSession(world);
+    for (int tag = 0; tag < 20; ++tag) {
+        server->Send(servicetest::Echo(tag, 60000));
+        server->Next();
+    }
+    ExpectEchoed(*server, 20);
+    ExpectStopsWithExitZero(*service, "with a full log");
+    EXPECT_NE(service->Errors().find("cannot be written, lines are lost"), std::string::npos)
+        << service->Errors();
 }
 
 }  // namespace
