@@ -18,8 +18,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using servicetest::FaultWorld;
-using servicetest::ServiceProcess;
+using servicetest::ServiceWorld;
 using servicetest::StopState;
 
 constexpr int kRuns = 3;
@@ -29,10 +28,10 @@ constexpr std::chrono::milliseconds kStopLimit{90000};
 // Milliseconds from SIGTERM to the end of the process; -1 when it did not end in time or
 // ended with another exit code than 0.
 double StopMilliseconds(const StopState& state) {
-    FaultWorld world;
-    std::optional<ServiceProcess> service;
-    const std::shared_ptr<void> held =
-        state.reach(world, [&] { service.emplace(world, world.notify.Path()); });
+    ServiceWorld world;
+    std::unique_ptr<testsupport::ChildProcess> service;
+    const servicetest::Reached reached =
+        state.reach(world, [&] { service = world.StartService(); });
     const Clock::time_point signalled = Clock::now();
     service->Signal(SIGTERM);
     const std::optional<int> exitCode = service->WaitForExit(kStopLimit);

@@ -15,13 +15,13 @@
 #include "agent/engine/bootstrap.h"
 #include "agent/log/AgentLog.h"
 #include "agent/store/AgentStore.h"
-#include "tests/program/ProgramTestSupport.h"
+#include "tests/support/AgentWorld.h"
 #include "tests/support/TestPeer.h"
 #include "tests/support/Unprivileged.h"
 
 namespace {
 
-using programtest::AgentWorld;
+using testsupport::AgentWorld;
 
 // Records the pauses. A wait returns at once, as if it had run its full time, unless the
 // hook set the event meanwhile; the hook sees the number of the wait, from 1.

@@ -5,12 +5,9 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -62,15 +59,11 @@ ChildResult RunCrashChild(const std::vector<std::string>& arguments) {
     return result;
 }
 
-// Runs a command through the shell and returns what it printed (both streams).
+// Runs a command through the shell; what it printed on both streams.
 std::string RunCommand(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-    std::string output;
-    std::array<char, 4096> buffer;
-    while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr) {
-        output += buffer.data();
-    }
-    return output;
+    testsupport::ChildProcess shell({"/bin/sh", "-c", command + " 2>&1"});
+    shell.WaitForExit(std::chrono::seconds(60));
+    return shell.Output();
 }
 
 std::vector<fs::path> FilesIn(const fs::path& folder) {

@@ -4,6 +4,7 @@
 #include <fnmatch.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -15,14 +16,13 @@
 
 #include "agent/service/linux/ServiceUnit.h"
 #include "common/sys/linux/RegistryFile.h"
-#include "tests/program/ProgramTestSupport.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/AgentWorld.h"
 #include "tests/support/TestPeer.h"
 
 namespace {
 
 using namespace std::string_literals;
-using programtest::AgentWorld;
+using testsupport::AgentWorld;
 namespace fs = std::filesystem;
 
 constexpr auto kLongestRun = std::chrono::seconds(60);
@@ -42,12 +42,12 @@ struct Outcome {
 
 // Runs the program as a user would; a run that outlasts kLongestRun fails the test.
 Outcome Wardex(const AgentWorld& world, const std::vector<std::string>& arguments) {
-    testsupport::ChildProcess child(world.ProgramLine(WARDEX_PROGRAM, arguments));
-    const std::optional<int> exitCode = child.WaitForExit(kLongestRun);
+    const auto child = world.Start(arguments);
+    const std::optional<int> exitCode = child->WaitForExit(kLongestRun);
     if (!exitCode) {
         ADD_FAILURE() << "the program did not end";
     }
-    return {exitCode.value_or(-1), child.Output(), child.Errors()};
+    return {exitCode.value_or(-1), child->Output(), child->Errors()};
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -63,7 +63,8 @@ bool Matches(const std::string& text, const std::string& pattern) {
     return ::fnmatch(escaped.c_str(), text.c_str(), 0) == 0;
 }
 
-// Runs whose outcome is their exit code, their output and the lines they log.
+// Runs whose outcome is their exit code, what they print (standard output, then standard
+// error) and the lines they log.
 TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
     struct Case {
         std::vector<std::string> arguments;
@@ -71,6 +72,7 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
         std::string out;  // "*" stands for anything
         std::vector<std::pair<std::string, std::size_t>> logCounts;
         std::map<std::string, std::string> stored = {};  // settings stored before the run
+        std::string input = "";  // the settings input file beside the program
     };
     const std::string console = "Running Agent in console/debug mode";
     const std::string debugLine = "Running agent in console/debug mode\n";
@@ -78,6 +80,7 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
     const std::string versionLines = "Corvane Deployment Agent (wardex), *" + version;
     const std::string empty = "Toolbox List is empty, exiting";
     const std::string noSession = "Agent will exit after 0 reconnects ";
+    const std::string load = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
     const std::vector<Case> cases = {
         {{}, 1, "*", {{empty, 1}}},
         // Runs that only print; the console mode is logged only when it runs.
@@ -131,6 +134,15 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
           {"SecurityKey", "s3cr3t"},
           {"ServerCertificatePins", "ab"},
           {"VerifyServerName", "1"}}},
+        // The input file beside the program is applied; once the streams are reopened the
+        // console shows nothing.
+        {{"-skt", load},
+         0,
+         "*message = Settings=Specified\nTcpPort=4321\n*",
+         {},
+         {},
+         "TcpPort=4321\n"},
+        {{"-skt", "-q", load}, 0, "", {}},
         // The option table's order decides, not the command line's: -install before -remove.
         {{"-install", "-remove", "-load=a.so,b.so"},
          0,
@@ -141,9 +153,12 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
         const AgentWorld world;
         world.Store(c.stored);
+        if (!c.input.empty()) {
+            scratch::WriteFile(world.InputFile(), c.input);
+        }
         const Outcome outcome = Wardex(world, c.arguments);
         EXPECT_EQ(outcome.exitCode, c.exitCode);
-        EXPECT_TRUE(Matches(outcome.out, c.out)) << outcome.out;
+        EXPECT_TRUE(Matches(outcome.out + outcome.err, c.out)) << outcome.out << outcome.err;
         for (const auto& [text, count] : c.logCounts) {
             EXPECT_EQ(world.LogCount(text), count) << text;
         }
@@ -163,24 +178,6 @@ TEST(ProgramTest, ASettingsStoreThatDoesNotParseIsNamedOnStandardError) {
                                " line 3: a key line must end with \"]\"\n");
 }
 
-// The settings input file is taken from beside the program, applied and consumed; once the
-// streams are reopened the console shows nothing.
-TEST(ProgramTest, ShiftkitQuietAppliesTheInputFileSilently) {
-    const AgentWorld world;
-    scratch::WriteFile(world.InputFile(), "TcpPort=4321\n");
-    const std::string load = std::string("-load=") + WARDEX_SESSION_TOOLBOX;
-    const Outcome quiet = Wardex(world, {"-skt", "-q", load});
-    EXPECT_EQ(quiet.exitCode, 0);
-    EXPECT_EQ(quiet.out, "");
-    EXPECT_EQ(quiet.err, "");
-    EXPECT_EQ(AgentWorld::Stored("TcpPort"), "4321");
-    EXPECT_FALSE(std::filesystem::exists(world.InputFile()));
-
-    const Outcome loud = Wardex(world, {"-skt", load});
-    EXPECT_EQ(loud.exitCode, 0);
-    EXPECT_NE(loud.out, "");
-}
-
 // The crash handler is installed first thing: a toolbox that crashes while the
 // configuration file is applied leaves one dump beside the program, and the program still
 // ends by the fault's signal.
@@ -189,28 +186,21 @@ TEST(ProgramTest, AToolboxThatCrashesLeavesOneDumpBesideTheProgram) {
     scratch::WriteFile(world.ConfigFile(), "TcpPort=4321\n");
     const Outcome outcome = Wardex(world, {"-skt", std::string("-load=") + WARDEX_CRASH_TOOLBOX});
     EXPECT_EQ(outcome.exitCode, 128 + SIGSEGV) << outcome.out << outcome.err;
-    std::vector<std::string> dumps;
-    for (const auto& entry : std::filesystem::directory_iterator(world.ProgramFolder())) {
-        if (entry.path().extension() == ".dmp") {
-            dumps.push_back(entry.path().filename().string());
-        }
-    }
-    ASSERT_EQ(dumps.size(), 1u);
-    EXPECT_EQ(dumps[0].size(), 36u + 4u) << "a GUID and .dmp: " << dumps[0];
-    EXPECT_EQ(scratch::ReadFile(world.ProgramFolder() + "/" + dumps[0]).substr(0, 4), "MDMP");
+    const auto dumps = std::count_if(
+        fs::directory_iterator(world.ProgramFolder()), fs::directory_iterator(),
+        [](const fs::directory_entry& entry) { return entry.path().extension() == ".dmp"; });
+    EXPECT_EQ(dumps, 1);
 }
 
 // Two sessions in one console run: the server closes the first connection, the agent
 // connects again at once and the session count reaches the second session through the
 // state file beside the program.
 TEST(ProgramTest, DebugRunsCarryTheStateFromSessionToSession) {
-    const AgentWorld world;
-    testsupport::TestServer listener;
-    world.Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", listener.PortText()}});
-    auto server = std::async(std::launch::async, [&listener] {
+    AgentWorld world;
+    auto server = std::async(std::launch::async, [&world] {
         std::vector<std::string> requests;
         for (int session = 0; session < 2; ++session) {
-            requests.push_back(testsupport::Peer(listener.Accept()).Next());
+            requests.push_back(testsupport::Peer(world.listener.Accept()).Next());
         }
         return requests;
     });
@@ -222,7 +212,7 @@ TEST(ProgramTest, DebugRunsCarryTheStateFromSessionToSession) {
     EXPECT_TRUE(Contains(outcome.out, "Application will exit in 1\n"));
     EXPECT_EQ(requests, (std::vector<std::string>{"Request=CreateSession\nCount=1\n",
                                                   "Request=CreateSession\nCount=2\n"}));
-    EXPECT_TRUE(std::filesystem::exists(world.ProgramFolder() + "/wardex.dat"));
+    EXPECT_TRUE(fs::exists(world.StateFile()));
 }
 
 // Installing writes the enabled unit once; removing deletes it, its link and the settings, and

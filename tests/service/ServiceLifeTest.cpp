@@ -1,92 +1,110 @@
 // The service's life as systemd sees it: the real program started with a notify socket,
-// stopped by signals, told of logons and logoffs through the relocated utmp; and the utmp
-// reader itself.
+// stopped by signals from each of its states, told of logons and logoffs through the
+// relocated utmp; the utmp reader itself; and the service on a bad day: a server that sends
+// no end, a log that cannot grow. (A kill in the middle of a settings write is the store's
+// own test, where readers watch every write.)
 
 #include <signal.h>
 #include <utmp.h>
 
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <regex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/sys/linux/UtmpSessions.h"
 #include "tests/service/ServiceTestSupport.h"
-#include "tests/support/TestPeer.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {
 
-using programtest::AgentWorld;
 using scratch::WriteUtmp;
-using servicetest::NotifyListener;
-using servicetest::ServiceProcess;
 using servicetest::ServiceWorld;
-using servicetest::WaitForLog;
-
-const std::string kWaiting = "Waiting 2000 milliseconds for bootstrap thread to exit ";
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-unsigned CheckPoint(const std::string& report) {
-    std::smatch match;
-    const std::regex pattern("check point ([0-9]+)");
-    return std::regex_search(report, match, pattern) ? std::stoul(match[1]) : 0;
-}
 
 // The reports up to and including "Stopped".
-std::vector<std::string> ReportsUntilStopped(NotifyListener& notify) {
+std::vector<std::string> ReportsUntilStopped(servicetest::NotifyListener& notify) {
     std::vector<std::string> reports;
     for (std::string report = notify.Next(); !report.empty(); report = notify.Next()) {
         reports.push_back(report);
-        if (Contains(report, "STATUS=Stopped")) {
+        if (report.find("STATUS=Stopped") != std::string::npos) {
             break;
         }
     }
     return reports;
 }
 
-// SIGTERM and SIGINT each stop the service in order; a second signal close behind the first
-// stops nothing twice.
-TEST(ServiceLifeTest, StartsReportsAndStopsOnSigtermOrSigint) {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
-        ServiceWorld world;
-        ServiceProcess service(world, world.notify.Path());
-        EXPECT_EQ(world.notify.Next(), "STATUS=Starting, check point 1");
-        EXPECT_EQ(world.notify.Next(), "READY=1\nSTATUS=Running, check point 2");
-        testsupport::Peer server(world.listener.Accept());
-        EXPECT_EQ(server.Next(), "Request=CreateSession\nCount=1\n");
+// The replies a stalled server did not read reach it after all or stay in the state file with
+// the output queue: each once, none lost or doubled.
+void ExpectEachReplySentOrSaved(const ServiceWorld& world, testsupport::Peer& server) {
+    std::multiset<int> tags = servicetest::Tags(scratch::ReadFile(world.StateFile()));
+    EXPECT_FALSE(tags.empty()) << "the stalled replies are in the state file";
+    while (const std::optional<std::string> reply = server.NextOrEnd()) {
+        tags.merge(servicetest::Tags(*reply));
+    }
+    std::multiset<int> every;
+    for (int tag = 0; tag < servicetest::kStalledReplies; ++tag) {
+        every.insert(tag);
+    }
+    EXPECT_EQ(tags, every);
+}
 
-        service.Signal(signal);
-        service.Signal(signal);
-        const std::vector<std::string> stop = ReportsUntilStopped(world.notify);
-        EXPECT_EQ(server.NextOrEnd(), std::nullopt) << "the stop closed the connection";
-        EXPECT_EQ(service.WaitForExit(), 0);
-        ASSERT_GE(stop.size(), 3u);
-        EXPECT_EQ(stop[0],
-                  "STOPPING=1\nEXTEND_TIMEOUT_USEC=5000000\nSTATUS=Stopping, check point 3");
-        EXPECT_EQ(stop[1],
-                  "STOPPING=1\nEXTEND_TIMEOUT_USEC=3000000\nSTATUS=Stopping, check point 4");
-        EXPECT_TRUE(Contains(stop.back(), "STATUS=Stopped")) << stop.back();
-        for (std::size_t i = 0; i < stop.size(); ++i) {
-            EXPECT_EQ(CheckPoint(stop[i]), 3 + i) << stop[i];
+void ExpectEchoed(testsupport::Peer& server, int tag) {
+    server.Send(servicetest::Echo(tag));
+    EXPECT_EQ(servicetest::Tags(server.Next()), std::multiset<int>{tag});
+}
+
+void ExpectStopsWithExitZero(testsupport::ChildProcess& service, const std::string& state) {
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitForExit(), 0) << "stopped while " << state << "\n"
+                                        << service.Errors() << service.Output();
+}
+
+// SIGTERM and SIGINT stop the service in order from every state, each report one check point
+// further, with one stop report for each wait for the bootstrap; a second signal close
+// behind the first stops nothing twice. Replies not yet written are kept.
+TEST(ServiceLifeTest, EveryStateStopsInOrderOnSigtermOrSigint) {
+    const std::string waiting = "Waiting 2000 milliseconds for bootstrap thread to exit ";
+    int signal = SIGINT;
+    for (const servicetest::StopState& state : servicetest::StopStates()) {
+        SCOPED_TRACE(state.name);
+        signal = signal == SIGINT ? SIGTERM : SIGINT;
+        ServiceWorld world;
+        std::unique_ptr<testsupport::ChildProcess> service;
+        const servicetest::Reached reached =
+            state.reach(world, [&] { service = world.StartService(); });
+        service->Signal(signal);
+        service->Signal(signal);
+        const std::vector<std::string> reports = ReportsUntilStopped(world.notify);
+        EXPECT_EQ(service->WaitForExit(), 0) << service->Errors();
+        ASSERT_GE(reports.size(), 5u);
+        std::vector<std::string> expected = {
+            "STATUS=Starting, check point 1", "READY=1\nSTATUS=Running, check point 2",
+            "STOPPING=1\nEXTEND_TIMEOUT_USEC=5000000\nSTATUS=Stopping, check point 3"};
+        for (std::size_t point = 4; point < reports.size(); ++point) {
+            expected.push_back(
+                "STOPPING=1\nEXTEND_TIMEOUT_USEC=3000000\nSTATUS=Stopping, check point " +
+                std::to_string(point));
         }
-        EXPECT_EQ(world.LogCount(kWaiting), stop.size() - 2);
-        EXPECT_EQ(world.LogCount("Received SERVICE_CONTROL_STOP"), 1u);
-        EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
-        EXPECT_EQ(world.LogCount("Leaving Main()"), 1u);
+        expected.push_back("STATUS=Stopped, check point " + std::to_string(reports.size()));
+        EXPECT_EQ(reports, expected);
+        EXPECT_EQ(world.LogCount(waiting), reports.size() - 4);
+        for (const char* once : {"Received SERVICE_CONTROL_STOP",
+                                 "thread exited, sending  SERVICE_STOPPED", "Leaving Main()"}) {
+            EXPECT_EQ(world.LogCount(once), 1u) << once;
+        }
+        if (reached.stalled) {
+            ExpectEachReplySentOrSaved(world, *reached.stalled);
+        }
     }
 }
 
 TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
     ServiceWorld world;
+    world.Store({{"LogDebug", "1"}});
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}});
-    ServiceProcess service(world, world.notify.Path());
+    const auto service = world.StartService();
     testsupport::Peer server(world.listener.Accept());
     ASSERT_EQ(server.Next(), "Request=CreateSession\nCount=1\n");
 
@@ -94,17 +112,17 @@ TEST(ServiceLifeTest, LogonAndLogoffReachTheToolboxesAndTheServer) {
     EXPECT_EQ(server.Next(), "Request=UpdateUser\nUsers=tester\n");
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {DEAD_PROCESS, "", "pts/3", 4242}});
     EXPECT_EQ(server.Next(), "Request=UpdateUser\nUsers=tester\n");
-    EXPECT_EQ(world.LogCount("logon of alice on pts/3"), 1u);
-    EXPECT_EQ(world.LogCount("logoff of alice on pts/3"), 1u);
-    EXPECT_EQ(world.LogCount("dwEvent = 5 "), 1u);
-    EXPECT_EQ(world.LogCount("dwEvent = 6 "), 1u);
+    for (const char* line :
+         {"logon of alice on pts/3", "logoff of alice on pts/3", "dwEvent = 5 ", "dwEvent = 6 "}) {
+        EXPECT_EQ(world.LogCount(line), 1u) << line;
+    }
 
     // The dead process's record rewritten: neither a logon nor a logoff.
     WriteUtmp(world.Utmp(), {{BOOT_TIME, "", "~", 0}, {DEAD_PROCESS, "", "pts/3", 5151}});
-    ASSERT_TRUE(WaitForLog(world, "changed, no logon or logoff"));
-    service.Signal(SIGTERM);
-    EXPECT_EQ(server.NextOrEnd(), std::nullopt) << "nothing more reaches the server";
-    EXPECT_EQ(service.WaitForExit(), 0);
+    ASSERT_TRUE(world.WaitForLog("changed, no logon or logoff"));
+    service->Signal(SIGTERM);
+    EXPECT_EQ(server.NextOrEnd(), std::nullopt) << "the stop closes the connection";
+    EXPECT_EQ(service->WaitForExit(), 0);
     EXPECT_EQ(world.LogCount("Checking currently logged on users"), 2u);
 }
 
@@ -115,16 +133,15 @@ TEST(ServiceLifeTest, FailingReportsAMissingUtmpAndAReconnectWaitDoNotHoldAStopB
     ServiceWorld world;
     std::filesystem::remove(world.RootFolder() + "/run");
     world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
-    ServiceProcess service(world, world.Scratch() / "nobody-listens");
-    ASSERT_TRUE(WaitForLog(world, "logons and logoffs cannot be seen"));
-    ASSERT_TRUE(WaitForLog(world, "Retrying startup in 15 seconds"));
-    service.Signal(SIGTERM);
-    EXPECT_EQ(service.WaitForExit(std::chrono::seconds(5)), 0)
+    const auto service = world.StartService(world.Scratch() / "nobody-listens");
+    ASSERT_TRUE(world.WaitForLog("logons and logoffs cannot be seen"));
+    ASSERT_TRUE(world.WaitForLog("Retrying startup in 15 seconds"));
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->WaitForExit(std::chrono::seconds(5)), 0)
         << "the stop must not wait for the reconnect wait";
     EXPECT_GE(world.LogCount("Failed to Report Service Status"), 4u);
     EXPECT_EQ(world.LogCount("thread exited, sending  SERVICE_STOPPED"), 1u);
 }
-
 // A utmp file in the glibc layout that is missing or cut short, or holds records that are not
 // logons.
 TEST(UtmpSessionsTest, OnlyUserRecordsCountAndMissingOrTruncatedFilesLoseNothing) {
@@ -153,6 +170,40 @@ TEST(UtmpSessionsTest, OnlyUserRecordsCountAndMissingOrTruncatedFilesLoseNothing
     EXPECT_TRUE(sessions.Reread(problem).empty());
     WriteUtmp(path, {{USER_PROCESS, "alice", "pts/1", 10}});
     EXPECT_TRUE(sessions.Reread(problem).empty());
+}
+
+TEST(FaultInjection, AMessageWithoutEndIsDiscardedAtItsCapAndTheSessionGoesOn) {
+    ServiceWorld world;
+    const auto service = world.StartService();
+    const auto server = servicetest::AcceptSession(world);
+    const std::string megabyte(1 << 20, 'x');
+    for (int sent = 0; sent < 17; ++sent) {
+        server->SendRaw(megabyte);
+    }
+    server->SendRaw(std::string(1, '\0'));
+    ExpectEchoed(*server, 1);
+    EXPECT_EQ(world.LogCount("Message over 16777216 bytes, discarding it up to its end"), 1u);
+    EXPECT_EQ(world.LogCount("Discarded 1 message(s) over 16777216 bytes"), 1u);
+    ExpectStopsWithExitZero(*service, "reading");
+}
+
+// A full disk, played by a file-size limit, under a log that copies every message: the log
+// that cannot grow says so once on standard error, and the service goes on serving. (A store
+// or state file that cannot be written is checked beside them.)
+TEST(FaultInjection, ALogThatCannotGrowIsReportedAndTheServiceGoesOn) {
+    ServiceWorld world;
+    world.Store({{"LogDebug", "1"}});
+    const auto service =
+        world.StartService(world.notify.Path(), {"/usr/bin/prlimit", "--fsize=1048576"});
+    const auto server = servicetest::AcceptSession(world);
+    for (int tag = 0; tag < 20; ++tag) {
+        server->Send(servicetest::Echo(tag, 60000));
+        server->Next();
+    }
+    ExpectEchoed(*server, 20);
+    ExpectStopsWithExitZero(*service, "with a full log");
+    EXPECT_NE(service->Errors().find("cannot be written, lines are lost"), std::string::npos)
+        << service->Errors();
 }
 
 }  // namespace

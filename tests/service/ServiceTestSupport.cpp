@@ -3,19 +3,17 @@
 #include <poll.h>
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <regex>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 
 namespace servicetest {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using testsupport::Request;
 
 void CopyField(char* field, std::size_t size, const std::string& text) {
@@ -50,43 +48,54 @@ private:
     int port_ = 0;
 };
 
-std::shared_ptr<void> WaitingToReconnect(ServiceWorld& world, const std::function<void()>& start) {
+Reached WaitingToReconnect(ServiceWorld& world, const std::function<void()>& start) {
     world.Store({{"TcpPort", std::to_string(testsupport::ClosedPort())}});
     start();
-    Require(WaitForLog(world, "Retrying startup in"), "no reconnect wait");
-    return nullptr;
+    Require(world.WaitForLog("Retrying startup in"), "no reconnect wait");
+    return {};
 }
 
-std::shared_ptr<void> Connecting(ServiceWorld& world, const std::function<void()>& start) {
+Reached Connecting(ServiceWorld& world, const std::function<void()>& start) {
     auto full = std::make_shared<FullListener>();
     world.Store({{"TcpPort", std::to_string(full->Port())}});
     start();
-    Require(WaitForLog(world, "The settings were successfully retrieved."), "no connect");
-    return full;
+    Require(world.WaitForLog("The settings were successfully retrieved."), "no connect");
+    return {full};
 }
 
-std::shared_ptr<void> SwitchingToTls(ServiceWorld& world, const std::function<void()>& start) {
+Reached SwitchingToTls(ServiceWorld& world, const std::function<void()>& start) {
     start();
     std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
     server->Send("Reply=CreateSession\nResult=Success");
     Require(!testsupport::ReceiveSome(server->Socket(), 4096).empty(), "no client hello");
-    return server;  // the hello stays unanswered
+    return {server};  // the hello stays unanswered
 }
 
-std::shared_ptr<void> Reading(ServiceWorld& world, const std::function<void()>& start) {
+Reached Reading(ServiceWorld& world, const std::function<void()>& start) {
     start();
-    return AcceptSession(world);
+    return {AcceptSession(world)};
 }
 
-std::shared_ptr<void> WritingToAStalledServer(ServiceWorld& world,
-                                              const std::function<void()>& start) {
+// A stalled server: requests for kStalledReplies echoes of 60,000 bytes, none of which it
+// reads, until the toolbox has handed every reply to the agent's output queue.
+void StallWithReplies(ServiceWorld& world, testsupport::Peer& server) {
+    for (int tag = 0; tag < kStalledReplies; ++tag) {
+        server.Send(Echo(tag, 60000));
+    }
+    // One more for the session request.
+    Require(
+        world.WaitForLog("CQXAgent::Send() - Called by Toolbox", std::size_t{kStalledReplies} + 1),
+        "the replies were not all queued");
+}
+
+Reached WritingToAStalledServer(ServiceWorld& world, const std::function<void()>& start) {
     start();
     std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
-    StallWithReplies(world, *server, kStalledReplies, kStalledReplyBytes);
-    return server;
+    StallWithReplies(world, *server);
+    return {server, server};
 }
 
-std::shared_ptr<void> RunningBusyWorkers(ServiceWorld& world, const std::function<void()>& start) {
+Reached RunningBusyWorkers(ServiceWorld& world, const std::function<void()>& start) {
     start();
     std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
     constexpr int kWorkers = 1000;
@@ -102,7 +111,7 @@ std::shared_ptr<void> RunningBusyWorkers(ServiceWorld& world, const std::functio
             Require(reply.rfind("Request=Work\nAction=Sleep\n", 0) == 0, "unexpected " + reply);
         }
     }
-    return server;
+    return {server};
 }
 
 }  // namespace
@@ -128,18 +137,6 @@ std::string NotifyListener::Next(int waitMs) {
     return size > 0 ? std::string(buffer, static_cast<std::size_t>(size)) : "";
 }
 
-bool WaitForLog(const programtest::AgentWorld& world, const std::string& text, std::size_t count,
-                int waitMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    while (world.LogCount(text) < count) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world) {
     auto server = std::make_unique<testsupport::Peer>(world.listener.Accept());
     const std::string request = server->Next();
@@ -147,19 +144,18 @@ std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world) {
     return server;
 }
 
-std::string Echo(int tag, std::size_t bodyBytes) {
-    return Request("Echo", "Tag=" + std::to_string(tag) + "\nBody=" + std::string(bodyBytes, 'b'));
+std::multiset<int> Tags(const std::string& text) {
+    std::multiset<int> tags;
+    const std::regex tag("Tag=([0-9]+)\n");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), tag);
+         it != std::sregex_iterator(); ++it) {
+        tags.insert(std::stoi((*it)[1]));
+    }
+    return tags;
 }
 
-void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
-                      std::size_t replyBytes) {
-    for (int tag = 0; tag < count; ++tag) {
-        server.Send(Echo(tag, replyBytes));
-    }
-    // One more for the session request.
-    Require(WaitForLog(world, "CQXAgent::Send() - Called by Toolbox",
-                       static_cast<std::size_t>(count) + 1),
-            "the replies were not all queued");
+std::string Echo(int tag, std::size_t bodyBytes) {
+    return Request("Echo", "Tag=" + std::to_string(tag) + "\nBody=" + std::string(bodyBytes, 'b'));
 }
 
 const std::vector<StopState>& StopStates() {

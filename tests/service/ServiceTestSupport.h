@@ -1,14 +1,13 @@
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/sys/linux/FileDescriptor.h"
-#include "tests/program/ProgramTestSupport.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/AgentWorld.h"
 #include "tests/support/TestPeer.h"
 
 // What the service tests and the stop-time benchmark share: the service manager's side of a
@@ -31,53 +30,29 @@ private:
     sys::FileDescriptor socket_;
 };
 
-// A world whose agent connects to the listener, with a run folder for utmp and the notify
-// socket.
-class ServiceWorld : public programtest::AgentWorld {
+// A world with the service manager's notify socket. The debug lines are off, as they would
+// copy every message into the log.
+class ServiceWorld : public testsupport::AgentWorld {
 public:
-    ServiceWorld() {
-        std::filesystem::create_directories(RootFolder() + "/run");
-        Store({{"TcpAddr", "127.0.0.1"}, {"TcpPort", listener.PortText()}});
-    }
+    ServiceWorld() { Store({{"LogDebug", "0"}}); }
     std::string Utmp() const { return RootFolder() + "/run/utmp"; }
+    // The program started as the service manager starts it, with the session toolbox and
+    // NOTIFY_SOCKET set to the given path.
+    std::unique_ptr<testsupport::ChildProcess> StartService(
+        const std::string& notifySocket, std::vector<std::string> launcher = {}) const {
+        return Start({std::string("-load=") + WARDEX_SESSION_TOOLBOX},
+                     {"NOTIFY_SOCKET=" + notifySocket}, std::move(launcher));
+    }
+    std::unique_ptr<testsupport::ChildProcess> StartService() const {
+        return StartService(notify.Path());
+    }
 
-    testsupport::TestServer listener;
     NotifyListener notify{Scratch() / "notify"};
 };
 
-// The program started as the service manager starts it, with the session toolbox: from the
-// world's program folder, with NOTIFY_SOCKET set to the given path. A launcher (a command with
-// its arguments) may run it, as prlimit does.
-class ServiceProcess : public testsupport::ChildProcess {
-public:
-    ServiceProcess(const programtest::AgentWorld& world, const std::string& notifySocket,
-                   std::vector<std::string> launcher = {})
-        : ChildProcess(Launched(std::move(launcher), world), {"NOTIFY_SOCKET=" + notifySocket}) {}
-
-private:
-    static std::vector<std::string> Launched(std::vector<std::string> launcher,
-                                             const programtest::AgentWorld& world) {
-        const std::vector<std::string> line =
-            world.ProgramLine(WARDEX_PROGRAM, {std::string("-load=") + WARDEX_SESSION_TOOLBOX});
-        launcher.insert(launcher.end(), line.begin(), line.end());
-        return launcher;
-    }
-};
-
-// Waits until the log holds the text at least count times; false when it did not within
-// the wait.
-bool WaitForLog(const programtest::AgentWorld& world, const std::string& text,
-                std::size_t count = 1, int waitMs = 10000);
-
-// Replies large enough to fill the socket buffers of both sides many times over.
+// How many replies a stalled server leaves unread; they fill the socket buffers of both sides
+// many times over.
 inline constexpr int kStalledReplies = 300;
-inline constexpr std::size_t kStalledReplyBytes = 60000;
-
-// A service world without the debug lines, which would copy every message into the log.
-class FaultWorld : public ServiceWorld {
-public:
-    FaultWorld() { Store({{"LogDebug", "0"}}); }
-};
 
 // The server's side of a new session: accepted, and past the session toolbox's request.
 std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world);
@@ -85,17 +60,20 @@ std::unique_ptr<testsupport::Peer> AcceptSession(ServiceWorld& world);
 // A request the session toolbox echoes, with a body of the given size.
 std::string Echo(int tag, std::size_t bodyBytes = 1);
 
-// A stalled server: requests for replies of replyBytes each, none of which it reads, until
-// the toolbox has handed every reply to the agent's output queue.
-void StallWithReplies(ServiceWorld& world, testsupport::Peer& server, int count,
-                      std::size_t replyBytes);
+// The tags of the "Tag=" lines in the text, each as often as it occurs.
+std::multiset<int> Tags(const std::string& text);
 
-// One state: reach starts the service (start) at the right moment and returns what must stay
-// alive until the stop.
+// What reaching a state leaves: what must stay alive until the stop, and the server that
+// stopped reading kStalledReplies echoes (tagged from 0) where there is one.
+struct Reached {
+    std::shared_ptr<void> held;
+    std::shared_ptr<testsupport::Peer> stalled = nullptr;
+};
+
+// One state: reach starts the service (start) at the right moment.
 struct StopState {
     const char* name;
-    std::function<std::shared_ptr<void>(ServiceWorld& world, const std::function<void()>& start)>
-        reach;
+    std::function<Reached(ServiceWorld& world, const std::function<void()>& start)> reach;
 };
 
 // Waiting to reconnect, connecting, switching to TLS, reading, writing to a server that

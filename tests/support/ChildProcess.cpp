@@ -1,87 +1,81 @@
 #include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <stdexcept>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace testsupport {
 namespace {
 
-struct Pipe {
-    sys::FileDescriptor read;
-    sys::FileDescriptor write;
-};
-
-Pipe MakePipe() {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe2 failed");
+sys::FileDescriptor MemoryFile() {
+    sys::FileDescriptor file(::memfd_create("child-output", MFD_CLOEXEC));
+    if (!file) {
+        throw std::runtime_error("memfd_create failed");
     }
-    return {sys::FileDescriptor(ends[0]), sys::FileDescriptor(ends[1])};
+    return file;
 }
 
-std::string NameOf(const std::string& variable) {
-    return variable.substr(0, variable.find('='));
+// Read by position only: the child writes through the same file offset.
+std::string Contents(const sys::FileDescriptor& file) {
+    struct stat status {};
+    ::fstat(file.Get(), &status);
+    std::string text(static_cast<std::size_t>(status.st_size), '\0');
+    const ssize_t count = ::pread(file.Get(), text.data(), text.size(), 0);
+    text.resize(static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+    return text;
 }
 
-// The test's own environment with the changes applied.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        const std::string name = NameOf(*variable);
-        if (std::none_of(changes.begin(), changes.end(),
-                         [&name](const std::string& change) { return NameOf(change) == name; })) {
-            variables.emplace_back(*variable);
+// The command line under env(1), which applies the changes to the test's own environment.
+std::vector<std::string> UnderEnv(const std::vector<std::string>& arguments,
+                                  const std::vector<std::string>& changes) {
+    std::vector<std::string> line{"/usr/bin/env"};
+    for (const std::string& change : changes) {
+        if (change.find('=') == std::string::npos) {
+            line.push_back("-u");
         }
+        line.push_back(change);
     }
-    std::copy_if(changes.begin(), changes.end(), std::back_inserter(variables),
-                 [](const std::string& change) { return change.find('=') != std::string::npos; });
-    return variables;
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    return line;
 }
 
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts) {
-        pointers.push_back(text.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
+constexpr auto kPoll = std::chrono::milliseconds(5);
 
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment) {
-    Pipe in = MakePipe();
-    Pipe out = MakePipe();
-    Pipe err = MakePipe();
-    std::vector<std::string> words = arguments;
-    std::vector<std::string> variables = ChildEnvironment(environment);
-    const std::vector<char*> argv = Pointers(words);
-    const std::vector<char*> envp = Pointers(variables);
+                           const std::vector<std::string>& environment)
+    : output_(MemoryFile()), errors_(MemoryFile()) {
+    int in[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe2 failed");
+    }
+    const sys::FileDescriptor inputEnd(in[0]);
+    input_ = sys::FileDescriptor(in[1]);
+    std::vector<std::string> words = UnderEnv(arguments, environment);
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid_ == 0) {
-        ::dup2(in.read.Get(), STDIN_FILENO);
-        ::dup2(out.write.Get(), STDOUT_FILENO);
-        ::dup2(err.write.Get(), STDERR_FILENO);
-        ::execve(argv[0], argv.data(), envp.data());
+        ::dup2(inputEnd.Get(), STDIN_FILENO);
+        ::dup2(output_.Get(), STDOUT_FILENO);
+        ::dup2(errors_.Get(), STDERR_FILENO);
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    input_ = std::move(in.write);
-    outputPipe_ = std::move(out.read);
-    errorPipe_ = std::move(err.read);
     ::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -99,69 +93,43 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
-bool ChildProcess::Pump(std::chrono::steady_clock::time_point deadline) {
-    pollfd streams[2] = {{outputPipe_.Get(), POLLIN, 0}, {errorPipe_.Get(), POLLIN, 0}};
-    if (!outputPipe_ && !errorPipe_) {
-        return false;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (::poll(streams, 2, static_cast<int>(std::max<long>(left.count(), 0))) <= 0) {
-        return true;
-    }
-    char buffer[4096];
-    sys::FileDescriptor* pipes[2] = {&outputPipe_, &errorPipe_};
-    std::string* texts[2] = {&output_, &errors_};
-    for (int i = 0; i < 2; ++i) {
-        if (streams[i].revents == 0) {
-            continue;
-        }
-        const ssize_t count = ::read(pipes[i]->Get(), buffer, sizeof buffer);
-        if (count <= 0) {
-            pipes[i]->Reset();
-        } else {
-            texts[i]->append(buffer, static_cast<std::size_t>(count));
-        }
-    }
-    return true;
+std::string ChildProcess::Output() const {
+    return Contents(output_);
+}
+
+std::string ChildProcess::Errors() const {
+    return Contents(errors_);
 }
 
 std::optional<std::string> ChildProcess::WaitForLine(const std::string& text,
                                                      std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        for (std::size_t end; (end = output_.find('\n', scanned_)) != std::string::npos;) {
-            const std::string line = output_.substr(scanned_, end - scanned_);
+    for (bool ended = false; !ended; std::this_thread::sleep_for(kPoll)) {
+        ended = WaitForExit(std::chrono::milliseconds(0)).has_value() ||
+                std::chrono::steady_clock::now() >= deadline;
+        const std::string output = Output();
+        for (std::size_t end; (end = output.find('\n', scanned_)) != std::string::npos;) {
+            const std::string line = output.substr(scanned_, end - scanned_);
             scanned_ = end + 1;
             if (line.find(text) != std::string::npos) {
                 return line;
             }
         }
-        if (std::chrono::steady_clock::now() >= deadline || !Pump(deadline)) {
-            return std::nullopt;
-        }
     }
+    return std::nullopt;
 }
 
 std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds limit) {
-    if (exitCode_) {
-        return exitCode_;
-    }
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline && Pump(deadline)) {
-    }
-    for (;;) {
-        int status = 0;
+    for (int status = 0; !exitCode_; std::this_thread::sleep_for(kPoll)) {
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             endingSignal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
             exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + endingSignal_;
-            return exitCode_;
+        } else if (std::chrono::steady_clock::now() >= deadline) {
+            break;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return exitCode_;
 }
 
 }  // namespace testsupport

@@ -10,8 +10,9 @@
 
 namespace testsupport {
 
-// A program run as a child with its three standard streams on pipes. The child is killed
-// when the object goes, should it still run. Every wait is bounded.
+// A program run as a child, its standard input on a pipe that stays open, its standard output
+// and error in files in memory, which never fill up. The child is killed when the object
+// goes, should it still run. Every wait is bounded.
 class ChildProcess {
 public:
     // Runs arguments[0] with the test's own environment, changed by the entries given:
@@ -34,24 +35,19 @@ public:
     // The signal that ended the child; 0 while it runs or when it exited.
     int EndingSignal() const { return endingSignal_; }
     pid_t Pid() const { return pid_; }
-    // All of standard output and standard error read so far.
-    const std::string& Output() const { return output_; }
-    const std::string& Errors() const { return errors_; }
+    // All of standard output and standard error written so far.
+    std::string Output() const;
+    std::string Errors() const;
 
     // Generous, as the machine may be busy: only a failing test waits this long.
     static constexpr std::chrono::milliseconds kLimit{20000};
 
 private:
-    // Reads what the streams have, waiting up to the deadline; false when both have ended.
-    bool Pump(std::chrono::steady_clock::time_point deadline);
-
     pid_t pid_ = -1;
     sys::FileDescriptor input_;
-    sys::FileDescriptor outputPipe_;
-    sys::FileDescriptor errorPipe_;
-    std::string output_;
-    std::string errors_;
-    std::size_t scanned_ = 0;  // output_ up to here holds no wanted line
+    sys::FileDescriptor output_;
+    sys::FileDescriptor errors_;
+    std::size_t scanned_ = 0;  // the output up to here holds no wanted line
     std::optional<int> exitCode_;
     int endingSignal_ = 0;
 };
