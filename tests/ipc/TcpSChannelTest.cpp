@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -150,7 +149,6 @@ TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts
         CIPCInterface::CreateEncrypted(ipc::IPCTYPE_SCHANNEL, tcp);
 
     std::string committed;
-    std::size_t countsOverLength = 0;
     bool resumed = false;
     // Like the output thread, a message whose write timed out goes to the back of the queue;
     // unlike it, the rest of a short write is written next, which checks the count.
@@ -160,7 +158,7 @@ TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts
         try {
             const auto count = static_cast<std::size_t>(
                 channel->Write(message.data(), message.size(), resumed ? kReadMs : 20));
-            countsOverLength += count > message.size() ? 1 : 0;
+            EXPECT_LE(count, message.size());
             committed.append(message, 0, count);
             if (count < message.size()) {
                 pending.push_front(message.substr(count));
@@ -179,15 +177,11 @@ TEST_F(TcpSChannel, WhatWritesReportAsWrittenArrivesOnceAndInOrderAcrossTimeOuts
     }
     ASSERT_TRUE(resumed) << "the connection never filled up";
     EXPECT_EQ(server.Failure(), "");
-    EXPECT_EQ(countsOverLength, 0u);
-    const auto differ =
-        std::mismatch(received.begin(), received.end(), committed.begin(), committed.end());
     EXPECT_TRUE(received == committed)
-        << "received " << received.size() << " bytes, " << committed.size()
-        << " reported written, first difference at byte " << differ.first - received.begin();
+        << "received " << received.size() << " bytes, " << committed.size() << " reported written";
 }
 
-// A server's session ending makes it serve through a handshaken TLS 1.2 session.
+// A server that handshakes TLS 1.2, ends the session by end and gives how the client ended it.
 std::function<std::string(PeerSocket)> EndedBy(std::function<void(Peer&)> end) {
     return [end](PeerSocket socket) {
         Peer session = Handshaken(std::move(socket), TLS1_2_VERSION);
