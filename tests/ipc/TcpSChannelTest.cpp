@@ -10,6 +10,7 @@
 
 #include "common/ipc/Aipc.h"
 #include "common/ipc/TcpSChannel.h"
+#include "common/util/Console.h"
 #include "tests/ipc/IpcTestSupport.h"
 #include "tests/support/TestPeer.h"
 
@@ -102,7 +103,14 @@ TEST_F(TcpSChannel, RecordsArriveWholeHoweverTheServerCutsThem) {
             received = session.Receive(payload.size());
             session.Send("");
         });
+        util::SetConsoleMode(true);
+        testing::internal::CaptureStdout();
         const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+        const std::string trace = testing::internal::GetCapturedStdout();
+        util::SetConsoleMode(false);
+        // The console names the data that came with the last handshake message.
+        EXPECT_EQ(trace.find("bytes of app data was bundled") != std::string::npos, !c.flushLast)
+            << trace;
         EXPECT_TRUE(ReadExactly(*channel, 6 + large.size(), c.bufferSize) == "first|" + large);
         std::thread reader([&] { EXPECT_NO_THROW(ReadExactly(*channel, 1)); });
         EXPECT_EQ(channel->Write(payload.data(), payload.size(), kReadMs),
