@@ -128,10 +128,14 @@ TEST(DefaultToolbox, CheckUsersFillsTheLoggedOnUsersIntoTheMessage) {
 
 class ConfigToolbox : public ::testing::Test {
 protected:
-    // Offers "Internal"/"Configure" for a file with this content; returns the code.
-    int Configure(const std::string& content) {
-        std::ofstream(folder_ / "site.cfg") << content;
-        message_ = MessageOf("Internal=Configure\nFilename=" + folder_ / "site.cfg" + "\n");
+    // Offers "Internal"/"Configure" for the named file of the folder (none for an empty name),
+    // written with this content unless it is null; returns the code.
+    int Configure(const char* content, const std::string& name = "site.cfg") {
+        const std::string path = name.empty() ? "" : folder_ / name;
+        if (content != nullptr) {
+            std::ofstream(path) << content;
+        }
+        message_ = MessageOf("Internal=Configure\nFilename=" + path + "\n");
         return Offer("config", *message_, agent_);
     }
     std::string Result() const { return message_->GetField("Result"); }
@@ -153,10 +157,13 @@ TEST_F(ConfigToolbox, AppliesTheSettingsSectionAndAsksForARestartWhenTheFileSays
     EXPECT_EQ(Result(), "Reboot");
 }
 
-TEST_F(ConfigToolbox, FaultyFileNamesTheLineAndAppliesNothing) {
+// A file that is faulty, missing or not named is not applied at all; the fault goes into
+// the reply and one error line. Other messages pass on untouched.
+TEST_F(ConfigToolbox, AFileThatCannotBeAppliedNamesItsFaultAndOtherMessagesPassOn) {
     struct Case {
         const char* content;
         const char* fault;
+        const char* name = "site.cfg";
     };
     const Case cases[] = {
         {"[Settings]\nTcpAddr=a\nTcpPort 4040\n", "site.cfg:3: expected name = value"},
@@ -167,25 +174,17 @@ TEST_F(ConfigToolbox, FaultyFileNamesTheLineAndAppliesNothing) {
         {"[Actions]\nShutdown=yes\n", "site.cfg:2: unknown action Shutdown"},
         {"[Settings]\nConsoleName=\"open\n", "site.cfg:2: a quoted value ends with \""},
         {"[Settings]\n = value\n", "site.cfg:2: expected name = value"},
+        {nullptr, "cannot open ", "none.cfg"},
+        {"TcpAddr=a\n", "no configuration file: Filename is empty", ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Configure(c.content), TBX_FAILED) << c.content;
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(Configure(c.content, c.name), TBX_FAILED);
         EXPECT_THAT(Result(), HasSubstr(c.fault));
     }
     EXPECT_TRUE(agent_.Settings().empty());
     EXPECT_TRUE(agent_.Commands().empty());
     EXPECT_EQ(agent_.CountLines("", 0), std::size(cases)) << "one error line for each";
-}
-
-TEST_F(ConfigToolbox, MissingOrUnnamedFileIsAnErrorTextAndOtherMessagesPassOn) {
-    const std::string missing = folder_ / "none.cfg";
-    for (const auto& [text, result] :
-         {std::pair{"Internal=Configure\nFilename=" + missing, "cannot open " + missing},
-          {"Internal=Configure\n", "no configuration file: Filename is empty"}}) {
-        auto message = MessageOf(text);
-        EXPECT_EQ(Offer("config", *message, agent_), TBX_FAILED);
-        EXPECT_THAT(message->GetField("Result"), HasSubstr(result));
-    }
     for (const char* text : {"Internal=CreateSession\n", "Request=Configure\nFilename=x\n"}) {
         auto message = MessageOf(text);
         EXPECT_EQ(Offer("config", *message, agent_), TBX_NEXT_TOOLBOX);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <numeric>
 #include <regex>
 #include <string>
 #include <thread>
@@ -120,48 +121,39 @@ TEST(FileLogTest, ADeletedLogIsCreatedAgainButAMissingFolderRaisesTheLogError) {
 
 // Eight threads write their numbered lines at once; afterwards the file must be within its
 // limit and hold a suffix of what was written: for every thread seen, its last lines in
-// order, none missing and none torn.
-void LogFromEightThreadsAndCheck(std::uint32_t maximum, int linesEach) {
-    ScratchFolder folder;
-    CFileLog log(true, true, true, folder / "agent.log", maximum, maximum / 5);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&log, t, linesEach] {
-            for (int s = 0; s < linesEach; ++s) {
-                Write(log, 1, util::Format("T%d S%05d %s END", t, s, std::string(40, 'x').c_str()));
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-
-    const std::string text = ReadFile(folder / "agent.log");
-    EXPECT_LT(text.size(), maximum);
-    ASSERT_FALSE(text.empty());
-    ASSERT_EQ(text.back(), '\n');
+// order, none missing and none torn. A small limit cuts every few lines; a large one makes
+// each cut move some 200 KB, so other threads' lines arrive while it runs.
+TEST(FileLogTest, EightThreadsLoggingAtOnceKeepTheFileWithinItsLimitAndInWholeLines) {
     const std::regex form(
         R"(\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \d+ 1\] T(\d) S(\d{5}) x{40} END)");
-    std::map<int, std::vector<int>> seen;
-    for (const std::string& line : scratch::Lines(text)) {
-        std::smatch parts;
-        ASSERT_TRUE(std::regex_match(line, parts, form)) << "torn line: " << line;
-        seen[std::stoi(parts[1])].push_back(std::stoi(parts[2]));
-    }
-    for (const auto& [thread, sequence] : seen) {
-        for (std::size_t i = 0; i < sequence.size(); ++i) {
-            const int expected = linesEach - static_cast<int>(sequence.size() - i);
-            ASSERT_EQ(sequence[i], expected) << "thread " << thread << " lost or reordered lines";
-        }
-    }
-}
-
-// A small limit cuts every few lines; a large one makes each cut move some 200 KB, so other
-// threads' lines arrive while it runs.
-TEST(FileLogTest, EightThreadsLoggingAtOnceKeepTheFileWithinItsLimitAndInWholeLines) {
     for (const auto& [maximum, linesEach] : {std::pair{4096u, 400}, {256 * 1024u, 2500}}) {
         SCOPED_TRACE(maximum);
-        LogFromEightThreadsAndCheck(maximum, linesEach);
+        ScratchFolder folder;
+        CFileLog log(true, true, true, folder / "agent.log", maximum, maximum / 5);
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&log, t, linesEach = linesEach] {
+                for (int s = 0; s < linesEach; ++s) {
+                    Write(log, 1,
+                          util::Format("T%d S%05d %s END", t, s, std::string(40, 'x').c_str()));
+                }
+            });
+        }
+        threads.clear();
+        const std::string text = ReadFile(folder / "agent.log");
+        EXPECT_LT(text.size(), maximum);
+        ASSERT_TRUE(text.ends_with('\n'));
+        std::map<int, std::vector<int>> seen;
+        for (const std::string& line : scratch::Lines(text)) {
+            std::smatch parts;
+            ASSERT_TRUE(std::regex_match(line, parts, form)) << "torn line: " << line;
+            seen[std::stoi(parts[1])].push_back(std::stoi(parts[2]));
+        }
+        for (const auto& [thread, sequence] : seen) {
+            std::vector<int> last(sequence.size());
+            std::iota(last.begin(), last.end(), linesEach - static_cast<int>(sequence.size()));
+            EXPECT_EQ(sequence, last) << "thread " << thread << " lost or reordered lines";
+        }
     }
 }
 

@@ -8,23 +8,17 @@
 
 #include "agent/log/LogHeader.h"
 #include "common/sys/CurrentProcess.h"
-#include "common/util/StringUtils.h"
 #include "tests/support/Environment.h"
 
 namespace {
 
 // The date and the time of day of a moment counted in seconds, as the header writes them.
 std::pair<std::string, std::string> DateAndTime(std::time_t seconds) {
-    using namespace std::chrono;
-    const sys_seconds moment{std::chrono::seconds(seconds)};
-    const sys_days day = floor<days>(moment);
-    const year_month_day date(day);
-    const hh_mm_ss time(moment - day);
-    return {util::Format("%02u/%02u/%02d", static_cast<unsigned>(date.month()),
-                         static_cast<unsigned>(date.day()), static_cast<int>(date.year()) % 100),
-            util::Format("%02d:%02d:%02d", static_cast<int>(time.hours().count()),
-                         static_cast<int>(time.minutes().count()),
-                         static_cast<int>(time.seconds().count()))};
+    const std::tm* moment = std::gmtime(&seconds);
+    char date[16], time[16];
+    std::strftime(date, sizeof date, "%m/%d/%y", moment);
+    std::strftime(time, sizeof time, "%H:%M:%S", moment);
+    return {date, time};
 }
 
 const std::regex kHeaderForm(R"(\[(\d\d/\d\d/\d\d) (\d\d:\d\d:\d\d)\.(\d{3}) (\d+) (-?\d+)\] )");

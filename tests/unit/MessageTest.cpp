@@ -50,49 +50,43 @@ TEST(MessageText, TheLeadLineComesFirstFieldsFollowInByteOrderAndTheTextFollowsC
     EXPECT_STREQ(message.GetLeadName(), "Internal");
 }
 
+// Numbers are the number the text starts with, 0 for none; only the empty text and the
+// words of false read as false; a field wins over the lead of its name.
 TEST(MessageFields, ReadsTakeTheLeadTheLeadingNumberAndFalseOnlyForFalseWords) {
+    const struct {
+        const char* text;
+        int number;
+        double real;
+        bool flag;
+    } rows[] = {
+        {"12abc", 12, 12, true}, {"2.5x", 2, 2.5, true}, {"1", 1, 1, true}, {" 0", 0, 0, true},
+        {"FALSE ", 0, 0, true},  {"00", 0, 0, true},     {"", 0, 0, false}, {"False", 0, 0, false},
+        {"No", 0, 0, false},     {"0", 0, 0, false},
+    };
     CQXMessage message;
-    message.SetLead("Reply", "CreateSession");
-    EXPECT_STREQ(message.GetField("Reply"), "CreateSession");
-    message.SetField("Reply", "Other");
-    EXPECT_STREQ(message.GetField("Reply"), "Other") << "a field wins over the lead";
-    EXPECT_STREQ(message.GetField(nullptr), "");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        message.SetField("Field", row.text);
+        EXPECT_EQ(message.GetFieldInt("Field"), row.number);
+        EXPECT_EQ(message.GetFieldInt64("Field"), row.number);
+        EXPECT_DOUBLE_EQ(message.GetFieldDouble("Field"), row.real);
+        EXPECT_EQ(message.GetFieldBool("Field"), row.flag);
+        std::string text;
+        EXPECT_STREQ(message.GetField("Field", text), row.text);
+        EXPECT_EQ(text, row.text);
+    }
+    message.SetField("Big", "9000000000");
+    EXPECT_EQ(message.GetFieldInt64("Big"), 9000000000LL);
+    EXPECT_FALSE(message.GetFieldBool("Missing"));
     message.SetField("Double", 3.14159265);
     message.SetField("Large", 1234567.0);
-    EXPECT_STREQ(message.GetField("Double"), "3.14159");
-    EXPECT_STREQ(message.GetField("Large"), "1.23457e+06");
-
-    message.SetField("Digits", "12abc");
-    message.SetField("Big", "9000000000");
-    message.SetField("Real", "2.5x");
-    EXPECT_EQ(message.GetFieldInt("Digits"), 12);
-    EXPECT_EQ(message.GetFieldInt("Reply"), 0);
-    EXPECT_EQ(message.GetFieldInt64("Big"), 9000000000LL);
-    EXPECT_DOUBLE_EQ(message.GetFieldDouble("Real"), 2.5);
-    int asInt = 99;
-    std::int64_t asInt64 = 0;
-    double asDouble = 0;
-    std::string asText;
-    EXPECT_EQ(message.GetField("Digits", asInt), 12);
-    EXPECT_EQ(message.GetField("Big", asInt64), 9000000000LL);
-    EXPECT_DOUBLE_EQ(message.GetField("Real", asDouble), 2.5);
-    EXPECT_STREQ(message.GetField("Digits", asText), "12abc");
-    EXPECT_EQ(asInt, 12);
-    EXPECT_EQ(asInt64, 9000000000LL);
-    EXPECT_EQ(asText, "12abc");
-
-    // Only the empty text and the words of false read as false.
-    for (const bool expected : {false, true}) {
-        for (const char* text : expected ? std::vector{"1", " 0", "FALSE ", "00"}
-                                         : std::vector{"", "False", "No", "0"}) {
-            message.SetField("Flag", text);
-            bool out = !expected;
-            EXPECT_EQ(message.GetField("Flag", out), expected) << '"' << text << '"';
-            EXPECT_EQ(out, expected) << '"' << text << '"';
-            EXPECT_EQ(message.GetFieldBool("Flag"), expected) << '"' << text << '"';
-        }
-    }
-    EXPECT_FALSE(message.GetFieldBool("Missing"));
+    message.SetLead("Reply", "CreateSession");
+    EXPECT_EQ(FieldsOf(message),
+              (Fields{"Big=9000000000", "Double=3.14159", "Field=0", "Large=1.23457e+06"}));
+    EXPECT_STREQ(message.GetField("Reply"), "CreateSession");
+    message.SetField("Reply", "Other");
+    EXPECT_STREQ(message.GetField("Reply"), "Other");
+    EXPECT_STREQ(message.GetField(nullptr), "");
 }
 
 TEST(MessageParse, TheSeparatorIsNeverInTheFirstTwoBytesOfAField) {

@@ -1,11 +1,8 @@
 #include <netdb.h>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <string>
-#include <sys/un.h>
 
-#include "common/ipc/IpAddress.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
 #include "common/ipc/linux/SocketError.h"
@@ -28,18 +25,6 @@ TEST(SocketError, ErrnoAndResolverFailuresMapToCodesWithTexts) {
         EXPECT_FALSE(ipc::SocketErrorText(static_cast<int>(code)).empty())
             << "errno " << value << " gives " << code;
     }
-}
-
-TEST(IpAddress, SocketAddressesShowTheirFamilysText) {
-    sockaddr_in6 v6{};
-    v6.sin6_family = AF_INET6;
-    ::inet_pton(AF_INET6, "2001:db8::ff00:42:8329", &v6.sin6_addr);
-    EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&v6)),
-              "2001:0DB8:0:0:0:FF00:042:8329");
-
-    sockaddr_un local{};
-    local.sun_family = AF_UNIX;
-    EXPECT_EQ(ipc::SocketAddressToString(reinterpret_cast<const sockaddr*>(&local)), "");
 }
 
 }  // namespace
