@@ -13,6 +13,7 @@
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/DataRegistry.h"
+#include "common/sys/FileTrust.h"
 #include "common/sys/OperatingSystemInfo.h"
 #include "common/sys/ProgramPath.h"
 #include "common/sys/Reboot.h"
@@ -45,6 +46,16 @@ std::string ConfigFilePath() {
         path += "/";
     }
     return path + "mireton.cfg";
+}
+
+// The two files carry commands that the agent carries out with its own rights, so a file
+// that others could have written is left as it is; false, with the reason logged, for one.
+bool IsTrustedFile(const std::string& path, const char* refusal) {
+    const std::string reason = sys::UntrustedFileReason(path);
+    if (!reason.empty()) {
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error, "%s: %s", refusal, reason.c_str());
+    }
+    return reason.empty();
 }
 
 bool IsReadableFile(const std::string& path) {
@@ -187,6 +198,9 @@ void CBootstrap::ReadInputFile() {
             throw CAgentError(kSource, "Attempting to read .inp, but it does not exist.", __LINE__,
                               3, err::LastSystemError());
         }
+        if (!IsTrustedFile(path, "- the settings input file is not applied")) {
+            return;
+        }
         clock_.Sleep(kInputFileDelayMs);
         const std::string text = ReadSettingsLines(path);
         // Consumed before it is applied: a file that cannot be deleted would otherwise be
@@ -223,6 +237,9 @@ void CBootstrap::RunConfig(bool& reboot) {
     if (!IsReadableFile(path)) {
         WARDEX_LOG(kBestEffortLog, LogLevel::Error,
                    "RunConfig(): %s cannot be read, configuration skipped", path.c_str());
+        return;
+    }
+    if (!IsTrustedFile(path, "RunConfig(): configuration skipped")) {
         return;
     }
     MessagePtr message(agent_->NewMessage());
