@@ -6,12 +6,14 @@
 #include <system_error>
 
 #include "agent/engine/QxAgent.h"
+#include "agent/engine/SettingsInputFile.h"
 #include "agent/log/AgentLog.h"
 #include "agent/store/Settings.h"
 #include "common/err/Errors.h"
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/DataRegistry.h"
+#include "common/sys/FileTrust.h"
 #include "common/sys/OperatingSystemInfo.h"
 #include "common/sys/ProgramPath.h"
 #include "common/sys/Reboot.h"
@@ -25,8 +27,6 @@ constexpr const char* kSource = "bootstrap";
 constexpr const char* kSettingsKey = "Software\\Corvane\\Client Service";
 constexpr std::uint32_t kHoldStepMs = 2000;
 constexpr std::uint32_t kInputFileDelayMs = 2000;
-// A settings line longer than this is no setting anyone wrote by hand.
-constexpr std::size_t kLongestSettingsLine = 64 * 1024;
 // ResetLogParams keeps the low 21 bits of "LogSize".
 constexpr std::uint64_t kLogSizeMask = (std::uint64_t{1} << 21) - 1;
 
@@ -37,48 +37,6 @@ constexpr logging::CBestEffortLog kEchoedLog{logging::CBestEffortLog::Echo::Stan
 
 using msg::MessagePtr;
 
-// A line a person could have written: no control bytes but tabs.
-bool IsTextLine(const std::string& line) {
-    for (const unsigned char c : line) {
-        if ((c < 0x20 && c != '\t') || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The kept lines of the settings input file, each followed by "\n": not empty, not a
-// comment (";"), holding a "=". Lines that cannot be settings are skipped with a line in
-// the log, so one bad line does not cost the others.
-std::string ReadSettingsLines(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file.is_open()) {
-        throw CAgentError(kSource, "Error opening .inp file.", __LINE__, 2, err::LastSystemError());
-    }
-    std::string kept;
-    unsigned number = 0;
-    for (std::string line; std::getline(file, line);) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.empty() || line.front() == ';' || line.find('=') == std::string::npos) {
-            continue;
-        }
-        if (line.size() > kLongestSettingsLine) {
-            WARDEX_LOG(kBestEffortLog, LogLevel::Error,
-                       "- line %u of %s is longer than %zu bytes, skipped.", number, path.c_str(),
-                       kLongestSettingsLine);
-        } else if (!IsTextLine(line)) {
-            WARDEX_LOG(kBestEffortLog, LogLevel::Error,
-                       "- line %u of %s holds binary bytes, skipped.", number, path.c_str());
-        } else {
-            kept += line + "\n";
-        }
-    }
-    return kept;
-}
-
 // "mireton.cfg" at the system drive: the agent's root.
 std::string ConfigFilePath() {
     sys::OperatingSystemInfo system;
@@ -88,6 +46,16 @@ std::string ConfigFilePath() {
         path += "/";
     }
     return path + "mireton.cfg";
+}
+
+// The two files carry commands that the agent carries out with its own rights, so a file
+// that others could have written is left as it is; false, with the reason logged, for one.
+bool IsTrustedFile(const std::string& path, const char* refusal) {
+    const std::string reason = sys::UntrustedFileReason(path);
+    if (!reason.empty()) {
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error, "%s: %s", refusal, reason.c_str());
+    }
+    return reason.empty();
 }
 
 bool IsReadableFile(const std::string& path) {
@@ -230,6 +198,9 @@ void CBootstrap::ReadInputFile() {
             throw CAgentError(kSource, "Attempting to read .inp, but it does not exist.", __LINE__,
                               3, err::LastSystemError());
         }
+        if (!IsTrustedFile(path, "- the settings input file is not applied")) {
+            return;
+        }
         clock_.Sleep(kInputFileDelayMs);
         const std::string text = ReadSettingsLines(path);
         // Consumed before it is applied: a file that cannot be deleted would otherwise be
@@ -266,6 +237,9 @@ void CBootstrap::RunConfig(bool& reboot) {
     if (!IsReadableFile(path)) {
         WARDEX_LOG(kBestEffortLog, LogLevel::Error,
                    "RunConfig(): %s cannot be read, configuration skipped", path.c_str());
+        return;
+    }
+    if (!IsTrustedFile(path, "RunConfig(): configuration skipped")) {
         return;
     }
     MessagePtr message(agent_->NewMessage());

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 #include "common/err/Errors.h"
@@ -17,9 +18,11 @@
 
 namespace {
 
-// The state's part of the file: the persisted values in their fixed order.
+// The state's part of the file: the persisted values in their fixed order. Loading reads
+// them from source, the file the archive reads.
 struct StateRecord {
     CAgentState::Persisted values;
+    std::istream* source = nullptr;
 };
 
 // The output queue's part: "count", then each message as a pointer to its interface.
@@ -28,6 +31,24 @@ struct QueueRecord {
 };
 
 constexpr const char* kSource = "AgentStore";
+
+// A text value (the archive's own signature too) is written as its length and then its
+// bytes; the archive sizes the value by the length before it reads a byte. A length beyond the
+// bytes left in the file is refused first, so that a damaged or hostile file cannot make the agent
+// ask for any amount of memory. What is not a length is left to the archive to refuse.
+void RequireValueWithinFile(std::istream& source) {
+    const std::streampos at = source.tellg();
+    source.seekg(0, std::ios::end);
+    const std::streamoff left = source.tellg() - at;
+    source.seekg(at);
+    unsigned long long length = 0;
+    const bool read = static_cast<bool>(source >> length);
+    source.clear();
+    source.seekg(at);
+    if (read && at >= 0 && length > static_cast<unsigned long long>(left)) {
+        throw std::runtime_error("the state file gives a value longer than the file");
+    }
+}
 
 [[noreturn]] void RaiseWriteError(const char* message, int line) {
     throw util::CFileIOError(kSource, message, line, 0, err::LastSystemError());
@@ -80,6 +101,7 @@ void save(Archive& archive, const StateRecord& record, unsigned int /*version*/)
 template <class Archive>
 void load(Archive& archive, StateRecord& record, unsigned int /*version*/) {
     for (std::string& value : record.values) {
+        RequireValueWithinFile(*record.source);
         archive >> value;
     }
 }
@@ -149,7 +171,9 @@ std::string LoadAgentState(const std::string& path, CAgentState& state) {
         // Read as the bytes they were written: a text stream on Windows would turn a value's
         // CR LF into LF and read past the string's length.
         std::ifstream file(path, std::ios::binary);
+        RequireValueWithinFile(file);  // the archive's signature comes first, as a text value
         boost::archive::text_iarchive archive(file);
+        record.source = &file;
         archive >> record;
     } catch (const std::exception& error) {
         return SetAside(path, error.what());

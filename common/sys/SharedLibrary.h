@@ -26,8 +26,9 @@ public:
 
     // Loads the library with every symbol resolved at once. A name without a folder (no "/",
     // on Windows no "\\" either) is looked for in the program's folder first and then by the
-    // system loader's own search. When the library cannot be loaded the result holds nothing
-    // and error gets the loader's reason.
+    // system loader's own search. A library named by its path that root may not trust (see
+    // UntrustedFileReason) is not loaded. When the library cannot be loaded the result holds
+    // nothing and error gets the reason.
     static SharedLibrary Open(const std::string& name, std::string& error);
 
     bool IsOpen() const noexcept { return handle_ != nullptr; }

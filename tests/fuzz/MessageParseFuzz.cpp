@@ -3,23 +3,23 @@
 // AddressSanitizer. Whatever is parsed must leave a message that still builds its text and
 // parses that text again.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/msg/QXMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto bytes = std::make_unique<char[]>(size + 1);
-    std::copy(data, data + size, bytes.get());
-    bytes[size] = '\0';
-    const std::string text(bytes.get(), size);
+    std::vector<char> bytes(size + 1);  // the last one stays zero
+    std::copy(data, data + size, bytes.begin());
+    const std::string text(bytes.data(), size);
 
     msg::CQXMessage message;
-    message.Parse(bytes.get(), static_cast<int>(size));
+    message.Parse(bytes.data(), static_cast<int>(size));
     // A line begun before a shorter length runs on to its end.
-    message.Parse(bytes.get(), static_cast<int>(size / 2));
+    message.Parse(bytes.data(), static_cast<int>(size / 2));
     message.ParseFields(text);
     message.Append(text);
     message.GetFieldInt("ab");

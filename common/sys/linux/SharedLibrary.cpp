@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/sys/FileTrust.h"
 #include "common/sys/ProgramPath.h"
 
 namespace sys {
@@ -45,7 +46,16 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
         error = "no library name";
         return SharedLibrary();
     }
-    void* handle = ::dlopen(ResolveName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string path = ResolveName(name);
+    // A library found by the dynamic linker's own search lies in the system's folders; one
+    // named by its path is code the agent would run with the rights it has.
+    if (path.find('/') != std::string::npos) {
+        if (std::string reason = UntrustedFileReason(path); !reason.empty()) {
+            error = std::move(reason);
+            return SharedLibrary();
+        }
+    }
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         error = LoaderError();
     }
