@@ -12,7 +12,8 @@ add_executable(agent_bench_peer AgentBenchPeer.cpp)
 target_link_libraries(agent_bench_peer PRIVATE wardex_engine)
 
 add_executable(bench_agent AgentBench.cpp ${PROJECT_SOURCE_DIR}/tests/support/TestSockets.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/linux/TlsPeer.cpp)
 target_link_libraries(bench_agent PRIVATE wardex_engine qxsim_certificates benchmark::benchmark)
 target_include_directories(bench_agent PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/linux)
 target_compile_definitions(bench_agent PRIVATE
@@ -25,7 +26,8 @@ add_dependencies(bench_agent agent_bench_peer benchtbx_session benchtbx_session_
 add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/ServiceTestSupport.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/AgentWorld.cpp ${PROJECT_SOURCE_DIR}/tests/support/ChildProcess.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/TestSockets.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/linux/TlsPeer.cpp)
 target_link_libraries(stop_bench PRIVATE wardex_engine qxsim_certificates)
 target_include_directories(stop_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/linux)
 target_compile_definitions(stop_bench PRIVATE WARDEX_PROGRAM="$<TARGET_FILE:wardex>"

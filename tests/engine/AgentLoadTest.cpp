@@ -23,7 +23,7 @@ using testsupport::Request;
 // places again and again: each is answered exactly once, also what the agent still had queued
 // when the server ended its side of the stream.
 TEST(AgentLoadTest, BurstsAreAnsweredExactlyOnceWithinTheWorkerLimit) {
-    const enginetest::TempRoot root;
+    const testsupport::SettingsSandbox sandbox;
     struct Case {
         const char* action;
         const char* lines;
@@ -35,7 +35,7 @@ TEST(AgentLoadTest, BurstsAreAnsweredExactlyOnceWithinTheWorkerLimit) {
         SCOPED_TRACE(c.action);
         AgentSession::Options options;
         options.workerLimit = c.workerLimit;
-        AgentSession session(root, options);
+        AgentSession session(sandbox, options);
         session.Start();
         std::string burst;
         std::vector<int> every(static_cast<std::size_t>(c.count));
@@ -60,9 +60,9 @@ TEST(AgentLoadTest, BurstsAreAnsweredExactlyOnceWithinTheWorkerLimit) {
 }
 
 TEST(AgentLoadTest, ShutdownWaitsForEveryBusyWorker) {
-    const enginetest::TempRoot root;
+    const testsupport::SettingsSandbox sandbox;
     constexpr int kWorkers = 20;
-    AgentSession session(root);
+    AgentSession session(sandbox);
     session.Start();
     for (int tag = 0; tag < kWorkers; ++tag) {
         session.Server().Send(Request("Sleep", "Announce=Yes\nMs=300\nTag=" + std::to_string(tag)));
@@ -83,13 +83,13 @@ TEST(AgentLoadTest, ShutdownWaitsForEveryBusyWorker) {
 }
 
 TEST(AgentLoadTest, FloodFasterThanTheToolboxIsHeldBackByTcp) {
-    const enginetest::TempRoot root;
+    const testsupport::SettingsSandbox sandbox;
     AgentSession::Options options;
     options.workerLimit = 1;
-    AgentSession session(root, options);
+    AgentSession session(sandbox, options);
     session.Start();
     // The only worker waits at the gate, so nothing more is dispatched.
-    const std::string gate = root.Path() + "/gate";
+    const std::string gate = sandbox / "gate";
     session.Server().Send(Request("Gate", "GateFile=" + gate + "\n"));
 
     constexpr std::size_t kFlood = std::size_t{128} << 20;

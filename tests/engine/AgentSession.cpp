@@ -14,7 +14,7 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace enginetest {
 
-AgentSession::AgentSession(const TempRoot& root, const Options& options) {
+AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, const Options& options) {
     const CSettings settings;
     settings.SetSetting("TcpAddr", "127.0.0.1");
     settings.SetSetting("TcpPort", listener_.PortText());
@@ -23,7 +23,7 @@ AgentSession::AgentSession(const TempRoot& root, const Options& options) {
     util::ParamList toolboxes;
     toolboxes.Add(WARDEX_SESSION_TOOLBOX);
     agent_.Init(toolboxes);
-    agent_.SetStateFile(root.StateFile());
+    agent_.SetStateFile(StateFile(sandbox));
     agent_.GetInputThread().SetMillisecondsPerMinute(1);
     if (options.workerLimit > 0) {
         agent_.GetDispatchThread().SetWorkerLimit(options.workerLimit);
@@ -38,19 +38,12 @@ AgentSession::~AgentSession() {
     }
 }
 
-void AgentSession::Start(bool encrypted) {
-    if (encrypted) {
-        testsupport::TestPki::Instance();  // its trust store is named before any thread starts
-    }
+void AgentSession::Start() {
     ASSERT_TRUE(agent_.Start());
     server_ = std::make_unique<testsupport::Peer>(listener_.Accept());
     bootstrap_ = std::thread([this] { Bootstrap(); });
     // The count goes on from the state file of an earlier session.
     ASSERT_EQ(server_->Next().rfind("Request=CreateSession\nCount=", 0), 0u);
-    if (encrypted) {
-        server_->Send("Reply=CreateSession\nResult=Success\n");
-        ASSERT_TRUE(server_->StartTls(testsupport::TestPki::Instance().ServerContext(true)));
-    }
 }
 
 MessagePtr AgentSession::Ask(const std::string& text) {

@@ -8,21 +8,15 @@
 #include "agent/engine/QxAgent.h"
 #include "common/msg/QXMessage.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/support/ScopedRoot.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/Environment.h"
 #include "tests/support/TestPeer.h"
 
 namespace enginetest {
 
-// A system root of its own in a scratch folder (CORVANE_ROOT points at it while the object
-// lives), holding the settings store and the state file.
-struct TempRoot {
-    std::string Path() const { return folder.Path(); }
-    std::string StateFile() const { return folder / "wardex.dat"; }
-
-    scratch::ScratchFolder folder;
-    scratch::ScopedRoot root{folder.Path().c_str()};
-};
+// The state file of the agents of a test, in its settings sandbox's folder.
+inline std::string StateFile(const testsupport::SettingsSandbox& sandbox) {
+    return sandbox / "wardex.dat";
+}
 
 // With the agent's minute one millisecond long, a read time-out that no test meets unless it
 // asks for one.
@@ -40,14 +34,15 @@ public:
         std::size_t workerLimit = 0;
     };
 
-    explicit AgentSession(const TempRoot& root) : AgentSession(root, Options()) {}
-    AgentSession(const TempRoot& root, const Options& options);
+    explicit AgentSession(const testsupport::SettingsSandbox& sandbox)
+        : AgentSession(sandbox, Options()) {}
+    AgentSession(const testsupport::SettingsSandbox& sandbox, const Options& options);
     // Ends a session a failed test left running.
     ~AgentSession();
 
-    // Connects the agent, starts the bootstrap and takes the session request; with encrypted,
-    // confirms it and switches both ends to TLS. The server then holds the connection.
-    void Start(bool encrypted = false);
+    // Connects the agent, starts the bootstrap and takes the session request. The server then
+    // holds the connection.
+    void Start();
     CQXAgent& Agent() { return agent_; }
     testsupport::Peer& Server() { return *server_; }
     // Sends the text and parses the next message from the agent.

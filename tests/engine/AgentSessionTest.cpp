@@ -1,7 +1,6 @@
 // A real agent against a test server on the loopback interface and the session toolbox: the
-// session request, the switch to TLS, every built-in command as the server sees its reply,
-// the message sink, the pings to a silent server, the end of a session and what outlives it
-// in the state file.
+// session request, every built-in command as the server sees its reply, the message sink, the
+// pings to a silent server, the end of a session and what outlives it in the state file.
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -25,29 +24,16 @@ protected:
     // The persisted values as a new agent would load them.
     CAgentState::Persisted Saved() const {
         CAgentState state;
-        LoadAgentState(root_.StateFile(), state);
+        LoadAgentState(stateFile_, state);
         return state.TakePersisted();
     }
 
-    enginetest::TempRoot root_;
+    testsupport::SettingsSandbox sandbox_;
+    const std::string stateFile_ = enginetest::StateFile(sandbox_);
 };
 
-TEST_F(AgentSessionTest, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEncrypted) {
-    AgentSession session(root_);
-    session.Start(true);
-    // A big message crosses many TLS records both ways.
-    for (const std::string& data : {std::string("small"), std::string(200000, 'x')}) {
-        const std::string request = Request("Echo", "Data=" + data + "\n");
-        session.Server().Send(request);
-        EXPECT_EQ(session.Server().Next(), request);
-    }
-    session.Server().HalfClose();
-    EXPECT_EQ(session.Server().NextOrEnd(), std::nullopt);
-    EXPECT_TRUE(session.Ended());
-}
-
 TEST_F(AgentSessionTest, ReplyWithoutSuccessKeepsTheSessionPlain) {
-    AgentSession session(root_);
+    AgentSession session(sandbox_);
     session.Start();
     // Taken by the toolbox (no action) and dropped; the connection stays as it is.
     session.Server().Send("Reply=CreateSession\nResult=Failure\n");
@@ -91,8 +77,8 @@ TEST_F(AgentSessionTest, BuiltInCommandsAnswerTheServer) {
          "Request=Work\nAction=Command\nCommand=RestartService\nReturned=true\n", true},
         {"getstate", "Tag=1\n", "getstate=BadCommand\nReturned=false\n", true},
     };
-    AgentSession session(root_);
-    session.Start(true);
+    AgentSession session(sandbox_);
+    session.Start();
     for (const Step& step : steps) {
         SCOPED_TRACE(step.command + (": " + step.lines));
         session.Server().Send(
@@ -119,8 +105,8 @@ TEST_F(AgentSessionTest, BuiltInCommandsAnswerTheServer) {
 }
 
 TEST_F(AgentSessionTest, SinkGivesParkedMessagesBackOldestOrNewestFirst) {
-    AgentSession session(root_);
-    session.Start(true);
+    AgentSession session(sandbox_);
+    session.Start();
     const auto park = [&](const char* tag, int sinkType) {
         EXPECT_STREQ(session
                          .Ask(Request("Park", std::string("Tag=") + tag +
@@ -150,30 +136,27 @@ TEST_F(AgentSessionTest, SinkGivesParkedMessagesBackOldestOrNewestFirst) {
     park("left", 5);
 }
 
-// How a session ends: CloseSession, plain or encrypted, ends it in both directions at once (in
-// order, with close_notify over TLS), and its reply, which cannot go out, is kept with the
-// output queue; only "Shutdown" exactly "Yes" marks the agent to stop. A peer that closes or
-// resets ends it too. Each time the state reaches the state file.
+// How a session ends: CloseSession ends it in both directions at once, and its reply, which
+// cannot go out, is kept with the output queue; only "Shutdown" exactly "Yes" marks the agent
+// to stop. A peer that closes or resets ends it too. Each time the state reaches the state
+// file.
 TEST_F(AgentSessionTest, EachEndOfASessionSavesTheState) {
     struct Case {
         const char* name;
-        bool encrypted;
         std::string end;  // the CloseSession command's lines; "close" or "reset" by the peer
         bool closeRequested;
     };
     const std::vector<Case> cases = {
-        {"plain", false, "", false},
-        {"plain shutdown", false, "Shutdown=Yes\n", true},
-        {"encrypted", true, "", false},
-        {"encrypted shutdown", true, "Shutdown=Yes\n", true},
-        {"shutdown in another case", true, "Shutdown=yes\n", false},
-        {"peer closes", false, "close", false},
-        {"peer resets", false, "reset", false},
+        {"close", "", false},
+        {"shutdown", "Shutdown=Yes\n", true},
+        {"shutdown in another case", "Shutdown=yes\n", false},
+        {"peer closes", "close", false},
+        {"peer resets", "reset", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        AgentSession session(root_);
-        session.Start(c.encrypted);
+        AgentSession session(sandbox_);
+        session.Start();
         session.Ask(
             Request("Command", "Command=SetState\nTask-Sequence-ID=" + std::string(c.name)));
         const bool byPeer = c.end == "close" || c.end == "reset";
@@ -186,9 +169,9 @@ TEST_F(AgentSessionTest, EachEndOfASessionSavesTheState) {
         ASSERT_TRUE(session.Ended());
         EXPECT_EQ(session.Agent().IsCloseRequested(), c.closeRequested);
         EXPECT_EQ(Saved()[0], c.name);
-        EXPECT_EQ(scratch::ReadFile(root_.StateFile()).find("Returned=true\n") != std::string::npos,
+        EXPECT_EQ(scratch::ReadFile(stateFile_).find("Returned=true\n") != std::string::npos,
                   !byPeer);
-        std::filesystem::remove(root_.StateFile());
+        std::filesystem::remove(stateFile_);
     }
 }
 
@@ -197,7 +180,7 @@ TEST_F(AgentSessionTest, EachEndOfASessionSavesTheState) {
 TEST_F(AgentSessionTest, SilentPeerGetsPingsAndTheSessionGoesOn) {
     AgentSession::Options options;
     options.testConnectionEvery = 50;
-    AgentSession session(root_, options);
+    AgentSession session(sandbox_, options);
     session.Start();
     for (int ping = 0; ping < 3; ++ping) {
         EXPECT_EQ(session.Server().Next(), "Reply=Ping\nTag=\n");
@@ -214,18 +197,18 @@ TEST_F(AgentSessionTest, SilentPeerGetsPingsAndTheSessionGoesOn) {
 // state file that cannot be read is set aside and the agent goes on with an empty state.
 TEST_F(AgentSessionTest, FailedConnectIsRaisedAndDestroyStillWritesTheStateFile) {
     const std::string damaged = "22 serialization::archive 99 0 0";
-    scratch::WriteFile(root_.StateFile(), damaged);
+    scratch::WriteFile(stateFile_, damaged);
     const CSettings settings;
     settings.SetSetting("TcpAddr", "127.0.0.1");
     settings.SetSetting("TcpPort", std::to_string(testsupport::ClosedPort()));
     CQXAgent agent;
     agent.Init(util::ParamList());
-    agent.SetStateFile(root_.StateFile());
+    agent.SetStateFile(stateFile_);
     EXPECT_THROW(agent.Start(), ipc::CIPCError);
     agent.GetAgentState().Set("Task-Type", "install");
     agent.Destroy();
     EXPECT_EQ(Saved()[1], "install");
-    EXPECT_EQ(scratch::ReadFile(root_.StateFile() + ".damaged"), damaged);
+    EXPECT_EQ(scratch::ReadFile(stateFile_ + ".damaged"), damaged);
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 //   "Internal"/"CreateSession"  counts the session in the agent state ("Task-Sequence-ID",
 //                               which the state file carries from one run to the next) and
 //                               sends "Request=CreateSession" with the count as "Count"
-//   "Internal"/"CheckUsers"     fills in "Users", after waiting while the file "users.hold"
-//                               exists in the relocated root, so a test can keep it busy
+//   "Internal"/"CheckUsers"     fills in "Users", after waiting while the file that the
+//                               variable WARDEX_USERS_HOLD names exists, so a test can keep
+//                               it busy
 //   "Internal"/"Ping"           replies "Reply=Ping"
 // Any other message does what its field "Action" asks, so a test server drives it from the
 // wire:
@@ -99,8 +100,8 @@ void Internal(msg::IQXMessage* message, IAgentAPI* agent) {
     } else if (Is(kind, "CreateSession")) {
         CreateSession(agent);
     } else if (Is(kind, "CheckUsers")) {
-        const char* root = std::getenv("CORVANE_ROOT");
-        WaitWhile(Exists, (std::string(root ? root : "") + "/users.hold").c_str());
+        const char* hold = std::getenv("WARDEX_USERS_HOLD");
+        WaitWhile(Exists, hold ? hold : "");
         message->SetField("Users", "tester");
     } else if (Is(kind, "Ping")) {
         Reply(message, agent, "Ping");

@@ -3,60 +3,26 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 
-#include "tests/support/ScratchFiles.h"
 #include "tests/support/TestServer.h"
-#include "tools/qxsim/Certificates.h"
 
-// The test's side of a connection as messages (their text and one zero byte), in plain text
-// or over TLS with certificates made at run time, written directly on OpenSSL. TLS runs over
-// memory buffers, so a test decides which bytes leave in which TCP segment.
+// The test's side of a connection as messages: their text and one zero byte.
 namespace testsupport {
 
-template <typename T>
-using SslPtr = qxsim::OpenSslPtr<T>;
-
-// Two server certificates for 127.0.0.1 made at run time, each signed by an authority of its
-// own. The first authority is written to a temporary file that SSL_CERT_FILE names, so the
-// agent's default trust store trusts it alone.
-class TestPki {
-public:
-    // Made once per process, on the first call, before any thread of a test starts.
-    static TestPki& Instance();
-
-    // A server context with the trusted (or the untrusted) chain. maxVersion 0 allows every
-    // version, TLS1_2_VERSION caps it.
-    SslPtr<SSL_CTX> ServerContext(bool trusted, int maxVersion = 0) const;
-    // A server context with a certificate of the trusted authority, as presented says, and
-    // the pin of its key.
-    SslPtr<SSL_CTX> ServerContext(qxsim::Presented presented) const;
-    std::string Pin(qxsim::Presented presented) const;
-
-private:
-    TestPki();
-    const qxsim::GeneratedCertificate& Trusted(qxsim::Presented presented) const;
-
-    qxsim::GeneratedCertificate trusted_;
-    qxsim::GeneratedCertificate untrusted_;
-    qxsim::GeneratedCertificate wrongName_ = Reissue(trusted_, qxsim::Presented::kWrongName);
-    qxsim::GeneratedCertificate wrongKey_ = Reissue(trusted_, qxsim::Presented::kWrongKey);
-    scratch::ScratchFolder folder_;
-    std::string caFile_ = folder_ / "ca.pem";
-};
-
 // One connection, on either side: accepted by a TestServer, or connected to a server under
-// test. Encrypted once StartTls has succeeded.
-class Peer {
+// test, in plain text.
+class PlainPeer {
 public:
-    explicit Peer(PeerSocket socket);
-    // The client side of a connection to port on 127.0.0.1.
-    static Peer ConnectTo(int port);
+    explicit PlainPeer(PeerSocket socket) : socket_(std::move(socket)) {}
+    PlainPeer(PlainPeer&&) = default;
+    PlainPeer& operator=(PlainPeer&&) = default;
+    virtual ~PlainPeer() = default;
 
     int Socket() const { return socket_.Get(); }
-    bool Encrypted() const { return encrypted_; }
 
     // One message: the text and a zero byte.
-    void Send(const std::string& text);
+    void Send(const std::string& text) { Transmit(text + '\0'); }
     // Bytes as they are, on the socket, at most segment bytes per send.
     void SendRaw(const std::string& bytes, std::size_t segment = kWhole);
     // The next message's text; raises when none comes within the wait or the stream ends.
@@ -66,23 +32,6 @@ public:
     // Exactly length bytes of data; raises when the stream ends first.
     std::string Receive(std::size_t length);
 
-    // Runs the TLS handshake of the context's side, at most segment bytes per send; false when
-    // it failed (the other side rejected the certificate, or closed). With flushLast false the
-    // last flight stays queued for the next Flush.
-    bool StartTls(const SslPtr<SSL_CTX>& context, std::size_t segment = kWhole,
-                  bool flushLast = true);
-    // Encrypts plaintext into one or more records queued for Flush.
-    void Queue(const std::string& plaintext);
-    // Sends everything queued, at most segment bytes per send.
-    void Flush(std::size_t segment = kWhole);
-    // Asks the client for a new handshake (a HelloRequest; TLS 1.2 only).
-    void RequestRenegotiation();
-    // Sends this side's close_notify.
-    void SendCloseNotify();
-    // Reads until the stream ends, sending any alert of this side's own, and tells how:
-    // "close_notify" when the other side closed the session cleanly, else the reason.
-    std::string AwaitEnd();
-
     // Ends this side's sending direction: the other side reads the end of the stream while
     // its replies can still arrive.
     void HalfClose();
@@ -90,20 +39,19 @@ public:
     void Close();
     void Reset();
 
-private:
-    // Appends what arrives (decrypted once encrypted) to the kept bytes; false at the end of
-    // the stream, whose manner end_ then names.
-    bool ReceiveMore();
-    bool ReceiveIntoEngine();
+protected:
+    // Sends a message's bytes as the connection carries them.
+    virtual void Transmit(const std::string& bytes) { SendRaw(bytes); }
+    // Appends what arrives to kept_; false at the end of the stream, whose manner end_ then
+    // names.
+    virtual bool ReceiveMore();
 
     PeerSocket socket_;
-    SslPtr<SSL> ssl_;
-    // Owned by ssl_.
-    BIO* incoming_ = nullptr;
-    BIO* outgoing_ = nullptr;
-    bool encrypted_ = false;
     std::string kept_;
     std::string end_;
 };
 
 }  // namespace testsupport
+
+// Peer, as each system has it: on Linux it can switch to TLS, on Windows it is the plain one.
+#include "PeerPlatform.h"

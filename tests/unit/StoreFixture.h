@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/sys/Registry.h"
-#include "tests/support/ScopedRoot.h"
+#include "tests/support/Environment.h"
 #include "tests/support/ScratchFiles.h"
 #include "tests/unit/RegistryFixture.h"
 
@@ -14,14 +14,12 @@ namespace regtest {
 
 constexpr const char* kServiceKey = "Software\\Corvane\\Client Service";
 
-// Each test gets a settings store file of its own below a temporary CORVANE_ROOT, with the
-// agent's key at its usual place.
+// Each test gets settings of its own, with the agent's key at its usual place: on Linux a
+// settings store file below a temporary CORVANE_ROOT.
 class StoreFixture : public ::testing::Test {
 protected:
-    StoreFixture() : root_(folder_.Path().c_str()) {}
-
-    std::string StoreFolder() const { return folder_ / "etc/corvane"; }
-    std::string StorePath() const { return folder_ / "etc/corvane/registry.reg"; }
+    std::string StoreFolder() const { return sandbox_ / "etc/corvane"; }
+    std::string StorePath() const { return sandbox_ / "etc/corvane/registry.reg"; }
     std::string ReadStore() const { return scratch::ReadFile(StorePath()); }
     void WriteStore(const std::string& text) const {
         std::filesystem::create_directories(StoreFolder());
@@ -50,8 +48,7 @@ protected:
         return number;
     }
 
-    scratch::ScratchFolder folder_;
-    scratch::ScopedRoot root_;
+    testsupport::SettingsSandbox sandbox_;
 };
 
 }  // namespace regtest

@@ -1,0 +1,33 @@
+// A real agent switching its session to TLS when the test server confirms it.
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+
+#include "tests/engine/AgentSession.h"
+
+namespace {
+
+// A big message crosses many TLS records both ways; CloseSession then ends the encrypted
+// session in order and keeps its reply for the state file.
+TEST(AgentTlsSession, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEncrypted) {
+    testsupport::TestPki::Instance();  // its trust store is named before any thread starts
+    const testsupport::SettingsSandbox sandbox;
+    enginetest::AgentSession session(sandbox);
+    session.Start();
+    session.Server().Send("Reply=CreateSession\nResult=Success\n");
+    ASSERT_TRUE(session.Server().StartTls(testsupport::TestPki::Instance().ServerContext(true)));
+    for (const std::string& data : {std::string("small"), std::string(200000, 'x')}) {
+        const std::string request = testsupport::Request("Echo", "Data=" + data + "\n");
+        session.Server().Send(request);
+        EXPECT_EQ(session.Server().Next(), request);
+    }
+    session.Server().Send(testsupport::Request("Command", "Command=CloseSession\nShutdown=Yes\n"));
+    EXPECT_EQ(session.Server().AwaitEnd(), "close_notify");
+    ASSERT_TRUE(session.Ended());
+    EXPECT_TRUE(session.Agent().IsCloseRequested());
+    EXPECT_NE(scratch::ReadFile(enginetest::StateFile(sandbox)).find("Returned=true\n"),
+              std::string::npos);
+}
+
+}  // namespace
