@@ -16,14 +16,14 @@
 #include "agent/toolbox/TbxDispatch.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
-#include "tests/program/ProgramTestSupport.h"
+#include "tests/support/AgentWorld.h"
 #include "tests/support/RecordingAgent.h"
 #include "tests/support/Unprivileged.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
 namespace {
 
-using programtest::AgentWorld;
+using testsupport::AgentWorld;
 
 // The bootstrap's pause before it reads the settings input file costs nothing here.
 class NoWaitClock final : public IBootstrapClock {
