@@ -11,8 +11,7 @@
 
 #include "agent/engine/bootstrap.h"
 #include "agent/log/AgentLog.h"
-#include "agent/store/Settings.h"
-#include "common/err/Errors.h"
+#include "tests/support/AgentSettings.h"
 #include "tests/support/Environment.h"
 #include "tests/support/TestPeer.h"
 
@@ -49,13 +48,7 @@ class BootstrapTest : public testing::Test {
 protected:
     BootstrapTest() {
         std::filesystem::create_directories(ProgramFolder());
-        Store({{"LogFile", LogPath()},
-               {"LogErrors", "1"},
-               {"LogInformation", "1"},
-               {"LogDebug", "1"},
-               {"LogSize", "10000000"},
-               {"TcpAddr", "127.0.0.1"},
-               {"TcpPort", closedPort_}});
+        testsupport::StoreLoggingAgent(LogPath(), closedPort_);
         // The process's log follows this test's settings, also when one process runs every
         // test.
         logging::CAgentLog* log = logging::CAgentLog::GetInstance();
@@ -74,30 +67,14 @@ protected:
     std::string RebootRequest() const { return sandbox_ / "run/corvane/reboot-requested"; }
 
     static void Store(const std::map<std::string, std::string>& settings) {
-        for (const auto& [name, value] : settings) {
-            CSettings().SetSetting(name, value);
-        }
+        testsupport::StoreSettings(settings);
     }
     // The stored value, or "<none>" when the setting is not stored.
-    static std::string Stored(const std::string& name) {
-        try {
-            std::string value;
-            CSettings().GetSetting(name, value);
-            return value;
-        } catch (const err::CGeneralError&) {
-            return "<none>";
-        }
-    }
+    static std::string Stored(const std::string& name) { return testsupport::StoredSetting(name); }
     std::string Log() const { return scratch::ReadFile(LogPath()); }
     // How often the text occurs in the log.
     std::size_t LogCount(const std::string& text) const {
-        const std::string log = Log();
-        std::size_t count = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos;
-             at = log.find(text, at + 1)) {
-            ++count;
-        }
-        return count;
+        return testsupport::CountIn(Log(), text);
     }
 
     // A bootstrap of the row's own, whose first wait stops it; the session count starts anew.

@@ -3,21 +3,14 @@
 #include <chrono>
 #include <thread>
 
-#include "agent/store/Settings.h"
-#include "common/err/Errors.h"
+#include "tests/support/AgentSettings.h"
 
 namespace testsupport {
 
 AgentWorld::AgentWorld() : root_(rootPath_.c_str()) {
     std::filesystem::create_directories(RootFolder() + "/run");
     std::filesystem::create_directories(ProgramFolder());
-    Store({{"LogFile", LogPath()},
-           {"LogErrors", "1"},
-           {"LogInformation", "1"},
-           {"LogDebug", "1"},
-           {"LogSize", "10000000"},
-           {"TcpAddr", "127.0.0.1"},
-           {"TcpPort", listener.PortText()}});
+    StoreLoggingAgent(LogPath(), listener.PortText());
 }
 
 std::unique_ptr<ChildProcess> AgentWorld::Start(const std::vector<std::string>& arguments,
@@ -33,28 +26,15 @@ std::unique_ptr<ChildProcess> AgentWorld::Start(const std::vector<std::string>& 
 }
 
 void AgentWorld::Store(const std::map<std::string, std::string>& settings) const {
-    for (const auto& [name, value] : settings) {
-        CSettings().SetSetting(name, value);
-    }
+    StoreSettings(settings);
 }
 
 std::string AgentWorld::Stored(const std::string& name) {
-    try {
-        std::string value;
-        CSettings().GetSetting(name, value);
-        return value;
-    } catch (const err::CGeneralError&) {
-        return "<none>";
-    }
+    return StoredSetting(name);
 }
 
 std::size_t AgentWorld::LogCount(const std::string& text) const {
-    const std::string log = Log();
-    std::size_t count = 0;
-    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-        ++count;
-    }
-    return count;
+    return CountIn(Log(), text);
 }
 
 bool AgentWorld::WaitForLog(const std::string& text, std::size_t count) const {
