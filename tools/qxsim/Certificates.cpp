@@ -6,6 +6,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <stdexcept>
@@ -66,21 +67,31 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
 constexpr const char* kRightNames = "IP:127.0.0.1,DNS:localhost";
 constexpr const char* kWrongName = "wrong-name.invalid";
 
+// A positive random number: serial numbers and authority names differ from run to run, so
+// that a chain engine that still holds an authority of an earlier run, or looks issuers up by
+// name and serial number, never takes one run's certificate for another's.
+long RandomNumber() {
+    unsigned long number = 0;
+    Check(RAND_bytes(reinterpret_cast<unsigned char*>(&number), sizeof number) == 1, "RAND_bytes");
+    return static_cast<long>(number >> 2);
+}
+
 // A certificate for key named commonName (a server's also by the alternative names),
 // valid from an hour ago for thirty days, signed by issuer, or by itself as an authority when
 // issuer is null.
-OpenSslPtr<X509> NewCertificate(EVP_PKEY* key, const char* commonName, X509* issuer,
-                                EVP_PKEY* issuerKey, long serial, const char* names = "") {
+OpenSslPtr<X509> NewCertificate(EVP_PKEY* key, const std::string& commonName, X509* issuer,
+                                EVP_PKEY* issuerKey, const char* names = "") {
     OpenSslPtr<X509> certificate(X509_new());
     X509* self = certificate.get();
     Check(self != nullptr, "X509_new");
     X509_set_version(self, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(self), serial);
+    ASN1_INTEGER_set(X509_get_serialNumber(self), RandomNumber());
     X509_gmtime_adj(X509_getm_notBefore(self), -3600);
     X509_gmtime_adj(X509_getm_notAfter(self), 30L * 86400);
     X509_set_pubkey(self, key);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(self), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
+                               0);
     X509* signer = issuer != nullptr ? issuer : self;
     X509_set_issuer_name(self, X509_get_subject_name(signer));
     if (issuer == nullptr) {
@@ -129,9 +140,10 @@ GeneratedCertificate GenerateCertificate() {
     made.authorityKey = NewKey();
     made.key = NewKey();
     made.authority =
-        NewCertificate(made.authorityKey.get(), "qxsim authority of this run", nullptr, nullptr, 1);
+        NewCertificate(made.authorityKey.get(), "qxsim authority " + std::to_string(RandomNumber()),
+                       nullptr, nullptr);
     made.certificate = NewCertificate(made.key.get(), "127.0.0.1", made.authority.get(),
-                                      made.authorityKey.get(), 2, kRightNames);
+                                      made.authorityKey.get(), kRightNames);
     return made;
 }
 
@@ -146,11 +158,11 @@ GeneratedCertificate Reissue(const GeneratedCertificate& made, Presented present
             break;
         case Presented::kWrongName:
             copy.certificate = NewCertificate(copy.key.get(), kWrongName, copy.authority.get(),
-                                              copy.authorityKey.get(), 3, "DNS:wrong-name.invalid");
+                                              copy.authorityKey.get(), "DNS:wrong-name.invalid");
             break;
         case Presented::kWrongKey:
             copy.certificate = NewCertificate(copy.key.get(), "127.0.0.1", copy.authority.get(),
-                                              copy.authorityKey.get(), 4, kRightNames);
+                                              copy.authorityKey.get(), kRightNames);
             break;
     }
     return copy;

@@ -8,6 +8,7 @@
 #include <bcrypt.h>
 // clang-format on
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -49,6 +50,33 @@ std::wstring Utf16(const std::string& text) {
     wide.resize(static_cast<std::size_t>(
         ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), size)));
     return wide;
+}
+
+// What the chain engine found wrong with the chain, in words, for the refusal line: an
+// administrator can tell an unknown authority from an expired certificate.
+std::string TrustErrors(DWORD status) {
+    static constexpr std::pair<DWORD, const char*> kErrors[] = {
+        {CERT_TRUST_IS_UNTRUSTED_ROOT, "untrusted root"},
+        {CERT_TRUST_IS_PARTIAL_CHAIN, "no chain to a root"},
+        {CERT_TRUST_IS_NOT_TIME_VALID, "outside its validity"},
+        {CERT_TRUST_IS_NOT_SIGNATURE_VALID, "bad signature"},
+        {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, "not for server authentication"},
+        {CERT_TRUST_IS_REVOKED, "revoked"},
+    };
+    std::string words;
+    for (const auto& [flag, text] : kErrors) {
+        if ((status & flag) != 0) {
+            words += (words.empty() ? "" : ", ") + std::string(text);
+            status &= ~flag;
+        }
+    }
+    if (status != 0) {
+        char rest[32];
+        std::snprintf(rest, sizeof rest, "%strust status 0x%lx", words.empty() ? "" : ", ",
+                      static_cast<unsigned long>(status));
+        words += rest;
+    }
+    return words;
 }
 
 // The system's SSL policy over the chain: the server's name in the certificate's subject
@@ -127,8 +155,10 @@ TlsEngine::Failure CheckServerChain(PCtxtHandle context, const ServerIdentityPol
     }
     // The chain engine's own verdict first: the SSL policy of Wine, in a prefix whose root
     // store is still being filled, has passed a chain to an unknown root.
-    if (chain.Get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
-        return Refused(CERT_E_UNTRUSTEDROOT, "the system does not trust the server's chain");
+    if (const DWORD status = chain.Get()->TrustStatus.dwErrorStatus;
+        status != CERT_TRUST_NO_ERROR) {
+        return Refused(CERT_E_UNTRUSTEDROOT, "the system does not trust the server's chain (" +
+                                                 TrustErrors(status) + ")");
     }
     if (TlsEngine::Failure failure = CheckSslPolicy(chain.Get(), policy.name); failure.status) {
         return failure;
