@@ -64,7 +64,7 @@ std::string TestPki::Pin(qxsim::Presented presented) const {
 }
 
 void Peer::Transmit(const std::string& bytes) {
-    if (!encrypted_) {
+    if (!ssl_) {
         SendRaw(bytes);
         return;
     }
@@ -118,8 +118,7 @@ bool Peer::StartTls(const SslPtr<SSL_CTX>& context, std::size_t segment, bool fl
         Fail("cannot make a TLS session");
     }
     SSL_set_bio(ssl_.get(), incoming_, outgoing_);
-    SSL_is_server(ssl_.get()) ? SSL_set_accept_state(ssl_.get())
-                              : SSL_set_connect_state(ssl_.get());
+    SSL_set_accept_state(ssl_.get());
     // Bytes that came with the last plain message belong to the handshake.
     BIO_write(incoming_, kept_.data(), static_cast<int>(kept_.size()));
     kept_.clear();
@@ -131,11 +130,12 @@ bool Peer::StartTls(const SslPtr<SSL_CTX>& context, std::size_t segment, bool fl
             if (flushLast) {
                 Flush(segment);
             }
-            encrypted_ = true;
             return true;
         }
         Flush(segment);
         if (error != SSL_ERROR_WANT_READ || !ReceiveIntoEngine()) {
+            ssl_.reset();  // the connection stays plain; the buffers went with the session
+            incoming_ = outgoing_ = nullptr;
             return false;
         }
     }
