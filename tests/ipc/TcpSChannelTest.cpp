@@ -63,6 +63,9 @@ std::string Pattern(std::size_t size) {
     return text;
 }
 
+const std::string kLarge = Pattern(16 * 1024);    // more than a client's read takes
+const std::string kPayload = Pattern(64 * 1024);  // several records
+
 // Serves one connection of a listener of its own on another thread, which it waits for when
 // it goes.
 class ServerThread {
@@ -84,51 +87,6 @@ class TcpSChannel : public ::testing::Test {
 protected:
     void SetUp() override { TestPki::Instance(); }
 };
-
-// However the server cuts its handshake and records into segments, what it sends arrives
-// whole: several records in one segment, a record larger than the reader's buffer, one byte
-// per segment, and application data in the segment of the last handshake message. A write
-// of many records arrives whole too.
-TEST_F(TcpSChannel, RecordsArriveWholeHoweverTheServerCutsThem) {
-    struct Case {
-        const char* name;
-        int maxVersion;
-        std::size_t segment;
-        bool flushLast;
-        unsigned bufferSize;
-    };
-    const Case cases[] = {
-        {"records in one segment, small buffer", 0, kWhole, true, 1000},
-        {"one byte per segment", 0, 1, true, 4096},
-        {"data bundled with the handshake", TLS1_2_VERSION, kWhole, false, 4096},
-    };
-    const std::string large = Pattern(16 * 1024);
-    const std::string payload = Pattern(64 * 1024);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string received;
-        ServerThread server([&](PeerSocket socket) {
-            Peer session = Handshaken(std::move(socket), c.maxVersion, c.segment, c.flushLast);
-            session.Queue("first|");
-            session.Queue(large);
-            session.Flush(c.segment);
-            received = session.Receive(payload.size());
-        });
-        util::SetConsoleMode(true);
-        testing::internal::CaptureStdout();
-        const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
-        const std::string trace = testing::internal::GetCapturedStdout();
-        util::SetConsoleMode(false);
-        // The console names the data that came with the last handshake message.
-        EXPECT_EQ(trace.find("bytes of app data was bundled") != std::string::npos, !c.flushLast)
-            << trace;
-        EXPECT_TRUE(ReadExactly(*channel, 6 + large.size(), c.bufferSize) == "first|" + large);
-        EXPECT_EQ(channel->Write(payload.data(), payload.size(), kReadMs),
-                  static_cast<int>(payload.size()));
-        EXPECT_NO_THROW(server.Join());
-        EXPECT_TRUE(received == payload);
-    }
-}
 
 // A Write that runs out of time after it committed records returns their count instead of
 // raising, so the caller writes only the rest again; a time-out raised means nothing went.
@@ -164,30 +122,60 @@ TEST_F(TcpSChannel, AWriteCutShortByTheTimeOutReturnsWhatItCommitted) {
     EXPECT_TRUE(received == message) << "received " << received.size() << " bytes";
 }
 
-// A server that handshakes TLS 1.2, ends the session by end and gives how the client ended it.
-std::function<std::string(PeerSocket)> EndedBy(std::function<void(Peer&)> end) {
-    return [end](PeerSocket socket) {
-        Peer session = Handshaken(std::move(socket), TLS1_2_VERSION);
-        end(session);
+// A server that handshakes with the trusted chain as the arguments say, acts, and gives how
+// the client ended the session.
+std::function<std::string(PeerSocket)> Serving(std::function<void(Peer&)> act,
+                                               int maxVersion = TLS1_2_VERSION,
+                                               std::size_t segment = kWhole,
+                                               bool flushLast = true) {
+    return [=](PeerSocket socket) {
+        Peer session = Handshaken(std::move(socket), maxVersion, segment, flushLast);
+        act(session);
         return session.AwaitEnd();
     };
 }
 
-// How a session fails or ends shows in the error of the first Read, which the input thread
-// takes as the end of the connection, not as a time-out; a failed handshake keeps its reason
-// for the log. Disconnect sends the client's close_notify if the session still allows it, and
-// every later call raises. A renegotiation request of a TLS 1.2 server is refused, which this
-// server answers with a fatal alert; a record longer than the protocol allows ends the
-// session too.
-TEST_F(TcpSChannel, AFailedOrEndedSessionIsNamedInTheErrorOfTheReadAndLaterCallsRaise) {
+// Serving that sends "first|" and kLarge, cut as the arguments say, takes kPayload and closes
+// the session.
+std::function<std::string(PeerSocket)> Exchanging(int maxVersion, std::size_t segment,
+                                                  bool flushLast) {
+    const auto exchange = [segment](Peer& session) {
+        session.Queue("first|");
+        session.Queue(kLarge);
+        session.Flush(segment);
+        if (session.Receive(kPayload.size()) != kPayload) {
+            throw std::runtime_error("the payload arrived changed");
+        }
+        session.SendCloseNotify();
+    };
+    return Serving(exchange, maxVersion, segment, flushLast);
+}
+
+// However the server cuts its handshake and records into segments, what it sends arrives
+// whole: several records in one segment, a record larger than the reader's buffer, one byte
+// per segment, and application data in the segment of the last handshake message; a write of
+// many records arrives whole too. How a session fails or ends shows in the error of the next
+// Read, which the input thread takes as the end of the connection, not as a time-out; a
+// failed handshake keeps its reason for the log. Disconnect sends the client's close_notify if
+// the session still allows it, and every later call raises. A renegotiation request of a
+// TLS 1.2 server is refused, which this server answers with a fatal alert; a record longer
+// than the protocol allows ends the session too.
+TEST_F(TcpSChannel, RecordsArriveWholeAndTheEndOfASessionIsNamedInTheErrorOfTheRead) {
+    const std::string closed = kDecryptError + " The server closed the session (close_notify).";
     struct Case {
         const char* name;
         std::function<std::string(PeerSocket)> serve;  // gives how the server saw the end
-        const char* handshakeFailure;                  // part of the kept reason, or ""
-        std::string readError;                         // how the first Read's error starts
-        std::string serverSees;  // empty where the client's answer is not fixed
+        unsigned bufferSize;           // of the client's reads of the data; 0 where none comes
+        const char* handshakeFailure;  // part of the kept reason, or ""
+        std::string readError;         // how the error of the Read after the data starts
+        std::string serverSees;        // empty where the client's answer is not fixed
     };
     const Case cases[] = {
+        {"records in one segment, small buffer", Exchanging(0, kWhole, true), 1000, "", closed,
+         "close_notify"},
+        {"one byte per segment", Exchanging(0, 1, true), 4096, "", closed, "close_notify"},
+        {"data bundled with the handshake", Exchanging(TLS1_2_VERSION, kWhole, false), 4096, "",
+         closed, "close_notify"},
         {"untrusted chain",
          [](PeerSocket socket) {
              if (Peer(std::move(socket)).StartTls(TestPki::Instance().ServerContext(false))) {
@@ -195,26 +183,38 @@ TEST_F(TcpSChannel, AFailedOrEndedSessionIsNamedInTheErrorOfTheReadAndLaterCalls
              }
              return std::string();
          },
-         "certificate verify failed", kDecryptError, ""},
-        {"close", EndedBy(&Peer::SendCloseNotify), "",
-         kDecryptError + " The server closed the session (close_notify).", "close_notify"},
-        {"renegotiation", EndedBy(&Peer::RequestRenegotiation), "",
+         0, "certificate verify failed", kDecryptError, ""},
+        {"renegotiation", Serving(&Peer::RequestRenegotiation), 0, "",
          kDecryptError + " The server ended the session with the alert \"handshake failure\".",
          "no renegotiation"},
-        {"record too long", EndedBy([](Peer& session) {
+        {"record too long", Serving([](Peer& session) {
              // An application-data record header announcing 65535 bytes, and some of them.
              session.SendRaw(std::string("\x17\x03\x03\xff\xff", 5) + std::string(1000, 'z'));
          }),
-         "", kDecryptError + " The server's records", ""},
+         0, "", kDecryptError + " The server's records", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string serverSaw;
         ServerThread server([&](PeerSocket socket) { serverSaw = c.serve(std::move(socket)); });
+        util::SetConsoleMode(true);
+        testing::internal::CaptureStdout();
         const std::unique_ptr<CIPCInterface> channel = ConnectTls(server.Port());
+        const std::string trace = testing::internal::GetCapturedStdout();
+        util::SetConsoleMode(false);
         const std::string& failure = dynamic_cast<ipc::CTCPEncrypted&>(*channel).HandshakeFailure();
         EXPECT_EQ(failure.empty(), *c.handshakeFailure == '\0') << failure;
         EXPECT_NE(failure.find(c.handshakeFailure), std::string::npos) << failure;
+        if (c.bufferSize != 0) {
+            // The console names the data that came with the last handshake message.
+            EXPECT_EQ(trace.find("bytes of app data was bundled") != std::string::npos,
+                      std::string(c.name) == "data bundled with the handshake")
+                << trace;
+            EXPECT_TRUE(ReadExactly(*channel, 6 + kLarge.size(), c.bufferSize) ==
+                        "first|" + kLarge);
+            EXPECT_EQ(channel->Write(kPayload.data(), kPayload.size(), kReadMs),
+                      static_cast<int>(kPayload.size()));
+        }
         char buffer[64];
         const CIPCError error =
             RaisedBy<CIPCError>([&] { channel->Read(buffer, sizeof buffer, kReadMs); });

@@ -86,14 +86,11 @@ TEST(TcpSocketIpc, FailuresRaiseTheirOwnErrors) {
     // A write after a reset meets the reset again on Windows, a shut connection on Linux.
     const bool windows = sys::kBuiltPlatform == sys::Platform::Windows;
     char buffer[16];
-    const auto read = [&](CTCPSocketIPC& client, unsigned timeoutMs) {
-        client.Read(buffer, sizeof buffer, timeoutMs);
-    };
     std::vector<Case> cases = {
         {"connect again", [](Connection& c) { c.client.Connect("127.0.0.1", c.server.Port()); },
          kTcpSource, "CTCPSocketIPC::Connect() Connect called on a connected socket", 41, 1, 0},
-        {"read times out", [&](Connection& c) { read(c.client, 20); }, kSocketSource,
-         "CSocketIPC::Read Timed Out", 254, 1, 10060},
+        {"read times out", [&](Connection& c) { c.client.Read(buffer, sizeof buffer, 20); },
+         kSocketSource, "CSocketIPC::Read Timed Out", 254, 1, 10060},
         {"peer closed",
          [](Connection& c) {
              c.peer.SendRaw("last");
@@ -109,11 +106,7 @@ TEST(TcpSocketIpc, FailuresRaiseTheirOwnErrors) {
              c.client.Write("x", 1, 2000);
          },
          kSocketSource, "CSocketIPC::Write Socket Error", 348, 0, windows ? 10054u : 10058u},
-        {"unconnected read",
-         [&](Connection&) {
-             CTCPSocketIPC client;
-             read(client, 0);
-         },
+        {"unconnected read", [&](Connection&) { CTCPSocketIPC().Read(buffer, sizeof buffer, 0); },
          kSocketSource, "CSocketIPC::Read/Select Socket Error", 252, 0, 10038},
         {"no resource", [](Connection& c) { CTCPSocketIPC().Connect(nullptr, c.server.Port()); },
          kTcpSource, "CTCPSocketIPC::Connect() Missing Parameter - resource", 44, 2, 0},

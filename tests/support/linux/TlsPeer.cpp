@@ -17,6 +17,16 @@ constexpr std::size_t kChunk = 0x10000;
     throw std::runtime_error("test peer: " + what + ": " + (reason ? reason : "no reason"));
 }
 
+SslPtr<SSL_CTX> ContextFor(const qxsim::GeneratedCertificate& chain, int maxVersion) {
+    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()));
+    if (!context || SSL_CTX_use_certificate(context.get(), chain.certificate.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(context.get(), chain.key.get()) != 1 ||
+        (maxVersion != 0 && SSL_CTX_set_max_proto_version(context.get(), maxVersion) != 1)) {
+        Fail("cannot make a server context");
+    }
+    return context;
+}
+
 }  // namespace
 
 TestPki& TestPki::Instance() {
@@ -29,20 +39,6 @@ TestPki::TestPki()
     qxsim::WritePem(caFile_, trusted_.authority.get());
     ::setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
 }
-
-namespace {
-
-SslPtr<SSL_CTX> ContextFor(const qxsim::GeneratedCertificate& chain, int maxVersion) {
-    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()));
-    if (!context || SSL_CTX_use_certificate(context.get(), chain.certificate.get()) != 1 ||
-        SSL_CTX_use_PrivateKey(context.get(), chain.key.get()) != 1 ||
-        (maxVersion != 0 && SSL_CTX_set_max_proto_version(context.get(), maxVersion) != 1)) {
-        Fail("cannot make a server context");
-    }
-    return context;
-}
-
-}  // namespace
 
 SslPtr<SSL_CTX> TestPki::ServerContext(bool trusted, int maxVersion) const {
     return ContextFor(trusted ? trusted_ : untrusted_, maxVersion);
