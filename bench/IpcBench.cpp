@@ -23,7 +23,7 @@ public:
         : thread_([this, tls, size] {
               try {
                   testsupport::PeerSocket socket = listener_.Accept();
-                  tls ? ServeTls(std::move(socket), size) : ServePlain(socket.Get(), size);
+                  tls ? ServeTls(std::move(socket), size) : ServePlain(std::move(socket), size);
               } catch (const std::runtime_error&) {
                   // The client closed: the run is over.
               }
@@ -33,9 +33,10 @@ public:
     int Port() const { return listener_.Port(); }
 
 private:
-    static void ServePlain(int socket, std::size_t size) {
+    static void ServePlain(testsupport::PeerSocket socket, std::size_t size) {
+        testsupport::PlainPeer session(std::move(socket));
         for (;;) {
-            testsupport::SendAll(socket, testsupport::ReceiveExactly(socket, size));
+            session.SendRaw(session.Receive(size));
         }
     }
 

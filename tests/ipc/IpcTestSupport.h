@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 
 #include "common/err/Errors.h"
 #include "tests/support/TestServer.h"
@@ -23,11 +24,9 @@ Kind RaisedBy(F&& f) {
 
 inline void ExpectError(const err::CGeneralError& e, const char* source, const char* message,
                         int line, int value, std::uint32_t systemError) {
-    EXPECT_STREQ(e.Source(), source);
-    EXPECT_STREQ(e.Message(), message);
-    EXPECT_EQ(e.Line(), line);
-    EXPECT_EQ(e.Value(), value);
-    EXPECT_EQ(e.SystemError(), systemError);
+    EXPECT_EQ(std::tuple(std::string(e.Source()), std::string(e.Message()), e.Line(), e.Value(),
+                         e.SystemError()),
+              std::tuple(std::string(source), std::string(message), line, value, systemError));
 }
 
 }  // namespace testipc

@@ -5,7 +5,7 @@
 namespace testsupport {
 
 void PlainPeer::SendRaw(const std::string& bytes, std::size_t segment) {
-    SendAll(socket_.Get(), bytes.data(), bytes.size(), segment);
+    SendAll(socket_.Get(), bytes, segment);
 }
 
 std::string PlainPeer::Next() {

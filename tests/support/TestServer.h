@@ -1,10 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <exception>
-#include <functional>
 #include <string>
-#include <thread>
 #include <utility>
 
 // The other end of the agent's connection in the tests and benchmarks, written directly on
@@ -62,12 +59,9 @@ int ClosedPort();
 PeerSocket Connect(int port);
 
 // Sends all bytes, at most segment bytes per send.
-void SendAll(int socket, const void* data, std::size_t length, std::size_t segment = kWhole);
-void SendAll(int socket, const std::string& data);
+void SendAll(int socket, const std::string& data, std::size_t segment = kWhole);
 // Up to length bytes, waiting for the first; empty when the other side has closed.
 std::string ReceiveSome(int socket, std::size_t length);
-// Exactly length bytes; raises when the other side closes first.
-std::string ReceiveExactly(int socket, std::size_t length);
 // Sends data over and over without waiting, until limit bytes are sent or the other side has
 // taken nothing for a second; the bytes it took.
 std::size_t SendUntilHeldBack(int socket, const std::string& data, std::size_t limit);
@@ -78,44 +72,6 @@ void HalfClose(int socket);
 void ResetConnection(PeerSocket& socket);
 // Whether Nagle's delay is off on a socket.
 bool HasNoDelay(int socket);
-// Whether the program runs under Wine rather than on Windows or Linux.
-bool RunsUnderWine();
-// Makes the socket's receive buffer small (4 KiB), so that a peer that does not read soon
-// stops taking bytes.
-void ShrinkReceiveBuffer(int socket);
-
-// A server that serves one connection of its listener on a thread of its own. Whatever it
-// raises becomes the text of Failure(), which a test checks after the client is done.
-class ServerThread {
-public:
-    explicit ServerThread(std::function<void(PeerSocket)> serve)
-        : thread_([this, serve = std::move(serve)] {
-              try {
-                  serve(server_.Accept());
-              } catch (const std::exception& error) {
-                  failure_ = error.what();
-              }
-          }) {}
-    ~ServerThread() { Join(); }
-
-    int Port() const { return server_.Port(); }
-    // Waits for the server to end and returns its failure, empty when it had none.
-    std::string Failure() {
-        Join();
-        return failure_;
-    }
-
-private:
-    void Join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-    TestServer server_;
-    std::string failure_;
-    std::thread thread_;
-};
 
 // The text of a request to the session toolbox of the tests: the lead pair "Request", its
 // "Action" and more lines ("Name=value\n" each) after it.

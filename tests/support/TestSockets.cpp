@@ -63,10 +63,6 @@ int BoundPort(int socket) {
     return ntohs(address.sin_port);
 }
 
-void SetOption(int socket, int level, int option, int value) {
-    ::setsockopt(socket, level, option, reinterpret_cast<const char*>(&value), sizeof value);
-}
-
 // The bytes the socket took now, 0 when it takes none at the moment; -1 on failure.
 long SendNow(int socket, const char* data, std::size_t length) {
     const long sent = ::send(socket, data, static_cast<int>(std::min<std::size_t>(length, INT_MAX)),
@@ -96,7 +92,9 @@ PeerSocket TestServer::Accept() {
         Fail("accept");
     }
     sockets::Prepare(connection.Get());
-    SetOption(connection.Get(), IPPROTO_TCP, TCP_NODELAY, 1);
+    const int noDelay = 1;
+    ::setsockopt(connection.Get(), IPPROTO_TCP, TCP_NODELAY,
+                 reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     return connection;
 }
 
@@ -108,8 +106,9 @@ PeerSocket Connect(int port) {
     return LoopbackSocket(port);
 }
 
-void SendAll(int socket, const void* data, std::size_t length, std::size_t segment) {
-    const auto* bytes = static_cast<const char*>(data);
+void SendAll(int socket, const std::string& data, std::size_t segment) {
+    const char* bytes = data.data();
+    std::size_t length = data.size();
     while (length > 0) {
         WaitFor(socket, POLLOUT);
         const long sent = SendNow(socket, bytes, std::min(length, segment));
@@ -119,10 +118,6 @@ void SendAll(int socket, const void* data, std::size_t length, std::size_t segme
         bytes += sent;
         length -= static_cast<std::size_t>(sent);
     }
-}
-
-void SendAll(int socket, const std::string& data) {
-    SendAll(socket, data.data(), data.size());
 }
 
 std::size_t SendUntilHeldBack(int socket, const std::string& data, std::size_t limit) {
@@ -150,18 +145,6 @@ std::string ReceiveSome(int socket, std::size_t length) {
     return data;
 }
 
-std::string ReceiveExactly(int socket, std::size_t length) {
-    std::string data;
-    while (data.size() < length) {
-        const std::string piece = ReceiveSome(socket, length - data.size());
-        if (piece.empty()) {
-            throw std::runtime_error("test peer: the other side closed early");
-        }
-        data += piece;
-    }
-    return data;
-}
-
 void HalfClose(int socket) {
     ::shutdown(socket, sockets::kShutSending);
 }
@@ -179,14 +162,6 @@ bool HasNoDelay(int socket) {
     return ::getsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&noDelay),
                         &size) == 0 &&
            noDelay != 0;
-}
-
-bool RunsUnderWine() {
-    return sockets::RunsUnderWine();
-}
-
-void ShrinkReceiveBuffer(int socket) {
-    SetOption(socket, SOL_SOCKET, SO_RCVBUF, 4096);
 }
 
 std::string Request(const std::string& action, const std::string& lines) {

@@ -47,69 +47,9 @@ std::unique_ptr<msg::CQXMessage> OnlySent(const RecordingAgent& agent) {
     return MessageOf(sent.empty() ? std::string() : sent.front());
 }
 
-TEST(DefaultToolbox, SessionRequestCarriesIdentityVersionSystemAndTaskState) {
-    RecordingAgent agent;
-    agent.SetSetting("ClientID", "build-7");
-    agent.SetState("Task-Sequence-ID", "42");
-    auto trigger = MessageOf("Internal=CreateSession\n");
-    EXPECT_EQ(Offer("default", *trigger, agent), TBX_SUCCESS);
-    auto request = OnlySent(agent);
-    EXPECT_STREQ(request->GetLeadValue(), "CreateSession");
-    EXPECT_STREQ(request->GetField("ClientID"), "build-7");
-    EXPECT_STREQ(request->GetField("AgentVersion"), "6.8.282");
-    EXPECT_STREQ(request->GetField("Task-Sequence-ID"), "42");
-    for (const char* field : {"HostName", "OS-Kernel", "OS-Architecture", "User-Count"}) {
-        EXPECT_STRNE(request->GetField(field), "") << field;
-    }
-    // Without the setting, the computer is still identified.
-    RecordingAgent unnamed;
-    Offer("default", *MessageOf("Internal=CreateSession\n"), unnamed);
-    EXPECT_STRNE(OnlySent(unnamed)->GetField("ClientID"), "");
-}
-
-// Messages offered one after another to the default toolbox of one agent: the code each
-// returns, and what the agent was asked to run in all; none of them sends anything. Its
-// settings, state, ping and user exchanges are seen through the agent and qxsim in the demo
-// session.
-TEST(DefaultToolbox, AnswersItsRequestsThroughTheBuiltInCommands) {
-    struct Case {
-        const char* name;
-        std::vector<std::pair<std::string, int>> offered;
-        std::vector<std::string> commands;
-    };
-    const std::vector<Case> cases = {
-        {"connection commands are not the server's to run",
-         {{"Request=EnableEncryption\n", TBX_NEXT_TOOLBOX},
-          {"Request=StopService\n", TBX_NEXT_TOOLBOX},
-          {"Request=Inventory\nScope=All\n", TBX_NEXT_TOOLBOX},
-          {"Reply=Unknown\n", TBX_NEXT_TOOLBOX}},
-         {}},
-        {"close passes shutdown on",
-         {{"Request=CloseSession\nShutdown=Yes\n", TBX_SUCCESS},
-          {"Request=CloseSession\n", TBX_SUCCESS}},
-         {"CloseSession Shutdown=Yes", "CloseSession Shutdown="}},
-        {"session reply accepted or refused",
-         {{"Reply=CreateSession\nResult=Success\n", TBX_SUCCESS},
-          {"Reply=CreateSession\nResult=Refused\n", TBX_SUCCESS}},
-         {"CloseSession Shutdown="}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        RecordingAgent agent;
-        for (const auto& [text, code] : c.offered) {
-            auto message = MessageOf(text);
-            EXPECT_EQ(Offer("default", *message, agent), code) << text;
-            if (code == TBX_NEXT_TOOLBOX) {
-                EXPECT_EQ(message->BuildText(), text);
-            }
-        }
-        EXPECT_TRUE(agent.Sent().empty());
-        EXPECT_EQ(agent.Commands(), c.commands);
-    }
-}
-
-// Only user processes count, each user once, in name order.
-TEST(DefaultToolbox, CheckUsersFillsTheLoggedOnUsersIntoTheMessage) {
+// The session request, and "Internal"/"CheckUsers" in place, name the users logged on: only
+// user processes count, each user once, in name order.
+TEST(DefaultToolbox, SessionRequestCarriesIdentityVersionSystemUsersAndTaskState) {
     scratch::ScratchFolder root;
     std::filesystem::create_directories(root.Path() / "run");
     scratch::WriteUtmp(root / "run/utmp", {{USER_PROCESS, "zoe"},
@@ -119,53 +59,76 @@ TEST(DefaultToolbox, CheckUsersFillsTheLoggedOnUsersIntoTheMessage) {
                                            {LOGIN_PROCESS, "LOGIN"}});
     scratch::ScopedRoot scopedRoot(root.Path().c_str());
     RecordingAgent agent;
+    agent.SetSetting("ClientID", "build-7");
+    agent.SetState("Task-Sequence-ID", "42");
+    EXPECT_EQ(Offer("default", *MessageOf("Internal=CreateSession\n"), agent), TBX_SUCCESS);
+    auto request = OnlySent(agent);
+    const std::string text = request->BuildText();
+    for (const char* line :
+         {"Request=CreateSession\n", "\nClientID=build-7\n", "\nUsers=adam,zoe\n",
+          "\nAgentVersion=6.8.282\n", "\nTask-Sequence-ID=42\n", "\nUser-Count=2\n"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    }
+    for (const char* field : {"HostName", "OS-Kernel", "OS-Architecture"}) {
+        EXPECT_STRNE(request->GetField(field), "") << field;
+    }
     auto check = MessageOf("Internal=CheckUsers\n");
     EXPECT_EQ(Offer("default", *check, agent), TBX_SUCCESS);
     EXPECT_STREQ(check->GetField("Users"), "adam,zoe");
-    EXPECT_STREQ(check->GetField("User-Count"), "2");
-    EXPECT_TRUE(agent.Sent().empty());
+    // Without the setting, the computer is still identified.
+    RecordingAgent unnamed;
+    Offer("default", *MessageOf("Internal=CreateSession\n"), unnamed);
+    EXPECT_STRNE(OnlySent(unnamed)->GetField("ClientID"), "");
 }
 
-class ConfigToolbox : public ::testing::Test {
-protected:
-    // Offers "Internal"/"Configure" for the named file of the folder (none for an empty name),
-    // written with this content unless it is null; returns the code.
-    int Configure(const char* content, const std::string& name = "site.cfg") {
-        const std::string path = name.empty() ? "" : folder_ / name;
-        if (content != nullptr) {
-            std::ofstream(path) << content;
-        }
-        message_ = MessageOf("Internal=Configure\nFilename=" + path + "\n");
-        return Offer("config", *message_, agent_);
-    }
-    std::string Result() const { return message_->GetField("Result"); }
-
-    scratch::ScratchFolder folder_;
-    RecordingAgent agent_;
-    std::unique_ptr<msg::CQXMessage> message_;
-};
-
-TEST_F(ConfigToolbox, AppliesTheSettingsSectionAndAsksForARestartWhenTheFileSaysSo) {
-    EXPECT_EQ(Configure("# site defaults\n[Settings]\n  TcpAddr = mgmt.example.net \n"
-                        "ConsoleName = \" Build farm \"\n; done\n\n[actions]\nReboot = no\n"),
-              TBX_SUCCESS);
-    EXPECT_EQ(Result(), "Success");
-    EXPECT_EQ(agent_.Settings(),
-              (std::map<std::string, std::string>{{"ConsoleName", " Build farm "},
-                                                  {"TcpAddr", "mgmt.example.net"}}));
-    EXPECT_EQ(Configure("[Settings]\nLogDebug=yes\n[Actions]\nReboot = YES\n"), TBX_SUCCESS);
-    EXPECT_EQ(Result(), "Reboot");
-}
-
-// A file that is faulty, missing or not named is not applied at all; the fault goes into
-// the reply and one error line. Other messages pass on untouched.
-TEST_F(ConfigToolbox, AFileThatCannotBeAppliedNamesItsFaultAndOtherMessagesPassOn) {
+// Each message offered to the default toolbox of a fresh agent: the code it returns, and
+// what the agent was asked to run; none of them sends anything. Its settings, state, ping
+// and user exchanges are seen through the agent and qxsim in the demo session.
+TEST(DefaultToolbox, AnswersItsRequestsThroughTheBuiltInCommands) {
     struct Case {
-        const char* content;
-        const char* fault;
+        const char* text;
+        int code;
+        std::vector<std::string> commands;
+    };
+    const Case cases[] = {
+        // Connection commands are not the server's to run.
+        {"Request=EnableEncryption\n", TBX_NEXT_TOOLBOX, {}},
+        {"Request=StopService\n", TBX_NEXT_TOOLBOX, {}},
+        {"Request=Inventory\nScope=All\n", TBX_NEXT_TOOLBOX, {}},
+        {"Reply=Unknown\n", TBX_NEXT_TOOLBOX, {}},
+        {"Request=CloseSession\nShutdown=Yes\n", TBX_SUCCESS, {"CloseSession Shutdown=Yes"}},
+        // A plain close and an accepted session are the demo session's.
+        {"Reply=CreateSession\nResult=Refused\n", TBX_SUCCESS, {"CloseSession Shutdown="}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        RecordingAgent agent;
+        auto message = MessageOf(c.text);
+        EXPECT_EQ(Offer("default", *message, agent), c.code);
+        if (c.code == TBX_NEXT_TOOLBOX) {
+            EXPECT_EQ(message->BuildText(), std::string(c.text));
+        }
+        EXPECT_TRUE(agent.Sent().empty());
+        EXPECT_EQ(agent.Commands(), c.commands);
+    }
+}
+
+// "Internal"/"Configure" applies the settings section of the file it names and asks for a
+// restart when the file says so; a file that is faulty, missing or not named is not applied
+// at all, its fault goes into the reply and one error line. Other messages pass on untouched.
+TEST(ConfigToolbox, AppliesAWholeFileOrNamesItsFaultAndOtherMessagesPassOn) {
+    struct Case {
+        const char* content;                               // none written when null
+        const char* result;                                // part of the reply's "Result"
+        std::map<std::string, std::string> settings = {};  // only a file that applies sets any
         const char* name = "site.cfg";
     };
     const Case cases[] = {
+        {"# site defaults\n[Settings]\n  TcpAddr = mgmt.example.net \n"
+         "ConsoleName = \" Build farm \"\n; done\n\n[actions]\nReboot = no\n",
+         "Success",
+         {{"ConsoleName", " Build farm "}, {"TcpAddr", "mgmt.example.net"}}},
+        {"[Settings]\nLogDebug=yes\n[Actions]\nReboot = YES\n", "Reboot", {{"LogDebug", "yes"}}},
         {"[Settings]\nTcpAddr=a\nTcpPort 4040\n", "site.cfg:3: expected name = value"},
         {"TcpAddr=a\n", "site.cfg:1: name = value before the first section"},
         {"[Settings]\n[Extras]\n", "site.cfg:2: unknown section [Extras]"},
@@ -174,20 +137,30 @@ TEST_F(ConfigToolbox, AFileThatCannotBeAppliedNamesItsFaultAndOtherMessagesPassO
         {"[Actions]\nShutdown=yes\n", "site.cfg:2: unknown action Shutdown"},
         {"[Settings]\nConsoleName=\"open\n", "site.cfg:2: a quoted value ends with \""},
         {"[Settings]\n = value\n", "site.cfg:2: expected name = value"},
-        {nullptr, "cannot open ", "none.cfg"},
-        {"TcpAddr=a\n", "no configuration file: Filename is empty", ""},
+        {nullptr, "cannot open ", {}, "none.cfg"},
+        {"TcpAddr=a\n", "no configuration file: Filename is empty", {}, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.fault);
-        EXPECT_EQ(Configure(c.content, c.name), TBX_FAILED);
-        EXPECT_THAT(Result(), HasSubstr(c.fault));
+        SCOPED_TRACE(c.result);
+        scratch::ScratchFolder folder;
+        RecordingAgent agent;
+        const std::string path = *c.name ? folder / c.name : "";
+        if (c.content != nullptr) {
+            std::ofstream(path) << c.content;
+        }
+        auto message = MessageOf("Internal=Configure\nFilename=" + path + "\n");
+        const bool applies = !c.settings.empty();
+        EXPECT_EQ(Offer("config", *message, agent), applies ? TBX_SUCCESS : TBX_FAILED);
+        EXPECT_THAT(message->GetField("Result"), HasSubstr(c.result));
+        EXPECT_EQ(agent.Settings(), c.settings);
+        EXPECT_EQ(agent.Commands(), applies ? std::vector<std::string>{"SetAgentSettings"}
+                                            : std::vector<std::string>{});
+        EXPECT_EQ(agent.CountLines("", 0), applies ? 0u : 1u);
     }
-    EXPECT_TRUE(agent_.Settings().empty());
-    EXPECT_TRUE(agent_.Commands().empty());
-    EXPECT_EQ(agent_.CountLines("", 0), std::size(cases)) << "one error line for each";
     for (const char* text : {"Internal=CreateSession\n", "Request=Configure\nFilename=x\n"}) {
+        RecordingAgent agent;
         auto message = MessageOf(text);
-        EXPECT_EQ(Offer("config", *message, agent_), TBX_NEXT_TOOLBOX);
+        EXPECT_EQ(Offer("config", *message, agent), TBX_NEXT_TOOLBOX);
         EXPECT_EQ(message->BuildText(), std::string(text));
     }
 }

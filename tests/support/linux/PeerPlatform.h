@@ -42,10 +42,8 @@ private:
 class Peer : public PlainPeer {
 public:
     using PlainPeer::PlainPeer;
-    // The client side of a connection to port on 127.0.0.1.
-    static Peer ConnectTo(int port) { return Peer(Connect(port)); }
 
-    // Runs the TLS handshake of the context's side, at most segment bytes per send; false when
+    // Runs the server's side of the TLS handshake, at most segment bytes per send; false when
     // it failed (the other side rejected the certificate, or closed). With flushLast false the
     // last flight stays queued for the next Flush.
     bool StartTls(const SslPtr<SSL_CTX>& context, std::size_t segment = kWhole,
@@ -72,7 +70,6 @@ private:
     // Owned by ssl_.
     BIO* incoming_ = nullptr;
     BIO* outgoing_ = nullptr;
-    bool encrypted_ = false;
 };
 
 }  // namespace testsupport

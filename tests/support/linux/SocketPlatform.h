@@ -37,8 +37,5 @@ inline bool WouldBlock() {
 inline std::string LastError() {
     return std::strerror(errno);
 }
-inline bool RunsUnderWine() {
-    return false;
-}
 
 }  // namespace testsupport::sockets

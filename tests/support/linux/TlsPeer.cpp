@@ -17,6 +17,16 @@ constexpr std::size_t kChunk = 0x10000;
     throw std::runtime_error("test peer: " + what + ": " + (reason ? reason : "no reason"));
 }
 
+SslPtr<SSL_CTX> ContextFor(const qxsim::GeneratedCertificate& chain, int maxVersion) {
+    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()));
+    if (!context || SSL_CTX_use_certificate(context.get(), chain.certificate.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(context.get(), chain.key.get()) != 1 ||
+        (maxVersion != 0 && SSL_CTX_set_max_proto_version(context.get(), maxVersion) != 1)) {
+        Fail("cannot make a server context");
+    }
+    return context;
+}
+
 }  // namespace
 
 TestPki& TestPki::Instance() {
@@ -29,20 +39,6 @@ TestPki::TestPki()
     qxsim::WritePem(caFile_, trusted_.authority.get());
     ::setenv("SSL_CERT_FILE", caFile_.c_str(), 1);
 }
-
-namespace {
-
-SslPtr<SSL_CTX> ContextFor(const qxsim::GeneratedCertificate& chain, int maxVersion) {
-    SslPtr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()));
-    if (!context || SSL_CTX_use_certificate(context.get(), chain.certificate.get()) != 1 ||
-        SSL_CTX_use_PrivateKey(context.get(), chain.key.get()) != 1 ||
-        (maxVersion != 0 && SSL_CTX_set_max_proto_version(context.get(), maxVersion) != 1)) {
-        Fail("cannot make a server context");
-    }
-    return context;
-}
-
-}  // namespace
 
 SslPtr<SSL_CTX> TestPki::ServerContext(bool trusted, int maxVersion) const {
     return ContextFor(trusted ? trusted_ : untrusted_, maxVersion);
@@ -64,7 +60,7 @@ std::string TestPki::Pin(qxsim::Presented presented) const {
 }
 
 void Peer::Transmit(const std::string& bytes) {
-    if (!encrypted_) {
+    if (!ssl_) {
         SendRaw(bytes);
         return;
     }
@@ -118,8 +114,7 @@ bool Peer::StartTls(const SslPtr<SSL_CTX>& context, std::size_t segment, bool fl
         Fail("cannot make a TLS session");
     }
     SSL_set_bio(ssl_.get(), incoming_, outgoing_);
-    SSL_is_server(ssl_.get()) ? SSL_set_accept_state(ssl_.get())
-                              : SSL_set_connect_state(ssl_.get());
+    SSL_set_accept_state(ssl_.get());
     // Bytes that came with the last plain message belong to the handshake.
     BIO_write(incoming_, kept_.data(), static_cast<int>(kept_.size()));
     kept_.clear();
@@ -131,11 +126,12 @@ bool Peer::StartTls(const SslPtr<SSL_CTX>& context, std::size_t segment, bool fl
             if (flushLast) {
                 Flush(segment);
             }
-            encrypted_ = true;
             return true;
         }
         Flush(segment);
         if (error != SSL_ERROR_WANT_READ || !ReceiveIntoEngine()) {
+            ssl_.reset();  // the connection stays plain; the buffers went with the session
+            incoming_ = outgoing_ = nullptr;
             return false;
         }
     }

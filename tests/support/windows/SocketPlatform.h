@@ -37,10 +37,5 @@ inline bool WouldBlock() {
 inline std::string LastError() {
     return "Windows Sockets error " + std::to_string(::WSAGetLastError());
 }
-// Wine's ntdll has an export of its own that names its version.
-inline bool RunsUnderWine() {
-    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 }  // namespace testsupport::sockets
