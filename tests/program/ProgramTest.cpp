@@ -17,6 +17,7 @@
 #include "agent/service/linux/ServiceUnit.h"
 #include "common/sys/linux/RegistryFile.h"
 #include "tests/support/AgentWorld.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestPeer.h"
 
 namespace {
