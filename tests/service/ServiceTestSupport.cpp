@@ -16,10 +16,6 @@ namespace {
 
 using testsupport::Request;
 
-void CopyField(char* field, std::size_t size, const std::string& text) {
-    std::strncpy(field, text.c_str(), size);
-}
-
 void Require(bool condition, const std::string& what) {
     if (!condition) {
         throw std::runtime_error("stop state not reached: " + what);
@@ -120,7 +116,7 @@ NotifyListener::NotifyListener(std::string path)
     : path_(std::move(path)), socket_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    CopyField(address.sun_path, sizeof address.sun_path - 1, path_);
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
     if (!socket_ ||
         ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("cannot bind the notify socket " + path_);
