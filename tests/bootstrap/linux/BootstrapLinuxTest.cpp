@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string>
@@ -17,20 +18,11 @@ namespace {
 
 using bootstraptest::BootstrapTest;
 
-// The line of the log that holds the text; empty when none does.
-std::string LogLine(const std::string& log, const std::string& text) {
-    const std::size_t at = log.find(text);
-    if (at == std::string::npos) {
-        return "";
-    }
-    const std::size_t start = log.rfind('\n', at) + 1;
-    return log.substr(start, log.find('\n', at) - start);
-}
-
 // The settings decide what the server's certificate must show, each row on a bootstrap of
-// its own: a refused server (an untrusted one too) ends the session with an error line that
-// says why, naming the key it presented, also to a service's log; an accepted one is served
-// over TLS. Pins are hex, with or without colons.
+// its own with "RequireEncrypt" on: a refused server (an untrusted one too) ends the session
+// with an error line that says why, naming the key it presented, also to a service's log; an
+// accepted one is served over TLS; a session reply without success closes the session. Pins
+// are hex, with or without colons. A command sent before the switch is dropped in every row.
 TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
     using qxsim::Presented;
     const testsupport::TestPki& pki = testsupport::TestPki::Instance();
@@ -44,7 +36,8 @@ TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
         std::optional<Presented> presented;  // none: the untrusted authority's chain
         const char* verifyName;
         std::string pins;
-        std::string refusal;  // empty: accepted
+        std::string refusal;             // empty: accepted
+        std::string result = "Success";  // the server's reply to the session request
     };
     const std::vector<Case> cases = {
         {"127.0.0.1", std::nullopt, "0", "", "certificate verify failed"},
@@ -57,7 +50,10 @@ TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
         {"127.0.0.1", Presented::kWrongKey, "0",
          pki.Pin(Presented::kRight) + ", " + wrongKeyWithColons, ""},
         {"127.0.0.1", Presented::kRight, "0", "sha256:abc", "holds \"sha256:abc\""},
+        {"127.0.0.1", Presented::kRight, "0", "",
+         "did not lead to an encrypted connection (Result=Refused)", "Refused"},
     };
+    world_.Store({{"RequireEncrypt", "1"}, {"ConsoleName", "before"}});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address + (" " + c.pins) + " " + c.refusal);
         world_.Store({{"TcpAddr", c.address},
@@ -65,53 +61,33 @@ TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
                       {"ServerCertificatePins", c.pins}});
         const auto bootstrap = StoppedAtFirstWait();
         std::unique_ptr<testsupport::Peer> server = StartServedAgent(*bootstrap);
-        server->Send("Reply=CreateSession\nResult=Success\n");
-        const bool accepted = server->StartTls(c.presented ? pki.ServerContext(*c.presented)
-                                                           : pki.ServerContext(false));
-        EXPECT_EQ(accepted, c.refusal.empty());
-        if (accepted && c.refusal.empty()) {
-            const std::string echo = testsupport::Request("Echo");
-            server->Send(echo);
-            EXPECT_EQ(server->Next(), echo);
-        }
-        server->Close();
-        ASSERT_TRUE(bootstrap->WaitForEnd(testsupport::kPeerWaitMs));
-        if (!c.refusal.empty()) {
-            const std::string line = LogLine(world_.Log(), c.refusal);
-            EXPECT_NE(line.find(" 0] "), std::string::npos) << line;
-            EXPECT_NE(line.find("the TLS handshake failed"), std::string::npos) << line;
-        }
-    }
-}
-
-// With "RequireEncrypt" on, a command the server sends before the switch to encryption is
-// dropped with an error line; the switch comes all the same when the server confirms the
-// session and the session is served, while a session reply without success closes it.
-TEST_F(BootstrapTest, RequireEncryptLetsNoPlaintextCommandThrough) {
-    const testsupport::TestPki& pki = testsupport::TestPki::Instance();
-    world_.Store({{"RequireEncrypt", "1"}, {"ConsoleName", "before"}});
-    for (const bool confirmed : {true, false}) {
-        SCOPED_TRACE(confirmed);
-        const auto bootstrap = StoppedAtFirstWait();
-        std::unique_ptr<testsupport::Peer> server = StartServedAgent(*bootstrap);
         server->Send(testsupport::Request("Command", "Command=SetAgentSettings\nConsoleName=x\n"));
-        server->Send(confirmed ? "Reply=CreateSession\nResult=Success\n"
-                               : "Reply=CreateSession\nResult=Refused\n");
-        if (!confirmed) {
+        server->Send("Reply=CreateSession\nResult=" + c.result + "\n");
+        if (c.result != "Success") {
             EXPECT_TRUE(bootstrap->WaitForEnd(testsupport::kPeerWaitMs)) << "the agent closes";
-        } else if (server->StartTls(pki.ServerContext(true))) {
+        } else if (server->StartTls(c.presented ? pki.ServerContext(*c.presented)
+                                                : pki.ServerContext(false))) {
+            EXPECT_TRUE(c.refusal.empty());
             const std::string echo = testsupport::Request("Echo");
             server->Send(echo);
             EXPECT_EQ(server->Next(), echo);
         } else {
-            ADD_FAILURE() << "no switch to TLS";
+            EXPECT_FALSE(c.refusal.empty()) << "refused";
         }
         server->Close();
         ASSERT_TRUE(bootstrap->WaitForEnd(testsupport::kPeerWaitMs));
-        EXPECT_EQ(world_.Stored("ConsoleName"), "before");
+        if (!c.refusal.empty()) {
+            const auto lines = scratch::Lines(world_.Log());
+            const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+                return l.find(c.refusal) != std::string::npos;
+            });
+            ASSERT_NE(line, lines.end());
+            EXPECT_NE(line->find(" 0] "), std::string::npos) << *line;
+        }
     }
-    EXPECT_EQ(world_.LogCount("RequireEncrypt: dropped Request=Work"), 2u);
-    EXPECT_EQ(world_.LogCount("did not lead to an encrypted connection (Result=Refused)"), 1u);
+    EXPECT_EQ(world_.LogCount("the TLS handshake failed"), 5u);
+    EXPECT_EQ(world_.LogCount("RequireEncrypt: dropped Request=Work"), cases.size());
+    EXPECT_EQ(world_.Stored("ConsoleName"), "before");
 }
 
 // Files that may hold secrets are the owner's alone under any umask: the log, the settings
