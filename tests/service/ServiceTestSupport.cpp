@@ -74,20 +74,16 @@ Reached Reading(ServiceWorld& world, const std::function<void()>& start) {
 
 // A stalled server: requests for kStalledReplies echoes of 60,000 bytes, none of which it
 // reads, until the toolbox has handed every reply to the agent's output queue.
-void StallWithReplies(ServiceWorld& world, testsupport::Peer& server) {
+Reached WritingToAStalledServer(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
     for (int tag = 0; tag < kStalledReplies; ++tag) {
-        server.Send(Echo(tag, 60000));
+        server->Send(Echo(tag, 60000));
     }
     // One more for the session request.
     Require(
         world.WaitForLog("CQXAgent::Send() - Called by Toolbox", std::size_t{kStalledReplies} + 1),
         "the replies were not all queued");
-}
-
-Reached WritingToAStalledServer(ServiceWorld& world, const std::function<void()>& start) {
-    start();
-    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
-    StallWithReplies(world, *server);
     return {server, server};
 }
 

@@ -33,12 +33,12 @@ for path in usr/lib/corvane/wardex usr/lib/corvane/default.so usr/lib/corvane/co
     usr/sbin/wardex usr/include/corvane/Toolbox.h usr/include/corvane/IAgentAPI.h \
     usr/include/corvane/IQXMessage.h usr/lib/cmake/CorvaneSDK/CorvaneSDKConfig.cmake \
     usr/share/doc/wardex/README.md usr/share/doc/wardex/toolbox-sdk.md \
-    usr/share/doc/wardex/copyright usr/share/doc/wardex/changelog.gz \
     usr/share/man/man8/wardex.8.gz; do
     [ -e "$unpacked/$path" ] || [ -L "$unpacked/$path" ] || fail "missing from the package: /$path"
 done
-# What lintian checks as well (stripped programs, a long description, the manual page's
-# warnings, the maintainer scripts' syntax and systemctl calls) is left to it.
+# What lintian checks as well (the copyright file and changelog, stripped programs, a long
+# description, the manual page's warnings, the maintainer scripts' syntax and systemctl
+# calls) is left to it.
 description="$(dpkg-deb -f "$deb" Description)"
 grep -qE '&[a-z]+;' <<<"$description" && fail "the description holds XML entities: $description"
 
@@ -47,13 +47,12 @@ grep -qE '&[a-z]+;' <<<"$description" && fail "the description holds XML entitie
 debug="$scratch/debug"
 [ -n "$symbols" ] && dpkg-deb -x "$symbols" "$debug" ||
     fail "no debug symbol package (wardex-dbgsym) was built"
-has_debug_info() { readelf -S "$1" 2>/dev/null | grep -F .debug_info >/dev/null; }
 for program in wardex default.so config.so; do
     binary="$unpacked/usr/lib/corvane/$program"
     [ -f "$binary" ] || continue
     id="$(readelf -n "$binary" | sed -n 's/^ *Build ID: //p')"
     symbol_file="$debug/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
-    has_debug_info "$symbol_file" ||
+    readelf -S "$symbol_file" 2>/dev/null | grep -F .debug_info >/dev/null ||
         fail "$program: no debug information at /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
 done
 
