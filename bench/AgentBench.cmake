@@ -25,6 +25,7 @@ add_dependencies(bench_agent agent_bench_peer benchtbx_session benchtbx_session_
 # The stop of the service from each of its states, timed against the stop of an idle session.
 add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/ServiceTestSupport.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/AgentWorld.cpp ${PROJECT_SOURCE_DIR}/tests/support/ChildProcess.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/linux/Environment.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/TestSockets.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/TestPeer.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/linux/TlsPeer.cpp)

@@ -33,17 +33,17 @@ TEST_F(BootstrapTest, WaitsFollowTheScheduleAndAStopEndsThemAtOnce) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(StateFile());  // the session count
-        Store({{"TcpPort", c.serveAfter == 0 ? listener_.PortText() : closedPort_}});
+        std::filesystem::remove(world_.StateFile());  // the session count
+        world_.Store({{"TcpPort", c.serveAfter == 0 ? world_.listener.PortText() : closedPort_}});
         auto server = std::async(std::launch::async, [this, &c] {
-            return c.serveAfter == kNever ? "" : testsupport::Peer(listener_.Accept()).Next();
+            return c.serveAfter == kNever ? "" : testsupport::Peer(world_.listener.Accept()).Next();
         });
-        CBootstrap bootstrap(clock_, ProgramFolder());
+        CBootstrap bootstrap(clock_, world_.ProgramFolder());
         bootstrap.SetToolboxList(toolboxes_);
         clock_.waitSeconds.clear();
         clock_.onWait = [&](std::size_t wait) {
             if (wait == c.serveAfter) {
-                Store({{"TcpPort", listener_.PortText()}});
+                world_.Store({{"TcpPort", world_.listener.PortText()}});
             }
             if (wait == c.stopAt) {
                 bootstrap.SignalShutdown();
@@ -53,7 +53,7 @@ TEST_F(BootstrapTest, WaitsFollowTheScheduleAndAStopEndsThemAtOnce) {
         EXPECT_EQ(server.get(), c.serveAfter == kNever ? "" : "Request=CreateSession\nCount=1\n");
         EXPECT_EQ(clock_.waitSeconds, c.waits);
     }
-    EXPECT_EQ(LogCount("CBootstrap::Run - Exit signaled"), cases.size());
+    EXPECT_EQ(world_.LogCount("CBootstrap::Run - Exit signaled"), cases.size());
     EXPECT_TRUE(clock_.sleeps.empty());
 }
 
@@ -61,15 +61,15 @@ TEST_F(BootstrapTest, WaitsFollowTheScheduleAndAStopEndsThemAtOnce) {
 // time over one must not hold a stop back.
 TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
     bootstrap_.CheckUsers();
-    EXPECT_EQ(LogCount("Calling Toolbox to check possible user status change"), 1u);
-    EXPECT_EQ(LogCount("InvokeHandler called"), 0u);
+    EXPECT_EQ(world_.LogCount("Calling Toolbox to check possible user status change"), 1u);
+    EXPECT_EQ(world_.LogCount("InvokeHandler called"), 0u);
     std::unique_ptr<testsupport::Peer> server = StartServedAgent(bootstrap_);
-    const std::string hold = sandbox_ / "users.hold";
+    const std::string hold = world_.Scratch() / "users.hold";
     testsupport::SetVariable("WARDEX_USERS_HOLD", hold.c_str());
     scratch::WriteFile(hold, "");
     std::future<void> checking =
         std::async(std::launch::async, [this] { bootstrap_.CheckUsers(); });
-    while (LogCount("InvokeHandler called - Internal=CheckUsers") == 0) {
+    while (world_.LogCount("InvokeHandler called - Internal=CheckUsers") == 0) {
         std::this_thread::yield();
     }
     bootstrap_.SignalShutdown();
@@ -85,13 +85,13 @@ TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
 // Only the low 21 bits of "LogSize" reach the log: 4194304 arrives as 0, which leaves the
 // log dormant from then on.
 TEST_F(BootstrapTest, TheLogSizeIsCutTo21Bits) {
-    Store({{"LogSize", "3000000"}});
+    world_.Store({{"LogSize", "3000000"}});
     bootstrap_.RunOnce(toolboxes_, true);
-    EXPECT_EQ(LogCount("size=902848"), 1u);
-    Store({{"LogSize", "4194304"}});
+    EXPECT_EQ(world_.LogCount("size=902848"), 1u);
+    world_.Store({{"LogSize", "4194304"}});
     bootstrap_.RunOnce(toolboxes_, true);
-    EXPECT_EQ(LogCount("size=0"), 1u);
-    EXPECT_EQ(LogCount("Agent startup code being called"), 1u);
+    EXPECT_EQ(world_.LogCount("size=0"), 1u);
+    EXPECT_EQ(world_.LogCount("Agent startup code being called"), 1u);
 }
 
 }  // namespace

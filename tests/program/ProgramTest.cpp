@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "agent/service/linux/ServiceUnit.h"
-#include "common/sys/linux/RegistryFile.h"
 #include "tests/support/AgentWorld.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestPeer.h"
 
 namespace {
@@ -64,7 +64,7 @@ bool Matches(const std::string& text, const std::string& pattern) {
 }
 
 // Runs whose outcome is their exit code, what they print (standard output, then standard
-// error) and the lines they log.
+// error), the lines they log and the dump they leave beside the program when they crash.
 TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
     struct Case {
         std::vector<std::string> arguments;
@@ -72,7 +72,7 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
         std::string out;  // "*" stands for anything
         std::vector<std::pair<std::string, std::size_t>> logCounts;
         std::map<std::string, std::string> stored = {};  // settings stored before the run
-        std::string input = "";  // the settings input file beside the program
+        std::map<std::string, std::string> files = {};   // by their path in the root folder
     };
     const std::string console = "Running Agent in console/debug mode";
     const std::string debugLine = "Running agent in console/debug mode\n";
@@ -141,8 +141,34 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
          "*message = Settings=Specified\nTcpPort=4321\n*",
          {},
          {},
-         "TcpPort=4321\n"},
+         {{"program/mireton.inp", "TcpPort=4321\n"}}},
         {{"-skt", "-q", load}, 0, "", {}},
+        // Read as empty, a store that does not parse would leave the agent on its defaults,
+        // its log file included, with nothing to say why.
+        {{"-version"},
+         0,
+         "*\nwardex: the settings store cannot be read, no setting applies: "
+         "*/etc/corvane/registry.reg line 3: a key line must end with \"]\"\n",
+         {},
+         {},
+         {{"etc/corvane/registry.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\n"}}},
+        // The crash handler is installed first thing: a toolbox that crashes while the
+        // configuration file is applied leaves one dump beside the program (the loop's check),
+        // and the program still ends by the fault's signal.
+        {{"-skt", "-load=" WARDEX_CRASH_TOOLBOX},
+         128 + SIGSEGV,
+         "*",
+         {},
+         {},
+         {{"mireton.cfg", "TcpPort=4321\n"}}},
+        // A unit folder that cannot be written (a file stands in its place, which even root
+        // cannot write into) gets a clear line.
+        {{"-install", "-load=a.so"},
+         0,
+         "*",
+         {{"ServiceControl::Install - Failed to Open ServiceManager service", 1}},
+         {},
+         {{"etc/systemd/system", "not a folder\n"}}},
         // The option table's order decides, not the command line's: -install before -remove.
         {{"-install", "-remove", "-load=a.so,b.so"},
          0,
@@ -153,8 +179,10 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
         const AgentWorld world;
         world.Store(c.stored);
-        if (!c.input.empty()) {
-            scratch::WriteFile(world.InputFile(), c.input);
+        for (const auto& [path, text] : c.files) {
+            const fs::path file = world.RootFolder() + "/" + path;
+            fs::create_directories(file.parent_path());
+            scratch::WriteFile(file, text);
         }
         const Outcome outcome = Wardex(world, c.arguments);
         EXPECT_EQ(outcome.exitCode, c.exitCode);
@@ -162,34 +190,11 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
         for (const auto& [text, count] : c.logCounts) {
             EXPECT_EQ(world.LogCount(text), count) << text;
         }
+        const auto dumps = std::count_if(
+            fs::directory_iterator(world.ProgramFolder()), fs::directory_iterator(),
+            [](const fs::directory_entry& entry) { return entry.path().extension() == ".dmp"; });
+        EXPECT_EQ(dumps, c.exitCode == 128 + SIGSEGV ? 1 : 0);
     }
-}
-
-// Read as empty, the store would leave the agent on its defaults, its log file included,
-// with nothing to say why.
-TEST(ProgramTest, ASettingsStoreThatDoesNotParseIsNamedOnStandardError) {
-    const AgentWorld world;
-    scratch::WriteFile(sys::RegistryFile::DefaultPath(),
-                       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\n");
-    const Outcome outcome = Wardex(world, {"-version"});
-    EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(outcome.err, "wardex: the settings store cannot be read, no setting applies: " +
-                               sys::RegistryFile::DefaultPath() +
-                               " line 3: a key line must end with \"]\"\n");
-}
-
-// The crash handler is installed first thing: a toolbox that crashes while the
-// configuration file is applied leaves one dump beside the program, and the program still
-// ends by the fault's signal.
-TEST(ProgramTest, AToolboxThatCrashesLeavesOneDumpBesideTheProgram) {
-    const AgentWorld world;
-    scratch::WriteFile(world.ConfigFile(), "TcpPort=4321\n");
-    const Outcome outcome = Wardex(world, {"-skt", std::string("-load=") + WARDEX_CRASH_TOOLBOX});
-    EXPECT_EQ(outcome.exitCode, 128 + SIGSEGV) << outcome.out << outcome.err;
-    const auto dumps = std::count_if(
-        fs::directory_iterator(world.ProgramFolder()), fs::directory_iterator(),
-        [](const fs::directory_entry& entry) { return entry.path().extension() == ".dmp"; });
-    EXPECT_EQ(dumps, 1);
 }
 
 // Two sessions in one console run: the server closes the first connection, the agent
@@ -245,19 +250,7 @@ TEST(ProgramTest, InstallWritesTheEnabledUnitOnceAndRemoveDeletesItWithTheSettin
     world.Store({{"LogFile", world.LogPath()}, {"LogErrors", "1"}, {"LogSize", "100000"}});
     EXPECT_EQ(Wardex(world, {"-delete"}).exitCode, 0);
     EXPECT_EQ(world.LogCount("ServiceControl::Delete - Failed to open service"), 1u);
-}
-
-// A unit folder that cannot be written (a file stands in its place, which even root cannot
-// write into) gets a clear line and nothing written; odd program paths stay whole.
-TEST(ProgramTest, AUnitThatCannotBeWrittenFailsClearlyAndOddPathsStayWhole) {
-    const AgentWorld world;
-    const std::string folder = world.RootFolder() + "/etc/systemd/system";
-    fs::create_directories(fs::path(folder).parent_path());
-    scratch::WriteFile(folder, "not a folder\n");
-    EXPECT_EQ(Wardex(world, {"-install", "-load=a.so"}).exitCode, 0);
-    EXPECT_EQ(world.LogCount("ServiceControl::Install - Failed to Open ServiceManager service"),
-              1u);
-    EXPECT_EQ(scratch::ReadFile(folder), "not a folder\n");
+    // Odd program paths stay whole.
     EXPECT_TRUE(Contains(UnitText("A", "/opt/my agent/wardex", "-load=a.so"),
                          "\nExecStart=\"/opt/my agent/wardex\" -load=a.so\n"));
     EXPECT_TRUE(Contains(UnitText("A", "/opt/100%/wardex", "-load=$x.so"),

@@ -16,10 +16,6 @@ namespace {
 
 using testsupport::Request;
 
-void CopyField(char* field, std::size_t size, const std::string& text) {
-    std::strncpy(field, text.c_str(), size);
-}
-
 void Require(bool condition, const std::string& what) {
     if (!condition) {
         throw std::runtime_error("stop state not reached: " + what);
@@ -78,20 +74,16 @@ Reached Reading(ServiceWorld& world, const std::function<void()>& start) {
 
 // A stalled server: requests for kStalledReplies echoes of 60,000 bytes, none of which it
 // reads, until the toolbox has handed every reply to the agent's output queue.
-void StallWithReplies(ServiceWorld& world, testsupport::Peer& server) {
+Reached WritingToAStalledServer(ServiceWorld& world, const std::function<void()>& start) {
+    start();
+    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
     for (int tag = 0; tag < kStalledReplies; ++tag) {
-        server.Send(Echo(tag, 60000));
+        server->Send(Echo(tag, 60000));
     }
     // One more for the session request.
     Require(
         world.WaitForLog("CQXAgent::Send() - Called by Toolbox", std::size_t{kStalledReplies} + 1),
         "the replies were not all queued");
-}
-
-Reached WritingToAStalledServer(ServiceWorld& world, const std::function<void()>& start) {
-    start();
-    std::shared_ptr<testsupport::Peer> server = AcceptSession(world);
-    StallWithReplies(world, *server);
     return {server, server};
 }
 
@@ -120,7 +112,7 @@ NotifyListener::NotifyListener(std::string path)
     : path_(std::move(path)), socket_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    CopyField(address.sun_path, sizeof address.sun_path - 1, path_);
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
     if (!socket_ ||
         ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("cannot bind the notify socket " + path_);

@@ -8,6 +8,7 @@
 
 #include "common/sys/linux/FileDescriptor.h"
 #include "tests/support/AgentWorld.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestPeer.h"
 
 // What the service tests and the stop-time benchmark share: the service manager's side of a

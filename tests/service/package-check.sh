@@ -33,12 +33,13 @@ for path in usr/lib/corvane/wardex usr/lib/corvane/default.so usr/lib/corvane/co
     usr/sbin/wardex usr/include/corvane/Toolbox.h usr/include/corvane/IAgentAPI.h \
     usr/include/corvane/IQXMessage.h usr/lib/cmake/CorvaneSDK/CorvaneSDKConfig.cmake \
     usr/share/doc/wardex/README.md usr/share/doc/wardex/toolbox-sdk.md \
-    usr/share/doc/wardex/copyright usr/share/doc/wardex/changelog.gz \
     usr/share/man/man8/wardex.8.gz; do
     [ -e "$unpacked/$path" ] || [ -L "$unpacked/$path" ] || fail "missing from the package: /$path"
 done
+# What lintian checks as well (the copyright file and changelog, stripped programs, a long
+# description, the manual page's warnings, the maintainer scripts' syntax and systemctl
+# calls) is left to it.
 description="$(dpkg-deb -f "$deb" Description)"
-[ "$(wc -l <<<"$description")" -gt 3 ] || fail "the package has no long description"
 grep -qE '&[a-z]+;' <<<"$description" && fail "the description holds XML entities: $description"
 
 # Programs ship stripped; their debug information goes to the -dbgsym package under the
@@ -46,25 +47,22 @@ grep -qE '&[a-z]+;' <<<"$description" && fail "the description holds XML entitie
 debug="$scratch/debug"
 [ -n "$symbols" ] && dpkg-deb -x "$symbols" "$debug" ||
     fail "no debug symbol package (wardex-dbgsym) was built"
-has_debug_info() { readelf -S "$1" 2>/dev/null | grep -F .debug_info >/dev/null; }
 for program in wardex default.so config.so; do
     binary="$unpacked/usr/lib/corvane/$program"
     [ -f "$binary" ] || continue
-    has_debug_info "$binary" && fail "$program is not stripped"
     id="$(readelf -n "$binary" | sed -n 's/^ *Build ID: //p')"
     symbol_file="$debug/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
-    has_debug_info "$symbol_file" ||
+    readelf -S "$symbol_file" 2>/dev/null | grep -F .debug_info >/dev/null ||
         fail "$program: no debug information at /usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug"
 done
 
-# The manual page renders without a complaint and names every option of the program's
-# option table, the arguments its modes read, its environment and its files.
+# The manual page renders and names every option of the program's option table, the
+# arguments its modes read, its environment and its files.
 page="$unpacked/usr/share/man/man8/wardex.8.gz"
 if [ -e "$page" ]; then
     rendered="$scratch/wardex.8.txt"
-    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" >"$rendered" \
-        2>"$scratch/man.err" || fail "man -l cannot render the page"
-    [ -s "$scratch/man.err" ] && fail "man -l complains: $(cat "$scratch/man.err")"
+    LC_ALL=C.UTF-8 MANWIDTH=80 man -E UTF-8 -l "$page" >"$rendered" ||
+        fail "man -l cannot render the page"
     mapfile -t options < <(sed -n 's/^ *{"\(-[^"]*\)", [A-Za-z]*},$/\1/p' \
         "$source_dir/agent/program/ProgramModes.cpp")
     [ ${#options[@]} -ge 9 ] || fail "the option table was not found in agent/program/ProgramModes.cpp"
@@ -77,10 +75,6 @@ fi
 
 # The maintainer scripts leave systemd to Debian's helpers: those ask systemd only where it
 # runs, and honour policy-rc.d.
-for script in postinst prerm postrm; do
-    sh -n "$control/$script" || fail "$script does not parse"
-    grep -qE '^[^#]*\bsystemctl\b' "$control/$script" && fail "$script calls systemctl"
-done
 grep -qE 'deb-systemd-invoke +(start|restart)\b' "$control/postinst" &&
     fail "postinst starts the service"
 grep -q 'deb-systemd-invoke try-restart' "$control/postinst" ||

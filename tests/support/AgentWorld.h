@@ -1,59 +1,102 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "tests/support/ChildProcess.h"
-#include "tests/support/ScopedRoot.h"
-#include "tests/support/ScratchFiles.h"
+#include "agent/store/Settings.h"
+#include "common/err/Errors.h"
+#include "tests/support/Environment.h"
 #include "tests/support/TestServer.h"
 
 namespace testsupport {
 
-// What the program, bootstrap and service tests share, in one scratch folder: a relocated
-// root ("root") whose settings store points the log at "agent.log" with every level on and
-// the agent at the world's test server, and a program folder ("program") from which a copy
-// of the built program (WARDEX_PROGRAM) runs, so that the files beside it are the world's.
+class ChildProcess;
+
+// What the tests that run an agent share, in the settings sandbox's folder (on Linux the
+// relocated root): settings that point the log at "agent.log" with every level on and the
+// agent at the world's test server, and a program folder ("program"). On Linux Start runs a
+// copy of the built program (WARDEX_PROGRAM) from that folder, so that the files beside it
+// are the world's.
 class AgentWorld {
 public:
-    AgentWorld();
+    AgentWorld() {
+        std::filesystem::create_directories(RootFolder() + "/run");
+        std::filesystem::create_directories(ProgramFolder());
+        Store({{"LogFile", LogPath()},
+               {"LogErrors", "1"},
+               {"LogInformation", "1"},
+               {"LogDebug", "1"},
+               {"LogSize", "10000000"},
+               {"TcpAddr", "127.0.0.1"},
+               {"TcpPort", listener.PortText()}});
+    }
     AgentWorld(const AgentWorld&) = delete;
     AgentWorld& operator=(const AgentWorld&) = delete;
 
-    std::string RootFolder() const { return scratch_ / "root"; }
-    std::string ProgramFolder() const { return scratch_ / "program"; }
-    std::string LogPath() const { return scratch_ / "agent.log"; }
-    std::string InputFile() const { return ProgramFolder() + "/mireton.inp"; }
-    std::string ConfigFile() const { return RootFolder() + "/mireton.cfg"; }
-    std::string StateFile() const { return ProgramFolder() + "/wardex.dat"; }
-    std::string RebootRequest() const { return RootFolder() + "/run/corvane/reboot-requested"; }
-    const scratch::ScratchFolder& Scratch() const { return scratch_; }
+    std::string RootFolder() const { return sandbox_.Path(); }
+    std::string ProgramFolder() const { return sandbox_ / "program"; }
+    std::string LogPath() const { return sandbox_ / "agent.log"; }
+    std::string InputFile() const { return sandbox_ / "program/mireton.inp"; }
+    std::string ConfigFile() const { return sandbox_ / "mireton.cfg"; }
+    std::string StateFile() const { return sandbox_ / "program/wardex.dat"; }
+    std::string RebootRequest() const { return sandbox_ / "run/corvane/reboot-requested"; }
+    // For the test's other files.
+    const SettingsSandbox& Scratch() const { return sandbox_; }
 
     // Starts the program with the arguments; the environment as ChildProcess takes it. A
-    // launcher (a command with its arguments, as prlimit) may run it.
+    // launcher (a command with its arguments, as prlimit) may run it. Linux only.
     std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments,
                                         const std::vector<std::string>& environment = {},
                                         std::vector<std::string> launcher = {}) const;
 
-    void Store(const std::map<std::string, std::string>& settings) const;
+    static void Store(const std::map<std::string, std::string>& settings) {
+        for (const auto& [name, value] : settings) {
+            CSettings().SetSetting(name, value);
+        }
+    }
     // The stored value, or "<none>" when the setting is not stored.
-    static std::string Stored(const std::string& name);
+    static std::string Stored(const std::string& name) {
+        try {
+            std::string value;
+            CSettings().GetSetting(name, value);
+            return value;
+        } catch (const err::CGeneralError&) {
+            return "<none>";
+        }
+    }
     std::string Log() const { return scratch::ReadFile(LogPath()); }
     // How often the text occurs in the log.
-    std::size_t LogCount(const std::string& text) const;
+    std::size_t LogCount(const std::string& text) const {
+        const std::string log = Log();
+        std::size_t count = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
     // Waits until the log holds the text at least count times; false when it did not within
-    // the wait.
-    bool WaitForLog(const std::string& text, std::size_t count = 1) const;
+    // ten seconds.
+    bool WaitForLog(const std::string& text, std::size_t count = 1) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (LogCount(text) < count) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
 
     TestServer listener;
 
 private:
-    scratch::ScratchFolder scratch_;
-    std::string rootPath_ = scratch_ / "root";
-    scratch::ScopedRoot root_;
+    SettingsSandbox sandbox_;
 };
 
 }  // namespace testsupport

@@ -123,8 +123,7 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (int status = 0; !exitCode_; std::this_thread::sleep_for(kPoll)) {
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            endingSignal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + endingSignal_;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         } else if (std::chrono::steady_clock::now() >= deadline) {
             break;
         }

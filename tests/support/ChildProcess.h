@@ -32,8 +32,6 @@ public:
     // Waits for the child to end; its exit code (128 + the signal when a signal ended it), or
     // nullopt when it was still running at the limit.
     std::optional<int> WaitForExit(std::chrono::milliseconds limit = kLimit);
-    // The signal that ended the child; 0 while it runs or when it exited.
-    int EndingSignal() const { return endingSignal_; }
     pid_t Pid() const { return pid_; }
     // All of standard output and standard error written so far.
     std::string Output() const;
@@ -49,7 +47,6 @@ private:
     sys::FileDescriptor errors_;
     std::size_t scanned_ = 0;  // the output up to here holds no wanted line
     std::optional<int> exitCode_;
-    int endingSignal_ = 0;
 };
 
 }  // namespace testsupport

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string>
@@ -17,20 +18,11 @@ namespace {
 
 using bootstraptest::BootstrapTest;
 
-// The line of the log that holds the text; empty when none does.
-std::string LogLine(const std::string& log, const std::string& text) {
-    const std::size_t at = log.find(text);
-    if (at == std::string::npos) {
-        return "";
-    }
-    const std::size_t start = log.rfind('\n', at) + 1;
-    return log.substr(start, log.find('\n', at) - start);
-}
-
 // The settings decide what the server's certificate must show, each row on a bootstrap of
-// its own: a refused server (an untrusted one too) ends the session with an error line that
-// says why, naming the key it presented, also to a service's log; an accepted one is served
-// over TLS. Pins are hex, with or without colons.
+// its own with "RequireEncrypt" on: a refused server (an untrusted one too) ends the session
+// with an error line that says why, naming the key it presented, also to a service's log; an
+// accepted one is served over TLS; a session reply without success closes the session. Pins
+// are hex, with or without colons. A command sent before the switch is dropped in every row.
 TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
     using qxsim::Presented;
     const testsupport::TestPki& pki = testsupport::TestPki::Instance();
@@ -44,7 +36,8 @@ TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
         std::optional<Presented> presented;  // none: the untrusted authority's chain
         const char* verifyName;
         std::string pins;
-        std::string refusal;  // empty: accepted
+        std::string refusal;             // empty: accepted
+        std::string result = "Success";  // the server's reply to the session request
     };
     const std::vector<Case> cases = {
         {"127.0.0.1", std::nullopt, "0", "", "certificate verify failed"},
@@ -57,61 +50,44 @@ TEST_F(BootstrapTest, TheServersNameAndKeyDecideTheSwitchToEncryption) {
         {"127.0.0.1", Presented::kWrongKey, "0",
          pki.Pin(Presented::kRight) + ", " + wrongKeyWithColons, ""},
         {"127.0.0.1", Presented::kRight, "0", "sha256:abc", "holds \"sha256:abc\""},
+        {"127.0.0.1", Presented::kRight, "0", "",
+         "did not lead to an encrypted connection (Result=Refused)", "Refused"},
     };
+    world_.Store({{"RequireEncrypt", "1"}, {"ConsoleName", "before"}});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address + (" " + c.pins) + " " + c.refusal);
-        Store({{"TcpAddr", c.address},
-               {"VerifyServerName", c.verifyName},
-               {"ServerCertificatePins", c.pins}});
-        const auto bootstrap = StoppedAtFirstWait();
-        std::unique_ptr<testsupport::Peer> server = StartServedAgent(*bootstrap);
-        server->Send("Reply=CreateSession\nResult=Success\n");
-        const bool accepted = server->StartTls(c.presented ? pki.ServerContext(*c.presented)
-                                                           : pki.ServerContext(false));
-        EXPECT_EQ(accepted, c.refusal.empty());
-        if (accepted && c.refusal.empty()) {
-            const std::string echo = testsupport::Request("Echo");
-            server->Send(echo);
-            EXPECT_EQ(server->Next(), echo);
-        }
-        server->Close();
-        ASSERT_TRUE(bootstrap->WaitForEnd(testsupport::kPeerWaitMs));
-        if (!c.refusal.empty()) {
-            const std::string line = LogLine(Log(), c.refusal);
-            EXPECT_NE(line.find(" 0] "), std::string::npos) << line;
-            EXPECT_NE(line.find("the TLS handshake failed"), std::string::npos) << line;
-        }
-    }
-}
-
-// With "RequireEncrypt" on, a command the server sends before the switch to encryption is
-// dropped with an error line; the switch comes all the same when the server confirms the
-// session and the session is served, while a session reply without success closes it.
-TEST_F(BootstrapTest, RequireEncryptLetsNoPlaintextCommandThrough) {
-    const testsupport::TestPki& pki = testsupport::TestPki::Instance();
-    Store({{"RequireEncrypt", "1"}, {"ConsoleName", "before"}});
-    for (const bool confirmed : {true, false}) {
-        SCOPED_TRACE(confirmed);
+        world_.Store({{"TcpAddr", c.address},
+                      {"VerifyServerName", c.verifyName},
+                      {"ServerCertificatePins", c.pins}});
         const auto bootstrap = StoppedAtFirstWait();
         std::unique_ptr<testsupport::Peer> server = StartServedAgent(*bootstrap);
         server->Send(testsupport::Request("Command", "Command=SetAgentSettings\nConsoleName=x\n"));
-        server->Send(confirmed ? "Reply=CreateSession\nResult=Success\n"
-                               : "Reply=CreateSession\nResult=Refused\n");
-        if (!confirmed) {
+        server->Send("Reply=CreateSession\nResult=" + c.result + "\n");
+        if (c.result != "Success") {
             EXPECT_TRUE(bootstrap->WaitForEnd(testsupport::kPeerWaitMs)) << "the agent closes";
-        } else if (server->StartTls(pki.ServerContext(true))) {
+        } else if (server->StartTls(c.presented ? pki.ServerContext(*c.presented)
+                                                : pki.ServerContext(false))) {
+            EXPECT_TRUE(c.refusal.empty());
             const std::string echo = testsupport::Request("Echo");
             server->Send(echo);
             EXPECT_EQ(server->Next(), echo);
         } else {
-            ADD_FAILURE() << "no switch to TLS";
+            EXPECT_FALSE(c.refusal.empty()) << "refused";
         }
         server->Close();
         ASSERT_TRUE(bootstrap->WaitForEnd(testsupport::kPeerWaitMs));
-        EXPECT_EQ(Stored("ConsoleName"), "before");
+        if (!c.refusal.empty()) {
+            const auto lines = scratch::Lines(world_.Log());
+            const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+                return l.find(c.refusal) != std::string::npos;
+            });
+            ASSERT_NE(line, lines.end());
+            EXPECT_NE(line->find(" 0] "), std::string::npos) << *line;
+        }
     }
-    EXPECT_EQ(LogCount("RequireEncrypt: dropped Request=Work"), 2u);
-    EXPECT_EQ(LogCount("did not lead to an encrypted connection (Result=Refused)"), 1u);
+    EXPECT_EQ(world_.LogCount("the TLS handshake failed"), 5u);
+    EXPECT_EQ(world_.LogCount("RequireEncrypt: dropped Request=Work"), cases.size());
+    EXPECT_EQ(world_.Stored("ConsoleName"), "before");
 }
 
 // Files that may hold secrets are the owner's alone under any umask: the log, the settings
@@ -119,13 +95,14 @@ TEST_F(BootstrapTest, RequireEncryptLetsNoPlaintextCommandThrough) {
 // everyone.
 TEST_F(BootstrapTest, FilesThatMayHoldSecretsAreTheOwnersAlone) {
     const mode_t umask = ::umask(022);
-    const std::string stateFile = StateFile();
-    std::filesystem::remove(LogPath());
+    const std::string stateFile = world_.StateFile();
+    std::filesystem::remove(world_.LogPath());
     scratch::WriteFile(stateFile + ".tmp", "left over");
     ::chmod((stateFile + ".tmp").c_str(), 0666);
     bootstrap_.RunOnce(toolboxes_, true);
     ::umask(umask);
-    for (const std::string& file : {LogPath(), sandbox_ / "etc/corvane/registry.reg", stateFile}) {
+    for (const std::string& file :
+         {world_.LogPath(), world_.Scratch() / "etc/corvane/registry.reg", stateFile}) {
         struct stat status {};
         ASSERT_EQ(::stat(file.c_str(), &status), 0) << file;
         EXPECT_EQ(status.st_mode & 0777, 0600u) << file;
@@ -148,38 +125,38 @@ void HandOver(const std::string& folder, uid_t user) {
 TEST_F(BootstrapTest, TheInputFileAppliesItsSettingLinesOnce) {
     const std::string binary("TcpAddr=10.\x01\x02\x00.9\n", 17);
     const std::string overlong = "ConsoleName=" + std::string(10 * 1024 * 1024, 'x') + "\n";
-    scratch::WriteFile(InputFile(), ";TcpAddr=10.1.1.1\nTcpPort=4242\n\nConsoleName\r\n" + binary +
-                                        overlong + "ClientID=pc-9\r\n");
-    std::filesystem::permissions(sandbox_.Path(), std::filesystem::perms(0755));
-    ::chmod(LogPath().c_str(), 0666);
-    ::chmod(ProgramFolder().c_str(), 0555);
+    scratch::WriteFile(world_.InputFile(), ";TcpAddr=10.1.1.1\nTcpPort=4242\n\nConsoleName\r\n" +
+                                               binary + overlong + "ClientID=pc-9\r\n");
+    std::filesystem::permissions(world_.RootFolder(), std::filesystem::perms(0755));
+    ::chmod(world_.LogPath().c_str(), 0666);
+    ::chmod(world_.ProgramFolder().c_str(), 0555);
     if (::geteuid() == 0) {
-        HandOver(sandbox_.Path(), testsupport::kNobody);
+        HandOver(world_.RootFolder(), testsupport::kNobody);
     }
     EXPECT_EQ(testsupport::RunWithoutPrivileges([this] {
                   bootstrap_.RunOnce(toolboxes_, false);
                   return 0;
               }),
               0);
-    EXPECT_TRUE(std::filesystem::exists(InputFile()));
-    EXPECT_EQ(Stored("TcpPort"), closedPort_);
-    EXPECT_EQ(LogCount("Error reading input file."), 1u);
+    EXPECT_TRUE(std::filesystem::exists(world_.InputFile()));
+    EXPECT_EQ(world_.Stored("TcpPort"), closedPort_);
+    EXPECT_EQ(world_.LogCount("Error reading input file."), 1u);
 
     // As root, the agent reads only an input file that root owns.
-    ::chmod(ProgramFolder().c_str(), 0755);
+    ::chmod(world_.ProgramFolder().c_str(), 0755);
     if (::geteuid() == 0) {
-        HandOver(sandbox_.Path(), 0);
+        HandOver(world_.RootFolder(), 0);
     }
     bootstrap_.RunOnce(toolboxes_, false);
-    EXPECT_EQ(Stored("TcpPort"), "4242");
-    EXPECT_EQ(Stored("ClientID"), "pc-9");
-    EXPECT_EQ(Stored("TcpAddr"), "127.0.0.1");
-    EXPECT_EQ(Stored("ConsoleName"), "<none>");
-    EXPECT_EQ(LogCount("holds binary bytes, skipped."), 2u) << "once a run";
-    EXPECT_EQ(LogCount("is longer than 65536 bytes, skipped."), 2u);
-    EXPECT_FALSE(std::filesystem::exists(InputFile()));
+    EXPECT_EQ(world_.Stored("TcpPort"), "4242");
+    EXPECT_EQ(world_.Stored("ClientID"), "pc-9");
+    EXPECT_EQ(world_.Stored("TcpAddr"), "127.0.0.1");
+    EXPECT_EQ(world_.Stored("ConsoleName"), "<none>");
+    EXPECT_EQ(world_.LogCount("holds binary bytes, skipped."), 2u) << "once a run";
+    EXPECT_EQ(world_.LogCount("is longer than 65536 bytes, skipped."), 2u);
+    EXPECT_FALSE(std::filesystem::exists(world_.InputFile()));
     EXPECT_EQ(clock_.sleeps, std::vector<std::uint32_t>{2000});
-    EXPECT_EQ(LogCount("Skipping agent startup"), 2u);
+    EXPECT_EQ(world_.LogCount("Skipping agent startup"), 2u);
 }
 
 // What the configuration file's result does, each row on a bootstrap of its own over an
@@ -199,33 +176,33 @@ TEST_F(BootstrapTest, TheConfigurationResultDecidesTheStart) {
         {"Configured", false, "Internal configure return Result=Configured", "Reply"},
         {nullptr, false, "mireton.cfg cannot be read, configuration skipped", "Earlier"},
     };
-    const std::string stateFile = StateFile();
+    const std::string stateFile = world_.StateFile();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.logged);
         const auto bootstrap = StoppedAtFirstWait();
         CAgentState earlier;
         earlier.RestorePersisted({"90210", "7", "", "Earlier", "", ""});
         SaveAgentState(stateFile, earlier, MsgFifoQueue());
-        std::filesystem::remove(RebootRequest());
-        std::filesystem::remove_all(ConfigFile());
+        std::filesystem::remove(world_.RebootRequest());
+        std::filesystem::remove_all(world_.ConfigFile());
         if (c.result) {
-            scratch::WriteFile(ConfigFile(), std::string(c.result) + "\n");
+            scratch::WriteFile(world_.ConfigFile(), std::string(c.result) + "\n");
         } else {
-            std::filesystem::create_directory(ConfigFile());
+            std::filesystem::create_directory(world_.ConfigFile());
         }
-        const std::size_t startsBefore = LogCount("Calling Agent Startup");
+        const std::size_t startsBefore = world_.LogCount("Calling Agent Startup");
         clock_.waitSeconds.clear();
         EXPECT_EQ(bootstrap->Run(0), 0u);
         EXPECT_EQ(clock_.waitSeconds.empty(), c.reboot) << "the loop ends at a restart";
-        EXPECT_EQ(scratch::ReadFile(RebootRequest()), c.reboot ? "force=1\n" : "");
-        EXPECT_EQ(LogCount("Calling Agent Startup") - startsBefore, c.reboot ? 0u : 1u);
-        EXPECT_EQ(LogCount(c.logged), 1u);
+        EXPECT_EQ(scratch::ReadFile(world_.RebootRequest()), c.reboot ? "force=1\n" : "");
+        EXPECT_EQ(world_.LogCount("Calling Agent Startup") - startsBefore, c.reboot ? 0u : 1u);
+        EXPECT_EQ(world_.LogCount(c.logged), 1u);
         CAgentState state;
         LoadAgentState(stateFile, state);
         const CAgentState::Persisted values = state.TakePersisted();
         EXPECT_EQ(values[0], "90210") << "Task-Sequence-ID";
         EXPECT_EQ(values[3], c.mark) << "Config";
     }
-    EXPECT_EQ(LogCount("Internal configure return"), 3u);
+    EXPECT_EQ(world_.LogCount("Internal configure return"), 3u);
 }
 }  // namespace
