@@ -158,40 +158,30 @@ TEST(MessageParse, AppendAddsFieldsAndKeepsTheLeadAssignAndCopyFromStartAfresh) 
 
 // A toolbox built elsewhere calls a message's operations by their slot in its table.
 TEST(MessageSlots, EveryOperationKeepsItsSlot) {
+    using M = IQXMessage;
     using S = std::string;
     const std::vector<std::ptrdiff_t> slots = {
-        SlotOf(&IQXMessage::Parse),
-        SlotOf(&IQXMessage::ParseFields),
-        SlotOf(static_cast<void (IQXMessage::*)(const char*, double)>(&IQXMessage::SetField)),
-        SlotOf(static_cast<void (IQXMessage::*)(const char*, int)>(&IQXMessage::SetField)),
-        SlotOf(static_cast<void (IQXMessage::*)(const S&, const S&)>(&IQXMessage::SetField)),
-        SlotOf(static_cast<void (IQXMessage::*)(const char*, const char*)>(&IQXMessage::SetField)),
-        SlotOf(&IQXMessage::SetLead),
-        SlotOf(&IQXMessage::CopyFrom),
-        SlotOf(&IQXMessage::GetLeadName),
-        SlotOf(&IQXMessage::GetLeadValue),
-        SlotOf(static_cast<const char* (IQXMessage::*)(const char*) const>(&IQXMessage::GetField)),
-        SlotOf(static_cast<bool (IQXMessage::*)(const char*, bool&) const>(&IQXMessage::GetField)),
-        SlotOf(static_cast<std::int64_t (IQXMessage::*)(const char*, std::int64_t&) const>(
-            &IQXMessage::GetField)),
-        SlotOf(
-            static_cast<double (IQXMessage::*)(const char*, double&) const>(&IQXMessage::GetField)),
-        SlotOf(static_cast<int (IQXMessage::*)(const char*, int&) const>(&IQXMessage::GetField)),
-        SlotOf(
-            static_cast<const char* (IQXMessage::*)(const char*, S&) const>(&IQXMessage::GetField)),
-        SlotOf(&IQXMessage::GetFieldInt),
-        SlotOf(&IQXMessage::GetFieldDouble),
-        SlotOf(&IQXMessage::GetFieldInt64),
-        SlotOf(&IQXMessage::GetFieldBool),
-        SlotOf(&IQXMessage::Clear),
-        SlotOf(static_cast<const char* (IQXMessage::*)()>(&IQXMessage::GetText)),
-        SlotOf(&IQXMessage::GetTextLength),
-        SlotOf(&IQXMessage::Release),
-        SlotOf(&IQXMessage::BuildText),
-        SlotOf(static_cast<void (IQXMessage::*)(S&)>(&IQXMessage::GetText)),
-        SlotOf(&IQXMessage::Assign),
-        SlotOf(&IQXMessage::Append),
-        SlotOf(&IQXMessage::GetFields),
+        // clang-format off
+        SlotOf(&M::Parse), SlotOf(&M::ParseFields),
+        SlotOf(static_cast<void (M::*)(const char*, double)>(&M::SetField)),
+        SlotOf(static_cast<void (M::*)(const char*, int)>(&M::SetField)),
+        SlotOf(static_cast<void (M::*)(const S&, const S&)>(&M::SetField)),
+        SlotOf(static_cast<void (M::*)(const char*, const char*)>(&M::SetField)),
+        SlotOf(&M::SetLead), SlotOf(&M::CopyFrom), SlotOf(&M::GetLeadName),
+        SlotOf(&M::GetLeadValue),
+        SlotOf(static_cast<const char* (M::*)(const char*) const>(&M::GetField)),
+        SlotOf(static_cast<bool (M::*)(const char*, bool&) const>(&M::GetField)),
+        SlotOf(static_cast<std::int64_t (M::*)(const char*, std::int64_t&) const>(&M::GetField)),
+        SlotOf(static_cast<double (M::*)(const char*, double&) const>(&M::GetField)),
+        SlotOf(static_cast<int (M::*)(const char*, int&) const>(&M::GetField)),
+        SlotOf(static_cast<const char* (M::*)(const char*, S&) const>(&M::GetField)),
+        SlotOf(&M::GetFieldInt), SlotOf(&M::GetFieldDouble), SlotOf(&M::GetFieldInt64),
+        SlotOf(&M::GetFieldBool), SlotOf(&M::Clear),
+        SlotOf(static_cast<const char* (M::*)()>(&M::GetText)), SlotOf(&M::GetTextLength),
+        SlotOf(&M::Release), SlotOf(&M::BuildText),
+        SlotOf(static_cast<void (M::*)(S&)>(&M::GetText)), SlotOf(&M::Assign),
+        SlotOf(&M::Append), SlotOf(&M::GetFields),
+        // clang-format on
     };
     for (std::size_t slot = 0; slot < slots.size(); ++slot) {
         EXPECT_EQ(slots[slot], static_cast<std::ptrdiff_t>(slot)) << "operation number " << slot;

@@ -1,16 +1,18 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 
 #include "common/sys/Registry.h"
-#include "tests/unit/RegistryFixture.h"
+#include "common/util/StringUtils.h"
+#include "tests/unit/StoreFixture.h"
 
 namespace {
 
-using regtest::ErrorValue;
+using regtest::kServiceKey;
 using regtest::Outcome;
 
-class RegistryTest : public regtest::RegistryFixture {};
+class RegistryTest : public regtest::StoreFixture {};
 
 TEST_F(RegistryTest, EachKindReadsBackByNameWithoutCaseAndOtherKindsAreRefused) {
     sys::Registry key;
@@ -24,96 +26,89 @@ TEST_F(RegistryTest, EachKindReadsBackByNameWithoutCaseAndOtherKindsAreRefused) 
     key.WriteBool("LogErrors", false);
     key.WriteDWord("Two", 2);
     key.WriteBinary("SecurityKey", "\x01\x02\x0a", 3);
-    std::string text;
-    std::uint32_t number = 0;
+    // Through a key of their own, as text, else as a DWORD.
+    const std::pair<const char*, const char*> stored[] = {
+        {"tcpaddr", "mgmt.example.net"},   {"", "the default"},        {"@", "the default"},
+        {"LogSize", "dword:1048576"},      {"LogDebug", "dword:1"},    {"LogErrors", "dword:0"},
+        {"SleepTime", "dword:4294967291"}, {"SecurityKey", "error 9"}, {"Missing", "error 6"}};
+    for (const auto& [name, expected] : stored) {
+        EXPECT_EQ(Stored(name), expected) << name;
+    }
     int integer = 0;
     bool flags[3] = {false, true, true};
+    key.ReadInt("SleepTime", integer);
+    key.ReadBool("LogDebug", flags[0]), key.ReadBool("LogErrors", flags[1]);
+    key.ReadBool("Two", flags[2]);
+    EXPECT_EQ(std::to_string(integer) + " " + std::to_string(flags[0]) + std::to_string(flags[1]) +
+                  std::to_string(flags[2]),
+              "-5 100");
     std::string bytes(4, '-');
     std::uint32_t size = 4;
     const auto binary = [&](const char* name, std::uint32_t capacity) {
         size = capacity;
-        key.ReadBinary(name, reinterpret_cast<unsigned char*>(bytes.data()), size);
-        return bytes + " " + std::to_string(size);
+        return Outcome([&] {
+            key.ReadBinary(name, reinterpret_cast<unsigned char*>(bytes.data()), size);
+            return bytes + " " + std::to_string(size);
+        });
     };
-    const struct {
-        std::function<std::string()> read;
-        std::string expected;
-    } rows[] = {
-        {[&] { return key.ReadString("tcpaddr", text), text; }, "mgmt.example.net"},
-        {[&] { return key.ReadString("", text), text; }, "the default"},
-        {[&] { return key.ReadString("@", text), text; }, "the default"},
-        {[&] { return key.ReadDWord("LogSize", number), std::to_string(number); }, "1048576"},
-        {[&] { return key.ReadDWord("SleepTime", number), std::to_string(number); }, "4294967291"},
-        {[&] { return key.ReadInt("SleepTime", integer), std::to_string(integer); }, "-5"},
-        {[&] { return key.ReadDWord("LogDebug", number), std::to_string(number); }, "1"},
-        {[&] {
-             key.ReadBool("LogDebug", flags[0]), key.ReadBool("LogErrors", flags[1]);
-             key.ReadBool("Two", flags[2]);
-             return std::to_string(flags[0]) + std::to_string(flags[1]) + std::to_string(flags[2]);
-         },
-         "100"},
-        {[&] { return binary("SecurityKey", 4); }, std::string("\x01\x02\x0a-") + " 4"},
-        {[&] { return binary("SecurityKey", 2); }, "error 11"},
-        {[&] { return bytes + " " + std::to_string(size); }, std::string("\x01\x02\x0a-") + " 3"},
-        {[&] { return binary("LogSize", 4); }, "error 9"},
-        {[&] { return key.ReadString("SecurityKey", text), text; }, "error 9"},
-        {[&] { return key.ReadDWord("TcpAddr", number), std::to_string(number); }, "error 9"},
-        {[&] { return key.ReadString("Missing", text), text; }, "error 6"},
-        {[&] { return key.ReadDWord("Missing", number), std::to_string(number); }, "error 6"},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(Outcome(row.read), row.expected);
-    }
+    EXPECT_EQ(binary("SecurityKey", 4), std::string("\x01\x02\x0a-") + " 4");
+    EXPECT_EQ(binary("SecurityKey", 2), "error 11");
+    EXPECT_EQ(size, 3u) << "a refused read gives the size it needs";
+    EXPECT_EQ(binary("LogSize", 4), "error 9");
+    std::uint32_t number = 0;
+    EXPECT_EQ(Outcome([&] { key.ReadDWord("TcpAddr", number); }), "error 9");
+    std::string text;
     const auto missing = regtest::Caught([&] { key.ReadString("Missing", text); });
     ASSERT_TRUE(missing);
-    EXPECT_STREQ(missing->Message(), "ReadString() - Read failed.");
-    EXPECT_EQ(missing->Line(), 268);
-    EXPECT_STREQ(missing->Source(), "common\\sys\\Registry");
-    EXPECT_EQ(missing->SystemError(), 2u) << "ENOENT, ERROR_FILE_NOT_FOUND";
+    // The system's error is ENOENT, or ERROR_FILE_NOT_FOUND on Windows: both are 2.
+    EXPECT_EQ(util::Format("%s %d %s %u", missing->Message(), missing->Line(), missing->Source(),
+                           missing->SystemError()),
+              "ReadString() - Read failed. 268 common\\sys\\Registry 2");
 }
 
-// What a key refuses in each state, by the error value a caller gets; nothing refused
-// changes the store.
+// What a key refuses in each state, by the error a caller gets; nothing refused changes the
+// store.
 TEST_F(RegistryTest, KeysRefuseWhatTheirStateDoesNotAllowAndDeleteSubkeysOnlyWhenAsked) {
+    const std::string deep = std::string(kServiceKey) + "\\Cache\\Deep";
     sys::Registry open, closed, readOnly, missing, root;
-    OpenKey(open, "Cache\\Deep");
+    OpenKey(open, deep);
     open.WriteString("Where", "deep key");
     open.Close();
     OpenKey(open);
     open.WriteString("Where", "test key");
-    readOnly.SetKey(sys::RegistryRoot::CurrentUser, TestKey("Cache\\Deep"));
+    readOnly.SetKey(sys::RegistryRoot::LocalMachine, deep);
     readOnly.Open(false, true, 1);
     root.SetKey(sys::RegistryRoot::CurrentUser, "");
     root.Open(false, false, 0);
     std::string text;
     const struct {
         std::function<void()> call;
-        int value;
+        std::string outcome;
     } rows[] = {
-        {[&] { closed.ReadString("Where", text); }, 8},
-        {[&] { closed.WriteDWord("A", 1); }, 8},
-        {[&] { closed.Close(); }, 8},
-        {[&] { open.SetSubkey("Software\\Elsewhere"); }, 1},
-        {[&] { open.Open(true, false, 0); }, 1},
-        {[&] { OpenKey(missing, "Missing", false); }, 3},
-        {[&] { readOnly.WriteString("Where", "changed"); }, 7},
-        {[&] { readOnly.DeleteValue("Where"); }, 5},
-        {[&] { readOnly.Delete(false); }, 0},
-        {[&] { open.DeleteValue("Missing"); }, 5},
-        {[&] { root.Delete(true); }, 0},
-        {[&] { open.Delete(false); }, 4},
-        {[&] { readOnly.ReadString("Where", text), open.ReadString("Where", text); }, -1},
+        {[&] { closed.ReadString("Where", text); }, "error 8"},
+        {[&] { closed.WriteDWord("A", 1); }, "error 8"},
+        {[&] { closed.Close(); }, "error 8"},
+        {[&] { open.SetSubkey("Software\\Elsewhere"); }, "error 1"},
+        {[&] { open.Open(true, false, 0); }, "error 1"},
+        {[&] { OpenKey(missing, std::string(kServiceKey) + "\\Missing", false); }, "error 3"},
+        {[&] { readOnly.WriteString("Where", "changed"); }, "error 7"},
+        {[&] { readOnly.DeleteValue("Where"); }, "error 5"},
+        {[&] { readOnly.Delete(false); }, "error 0"},
+        {[&] { open.DeleteValue("Missing"); }, "error 5"},
+        {[&] { root.Delete(true); }, "error 0"},
+        {[&] { open.Delete(false); }, "error 4"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(ErrorValue(row.call), row.value);
+        EXPECT_EQ(Outcome(row.call), row.outcome);
     }
-    EXPECT_EQ(text, "test key") << "the refused calls left key and values as they were";
+    EXPECT_EQ(Stored("Where", deep) + ", " + Stored("Where"), "deep key, test key")
+        << "the refused calls left keys and values as they were";
     EXPECT_FALSE(missing.IsOpen());
     open.DeleteValue("Where");
-    EXPECT_EQ(ErrorValue([&] { open.ReadString("Where", text); }), 6);
+    EXPECT_EQ(Stored("Where"), "error 6");
     open.Delete(true);
     EXPECT_FALSE(open.IsOpen());
-    EXPECT_EQ(ErrorValue([&] { OpenKey(open, "Cache", false); }), 3);
+    EXPECT_EQ(Stored("Where", deep), "error 3");
 }
 
 }  // namespace

@@ -6,8 +6,7 @@
 
 namespace {
 
-using regtest::ErrorValue;
-using regtest::kServiceKey;
+using regtest::Outcome;
 
 class SettingsTest : public regtest::StoreFixture {
 protected:
@@ -48,42 +47,42 @@ TEST_F(SettingsTest, EachKindStoresWhatItsTextReadsAs) {
     };
     for (const auto& [name, text, stored] : rows) {
         const std::string row = std::string(name) + "=" + text;
-        EXPECT_EQ(ErrorValue([&] { settings_.SetSetting(name, text); }), -1) << row;
+        const bool isText = std::string(name) == "TcpPort";  // the one text setting here
+        EXPECT_EQ(Outcome([&] { settings_.SetSetting(name, text); }), "") << row;
         EXPECT_EQ(Get(name), stored) << row;
-        if (std::string(name) == "TcpPort") {  // the one text setting here
-            EXPECT_EQ(StoredText(name), stored) << row;
-        } else {
-            EXPECT_EQ(StoredDWord(name), static_cast<std::uint32_t>(std::stoll(stored))) << row;
-        }
+        EXPECT_EQ(Stored(name),
+                  isText
+                      ? stored
+                      : "dword:" + std::to_string(static_cast<std::uint32_t>(std::stoll(stored))))
+            << row;
     }
 }
 
-TEST_F(SettingsTest, UnknownNamesAreIgnoredAndAValueNotStoredOrOfAnotherKindRaises) {
+TEST_F(SettingsTest, UnknownNamesAreIgnoredMissingOrOtherKindValuesRaiseAndOthersKeysStay) {
     settings_.SetSetting("NoSuchSetting", "1");
     settings_.SetSetting("logsize", "1");  // names are compared byte for byte
     EXPECT_EQ(Get("NoSuchSetting"), "<unset>");
-    EXPECT_EQ(ErrorValue([] { StoredDWord("logsize"); }), 6);
-    EXPECT_EQ(ErrorValue([&] { Get("TcpAddr"); }), 6);
+    EXPECT_EQ(Stored("logsize"), "error 6");
+    EXPECT_EQ(Outcome([&] { return Get("TcpAddr"); }), "error 6");
     sys::Registry key;
     OpenKey(key);
     key.WriteString("LogSize", "2048");
     std::string value = "caller's";
-    EXPECT_EQ(ErrorValue([&] { settings_.GetSetting("LogSize", value); }), 9);
+    EXPECT_EQ(Outcome([&] { settings_.GetSetting("LogSize", value); }), "error 9");
     EXPECT_EQ(value, "caller's");
-}
 
-TEST_F(SettingsTest, DeleteAllSettingsKeepsTheParentWhenSomethingElseIsBelowIt) {
+    // Deleting every setting keeps the parent key when another product's key is below it.
     settings_.SetSetting("TcpAddr", "x");
     settings_.DeleteSetting("TcpAddr");
-    EXPECT_EQ(ErrorValue([&] { settings_.DeleteSetting("TcpAddr"); }), 5);
-    sys::Registry sibling;
-    OpenKey(sibling, "Software\\Corvane\\Other Product");
-    sibling.WriteString("Keep", "me");
-    sibling.Close();
+    EXPECT_EQ(Outcome([&] { settings_.DeleteSetting("TcpAddr"); }), "error 5");
+    key.Close();
+    OpenKey(key, "Software\\Corvane\\Other Product");
+    key.WriteString("Keep", "me");
+    key.Close();
 
-    EXPECT_EQ(ErrorValue([&] { settings_.DeleteAllSettings(); }), 4);
-    EXPECT_EQ(ErrorValue([&] { OpenKey(sibling, kServiceKey, false); }), 3);
-    EXPECT_EQ(StoredText("Keep", "Software\\Corvane\\Other Product"), "me");
+    EXPECT_EQ(Outcome([&] { settings_.DeleteAllSettings(); }), "error 4");
+    EXPECT_EQ(Stored("Keep", "Software\\Corvane\\Other Product") + ", " + Stored("TcpPort"),
+              "me, error 3");
 }
 
 }  // namespace

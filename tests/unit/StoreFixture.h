@@ -3,16 +3,45 @@
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
+#include <type_traits>
 
+#include "common/err/Errors.h"
 #include "common/sys/Registry.h"
 #include "tests/support/Environment.h"
 #include "tests/support/ScratchFiles.h"
-#include "tests/unit/RegistryFixture.h"
 
 namespace regtest {
 
 constexpr const char* kServiceKey = "Software\\Corvane\\Client Service";
+
+// The registry error the call raises; empty when it raises none.
+template <typename Call>
+std::optional<sys::RegistryError> Caught(Call call) {
+    try {
+        call();
+    } catch (const sys::RegistryError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+// What a call gives: its text ("" for a call that gives none), or "error <value>" when it
+// raises a registry error.
+template <typename Call>
+std::string Outcome(Call call) {
+    try {
+        if constexpr (std::is_void_v<decltype(call())>) {
+            call();
+            return "";
+        } else {
+            return call();
+        }
+    } catch (const sys::RegistryError& error) {
+        return "error " + std::to_string(error.Value());
+    }
+}
 
 // Each test gets settings of its own, with the agent's key at its usual place: on Linux a
 // settings store file below a temporary CORVANE_ROOT.
@@ -31,21 +60,19 @@ protected:
         key.SetKey(sys::RegistryRoot::LocalMachine, subkey);
         key.Open(create, false, 0);
     }
-    // A stored value, read through a key of its own.
-    static std::string StoredText(const std::string& name,
-                                  const std::string& subkey = kServiceKey) {
+    // A stored value, read through a key of its own: a string's text, "dword:<number>" for a
+    // DWORD, or the error of the reads.
+    static std::string Stored(const std::string& name, const std::string& subkey = kServiceKey) {
         sys::Registry key;
-        OpenKey(key, subkey, false);
         std::string text;
-        key.ReadString(name, text);
-        return text;
-    }
-    static std::uint32_t StoredDWord(const std::string& name) {
-        sys::Registry key;
-        OpenKey(key, kServiceKey, false);
+        const std::string asText = Outcome([&] {
+            OpenKey(key, subkey, false);
+            return key.ReadString(name, text), text;
+        });
         std::uint32_t number = 0;
-        key.ReadDWord(name, number);
-        return number;
+        return asText != "error 9" ? asText : Outcome([&] {
+            return key.ReadDWord(name, number), "dword:" + std::to_string(number);
+        });
     }
 
     testsupport::SettingsSandbox sandbox_;

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -32,15 +31,13 @@ TEST_F(AgentSettingsStore, SetAgentSettingsTriesEveryFieldAndLogsEachFailure) {
     message.Assign("Settings=Set\nLogDebug=1\nLogSize=2048\nTcpAddr=10.0.0.1\n");
     EXPECT_TRUE(agent.AgentCommand("SetAgentSettings", &message));
     agent.Destroy();
-    const auto lines = scratch::Lines(scratch::ReadFile(logFile));
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) {
-                                return line.find(
-                                           "CSetAgentSettings::HandleMessage() - "
-                                           "OpenIntern() - Cannot open key.") != std::string::npos;
-                            }),
-              3)
-        << "one line for each of the three settings";
+    const std::string failure =
+        "CSetAgentSettings::HandleMessage() - OpenIntern() - Cannot open key.";
+    int failures = 0;
+    for (const std::string& line : scratch::Lines(scratch::ReadFile(logFile))) {
+        failures += line.find(failure) != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(failures, 3) << "one line for each of the three settings";
     EXPECT_EQ(ReadStore(), unwritable);
 }
 

@@ -1,23 +1,24 @@
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
-#include <numeric>
-#include <regex>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "agent/log/AgentLog.h"
 #include "agent/log/FileLog.h"
 #include "common/err/Errors.h"
+#include "common/sys/CurrentProcess.h"
 #include "common/sys/Platform.h"
 #include "common/util/StringUtils.h"
+#include "tests/support/Environment.h"
 #include "tests/support/ScratchFiles.h"
 
 namespace {
 
 using logging::CFileLog;
+using scratch::Lines;
 using scratch::ReadFile;
 using scratch::ScratchFolder;
 using scratch::WriteFile;
@@ -37,6 +38,37 @@ std::string NumberedLines(int count, std::size_t width, const std::string& lineE
         text += line + lineEnd;
     }
     return text;
+}
+
+// The message part of a log line, after its header.
+std::string Message(const std::string& line) {
+    return line.substr(line.find("] ") + 2);
+}
+
+TEST(LogHeaderTest, StampsLocalDateTimeMillisecondsTheStampingThreadAndLevel) {
+    // Five and a half hours east of UTC: a header in UTC, or with the offset lost, differs.
+    // Each test runs in a process of its own, so the zone stays with this one.
+    testsupport::UseTimeZone("XST-05:30");
+    // The system clock, as the header reads it; time() may lag it by a clock tick.
+    const auto now = [] {
+        return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    };
+    const std::time_t before = now();
+    logging::LogHeader header;
+    std::string text;
+    std::uint32_t workerId = 0;
+    std::thread([&] {
+        text = header.Stamp(7);
+        workerId = sys::CurrentThreadId();
+    }).join();
+    ASSERT_GE(header.Seconds(), before);
+    ASSERT_LE(header.Seconds(), now());
+    const std::time_t local = static_cast<std::time_t>(header.Seconds()) + (5 * 60 + 30) * 60;
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "[%m/%d/%y %H:%M:%S", std::gmtime(&local));
+    EXPECT_LT(header.Milliseconds(), 1000);
+    EXPECT_NE(workerId, sys::CurrentThreadId());
+    EXPECT_EQ(text, util::Format("%s.%03d %u 7] ", stamp, header.Milliseconds(), workerId));
 }
 
 constexpr int kSizeCheckOnly = -1;
@@ -101,60 +133,67 @@ TEST(FileLogTest, ADeletedLogIsCreatedAgainButAMissingFolderRaisesTheLogError) {
     EXPECT_FALSE(std::filesystem::exists(folder / "logs/agent.log"))
         << "a size check creates nothing";
     Write(log, 1, "after");
-    const auto lines = scratch::Lines(ReadFile(folder / "logs/agent.log"));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].ends_with("] after")) << lines[0];
+    EXPECT_EQ(Message(ReadFile(folder / "logs/agent.log")), "after\n") << "one line, the last";
 
     std::filesystem::remove_all(folder / "logs");
+    // The folder is missing: ENOENT, or ERROR_PATH_NOT_FOUND on Windows.
+    const unsigned missing = sys::kBuiltPlatform == sys::Platform::Windows ? 3u : ENOENT;
+    std::string error = "none";
     try {
         Write(log, 0, "lost");
-        FAIL() << "no error raised";
     } catch (const logging::CAgentLogError& e) {
-        EXPECT_STREQ(e.Message(), "CFileLog::Log() - open() failed on the file.");
-        EXPECT_EQ(e.Value(), 4);
-        // The folder is missing: ENOENT, or ERROR_PATH_NOT_FOUND on Windows.
-        EXPECT_EQ(e.SystemError(), sys::kBuiltPlatform == sys::Platform::Windows
-                                       ? 3u
-                                       : static_cast<std::uint32_t>(ENOENT));
+        error = util::Format("%s %d %u", e.Message(), e.Value(), e.SystemError());
     }
+    EXPECT_EQ(error, util::Format("CFileLog::Log() - open() failed on the file. 4 %u", missing));
 }
 
-// Eight threads write their numbered lines at once; afterwards the file must be within its
-// limit and hold a suffix of what was written: for every thread seen, its last lines in
-// order, none missing and none torn. A small limit cuts every few lines; a large one makes
-// each cut move some 200 KB, so other threads' lines arrive while it runs.
-TEST(FileLogTest, EightThreadsLoggingAtOnceKeepTheFileWithinItsLimitAndInWholeLines) {
-    const std::regex form(
-        R"(\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3} \d+ 1\] T(\d) S(\d{5}) x{40} END)");
-    for (const auto& [maximum, linesEach] : {std::pair{4096u, 400}, {256 * 1024u, 2500}}) {
-        SCOPED_TRACE(maximum);
-        ScratchFolder folder;
-        CFileLog log(true, true, true, folder / "agent.log", maximum, maximum / 5);
-        std::vector<std::jthread> threads;
-        for (int t = 0; t < 8; ++t) {
-            threads.emplace_back([&log, t, linesEach = linesEach] {
-                for (int s = 0; s < linesEach; ++s) {
-                    Write(log, 1,
-                          util::Format("T%d S%05d %s END", t, s, std::string(40, 'x').c_str()));
-                }
-            });
-        }
-        threads.clear();
-        const std::string text = ReadFile(folder / "agent.log");
-        EXPECT_LT(text.size(), maximum);
-        ASSERT_TRUE(text.ends_with('\n'));
-        std::map<int, std::vector<int>> seen;
-        for (const std::string& line : scratch::Lines(text)) {
-            std::smatch parts;
-            ASSERT_TRUE(std::regex_match(line, parts, form)) << "torn line: " << line;
-            seen[std::stoi(parts[1])].push_back(std::stoi(parts[2]));
-        }
-        for (const auto& [thread, sequence] : seen) {
-            std::vector<int> last(sequence.size());
-            std::iota(last.begin(), last.end(), linesEach - static_cast<int>(sequence.size()));
-            EXPECT_EQ(sequence, last) << "thread " << thread << " lost or reordered lines";
+// An instance of its own for each test, so that no test depends on another's set-up.
+class TestAgentLog : public logging::CAgentLog {};
+
+// Parameters before InitializeFileLog are ignored, and a second InitializeFileLog too; the
+// flags come as errors, debug, information (levels 0, 2, 1). A log path through a file leaves
+// the log dormant and silent until usable parameters come.
+TEST(AgentLogTest, OnlyTheFirstInitializeCountsTheFlagsPickTheLevelsAndABadPathIsDormant) {
+    ScratchFolder folder;
+    TestAgentLog log;
+    log.SetLogParams(true, true, true, folder / "early.log", 4096);
+    log.Log(0, "%s:%d - dropped", "test", 0);
+    log.InitializeFileLog(false, true, true, folder / "agent.log", 4096);
+    log.InitializeFileLog(true, true, true, folder / "second.log", 4096);
+    for (const auto& [debug, information] : {std::pair{true, false}, {false, true}}) {
+        log.SetLogParams(false, debug, information, folder / "agent.log", 4096);
+        for (unsigned level = 0; level <= 3; ++level) {
+            log.Log(level, "%s:%d - level %u", "test", debug ? 1 : 2, level);
         }
     }
+    const auto lines = Lines(ReadFile(folder / "agent.log"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(lines[0].ends_with(" 1] AgentLog:422 ***** InitializeFileLog *****")) << lines[0];
+    EXPECT_EQ(Message(lines[1]), "test:1 - level 2");
+    EXPECT_EQ(Message(lines[2]), "test:2 - level 1");
+    EXPECT_FALSE(std::filesystem::exists(folder / "early.log"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "second.log"));
+
+    WriteFile(folder / "blocker", "keep me\n");
+    EXPECT_NO_THROW(log.SetLogParams(true, true, true, folder / "blocker/agent.log", 4096));
+    EXPECT_FALSE(log.IsActive());
+    EXPECT_NO_THROW(log.Log(0, "%s:%d - nowhere to go", "test", 3));
+    EXPECT_EQ(ReadFile(folder / "blocker"), "keep me\n");
+}
+
+TEST(AgentLogTest, TheMinimumCutIsAFifthOfTheFirstSizeAndStaysSo) {
+    ScratchFolder folder;
+    TestAgentLog log;
+    log.InitializeFileLog(true, false, false, folder / "agent.log", 10000);
+    log.SetLogParams(true, false, false, folder / "agent.log", 20000);
+    const std::string prefill = NumberedLines(200, 100);
+    WriteFile(folder / "agent.log", prefill);
+    log.Log(0, "%s:%d - over the limit", "test", 1);
+    // Cut point 2000 (10000 / 5), the start of line 20; the kept text starts at line 21.
+    const std::string text = ReadFile(folder / "agent.log");
+    const std::string kept = prefill.substr(2100);
+    EXPECT_EQ(text.substr(0, kept.size()), kept);
+    EXPECT_EQ(Message(text.substr(kept.size())), "test:1 - over the limit\n");
 }
 
 }  // namespace
