@@ -26,14 +26,7 @@ void CapAddressSpace() {
     }
 }
 
-// A child process's verdict, through its exit code.
-[[noreturn]] void Verdict(bool holds, const char* otherwise) {
-    if (!holds) {
-        std::fputs(otherwise, stderr);
-    }
-    std::_Exit(holds ? 0 : 1);
-}
-
+// In a child process, whose exit code is the verdict.
 void DispatchWithoutThreads() {
     enginetest::QueuedDispatch run(3);
     // Whatever handles a message writes here; no second thread can, once the cap is set.
@@ -45,11 +38,14 @@ void DispatchWithoutThreads() {
     run.dispatch.Run(0);
     const std::uint32_t here = sys::CurrentThreadId();
     bool holds = handlerThreads == std::map<int, std::uint32_t>{{1, here}, {2, here}, {3, here}};
-    for (int sequence = 1; sequence <= 3; ++sequence) {
-        holds = holds && run.agent.CountLines("Cannot start a thread for Request=Job" +
-                                              std::to_string(sequence)) == 1;
+    for (const char* job : {"Job1", "Job2", "Job3"}) {
+        holds = holds &&
+                run.agent.CountLines(std::string("Cannot start a thread for Request=") + job) == 1;
     }
-    Verdict(holds, "the messages were not all handled on the dispatch thread");
+    if (!holds) {
+        std::fputs("the messages were not all handled on the dispatch thread", stderr);
+    }
+    std::_Exit(holds ? 0 : 1);
 }
 
 // Runs in a child process, since no thread can be started after it.
