@@ -2,11 +2,10 @@
 
 #include <cstddef>
 #include <future>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "agent/engine/QxAgent.h"
-#include "common/msg/QXMessage.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/Environment.h"
 #include "tests/support/TestPeer.h"
@@ -27,16 +26,10 @@ inline constexpr int kNoReadTimeout = 600000;
 // session toolbox, waits in WaitForClose and destroys the agent.
 class AgentSession {
 public:
-    struct Options {
-        // The setting "TestConnectionEvery", counted in milliseconds.
-        int testConnectionEvery = kNoReadTimeout;
-        // 0 keeps the dispatch thread's own worker limit.
-        std::size_t workerLimit = 0;
-    };
-
-    explicit AgentSession(const testsupport::SettingsSandbox& sandbox)
-        : AgentSession(sandbox, Options()) {}
-    AgentSession(const testsupport::SettingsSandbox& sandbox, const Options& options);
+    // testConnectionEvery: the setting, counted in milliseconds; a worker limit of 0 keeps
+    // the dispatch thread's own.
+    explicit AgentSession(const testsupport::SettingsSandbox& sandbox,
+                          int testConnectionEvery = kNoReadTimeout, std::size_t workerLimit = 0);
     // Ends a session a failed test left running.
     ~AgentSession();
 
@@ -47,18 +40,14 @@ public:
     testsupport::Peer& Server() { return *server_; }
     // Sends the text and parses the next message from the agent.
     MessagePtr Ask(const std::string& text);
-    // Waits until Destroy has run on the bootstrap thread; false when that takes too long.
-    bool Ended(int waitMs = testsupport::kPeerWaitMs);
+    // Waits until the bootstrap has destroyed the agent; false when that takes too long.
+    bool Ended();
 
 private:
-    void Bootstrap();
-
     testsupport::TestServer listener_;
     CQXAgent agent_;
     std::unique_ptr<testsupport::Peer> server_;
-    std::promise<void> ended_;
-    std::future<void> endedFuture_ = ended_.get_future();
-    std::thread bootstrap_;
+    std::future<void> bootstrap_;
 };
 
 }  // namespace enginetest
