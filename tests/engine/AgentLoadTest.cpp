@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/engine/AgentSession.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
-#include "tests/engine/AgentSession.h"
-
 #include <chrono>
 #include <gtest/gtest.h>
 
 #include "agent/store/Settings.h"
+#include "tests/engine/EngineTestSupport.h"
 
 // ThreadSanitizer does not see the dynamic loader's own lock, which orders every dlopen and
 // dlclose of the process: each message loads and frees its toolbox on its own worker, and
@@ -26,9 +25,7 @@ AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, int test
     agent_.Init(toolboxes);
     agent_.SetStateFile(StateFile(sandbox));
     agent_.GetInputThread().SetMillisecondsPerMinute(1);
-    if (workerLimit > 0) {
-        agent_.GetDispatchThread().SetWorkerLimit(workerLimit);
-    }
+    agent_.GetDispatchThread().SetWorkerLimit(workerLimit);
 }
 
 AgentSession::~AgentSession() {

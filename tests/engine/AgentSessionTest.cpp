@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/AgentSession.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 

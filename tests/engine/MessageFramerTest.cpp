@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,13 @@ using namespace std::string_literals;
 // cap. Whatever the pieces, the framer gives the same texts and drops the same, never keeps
 // much more than its cap, and keeps nothing once the stream ends with a whole message.
 TEST(MessageFramer, TextsComeOutWholeWhereverTheStreamIsCutAndNoneIsKeptOverTheCap) {
-    std::string binary;
-    for (int byte = 1; byte < 256; ++byte) {
-        binary.push_back(static_cast<char>(byte));
-    }
+    std::string binary(255, '\0');
+    std::iota(binary.begin(), binary.end(), '\1');
+    const std::string first = "Request=GetState\nTask-Type=7\n";
+    const std::string emptyInside = "Reply=One\0\0Reply=Two\0Reply=Three\0"s;
     const std::string atCap(64, 'a');
+    const std::string after = "\0Reply=After\0"s;
+    const std::string aroundCap = atCap + '\0' + std::string(65, 'b') + after;
     struct Row {
         const char* name;
         std::size_t cap;
@@ -28,33 +31,13 @@ TEST(MessageFramer, TextsComeOutWholeWhereverTheStreamIsCutAndNoneIsKeptOverTheC
         std::size_t afterEmpty = 0;  // bytes dropped after an empty text
     };
     const std::vector<Row> rows = {
-        {"two texts",
-         1000,
-         "Request=GetState\nTask-Type=7\n\0Reply=Done\0"s,
-         {0, 1, 2, 3, 5, 7},
-         {"Request=GetState\nTask-Type=7\n", "Reply=Done"}},
-        {"every byte but zero passes", 1000, binary + '\0', {0, 1}, {binary}},
+        {"two texts", 1000, first + "\0Reply=Done\0"s, {0, 1, 2, 3, 5, 7}, {first, "Reply=Done"}},
+        {"every byte but zero", 1000, binary + '\0', {0, 1}, {binary}},
         // An empty text ends the scan of the bytes at hand; the next piece is read again.
-        {"empty text",
-         1000,
-         "Reply=One\0\0Reply=Two\0Reply=Three\0"s,
-         {21},
-         {"Reply=One", "Reply=Three"},
-         0,
-         10},
+        {"empty text", 1000, emptyInside, {21}, {"Reply=One", "Reply=Three"}, 0, 10},
         {"leading zero byte", 1000, "\0"s, {0}, {}},
-        {"at and over the cap",
-         64,
-         atCap + '\0' + std::string(65, 'b') + "\0Reply=After\0"s,
-         {1, 7, 0},
-         {atCap, "Reply=After"},
-         1},
-        {"endless bytes without a zero byte",
-         1000,
-         std::string(300000, 'x') + "\0Reply=After\0"s,
-         {300},
-         {"Reply=After"},
-         1},
+        {"at and over the cap", 64, aroundCap, {1, 7, 0}, {atCap, "Reply=After"}, 1},
+        {"endless bytes", 1000, std::string(300000, 'x') + after, {300}, {"Reply=After"}, 1},
     };
     for (const Row& row : rows) {
         for (const std::size_t size : row.pieces) {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/engine/AgentSession.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 
