@@ -1,9 +1,8 @@
-#include "tests/engine/AgentSession.h"
-
 #include <chrono>
 #include <gtest/gtest.h>
 
 #include "agent/store/Settings.h"
+#include "tests/engine/EngineTestSupport.h"
 
 // ThreadSanitizer does not see the dynamic loader's own lock, which orders every dlopen and
 // dlclose of the process: each message loads and frees its toolbox on its own worker, and
@@ -14,34 +13,39 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace enginetest {
 
-AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, const Options& options) {
+AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, int testConnectionEvery,
+                           std::size_t workerLimit) {
     const CSettings settings;
     settings.SetSetting("TcpAddr", "127.0.0.1");
     settings.SetSetting("TcpPort", listener_.PortText());
-    settings.SetSetting("TestConnectionEvery", std::to_string(options.testConnectionEvery));
+    settings.SetSetting("TestConnectionEvery", std::to_string(testConnectionEvery));
 
     util::ParamList toolboxes;
     toolboxes.Add(WARDEX_SESSION_TOOLBOX);
     agent_.Init(toolboxes);
     agent_.SetStateFile(StateFile(sandbox));
     agent_.GetInputThread().SetMillisecondsPerMinute(1);
-    if (options.workerLimit > 0) {
-        agent_.GetDispatchThread().SetWorkerLimit(options.workerLimit);
-    }
+    agent_.GetDispatchThread().SetWorkerLimit(workerLimit);
 }
 
 AgentSession::~AgentSession() {
-    if (bootstrap_.joinable()) {
+    // The bootstrap's future waits for it when it goes.
+    if (bootstrap_.valid()) {
         agent_.CloseConnection(CQXAgent::kCloseSession);
         server_.reset();
-        bootstrap_.join();
     }
 }
 
 void AgentSession::Start() {
     ASSERT_TRUE(agent_.Start());
     server_ = std::make_unique<testsupport::Peer>(listener_.Accept());
-    bootstrap_ = std::thread([this] { Bootstrap(); });
+    bootstrap_ = std::async(std::launch::async, [this] {
+        msg::CQXMessage createSession;
+        createSession.SetLead("Internal", "CreateSession");
+        agent_.InvokeHandler(&createSession);
+        agent_.WaitForClose();
+        agent_.Destroy();
+    });
     // The count goes on from the state file of an earlier session.
     ASSERT_EQ(server_->Next().rfind("Request=CreateSession\nCount=", 0), 0u);
 }
@@ -51,22 +55,12 @@ MessagePtr AgentSession::Ask(const std::string& text) {
     return MakeMessage(server_->Next());
 }
 
-void AgentSession::Bootstrap() {
-    msg::CQXMessage createSession;
-    createSession.SetLead("Internal", "CreateSession");
-    agent_.InvokeHandler(&createSession);
-    agent_.WaitForClose();
-    agent_.Destroy();
-    ended_.set_value();
-}
-
-bool AgentSession::Ended(int waitMs) {
-    if (endedFuture_.wait_for(std::chrono::milliseconds(waitMs)) != std::future_status::ready) {
+bool AgentSession::Ended() {
+    const auto wait = std::chrono::milliseconds(testsupport::kPeerWaitMs);
+    if (bootstrap_.wait_for(wait) != std::future_status::ready) {
         return false;
     }
-    if (bootstrap_.joinable()) {
-        bootstrap_.join();
-    }
+    bootstrap_.get();
     return true;
 }
 

@@ -1,17 +1,18 @@
 #pragma once
 
+#include <cstddef>
+#include <future>
 #include <memory>
 #include <string>
 
-#include <corvane/IQXMessage.h>
-
-#include "agent/engine/AgentSocket.h"
 #include "agent/engine/DispatchThread.h"
 #include "agent/engine/MsgFifoQueue.h"
-#include "common/ipc/Aipc.h"
+#include "agent/engine/QxAgent.h"
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/Environment.h"
 #include "tests/support/RecordingAgent.h"
+#include "tests/support/TestPeer.h"
 
 namespace enginetest {
 
@@ -20,43 +21,12 @@ using msg::MessagePtr;
 // How long a test waits for something the code under test should do at once.
 inline constexpr std::uint32_t kPatienceMs = 5000;
 
-// Releases what is left in the queue.
-inline void Drain(MsgFifoQueue& queue) {
-    while (msg::IQXMessage* message = queue.Pop()) {
-        message->Release();
-    }
-}
-
 // A new message parsed from text.
 inline MessagePtr MakeMessage(const std::string& text) {
     MessagePtr message(new msg::CQXMessage);
     message->Assign(text);
     return message;
 }
-
-// A connection thread on its socket, queue and agent. Leaving closes the socket and signals
-// the queue, which ends a thread of either direction, waits for the thread and releases what
-// is left queued.
-template <typename Thread>
-struct ThreadRig {
-    explicit ThreadRig(std::unique_ptr<ipc::CIPCInterface> transport)
-        : socket(std::move(transport)) {
-        thread.SetQueue(&queue);
-        thread.SetSocket(&socket);
-        thread.SetAgent(&agent);
-    }
-    ~ThreadRig() {
-        socket.Close();
-        queue.Signal();
-        thread.WaitForEnd();
-        Drain(queue);
-    }
-
-    testsupport::RecordingAgent agent;
-    MsgFifoQueue queue;
-    CAgentSocket socket;
-    Thread thread;
-};
 
 // A dispatch thread over messages "Request=Job<n>" with the field "Seq" <n>, queued
 // beforehand, told to stop once they are taken.
@@ -74,6 +44,44 @@ struct QueuedDispatch {
     MsgFifoQueue queue;
     testsupport::RecordingAgent agent;
     CDispatch dispatch;
+};
+
+// The state file of the agents of a test, in its settings sandbox's folder.
+inline std::string StateFile(const testsupport::SettingsSandbox& sandbox) {
+    return sandbox / "wardex.dat";
+}
+
+// With the agent's minute one millisecond long, a read time-out that no test meets unless it
+// asks for one.
+inline constexpr int kNoReadTimeout = 600000;
+
+// A real agent connected to a test server, run as the bootstrap runs it: the settings name
+// the server, Start connects, and a bootstrap thread offers "Internal"/"CreateSession" to the
+// session toolbox, waits in WaitForClose and destroys the agent.
+class AgentSession {
+public:
+    // testConnectionEvery: the setting, counted in milliseconds.
+    explicit AgentSession(const testsupport::SettingsSandbox& sandbox,
+                          int testConnectionEvery = kNoReadTimeout,
+                          std::size_t workerLimit = CDispatch::kDefaultWorkerLimit);
+    // Ends a session a failed test left running.
+    ~AgentSession();
+
+    // Connects the agent, starts the bootstrap and takes the session request. The server then
+    // holds the connection.
+    void Start();
+    CQXAgent& Agent() { return agent_; }
+    testsupport::Peer& Server() { return *server_; }
+    // Sends the text and parses the next message from the agent.
+    MessagePtr Ask(const std::string& text);
+    // Waits until the bootstrap has destroyed the agent; false when that takes too long.
+    bool Ended();
+
+private:
+    testsupport::TestServer listener_;
+    CQXAgent agent_;
+    std::unique_ptr<testsupport::Peer> server_;
+    std::future<void> bootstrap_;
 };
 
 }  // namespace enginetest

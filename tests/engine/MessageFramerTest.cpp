@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -8,94 +10,57 @@ namespace {
 
 using namespace std::string_literals;
 
-// Feeds the stream in pieces of the given sizes (the rest in one piece) and collects the
-// texts and what went wrong.
-struct Fed {
-    std::vector<std::string> texts;
-    CMessageFramer::Anomalies total;
-};
-
-Fed FeedInPieces(CMessageFramer& framer, const std::string& stream,
-                 const std::vector<std::size_t>& sizes) {
-    Fed fed;
-    std::size_t position = 0;
-    for (std::size_t piece = 0; piece <= sizes.size(); ++piece) {
-        const std::size_t length = piece < sizes.size() ? sizes[piece] : stream.size() - position;
-        const auto anomalies =
-            framer.Feed(stream.data() + position, length,
-                        [&](std::string_view text) { fed.texts.emplace_back(text); });
-        fed.total.oversizedStarted |= anomalies.oversizedStarted;
-        fed.total.oversizedEnded += anomalies.oversizedEnded;
-        fed.total.droppedAfterEmpty += anomalies.droppedAfterEmpty;
-        position += length;
-    }
-    return fed;
-}
-
-TEST(MessageFramer, MessagesComeOutWholeWhereverTheStreamIsCut) {
-    const std::string stream = "Request=GetState\nTask-Type=7\n\0Reply=Done\0"s;
-    const std::vector<std::string> expected = {"Request=GetState\nTask-Type=7\n", "Reply=Done"};
-    for (std::size_t first = 0; first <= stream.size(); ++first) {
-        for (std::size_t second = 0; first + second <= stream.size(); ++second) {
-            CMessageFramer framer;
-            EXPECT_EQ(FeedInPieces(framer, stream, {first, second}).texts, expected)
-                << "cut after " << first << " and " << first + second;
+// Each row's stream is fed in pieces of each size (0: all at once), to a framer of the row's
+// cap. Whatever the pieces, the framer gives the same texts and drops the same, never keeps
+// much more than its cap, and keeps nothing once the stream ends with a whole message.
+TEST(MessageFramer, TextsComeOutWholeWhereverTheStreamIsCutAndNoneIsKeptOverTheCap) {
+    std::string binary(255, '\0');
+    std::iota(binary.begin(), binary.end(), '\1');
+    const std::string first = "Request=GetState\nTask-Type=7\n";
+    const std::string emptyInside = "Reply=One\0\0Reply=Two\0Reply=Three\0"s;
+    const std::string atCap(64, 'a');
+    const std::string after = "\0Reply=After\0"s;
+    const std::string aroundCap = atCap + '\0' + std::string(65, 'b') + after;
+    struct Row {
+        const char* name;
+        std::size_t cap;
+        std::string stream;
+        std::vector<std::size_t> pieces;
+        std::vector<std::string> texts;
+        std::size_t overCap = 0;     // messages dropped for their size
+        std::size_t afterEmpty = 0;  // bytes dropped after an empty text
+    };
+    const std::vector<Row> rows = {
+        {"two texts", 1000, first + "\0Reply=Done\0"s, {0, 1, 2, 3, 5, 7}, {first, "Reply=Done"}},
+        {"every byte but zero", 1000, binary + '\0', {0, 1}, {binary}},
+        // An empty text ends the scan of the bytes at hand; the next piece is read again.
+        {"empty text", 1000, emptyInside, {21}, {"Reply=One", "Reply=Three"}, 0, 10},
+        {"leading zero byte", 1000, "\0"s, {0}, {}},
+        {"at and over the cap", 64, aroundCap, {1, 7, 0}, {atCap, "Reply=After"}, 1},
+        {"endless bytes", 1000, std::string(300000, 'x') + after, {300}, {"Reply=After"}, 1},
+    };
+    for (const Row& row : rows) {
+        for (const std::size_t size : row.pieces) {
+            SCOPED_TRACE(row.name + (" in pieces of " + std::to_string(size)));
+            CMessageFramer framer(row.cap);
+            std::vector<std::string> framed;
+            std::size_t overCap = 0;
+            std::size_t afterEmpty = 0;
+            const std::size_t piece = size == 0 ? row.stream.size() : size;
+            for (std::size_t at = 0; at < row.stream.size(); at += piece) {
+                const auto anomalies =
+                    framer.Feed(row.stream.data() + at, std::min(piece, row.stream.size() - at),
+                                [&](std::string_view text) { framed.emplace_back(text); });
+                overCap += anomalies.oversizedEnded;
+                afterEmpty += anomalies.droppedAfterEmpty;
+                ASSERT_LE(framer.Pending(), row.cap + piece);
+            }
+            EXPECT_EQ(framed, row.texts);
+            EXPECT_EQ(overCap, row.overCap);
+            EXPECT_EQ(afterEmpty, row.afterEmpty);
             EXPECT_EQ(framer.Pending(), 0u);
         }
     }
-    // Every byte but zero passes unchanged, also when the bytes come one at a time.
-    std::string binary;
-    for (int byte = 1; byte < 256; ++byte) {
-        binary.push_back(static_cast<char>(byte));
-    }
-    CMessageFramer oneByOne;
-    const std::string bytes = binary + '\0' + stream;
-    EXPECT_EQ(FeedInPieces(oneByOne, bytes, std::vector<std::size_t>(bytes.size(), 1)).texts,
-              (std::vector<std::string>{binary, expected[0], expected[1]}));
-}
-
-TEST(MessageFramer, AnEmptyTextEndsTheScanOfTheBytesAtHand) {
-    CMessageFramer framer;
-    const Fed fed = FeedInPieces(framer, "Reply=One\0\0Reply=Two\0"s, {});
-    EXPECT_EQ(fed.texts, std::vector<std::string>{"Reply=One"});
-    EXPECT_EQ(fed.total.droppedAfterEmpty, 10u);
-    EXPECT_EQ(FeedInPieces(framer, "Reply=Three\0"s, {}).texts,
-              std::vector<std::string>{"Reply=Three"});
-    const Fed leading = FeedInPieces(framer, "\0"s, {});
-    EXPECT_TRUE(leading.texts.empty());
-    EXPECT_EQ(leading.total.droppedAfterEmpty, 0u);
-}
-
-TEST(MessageFramer, ATextOverTheCapIsDroppedUpToItsZeroByteAndTheStreamGoesOn) {
-    const std::size_t cap = 64;
-    const std::string atCap(cap, 'a');
-    const std::string overCap(cap + 1, 'b');
-    for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1000}}) {
-        CMessageFramer framer(cap);
-        const std::string stream = atCap + '\0' + overCap + '\0' + "Reply=After" + '\0';
-        std::vector<std::size_t> sizes(stream.size() / piece, piece);
-        const Fed fed = FeedInPieces(framer, stream, sizes);
-        EXPECT_EQ(fed.texts, (std::vector<std::string>{atCap, "Reply=After"})) << piece;
-        EXPECT_EQ(fed.total.oversizedEnded, 1u) << piece;
-    }
-}
-
-TEST(MessageFramer, EndlessBytesWithoutAZeroByteKeepNoMoreThanTheCap) {
-    const std::size_t cap = 1000;
-    CMessageFramer framer(cap);
-    const std::string chunk(300, 'x');
-    bool started = false;
-    for (int i = 0; i < 1000; ++i) {
-        const Fed fed = FeedInPieces(framer, chunk, {});
-        EXPECT_TRUE(fed.texts.empty());
-        started |= fed.total.oversizedStarted;
-        ASSERT_LE(framer.Pending(), cap + chunk.size());
-    }
-    EXPECT_TRUE(started);
-    EXPECT_EQ(framer.Pending(), 0u);
-    const Fed end = FeedInPieces(framer, "xx\0Reply=After\0"s, {});
-    EXPECT_EQ(end.texts, std::vector<std::string>{"Reply=After"});
-    EXPECT_EQ(end.total.oversizedEnded, 1u);
 }
 
 }  // namespace

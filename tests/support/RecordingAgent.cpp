@@ -37,10 +37,6 @@ bool RecordingAgent::AgentCommand(const std::string& command, msg::IQXMessage* m
 }
 
 bool RecordingAgent::InvokeHandler(msg::IQXMessage* message) {
-    {
-        std::lock_guard guard(lock_);
-        ++handled_[message->GetFieldInt("Seq")];
-    }
     if (handler_) {
         handler_(*message);
     }

@@ -17,13 +17,12 @@ namespace testsupport {
 struct LogLine {
     int level;
     std::string text;
-    bool operator==(const LogLine&) const = default;
 };
 
 // An agent for toolboxes, the dispatcher and the connection threads: the built-in commands
 // they call work on settings and a task state kept in memory (every other command is taken
 // and does nothing); its InvokeHandler runs what the test scripts; and it records
-// every command run, every message sent and handled (by its "Seq") and every log line. The message
+// every command run, every message sent and every log line. The message
 // sink is outside what the tests look at, so it keeps nothing. Safe to use from many threads at
 // once; every wait is bounded.
 class RecordingAgent final : public IAgentAPI {
@@ -51,9 +50,6 @@ public:
     // The commands run, each as "<command>" or, for CloseSession, "CloseSession Shutdown=<v>".
     std::vector<std::string> Commands() const { return Locked(commands_); }
     std::vector<std::string> Sent() const { return Locked(sent_); }
-    // How often each "Seq" was handled.
-    std::map<int, int> Handled() const { return Locked(handled_); }
-    std::vector<LogLine> Lines() const { return Locked(lines_); }
     // The number of log lines at the level (any level when -1) that contain the text.
     std::size_t CountLines(const std::string& text, int level = -1) const;
     // Waits until count lines hold the text; false when they did not come.
@@ -80,7 +76,6 @@ private:
     std::map<std::string, std::string> state_;
     std::vector<std::string> commands_;
     std::vector<std::string> sent_;
-    std::map<int, int> handled_;
     std::vector<LogLine> lines_;
 };
 

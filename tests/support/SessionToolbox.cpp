@@ -41,19 +41,11 @@ bool Is(const char* text, const char* expected) {
     return std::strcmp(text, expected) == 0;
 }
 
-void WaitWhile(bool (*holds)(const char*), const char* path) {
+void WaitUntil(const char* path, bool exists) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (holds(path) && std::chrono::steady_clock::now() < limit) {
+    while (std::filesystem::exists(path) != exists && std::chrono::steady_clock::now() < limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-}
-
-bool Exists(const char* path) {
-    return std::filesystem::exists(path);
-}
-
-bool Missing(const char* path) {
-    return !Exists(path);
 }
 
 msg::IQXMessage* Copy(const msg::IQXMessage* message, IAgentAPI* agent) {
@@ -69,21 +61,15 @@ void Reply(const msg::IQXMessage* message, IAgentAPI* agent, const char* what) {
     agent->Send(reply);
 }
 
-// Runs the built-in command on a message of its own; what the command left in it.
-std::string Ask(IAgentAPI* agent, const char* command, const char* lead, const char* value) {
-    msg::IQXMessage* request = agent->NewMessage();
-    request->SetLead("State", lead);
-    request->SetField(kCountName, value);
-    agent->AgentCommand(command, request);
-    std::string count = request->GetField(kCountName);
-    request->Release();
-    return count;
-}
-
 void CreateSession(IAgentAPI* agent) {
-    const std::string count =
-        std::to_string(std::atoi(Ask(agent, "GetState", "Specific", "").c_str()) + 1);
-    Ask(agent, "SetState", "Set", count.c_str());
+    msg::IQXMessage* state = agent->NewMessage();
+    state->SetLead("State", "Specific");
+    state->SetField(kCountName, "");
+    agent->AgentCommand("GetState", state);
+    const std::string count = std::to_string(std::atoi(state->GetField(kCountName)) + 1);
+    state->SetField(kCountName, count.c_str());
+    agent->AgentCommand("SetState", state);
+    state->Release();
     msg::IQXMessage* request = agent->NewMessage();
     request->SetLead("Request", "CreateSession");
     request->SetField("Count", count.c_str());
@@ -101,7 +87,7 @@ void Internal(msg::IQXMessage* message, IAgentAPI* agent) {
         CreateSession(agent);
     } else if (Is(kind, "CheckUsers")) {
         const char* hold = std::getenv("WARDEX_USERS_HOLD");
-        WaitWhile(Exists, hold ? hold : "");
+        WaitUntil(hold ? hold : "", false);
         message->SetField("Users", "tester");
     } else if (Is(kind, "Ping")) {
         Reply(message, agent, "Ping");
@@ -149,7 +135,7 @@ void Act(msg::IQXMessage* message, IAgentAPI* agent) {
     } else if (Is(action, "Sleep")) {
         Sleep(message, agent);
     } else if (Is(action, "Gate")) {
-        WaitWhile(Missing, message->GetField("GateFile"));
+        WaitUntil(message->GetField("GateFile"), true);
     }
 }
 

