@@ -1,15 +1,16 @@
 #include "agent/store/AgentStore.h"
 
+#include <boost/archive/archive_exception.hpp>
 #include <boost/archive/text_iarchive.hpp>
 #include <boost/archive/text_oarchive.hpp>
 #include <boost/serialization/export.hpp>
 #include <boost/serialization/nvp.hpp>
 #include <boost/serialization/split_free.hpp>
 #include <boost/serialization/string.hpp>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <vector>
 
 #include "common/err/Errors.h"
@@ -35,7 +36,8 @@ constexpr const char* kSource = "AgentStore";
 // A text value (the archive's own signature too) is written as its length and then its
 // bytes; the archive sizes the value by the length before it reads a byte. A length beyond the
 // bytes left in the file is refused first, so that a damaged or hostile file cannot make the agent
-// ask for any amount of memory. What is not a length is left to the archive to refuse.
+// ask for any amount of memory; the refusal is the archive's own kind of reading error. What
+// is not a length is left to the archive to refuse.
 void RequireValueWithinFile(std::istream& source) {
     const std::streampos at = source.tellg();
     source.seekg(0, std::ios::end);
@@ -46,7 +48,9 @@ void RequireValueWithinFile(std::istream& source) {
     source.clear();
     source.seekg(at);
     if (read && at >= 0 && length > static_cast<unsigned long long>(left)) {
-        throw std::runtime_error("the state file gives a value longer than the file");
+        throw boost::archive::archive_exception(
+            boost::archive::archive_exception::input_stream_error,
+            "the state file gives a value longer than the file");
     }
 }
 
