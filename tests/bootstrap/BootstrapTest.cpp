@@ -3,7 +3,6 @@
 
 #include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/bootstrap/BootstrapFixture.h"
@@ -33,23 +32,21 @@ TEST_F(BootstrapTest, WaitsFollowTheScheduleAndAStopEndsThemAtOnce) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove(world_.StateFile());  // the session count
         world_.Store({{"TcpPort", c.serveAfter == 0 ? world_.listener.PortText() : closedPort_}});
         auto server = std::async(std::launch::async, [this, &c] {
             return c.serveAfter == kNever ? "" : testsupport::Peer(world_.listener.Accept()).Next();
         });
-        CBootstrap bootstrap(clock_, world_.ProgramFolder());
-        bootstrap.SetToolboxList(toolboxes_);
+        const auto bootstrap = StoppedAtFirstWait();
         clock_.waitSeconds.clear();
         clock_.onWait = [&](std::size_t wait) {
             if (wait == c.serveAfter) {
                 world_.Store({{"TcpPort", world_.listener.PortText()}});
             }
             if (wait == c.stopAt) {
-                bootstrap.SignalShutdown();
+                bootstrap->SignalShutdown();
             }
         };
-        EXPECT_EQ(bootstrap.Run(0), 0u);
+        EXPECT_EQ(bootstrap->Run(0), 0u);
         EXPECT_EQ(server.get(), c.serveAfter == kNever ? "" : "Request=CreateSession\nCount=1\n");
         EXPECT_EQ(clock_.waitSeconds, c.waits);
     }
@@ -69,9 +66,7 @@ TEST_F(BootstrapTest, AStopReachesTheAgentWhileTheToolboxesCheckTheUsers) {
     scratch::WriteFile(hold, "");
     std::future<void> checking =
         std::async(std::launch::async, [this] { bootstrap_.CheckUsers(); });
-    while (world_.LogCount("InvokeHandler called - Internal=CheckUsers") == 0) {
-        std::this_thread::yield();
-    }
+    ASSERT_TRUE(world_.WaitForLog("InvokeHandler called - Internal=CheckUsers"));
     bootstrap_.SignalShutdown();
     EXPECT_EQ(server->NextOrEnd(), std::nullopt) << "the stop closed the connection";
     EXPECT_EQ(checking.wait_for(std::chrono::seconds(0)), std::future_status::timeout)

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <latch>
 #include <map>
 #include <string>
@@ -54,24 +55,6 @@ __attribute__((noinline)) void CrashByBus() {
     asm volatile("movq (%0), %%rax" : : "r"(page) : "rax", "memory");
 }
 
-__attribute__((noinline)) void CrashByIll() {
-    Announce(0);
-    asm volatile("ud2");
-}
-
-__attribute__((noinline)) void CrashByFpe() {
-    Announce(0);
-    asm volatile("xorl %%edx, %%edx\n\tmovl $1, %%eax\n\txorl %%ecx, %%ecx\n\tidivl %%ecx"
-                 :
-                 :
-                 : "eax", "ecx", "edx");
-}
-
-__attribute__((noinline)) void CrashByAbort() {
-    Announce(0);
-    std::abort();
-}
-
 // Recurses until the stack is used up; each frame keeps a buffer the compiler cannot drop.
 __attribute__((noinline)) std::size_t Recurse(std::size_t depth) {
     volatile char frame[256];
@@ -79,26 +62,34 @@ __attribute__((noinline)) std::size_t Recurse(std::size_t depth) {
     return depth == 0 ? frame[0] : Recurse(depth + 1) + frame[0];
 }
 
-__attribute__((noinline)) void CrashByStackOverflow() {
-    Announce(0);
-    std::printf("%zu\n", Recurse(1));
-}
-
 // Runs on the crashing thread after the dump is written and crashes once more, differently.
 void CrashAgainAfterDump(const char*) {
     asm volatile("ud2");
 }
 
-using Crash = void (*)();
+using Crash = std::function<void()>;
 
 Crash ChooseCrash(const std::string& how) {
-    const std::map<std::string, Crash> crashes = {{"bus", CrashByBus},
-                                                  {"ill", CrashByIll},
-                                                  {"fpe", CrashByFpe},
-                                                  {"abort", CrashByAbort},
-                                                  {"overflow", CrashByStackOverflow}};
-    const auto found = crashes.find(how);
-    return found == crashes.end() ? CrashBySegv : found->second;
+    // These faults have no address to tell: the crash announces only its thread.
+    const std::map<std::string, void (*)()> addressless = {
+        {"ill", [] { asm volatile("ud2"); }},
+        {"fpe",
+         [] {
+             asm volatile("xorl %%edx, %%edx\n\tmovl $1, %%eax\n\txorl %%ecx, %%ecx\n\tidivl %%ecx"
+                          :
+                          :
+                          : "eax", "ecx", "edx");
+         }},
+        {"abort", [] { std::abort(); }},
+        {"overflow", [] { std::printf("%zu\n", Recurse(1)); }}};
+    const auto found = addressless.find(how);
+    if (found == addressless.end()) {
+        return how == "bus" ? CrashByBus : CrashBySegv;
+    }
+    return [crash = found->second] {
+        Announce(0);
+        crash();
+    };
 }
 
 // A thread as the agent starts its own.

@@ -7,12 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <sys/mman.h>
@@ -97,7 +98,8 @@ struct ChildResult {
 
 // Runs the crash child, waiting at most a minute. The sanitizers' own crash handling is
 // switched off, added to what options the test has, so that the handler under test runs.
-ChildResult RunCrashChild(const std::vector<std::string>& arguments) {
+ChildResult RunCrashChild(const std::string& folder, const std::string& how,
+                          const std::string& where) {
     std::vector<std::string> environment;
     for (const std::string name : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
         const char* old = std::getenv(name.c_str());
@@ -105,36 +107,24 @@ ChildResult RunCrashChild(const std::vector<std::string>& arguments) {
                               "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_sigfpe=0:"
                               "handle_abort=0:detect_leaks=0");
     }
-    std::vector<std::string> line{WARDEX_CRASH_CHILD};
-    line.insert(line.end(), arguments.begin(), arguments.end());
-    testsupport::ChildProcess child(line, environment);
+    testsupport::ChildProcess child({WARDEX_CRASH_CHILD, folder, how, where}, environment);
     const int exitCode = child.WaitForExit(std::chrono::seconds(60)).value_or(0);
     ChildResult result{child.Pid(), exitCode > 128 ? exitCode - 128 : 0, 0, 0,
                        child.Output() + child.Errors()};
     // The child announces "thread <id>" and, where it is known, "address <hex>".
-    std::istringstream words(child.Output());
-    for (std::string word; words >> word;) {
-        if (word == "thread") {
-            words >> result.threadId;
-        } else if (word == "address") {
-            words >> std::hex >> result.faultAddress >> std::dec;
-        }
-    }
+    std::sscanf(child.Output().c_str(), "thread %" SCNu32 " address %" SCNx64, &result.threadId,
+                &result.faultAddress);
     return result;
 }
 
 std::vector<fs::path> FilesIn(const fs::path& folder) {
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        files.push_back(entry.path());
-    }
-    return files;
+    return std::vector<fs::path>(fs::directory_iterator(folder), fs::directory_iterator());
 }
 
 class CrashDumpTest : public testing::Test {
 protected:
     ChildResult Crash(const std::string& how, const std::string& where) {
-        return RunCrashChild({folder_.Path().string(), how, where});
+        return RunCrashChild(folder_.Path(), how, where);
     }
     // The folder's only file, which must be a dump named "<GUID>.dmp"; it is removed.
     Minidump TakeOnlyDump() const {
@@ -146,9 +136,7 @@ protected:
         EXPECT_EQ(fs::status(files.at(0)).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
         Minidump dump(files.at(0));
-        for (const fs::path& file : files) {
-            fs::remove(file);
-        }
+        fs::remove(files.at(0));
         return dump;
     }
 
@@ -228,7 +216,7 @@ TEST_F(CrashDumpTest, ASecondCrashLeavesTheFirstDumpAndAMissingFolderNone) {
               static_cast<std::uint32_t>(SIGSEGV));
     EXPECT_EQ(Crash("segv", "workers").signal, SIGSEGV);
     EXPECT_GE(TakeOnlyDump().List<md::Thread>(md::kThreadListStream).size(), 3u);
-    EXPECT_EQ(RunCrashChild({folder_ / "missing", "fpe", "worker"}).signal, SIGFPE);
+    EXPECT_EQ(RunCrashChild(folder_ / "missing", "fpe", "worker").signal, SIGFPE);
     EXPECT_TRUE(FilesIn(folder_.Path()).empty());
 }
 

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <string>
-#include <vector>
+
+#include "tests/support/ScratchFiles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size);
 
@@ -19,11 +18,6 @@ namespace {
 
 // The same bound as scripts/fuzz's -malloc_limit_mb.
 constexpr std::size_t kMostBytesAtOnce = std::size_t{256} << 20;
-
-std::vector<unsigned char> ReadAll(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 void* Allocate(std::size_t size) {
     if (size > kMostBytesAtOnce) {
@@ -75,8 +69,9 @@ int main(int argc, char** argv) {
             }
             std::printf("replay: %s\n", entry.path().c_str());
             std::fflush(stdout);
-            const std::vector<unsigned char> bytes = ReadAll(entry.path());
-            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+            const std::string bytes = scratch::ReadFile(entry.path());
+            LLVMFuzzerTestOneInput(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                   bytes.size());
             ++replayed;
         }
     }

@@ -155,10 +155,7 @@ TEST(FaultInjection, TheServiceGoesOnWithoutNotifySocketUtmpOrRoomForItsLog) {
     const auto service = world.StartService(world.Scratch() / "nobody-listens",
                                             {"/usr/bin/prlimit", "--fsize=1048576"});
     const auto server = servicetest::AcceptSession(world);
-    for (int sent = 0; sent < 17; ++sent) {
-        server->SendRaw(std::string(1 << 20, 'x'));
-    }
-    server->SendRaw(std::string(1, '\0'));
+    server->SendRaw(std::string(17 << 20, 'x') + '\0');
     for (int tag = 0; tag < 20; ++tag) {
         server->Send(servicetest::Echo(tag, 60000));
         EXPECT_EQ(servicetest::Tags(server->Next()), std::multiset<int>{tag});

@@ -2,9 +2,7 @@
 
 #include <poll.h>
 
-#include <arpa/inet.h>
 #include <cstring>
-#include <netinet/in.h>
 #include <regex>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -23,25 +21,9 @@ void Require(bool condition, const std::string& what) {
 }
 
 // A listener whose queue of connections is full, so that a new connect is never answered.
-class FullListener {
-public:
-    FullListener() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), size);
-        ::listen(socket_.Get(), 0);
-        ::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-        ::connect(filler_.Get(), reinterpret_cast<const sockaddr*>(&address), size);
-    }
-    int Port() const { return port_; }
-
-private:
-    sys::FileDescriptor socket_{::socket(AF_INET, SOCK_STREAM, 0)};
-    sys::FileDescriptor filler_{::socket(AF_INET, SOCK_STREAM, 0)};
-    int port_ = 0;
+struct FullListener {
+    testsupport::TestServer listener{0};
+    testsupport::PeerSocket filler = testsupport::Connect(listener.Port());
 };
 
 Reached WaitingToReconnect(ServiceWorld& world, const std::function<void()>& start) {
@@ -53,7 +35,7 @@ Reached WaitingToReconnect(ServiceWorld& world, const std::function<void()>& sta
 
 Reached Connecting(ServiceWorld& world, const std::function<void()>& start) {
     auto full = std::make_shared<FullListener>();
-    world.Store({{"TcpPort", std::to_string(full->Port())}});
+    world.Store({{"TcpPort", full->listener.PortText()}});
     start();
     Require(world.WaitForLog("The settings were successfully retrieved."), "no connect");
     return {full};

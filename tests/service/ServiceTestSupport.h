@@ -38,14 +38,13 @@ public:
     ServiceWorld() { Store({{"LogDebug", "0"}}); }
     std::string Utmp() const { return RootFolder() + "/run/utmp"; }
     // The program started as the service manager starts it, with the session toolbox and
-    // NOTIFY_SOCKET set to the given path.
+    // NOTIFY_SOCKET set to the given path (by default the world's listener), perhaps under a
+    // launcher.
     std::unique_ptr<testsupport::ChildProcess> StartService(
-        const std::string& notifySocket, std::vector<std::string> launcher = {}) const {
+        const std::string& notifySocket = "", std::vector<std::string> launcher = {}) const {
         return Start({std::string("-load=") + WARDEX_SESSION_TOOLBOX},
-                     {"NOTIFY_SOCKET=" + notifySocket}, std::move(launcher));
-    }
-    std::unique_ptr<testsupport::ChildProcess> StartService() const {
-        return StartService(notify.Path());
+                     {"NOTIFY_SOCKET=" + (notifySocket.empty() ? notify.Path() : notifySocket)},
+                     std::move(launcher));
     }
 
     NotifyListener notify{Scratch() / "notify"};

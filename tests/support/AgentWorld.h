@@ -84,13 +84,10 @@ public:
     // ten seconds.
     bool WaitForLog(const std::string& text, std::size_t count = 1) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (LogCount(text) < count) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
+        while (LogCount(text) < count && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return true;
+        return LogCount(text) >= count;
     }
 
     TestServer listener;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/Environment.h"
+
 namespace scratch {
 
 // Sets CORVANE_ROOT for one test (nullptr unsets it) and puts the old value back afterwards.
@@ -13,21 +15,13 @@ public:
         if (const char* old = std::getenv("CORVANE_ROOT")) {
             old_ = old;
         }
-        Set(root);
+        testsupport::SetVariable("CORVANE_ROOT", root);
     }
-    ~ScopedRoot() { Set(old_ ? old_->c_str() : nullptr); }
+    ~ScopedRoot() { testsupport::SetVariable("CORVANE_ROOT", old_ ? old_->c_str() : nullptr); }
     ScopedRoot(const ScopedRoot&) = delete;
     ScopedRoot& operator=(const ScopedRoot&) = delete;
 
 private:
-    static void Set(const char* root) {
-        if (root != nullptr) {
-            ::setenv("CORVANE_ROOT", root, 1);
-        } else {
-            ::unsetenv("CORVANE_ROOT");
-        }
-    }
-
     std::optional<std::string> old_;
 };
 

@@ -49,9 +49,7 @@ void WaitUntil(const char* path, bool exists) {
 }
 
 msg::IQXMessage* Copy(const msg::IQXMessage* message, IAgentAPI* agent) {
-    msg::IQXMessage* copy = agent->NewMessage();
-    copy->CopyFrom(*message);
-    return copy;
+    return &agent->NewMessage()->CopyFrom(*message);
 }
 
 void Reply(const msg::IQXMessage* message, IAgentAPI* agent, const char* what) {
@@ -106,8 +104,7 @@ void Fetch(const msg::IQXMessage* message, IAgentAPI* agent, bool newest) {
     msg::IQXMessage* parked = newest ? agent->FetchFromMessageSinkReverse(sinkType)
                                      : agent->FetchFromMessageSink(sinkType);
     if (parked == nullptr) {
-        Reply(message, agent, "Empty");
-        return;
+        return Reply(message, agent, "Empty");
     }
     parked->SetField("Fetched", "Yes");
     agent->Send(parked);
@@ -140,11 +137,7 @@ void Act(msg::IQXMessage* message, IAgentAPI* agent) {
 }
 
 std::int32_t HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) {
-    if (Is(message->GetLeadName(), "Internal")) {
-        Internal(message, agent);
-    } else {
-        Act(message, agent);
-    }
+    Is(message->GetLeadName(), "Internal") ? Internal(message, agent) : Act(message, agent);
     return TBX_SUCCESS;
 }
 

@@ -41,7 +41,8 @@ private:
 // A TCP socket listening on 127.0.0.1 at a port the system chose.
 class TestServer {
 public:
-    TestServer();
+    // backlog: how many connections may wait to be accepted; with 0, Linux keeps one.
+    explicit TestServer(int backlog = 8);
 
     int Port() const { return port_; }
     std::string PortText() const { return std::to_string(port_); }

@@ -34,19 +34,14 @@ void WaitFor(int socket, short events) {
     }
 }
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 // A TCP socket; connected to port, or bound to a port of the system's choice for port 0.
 PeerSocket LoopbackSocket(int port) {
     sockets::Start();
     PeerSocket socket(static_cast<int>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)));
-    const sockaddr_in address = Loopback(port);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const auto* name = reinterpret_cast<const sockaddr*>(&address);
     if (!socket || (port == 0 ? ::bind(socket.Get(), name, sizeof address)
                               : ::connect(socket.Get(), name, sizeof address)) != 0) {
@@ -79,8 +74,8 @@ void PeerSocket::Reset(int socket) noexcept {
     socket_ = socket;
 }
 
-TestServer::TestServer() : socket_(LoopbackSocket(0)), port_(BoundPort(socket_.Get())) {
-    if (::listen(socket_.Get(), 8) != 0) {
+TestServer::TestServer(int backlog) : socket_(LoopbackSocket(0)), port_(BoundPort(socket_.Get())) {
+    if (::listen(socket_.Get(), backlog) != 0) {
         Fail("listen");
     }
 }

@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -59,7 +58,7 @@ TEST(Qxsim, StartErrorsAreClearAndStopBeforeListening) {
         SCOPED_TRACE(c.script + c.option);
         std::vector<std::string> arguments = {QXSIM_PATH, c.option};
         if (!c.script.empty()) {
-            std::ofstream(script) << c.script;
+            scratch::WriteFile(script, c.script);
             arguments = {QXSIM_PATH, "--port=0", "--script=" + script};
         }
         ChildProcess qxsim(arguments);

@@ -148,10 +148,9 @@ TEST_F(BootstrapTest, TheInputFileAppliesItsSettingLinesOnce) {
         HandOver(world_.RootFolder(), 0);
     }
     bootstrap_.RunOnce(toolboxes_, false);
-    EXPECT_EQ(world_.Stored("TcpPort"), "4242");
-    EXPECT_EQ(world_.Stored("ClientID"), "pc-9");
-    EXPECT_EQ(world_.Stored("TcpAddr"), "127.0.0.1");
-    EXPECT_EQ(world_.Stored("ConsoleName"), "<none>");
+    EXPECT_EQ((std::vector<std::string>{world_.Stored("TcpPort"), world_.Stored("ClientID"),
+                                        world_.Stored("TcpAddr"), world_.Stored("ConsoleName")}),
+              (std::vector<std::string>{"4242", "pc-9", "127.0.0.1", "<none>"}));
     EXPECT_EQ(world_.LogCount("holds binary bytes, skipped."), 2u) << "once a run";
     EXPECT_EQ(world_.LogCount("is longer than 65536 bytes, skipped."), 2u);
     EXPECT_FALSE(std::filesystem::exists(world_.InputFile()));

@@ -61,8 +61,7 @@ std::string TestPki::Pin(qxsim::Presented presented) const {
 
 void Peer::Transmit(const std::string& bytes) {
     if (!ssl_) {
-        SendRaw(bytes);
-        return;
+        return SendRaw(bytes);
     }
     Queue(bytes);
     Flush();

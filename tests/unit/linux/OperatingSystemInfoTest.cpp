@@ -59,10 +59,9 @@ TEST(OperatingSystemInfoTest, FillsTheRecordFromTheSystemSources) {
     sources = {{folder / "none"}, folder / "no-proc", folder / "no-utmp"};
     sys::OperatingSystemInfo bare;
     EXPECT_NO_THROW(sys::QueryOperatingSystem(bare, sources));
-    EXPECT_EQ(bare.Name, "");
-    EXPECT_EQ(bare.NumberOfProcesses, 0u);
-    EXPECT_EQ(bare.NumberOfUsers, 0u);
-    EXPECT_EQ(bare.GetSystemDrive(), "/");
+    EXPECT_EQ(bare.Name + "|" + std::to_string(bare.NumberOfProcesses) + "|" +
+                  std::to_string(bare.NumberOfUsers) + "|" + bare.GetSystemDrive(),
+              "|0|0|/");
 }
 
 }  // namespace
