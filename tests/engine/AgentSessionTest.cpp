@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "agent/store/Settings.h"
+#include "common/err/Errors.h"
+#include "common/util/ParamList.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {
@@ -121,6 +124,24 @@ TEST_F(AgentSessionTest, EachEndOfASessionSavesTheState) {
         EXPECT_EQ(saved.find("Returned=true\n") != std::string::npos, !byPeer);
         std::filesystem::remove(stateFile_);
     }
+}
+
+// A start that cannot connect is raised, and the agent's end still saves the state; a state
+// file that could not be read was set aside first.
+TEST_F(AgentSessionTest, AFailedConnectIsRaisedAndTheEndStillSavesTheState) {
+    const std::string damaged = "22 serialization::archive 99 0 0";
+    scratch::WriteFile(stateFile_, damaged);
+    const CSettings settings;
+    settings.SetSetting("TcpAddr", "127.0.0.1");
+    settings.SetSetting("TcpPort", std::to_string(testsupport::ClosedPort()));
+    CQXAgent agent;
+    agent.Init(util::ParamList());
+    agent.SetStateFile(stateFile_);
+    EXPECT_THROW(agent.Start(), ipc::CIPCError);
+    agent.GetAgentState().Set("Task-Type", "after a failed start");
+    agent.Destroy();
+    EXPECT_NE(scratch::ReadFile(stateFile_).find("after a failed start"), std::string::npos);
+    EXPECT_EQ(scratch::ReadFile(stateFile_ + ".damaged"), damaged);
 }
 
 // The setting counts minutes, each one millisecond long here: a ping per silence reaches the
