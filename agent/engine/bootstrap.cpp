@@ -262,6 +262,9 @@ void CBootstrap::RunConfig(bool& reboot) {
     }
     message->SetField("State", "Specific");
     message->SetField("Config", "Reply");
+    // The reply is due on a first start too, where the state holds no "Config" yet and a
+    // SetState cannot add it.
+    agent_->GetAgentState().Mark("Config", "Reply");
     agent_->AgentCommand("SetState", message.get());
 }
 

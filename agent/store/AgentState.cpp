@@ -37,11 +37,8 @@ const std::array<const char*, CAgentState::kPersistedCount> CAgentState::kPersis
     "Task-Sequence-ID", "Task-Type", "Schedule-ID", "Config", "Status-Code", "Status-Module",
 };
 
-// A persisted name is accepted too: the state file keeps it, so it must be able to enter
-// before there is a file (the configuration's mark on the first start, for one).
 bool CAgentState::IsAcceptedName(const std::string& name) {
-    return std::find(kAcceptedNames.begin(), kAcceptedNames.end(), name) != kAcceptedNames.end() ||
-           std::find(kPersistedNames.begin(), kPersistedNames.end(), name) != kPersistedNames.end();
+    return std::find(kAcceptedNames.begin(), kAcceptedNames.end(), name) != kAcceptedNames.end();
 }
 
 void CAgentState::Set(const std::string& name, const std::string& value) {
@@ -64,6 +61,17 @@ void CAgentState::SetFrom(const msg::IQXMessage& message) {
             } else if (IsAcceptedName(name)) {
                 values_.emplace(name, value);
             }
+        }
+    }
+    Notify(0);
+}
+
+void CAgentState::Mark(const std::string& name, const std::string& value) {
+    {
+        std::lock_guard lock(lock_);
+        if (std::find(kPersistedNames.begin(), kPersistedNames.end(), name) !=
+            kPersistedNames.end()) {
+            values_[name] = value;
         }
     }
     Notify(0);

@@ -22,8 +22,13 @@ public:
 
     // Adds the pair when the name is accepted and not yet present: an existing value stays.
     void Set(const std::string& name, const std::string& value);
-    // Replaces the values the message names; adds the accepted names not yet present.
+    // Replaces the values the message names; adds the accepted names not yet present. A
+    // server's SetState comes here, so a persisted name outside the accepted ones enters only
+    // from the state file or through Mark.
     void SetFrom(const msg::IQXMessage& message);
+    // The agent's own record under a persisted name, present yet or not (the configuration
+    // step's "Config", on a first start too); any other name is ignored.
+    void Mark(const std::string& name, const std::string& value);
     // With "State" = "Specific", fills in the values of the fields the message names (an
     // empty one where none is stored); otherwise replaces the message by every stored pair.
     void GetInto(msg::IQXMessage& message) const;

@@ -20,7 +20,9 @@ std::string StateText(const CAgentState& state) {
 }
 
 // The agent records the server's address with Set once per connection; a server's SetState
-// goes through SetFrom. Only accepted names (matched with their case) enter either way.
+// goes through SetFrom. Only accepted names (matched with their case) enter either way: the
+// persisted names outside the key table enter by the agent's own mark (or the state file),
+// and only then does a SetState replace them.
 TEST(AgentState, SetKeepsTheFirstValueSetFromReplacesAndOnlyAcceptedNamesEnter) {
     CAgentState state;
     state.Set("Task-Type", "7");
@@ -29,9 +31,13 @@ TEST(AgentState, SetKeepsTheFirstValueSetFromReplacesAndOnlyAcceptedNamesEnter) 
     state.Set("Unknown-Name", "x");
     state.Set("Desination-Address", "10.0.0.1");  // as older servers spell it
     msg::CQXMessage update;
-    update.Assign("Request=SetState\nTask-Type=5\nConfig=cfg-2\nNot-Accepted=x\n");
+    update.Assign("Request=SetState\nTask-Type=5\nConfig=cfg-2\nStatus-Module=m\nNot-Accepted=x\n");
     state.SetFrom(update);
     state.Set("Config", "ignored");
+    EXPECT_EQ(StateText(state), "Desination-Address=10.0.0.1\nTask-Type=5\n");
+    state.Mark("Config", "Reply");
+    state.Mark("Not-Persisted", "x");
+    state.SetFrom(update);
 
     // "Specific" (matched with its case) fills the request's own fields; any other request
     // is replaced by every value.
