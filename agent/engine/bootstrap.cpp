@@ -41,11 +41,7 @@ using msg::MessagePtr;
 std::string ConfigFilePath() {
     sys::OperatingSystemInfo system;
     system.Query();
-    std::string path = system.GetSystemDrive();
-    if (path.empty() || !util::EndsWithSeparator(path)) {
-        path += "/";
-    }
-    return path + "mireton.cfg";
+    return util::JoinPath(system.GetSystemDrive(), "mireton.cfg");
 }
 
 // The two files carry commands that the agent carries out with its own rights, so a file
@@ -170,7 +166,7 @@ void CBootstrap::CreateAgent(const util::ParamList& toolboxes) {
         throw err::CGeneralError(kSource, "Failed to allocate CQXAgent object", __LINE__, 0,
                                  err::LastSystemError());
     }
-    agent->SetStateFile(programFolder_ + "/wardex.dat");
+    agent->SetStateFile(util::JoinPath(programFolder_, "wardex.dat"));
     agent->Init(toolboxes);
     // Before the configuration runs, so that what it records joins the loaded state.
     agent->LoadState();
@@ -193,7 +189,7 @@ void CBootstrap::DestroyAgent() {
 
 void CBootstrap::ReadInputFile() {
     try {
-        const std::string path = programFolder_ + "/mireton.inp";
+        const std::string path = util::JoinPath(programFolder_, "mireton.inp");
         if (!util::FileExists(path)) {
             throw CAgentError(kSource, "Attempting to read .inp, but it does not exist.", __LINE__,
                               3, err::LastSystemError());

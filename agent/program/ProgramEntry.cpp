@@ -72,7 +72,8 @@ void EnterProgramFolder() {
     }
     WARDEX_LOG(Log(), LogLevel::Debug, "- Setting current directory to - %s", folder.c_str());
     std::error_code error;
-    std::filesystem::current_path(folder.empty() ? "/" : folder, error);
+    std::filesystem::current_path(folder.empty() ? std::string(1, util::PathSeparator()) : folder,
+                                  error);
     if (error) {
         WARDEX_LOG(Log(), LogLevel::Error, "- Cannot change to %s: %s", folder.c_str(),
                    error.message().c_str());

@@ -1,6 +1,12 @@
 #include "common/util/FileUtils.h"
 
+#include "common/util/StringUtils.h"
+
 namespace util {
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return EndsWithSeparator(folder) ? folder + name : folder + PathSeparator() + name;
+}
 
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
     const auto separator = path.find_last_of("\\/");

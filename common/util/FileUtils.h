@@ -29,6 +29,12 @@ enum class ReplaceStep { Create, Write, Flush, Rename };
 // Returns the step that failed, with the system's error code still current; nothing on
 // success.
 std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes);
+// The separator between a folder and a name in the system's own paths: "/" on Linux, "\" on
+// Windows.
+char PathSeparator();
+// The folder, the system's separator unless the folder already ends in "\" or "/", then the
+// name; an empty folder gives the name at the root.
+std::string JoinPath(const std::string& folder, const std::string& name);
 // Splits at the last "\" or "/"; without one, both outputs are left as they are.
 void SplitPath(const std::string& path, std::string& folder, std::string& name);
 // The file's size in bytes; raises util::CFileIOError when it is missing.

@@ -6,11 +6,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "agent/store/Settings.h"
 #include "common/err/Errors.h"
+#include "common/sys/Platform.h"
 #include "tests/support/Environment.h"
 #include "tests/support/TestServer.h"
 
@@ -36,6 +38,11 @@ public:
                {"TcpAddr", "127.0.0.1"},
                {"TcpPort", listener.PortText()}});
     }
+    // The configuration file lies outside the sandbox on Windows.
+    ~AgentWorld() {
+        std::error_code ignored;
+        std::filesystem::remove_all(ConfigFile(), ignored);
+    }
     AgentWorld(const AgentWorld&) = delete;
     AgentWorld& operator=(const AgentWorld&) = delete;
 
@@ -43,7 +50,12 @@ public:
     std::string ProgramFolder() const { return sandbox_ / "program"; }
     std::string LogPath() const { return sandbox_ / "agent.log"; }
     std::string InputFile() const { return sandbox_ / "program/mireton.inp"; }
-    std::string ConfigFile() const { return sandbox_ / "mireton.cfg"; }
+    // Where the agent looks for "mireton.cfg": the relocated root on Linux, the root of the
+    // prefix's system drive on Windows.
+    std::string ConfigFile() const {
+        return sys::kBuiltPlatform == sys::Platform::Windows ? "C:\\mireton.cfg"
+                                                             : sandbox_ / "mireton.cfg";
+    }
     std::string StateFile() const { return sandbox_ / "program/wardex.dat"; }
     std::string RebootRequest() const { return sandbox_ / "run/corvane/reboot-requested"; }
     // For the test's other files.

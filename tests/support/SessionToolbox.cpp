@@ -1,7 +1,7 @@
 // The toolbox of the agent, program, bootstrap and service tests and of the benchmarks. It
 // stands in for the configuration and session toolboxes of an installation:
 //   "Internal"/"Configure"      the first line of the file named in "Filename" becomes
-//                               "Result"
+//                               "Result", with that name in place of "<Filename>"
 //   "Internal"/"CreateSession"  counts the session in the agent state ("Task-Sequence-ID",
 //                               which the state file carries from one run to the next) and
 //                               sends "Request=CreateSession" with the count as "Count"
@@ -77,10 +77,15 @@ void CreateSession(IAgentAPI* agent) {
 void Internal(msg::IQXMessage* message, IAgentAPI* agent) {
     const char* kind = message->GetLeadValue();
     if (Is(kind, "Configure")) {
-        std::ifstream file(message->GetField("Filename"));
-        std::string firstLine;
-        std::getline(file, firstLine);
-        message->SetField(std::string("Result"), firstLine);
+        const std::string name = message->GetField("Filename");
+        std::ifstream file(name);
+        std::string result;
+        std::getline(file, result);
+        const std::string placeholder = "<Filename>";
+        if (const auto at = result.find(placeholder); at != std::string::npos) {
+            result.replace(at, placeholder.size(), name);
+        }
+        message->SetField(std::string("Result"), result);
     } else if (Is(kind, "CreateSession")) {
         CreateSession(agent);
     } else if (Is(kind, "CheckUsers")) {

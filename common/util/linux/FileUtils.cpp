@@ -23,6 +23,10 @@ constexpr const char* kSource = "common\\util\\FileUtils";
 
 }  // namespace
 
+char PathSeparator() {
+    return '/';
+}
+
 bool FileExists(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);

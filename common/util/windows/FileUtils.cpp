@@ -52,6 +52,10 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
 
 }  // namespace
 
+char PathSeparator() {
+    return '\\';
+}
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
