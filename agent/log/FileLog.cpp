@@ -62,6 +62,22 @@ void MoveTailToFront(std::fstream& file, std::uint64_t keepStart, std::uint64_t 
     }
 }
 
+// The line with the system's line end after it and in place of every LF within it, so that a
+// message of several lines becomes as many lines of the file.
+std::string WithLineEnds(const std::string& line) {
+    const std::string lineEnd = util::LineEnd();
+    std::string text;
+    text.reserve(line.size() + lineEnd.size());
+    for (const char c : line) {
+        if (c == '\n') {
+            text += lineEnd;
+        } else {
+            text += c;
+        }
+    }
+    return text + lineEnd;
+}
+
 }  // namespace
 
 CFileLog::CFileLog(bool errors, bool debug, bool information, const std::string& fileName,
@@ -134,16 +150,15 @@ bool CFileLog::LevelEnabled(unsigned level) const {
 
 void CFileLog::Append(const std::string& line) {
     // A log removed under the agent comes back as private as a new one, not as the stream
-    // would make it; when that fails, opening it below reports why. Binary: the same bytes on
-    // every system, so the size checks count what is on disk (a Windows text stream would
-    // write each line end as two bytes).
+    // would make it; when that fails, opening it below reports why. Binary, with the line ends
+    // written out, so that the size checks count the bytes on disk.
     util::CreateNewFile(fileName_);
     std::ofstream file(fileName_, std::ios::out | std::ios::app | std::ios::binary);
     if (!file) {
         throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.", 181, 4,
                              err::LastSystemError());
     }
-    file << line << '\n';
+    file << WithLineEnds(line);
     file.flush();
     const bool failed = !file;
     if (failed && !writeFailing_) {

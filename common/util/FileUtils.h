@@ -35,6 +35,8 @@ char PathSeparator();
 // The folder, the system's separator unless the folder already ends in "\" or "/", then the
 // name; an empty folder gives the name at the root.
 std::string JoinPath(const std::string& folder, const std::string& name);
+// The end of a line in the system's text files: LF on Linux, CR LF on Windows.
+const char* LineEnd();
 // Splits at the last "\" or "/"; without one, both outputs are left as they are.
 void SplitPath(const std::string& path, std::string& folder, std::string& name);
 // The file's size in bytes; raises util::CFileIOError when it is missing.

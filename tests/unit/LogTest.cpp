@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "agent/log/AgentLog.h"
 #include "agent/log/FileLog.h"
@@ -18,10 +19,25 @@
 namespace {
 
 using logging::CFileLog;
-using scratch::Lines;
 using scratch::ReadFile;
 using scratch::ScratchFolder;
 using scratch::WriteFile;
+
+// What the log ends each line with: the system's own line end, as its text files have it.
+const std::string kLineEnd = sys::kBuiltPlatform == sys::Platform::Windows ? "\r\n" : "\n";
+
+// The log's lines, each of which ends with the system's line end.
+std::vector<std::string> LogLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (auto end = text.find(kLineEnd); end != std::string::npos;
+         end = text.find(kLineEnd, start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + kLineEnd.size();
+    }
+    EXPECT_EQ(start, text.size()) << "a line without its line end";
+    return lines;
+}
 
 void Write(CFileLog& log, unsigned level, const std::string& message) {
     logging::LogHeader header;
@@ -78,7 +94,7 @@ constexpr int kSizeCheckOnly = -1;
 // below 1024 bytes; a line that leaves the file at or over its maximum cuts the front away
 // up to the next line start after the cut point (the excess, at least the minimum cut), even
 // when the line's level is not written; no line end within 4096 bytes of the cut point cuts
-// there, mid-line.
+// there, mid-line. The maximum counts the bytes on disk, the line end's CR LF on Windows.
 TEST(FileLogTest, CutsTheFrontAwayUpToTheNextLineStartOnceTheMaximumIsReached) {
     struct Case {
         const char* what;
@@ -97,9 +113,10 @@ TEST(FileLogTest, CutsTheFrontAwayUpToTheNextLineStartOnceTheMaximumIsReached) {
         {"dormant: no line", 1023, 204, NumberedLines(20, 100), 0, 5, 0, false},
         {"dormant: no cut", 1023, 204, NumberedLines(20, 100), kSizeCheckOnly, 0, 0, false},
         {"active from 1024", 1024, 204, "", 0, 5, 0, true},
-        {"a byte under the maximum", 2000, 400, NumberedLines(10, 100), 0, 998, 0, true},
+        {"a byte under the maximum", 2000, 400, NumberedLines(10, 100), 0, 999 - kLineEnd.size(), 0,
+         true},
         // The cut point is the minimum cut, 400; the kept text starts after the LF at 499.
-        {"at the maximum", 2000, 400, NumberedLines(10, 100), 0, 999, 500, true},
+        {"at the maximum", 2000, 400, NumberedLines(10, 100), 0, 1000 - kLineEnd.size(), 500, true},
         {"a level not written", 2000, 400, NumberedLines(25, 100), 2, 5, 600, false},
         {"LF", 1100, 250, NumberedLines(12, 100), kSizeCheckOnly, 0, 300, false},
         {"CR LF", 1100, 250, NumberedLines(12, 100, "\r\n"), kSizeCheckOnly, 0, 300, false},
@@ -119,7 +136,7 @@ TEST(FileLogTest, CutsTheFrontAwayUpToTheNextLineStartOnceTheMaximumIsReached) {
         logging::LogHeader header;
         header.Stamp(c.level < 0 ? 0 : static_cast<unsigned>(c.level));
         c.level < 0 ? log.AdjustFileForSize() : log.Log(header, std::string(c.length, 'y'));
-        const std::string line = c.written ? std::string(c.length, 'y') + "\n" : "";
+        const std::string line = c.written ? std::string(c.length, 'y') + kLineEnd : "";
         EXPECT_EQ(ReadFile(folder / "agent.log"), c.text.substr(c.keptFrom) + line);
     }
 }
@@ -132,8 +149,10 @@ TEST(FileLogTest, ADeletedLogIsCreatedAgainButAMissingFolderRaisesTheLogError) {
     log.AdjustFileForSize();
     EXPECT_FALSE(std::filesystem::exists(folder / "logs/agent.log"))
         << "a size check creates nothing";
-    Write(log, 1, "after");
-    EXPECT_EQ(Message(ReadFile(folder / "logs/agent.log")), "after\n") << "one line, the last";
+    Write(log, 1, "after\nin two lines");
+    EXPECT_EQ(Message(ReadFile(folder / "logs/agent.log")),
+              "after" + kLineEnd + "in two lines" + kLineEnd)
+        << "the last message only, each of its lines ended as the system's text files are";
 
     std::filesystem::remove_all(folder / "logs");
     // The folder is missing: ENOENT, or ERROR_PATH_NOT_FOUND on Windows.
@@ -166,7 +185,7 @@ TEST(AgentLogTest, OnlyTheFirstInitializeCountsTheFlagsPickTheLevelsAndABadPathI
             log.Log(level, "%s:%d - level %u", "test", debug ? 1 : 2, level);
         }
     }
-    const auto lines = Lines(ReadFile(folder / "agent.log"));
+    const auto lines = LogLines(ReadFile(folder / "agent.log"));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(lines[0].ends_with(" 1] AgentLog:422 ***** InitializeFileLog *****")) << lines[0];
     EXPECT_EQ(Message(lines[1]), "test:1 - level 2");
@@ -193,7 +212,7 @@ TEST(AgentLogTest, TheMinimumCutIsAFifthOfTheFirstSizeAndStaysSo) {
     const std::string text = ReadFile(folder / "agent.log");
     const std::string kept = prefill.substr(2100);
     EXPECT_EQ(text.substr(0, kept.size()), kept);
-    EXPECT_EQ(Message(text.substr(kept.size())), "test:1 - over the limit\n");
+    EXPECT_EQ(Message(text.substr(kept.size())), "test:1 - over the limit" + kLineEnd);
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ char PathSeparator() {
     return '/';
 }
 
+const char* LineEnd() {
+    return "\n";
+}
+
 bool FileExists(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);

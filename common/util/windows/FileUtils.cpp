@@ -56,6 +56,10 @@ char PathSeparator() {
     return '\\';
 }
 
+const char* LineEnd() {
+    return "\r\n";
+}
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
