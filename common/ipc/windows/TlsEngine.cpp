@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/ipc/windows/SchannelCredentials.h"
 #include "common/ipc/windows/ServerChain.h"
 #include "common/sys/windows/SystemMessage.h"
 #include "common/util/StringUtils.h"
@@ -41,19 +42,16 @@ class SchannelEngine : public TlsEngine {
 public:
     explicit SchannelEngine(ServerIdentityPolicy policy) : policy_(std::move(policy)) {}
 
-    // TLS 1.2: the SCHANNEL_CRED settings have no later protocol (and Wine has none either).
     bool AcquireCredentials() override {
-        SCHANNEL_CRED settings{};
-        settings.dwVersion = SCHANNEL_CRED_VERSION;
-        settings.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-        settings.dwFlags = SCH_CRED_NO_SERVERNAME_CHECK | SCH_CRED_MANUAL_CRED_VALIDATION |
-                           SCH_CRED_NO_DEFAULT_CREDS;
         char package[] = SCHANNEL_NAME_A;
-        TimeStamp expiry{};
-        const SECURITY_STATUS status =
-            ::AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &settings,
-                                        nullptr, nullptr, credentials_.Put(), &expiry);
-        credentials_.Keep(status == SEC_E_OK);
+        const SECURITY_STATUS status = win::AcquireWithSystemDefaults([&](void* settings) {
+            TimeStamp expiry{};
+            const SECURITY_STATUS made = ::AcquireCredentialsHandleA(
+                nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, settings, nullptr, nullptr,
+                credentials_.Put(), &expiry);
+            credentials_.Keep(made == SEC_E_OK);
+            return made;
+        });
         if (status != SEC_E_OK) {
             KeepFailure(status);
         }
@@ -213,6 +211,10 @@ private:
             KeepFailure(status);
             return Progress::kFailed;
         }
+        SecPkgContext_ConnectionInfo connection{};
+        tls13_ = ::QueryContextAttributesA(context_.Get(), SECPKG_ATTR_CONNECTION_INFO,
+                                           &connection) == SEC_E_OK &&
+                 (connection.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0;
         const Failure verdict = win::CheckServerChain(context_.Get(), policy_);
         if (verdict.status == 0) {
             return Progress::kDone;
@@ -239,6 +241,9 @@ private:
         if (input_.empty()) {
             return false;
         }
+        if (postHandshake_) {
+            return PostHandshakeStep();
+        }
         SecBuffer buffers[] = {{Size(input_), SECBUFFER_DATA, input_.data()},
                                {0, SECBUFFER_EMPTY, nullptr},
                                {0, SECBUFFER_EMPTY, nullptr},
@@ -248,7 +253,9 @@ private:
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             return false;
         }
-        if (status != SEC_E_OK) {
+        // A TLS 1.3 session ticket or key update; TLS 1.2's renegotiation stays refused.
+        const bool postHandshake = status == SEC_I_RENEGOTIATE && tls13_;
+        if (status != SEC_E_OK && !postHandshake) {
             End(status);
             return false;
         }
@@ -262,7 +269,27 @@ private:
             }
         }
         input_.erase(input_.begin(), input_.end() - static_cast<std::ptrdiff_t>(extra));
-        return true;
+        return !postHandshake || PostHandshakeStep();
+    }
+
+    // The package takes a post-handshake message, and what follows it, through the handshake
+    // call, as it documents: its answer (a key update of our own) goes to the output. True
+    // once the records that follow can be decrypted again.
+    bool PostHandshakeStep() {
+        SecBuffer in[] = {{Size(input_), SECBUFFER_TOKEN, input_.data()},
+                          {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc inDescription = Describe(in);
+        const SECURITY_STATUS status = Step(&inDescription);
+        postHandshake_ = status != SEC_E_OK;
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            return false;
+        }
+        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+            End(status);
+            return false;
+        }
+        KeepExtra(in[1]);
+        return status == SEC_E_OK;
     }
 
     // The session is over: every later Open says why.
@@ -294,6 +321,8 @@ private:
     std::string refusal_;  // why the server's certificate was refused
     Opened ended_;         // failed once the session is over
     bool closing_ = false;
+    bool tls13_ = false;          // the session's protocol, known after the handshake
+    bool postHandshake_ = false;  // the package is taking a post-handshake message
 };
 
 }  // namespace
