@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 #include <wtsapi32.h>
 
 #include "agent/log/AgentLog.h"
 #include "agent/service/QxaServiceEntry.h"
 #include "agent/service/windows/ControlRelay.h"
+#include "agent/service/windows/ServiceRecovery.h"
 #include "common/err/Errors.h"
 #include "tests/support/ScratchFiles.h"
 
@@ -69,6 +71,65 @@ TEST(ServiceRelayTest, AnErrorOfTheHandlerStaysInTheRelay) {
         nullptr};
     EXPECT_EQ(ServiceControl::RelayControl(SERVICE_CONTROL_STOP, 0, nullptr, &registration),
               static_cast<DWORD>(NO_ERROR));
+}
+
+// What the installation hands to the service control manager, taken at the call: Wine's
+// manager takes the failure actions without keeping them and refuses their flag.
+struct RecoveryCalls {
+    std::vector<DWORD> levels;
+    SERVICE_FAILURE_ACTIONSA actions{};
+    std::vector<SC_ACTION> restarts;
+    BOOL onErrorExit = FALSE;
+    DWORD preshutdownMs = 0;
+} recovery;
+
+BOOL WINAPI RecordRecovery(SC_HANDLE, DWORD level, LPVOID info) {
+    recovery.levels.push_back(level);
+    switch (level) {
+        case SERVICE_CONFIG_FAILURE_ACTIONS:
+            recovery.actions = *static_cast<SERVICE_FAILURE_ACTIONSA*>(info);
+            recovery.restarts.assign(recovery.actions.lpsaActions,
+                                     recovery.actions.lpsaActions + recovery.actions.cActions);
+            return TRUE;
+        case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
+            recovery.onErrorExit =
+                static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures;
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        case SERVICE_CONFIG_PRESHUTDOWN_INFO:
+            recovery.preshutdownMs =
+                static_cast<SERVICE_PRESHUTDOWN_INFO*>(info)->dwPreshutdownTimeout;
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+// Restarts after 10, 30 and 60 seconds, counted anew after a day, on an end with an error
+// too, and a minute before the shutdown; a setting refused is logged and the rest go on.
+TEST(ServiceRecoveryTest, RestartsAfterEveryFailureAndAMinuteBeforeTheShutdown) {
+    const scratch::ScratchFolder folder;
+    const std::string logFile = folder / "agent.log";
+    logging::CAgentLog::GetInstance()->InitializeFileLog(true, true, true, logFile, 1 << 20);
+    ServiceControl::ConfigureRecovery(nullptr, RecordRecovery);
+    EXPECT_EQ(recovery.levels, (std::vector<DWORD>{SERVICE_CONFIG_FAILURE_ACTIONS,
+                                                   SERVICE_CONFIG_FAILURE_ACTIONS_FLAG,
+                                                   SERVICE_CONFIG_PRESHUTDOWN_INFO}));
+    EXPECT_EQ(recovery.actions.dwResetPeriod, 86400u);
+    EXPECT_EQ(recovery.actions.lpRebootMsg, nullptr);
+    EXPECT_EQ(recovery.actions.lpCommand, nullptr);
+    ASSERT_EQ(recovery.restarts.size(), 3u);
+    const DWORD delays[] = {10000, 30000, 60000};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(recovery.restarts[i].Type, SC_ACTION_RESTART) << i;
+        EXPECT_EQ(recovery.restarts[i].Delay, delays[i]) << i;
+    }
+    EXPECT_TRUE(recovery.onErrorExit);
+    EXPECT_EQ(recovery.preshutdownMs, 60000u);
+    EXPECT_EQ(Count(scratch::ReadFile(logFile),
+                    "failure actions on an end with an error cannot "
+                    "be set (system error 87)"),
+              1u);
 }
 
 }  // namespace
