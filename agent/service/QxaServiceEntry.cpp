@@ -101,7 +101,7 @@ void QxaServiceEntry::RunMain() {
 
 void QxaServiceEntry::Serve(WindowsServices::IStatusHandle& handle) {
     SetStatusHandle(&handle);
-    const bool served = Contained("the service's start", [this] {
+    const bool served = Contained("the service's main routine", [this] {
         Start();
         stopRequest_.Wait(lang::kInfinite);
     });
