@@ -14,8 +14,10 @@ inline constexpr int kAutomaticStart = 2;
 // when the service is already running.
 namespace ServiceControl {
 
-// Registers the service that runs "programPath argumentText" with the start type. Fails
-// without changing anything when the service exists.
+// Registers the service that runs the program with the argument text and the start type,
+// the program's path quoted as the system's command line needs it, and has it restarted
+// after a failure (a setting the system refuses is logged and does not fail the
+// installation). Fails without changing anything when the service exists.
 bool Install(const char* name, const char* programPath, const std::string& argumentText,
              int startType);
 // Removes the service without stopping it when it runs.

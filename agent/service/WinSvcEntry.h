@@ -18,16 +18,22 @@ inline constexpr std::uint32_t kControlContinue = 3;
 inline constexpr std::uint32_t kControlInterrogate = 4;
 inline constexpr std::uint32_t kControlShutdown = 5;
 inline constexpr std::uint32_t kControlSessionChange = 14;
+// Sent before the system's shutdown to the services that accept it, with the service's
+// preshutdown time-out to end in, where the shutdown control leaves a few seconds.
+inline constexpr std::uint32_t kControlPreshutdown = 15;
 inline constexpr std::uint32_t kSessionLogon = 5;
 inline constexpr std::uint32_t kSessionLogoff = 6;
 inline constexpr std::uint32_t kSessionLock = 7;
 // A control handler's answer to a control it does not take.
 inline constexpr std::uint32_t kCallNotImplemented = 120;
+// The exit code of a service whose main routine ended on an unexpected error.
+inline constexpr std::uint32_t kExceptionInService = 1064;
 
 inline constexpr std::uint32_t kOwnProcess = 16;
 inline constexpr std::uint32_t kAcceptStop = 0x01;
 inline constexpr std::uint32_t kAcceptShutdown = 0x04;
 inline constexpr std::uint32_t kAcceptSessionChange = 0x80;
+inline constexpr std::uint32_t kAcceptPreshutdown = 0x100;
 
 struct ServiceStatus {
     std::uint32_t serviceType = 0;

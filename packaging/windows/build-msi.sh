@@ -3,7 +3,7 @@
 #   build-msi.sh <bin folder> <version> <output .msi>
 # wixl builds the package from wardex.wxs; msibuild then adds the rows for which wixl has no
 # element (uninstall-rows.sql: the settings key and the files the agent itself leaves in its
-# folder), with the actions that process them.
+# folder; service-rows.sql: the service's recovery), with the actions that process them.
 set -euo pipefail
 bin="$1"
 version="$2"
@@ -15,7 +15,7 @@ rm -f "$partial"
 (cd "$bin" && wixl --arch x64 --define "Version=$version" --output "$partial" "$here/wardex.wxs")
 queries=()
 while IFS= read -r query; do
-  [[ "$query" =~ ^INSERT ]] && queries+=(-q "$query")
-done <"$here/uninstall-rows.sql"
+  [[ "$query" =~ ^(CREATE|INSERT) ]] && queries+=(-q "$query")
+done < <(cat "$here/uninstall-rows.sql" "$here/service-rows.sql")
 msibuild "$partial" "${queries[@]}"
 mv "$partial" "$output"

@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 #include <wtsapi32.h>
 
 #include "agent/log/AgentLog.h"
 #include "agent/service/QxaServiceEntry.h"
 #include "agent/service/windows/ControlRelay.h"
+#include "agent/service/windows/ServiceRecovery.h"
 #include "common/err/Errors.h"
 #include "tests/support/ScratchFiles.h"
 
@@ -69,6 +71,47 @@ TEST(ServiceRelayTest, AnErrorOfTheHandlerStaysInTheRelay) {
         nullptr};
     EXPECT_EQ(ServiceControl::RelayControl(SERVICE_CONTROL_STOP, 0, nullptr, &registration),
               static_cast<DWORD>(NO_ERROR));
+}
+
+// What the installation hands to the service control manager, taken at the call: Wine's
+// manager takes the failure actions without keeping them and refuses their flag (87).
+std::vector<DWORD> recoveryLevels;
+std::vector<DWORD> recoveryValues;
+
+BOOL WINAPI RecordRecovery(SC_HANDLE, DWORD level, LPVOID info) {
+    recoveryLevels.push_back(level);
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+        const auto* actions = static_cast<SERVICE_FAILURE_ACTIONSA*>(info);
+        recoveryValues.push_back(actions->dwResetPeriod);
+        for (DWORD i = 0; i < actions->cActions; ++i) {
+            recoveryValues.push_back(actions->lpsaActions[i].Type);
+            recoveryValues.push_back(actions->lpsaActions[i].Delay);
+        }
+        // With a reboot message or a command they would be refused, and the log would say so.
+        return actions->lpRebootMsg == nullptr && actions->lpCommand == nullptr;
+    }
+    // The flag and the preshutdown time-out are a single DWORD each.
+    recoveryValues.push_back(*static_cast<DWORD*>(info));
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return level != SERVICE_CONFIG_FAILURE_ACTIONS_FLAG;
+}
+
+// Restarts after 10, 30 and 60 seconds, counted anew after a day, on an end with an error
+// too, and a minute before the shutdown; a setting refused is logged and the rest go on.
+TEST(ServiceRecoveryTest, RestartsAfterEveryFailureAndAMinuteBeforeTheShutdown) {
+    const scratch::ScratchFolder folder;
+    const std::string logFile = folder / "agent.log";
+    logging::CAgentLog::GetInstance()->InitializeFileLog(true, true, true, logFile, 1 << 20);
+    ServiceControl::ConfigureRecovery(nullptr, RecordRecovery);
+    EXPECT_EQ(recoveryLevels, (std::vector<DWORD>{SERVICE_CONFIG_FAILURE_ACTIONS,
+                                                  SERVICE_CONFIG_FAILURE_ACTIONS_FLAG,
+                                                  SERVICE_CONFIG_PRESHUTDOWN_INFO}));
+    EXPECT_EQ(recoveryValues,
+              (std::vector<DWORD>{86400, SC_ACTION_RESTART, 10000, SC_ACTION_RESTART, 30000,
+                                  SC_ACTION_RESTART, 60000, TRUE, 60000}));
+    const std::string log = scratch::ReadFile(logFile);
+    EXPECT_EQ(Count(log, "on an end with an error cannot be set (system error 87)"), 1u);
+    EXPECT_EQ(Count(log, "cannot be set"), 1u) << "the others were taken";
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #   msi-check.sh <MSI> <the build's wardex.exe> <Wine prefix>
 # After the installation: the program and the toolboxes in "Program Files\Corvane", and the
 # service registered as "wardex.exe -install -load=default.dll,config.dll" would register it,
-# and running. After the removal: the service, its settings key, the agent's own files in the
+# and running; the package sets the service's recovery as -install does. After the removal: the service, its settings key, the agent's own files in the
 # folder and the folder itself are gone, and the product is no longer registered.
 # Whatever happens, the prefix is left as it was found.
 msi="$1"
@@ -38,6 +38,18 @@ if has_key "$service_key" || [ -e "$folder" ]; then
   exit 1
 fi
 trap cleanup EXIT
+
+# Wine's msiexec applies no recovery (and Wine's service manager would keep no failure
+# actions): the package's rows, which Windows Installer applies, are read instead.
+rows() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4 | sort; }
+[ "$(rows MsiServiceConfigFailureActions)" = "$(printf '%s\t' AgentRestarts "$service" 1 86400 \
+  '' '' '1[~]1[~]1' '10000[~]30000[~]60000')Program" ] ||
+  fail "failure actions: $(rows MsiServiceConfigFailureActions)"
+[ "$(rows MsiServiceConfig)" = "$(printf '%s\t' AgentPreshutdown "$service" 1 7 60000)Program
+$(printf '%s\t' AgentRestartsOnError "$service" 1 4 1)Program" ] ||
+  fail "service settings: $(rows MsiServiceConfig)"
+rows InstallExecuteSequence | grep -qx $'MsiConfigureServices\t\t5850' ||
+  fail "MsiConfigureServices is not in the installation's sequence"
 
 msiexec /i installation || fail "msiexec /i: status $?"
 finish

@@ -51,6 +51,7 @@ CServiceDispatcher* CServiceDispatcher::Active() {
 // the service ever takes them.
 void CServiceDispatcher::Run() {
     sys::ServiceEvents events(sys::UtmpSessions::DefaultPath());
+    events_ = &events;
     active.store(this);
     std::thread mainRoutine(&CServiceDispatcher::RunMainRoutine, this);
     registered_.Wait(lang::kInfinite);
@@ -67,6 +68,7 @@ void CServiceDispatcher::Run() {
     mainRoutine.join();
     entry_.SetStatusHandle(nullptr);
     active.store(nullptr);
+    events_ = nullptr;
 }
 
 void CServiceDispatcher::RunMainRoutine() {
@@ -80,6 +82,13 @@ void CServiceDispatcher::RunMainRoutine() {
                    e.Message());
     }
     registered_.Set();
+    EndControls();
+}
+
+// The control thread waits for outside events: it is woken when the service is over.
+void CServiceDispatcher::EndControls() {
+    stopped_ = true;
+    events_->Wake();
 }
 
 bool CServiceDispatcher::Register(const char* name, WindowsServices::ControlHandlerFunction handler,
@@ -101,7 +110,7 @@ bool CServiceDispatcher::Register(const char* name, WindowsServices::ControlHand
 
 bool CServiceDispatcher::SetServiceStatus(const WindowsServices::ServiceStatus& status) {
     if (status.currentState == WindowsServices::kServiceStopped) {
-        stopped_ = true;
+        EndControls();
     }
     const int error = sys::NotifyServiceManager(NotifyText(status));
     errno = error;

@@ -6,6 +6,7 @@
 
 #include "agent/log/AgentLog.h"
 #include "agent/service/windows/ControlRelay.h"
+#include "agent/service/windows/ServiceRecovery.h"
 #include "common/err/Errors.h"
 #include "common/sys/windows/Owned.h"
 #include "common/util/LogLine.h"
@@ -112,7 +113,9 @@ bool Install(const char* name, const char* programPath, const std::string& argum
              int startType) {
     try {
         const ServiceHandle manager = OpenManager(SC_MANAGER_CREATE_SERVICE);
-        const std::string commandLine = std::string(programPath) + " " + argumentText;
+        // Quoted, so that a path with blanks ("C:\Program Files\...") cannot be read as a
+        // shorter program ("C:\Program.exe") followed by arguments.
+        const std::string commandLine = "\"" + std::string(programPath) + "\" " + argumentText;
         const ServiceHandle service(::CreateServiceA(
             manager.Get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
             static_cast<DWORD>(startType), SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr,
@@ -120,6 +123,7 @@ bool Install(const char* name, const char* programPath, const std::string& argum
         if (!service) {
             Raise("Failed to CreateService", __LINE__);
         }
+        ConfigureRecovery(service.Get());
         return true;
     } catch (const WindowsServices::ServiceControlError& e) {
         return Failed("Install", e);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/signalfd.h>
 
@@ -42,6 +43,11 @@ ServiceEvents::ServiceEvents(const std::string& utmpPath) : sessions_(utmpPath) 
         startProblems_.push_back(
             Problem(util::Format("stop signals cannot be received: %s", std::strerror(errno))));
     }
+    wake_.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake_) {
+        startProblems_.push_back(
+            Problem(util::Format("the service's end cannot be awaited: %s", std::strerror(errno))));
+    }
     const std::filesystem::path path(utmpPath);
     utmpName_ = path.filename().string();
     watch_.Reset(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
@@ -56,17 +62,27 @@ ServiceEvents::ServiceEvents(const std::string& utmpPath) : sessions_(utmpPath) 
 std::vector<ServiceEvent> ServiceEvents::Wait() {
     std::vector<ServiceEvent> events = std::move(startProblems_);
     startProblems_.clear();
-    while (events.empty()) {
-        std::array<pollfd, 2> waits{pollfd{signals_.Get(), POLLIN, 0},
-                                    pollfd{watch_.Get(), POLLIN, 0}};
+    bool woken = false;
+    while (events.empty() && !woken) {
+        std::array<pollfd, 3> waits{pollfd{signals_.Get(), POLLIN, 0},
+                                    pollfd{watch_.Get(), POLLIN, 0},
+                                    pollfd{wake_.Get(), POLLIN, 0}};
         if (::poll(waits.data(), waits.size(), -1) < 0 && errno != EINTR) {
             events.push_back(Problem(util::Format("poll failed: %s", std::strerror(errno))));
             return events;
         }
         TakeSignals(events);
         TakeUtmpChanges(events);
+        std::uint64_t count = 0;
+        woken = wake_ && ::read(wake_.Get(), &count, sizeof count) == sizeof count;
     }
     return events;
+}
+
+void ServiceEvents::Wake() {
+    const std::uint64_t one = 1;
+    // A write fails only on a counter already far from zero, which wakes the wait anyway.
+    [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &one, sizeof one);
 }
 
 void ServiceEvents::TakeSignals(std::vector<ServiceEvent>& events) {

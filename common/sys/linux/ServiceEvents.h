@@ -29,8 +29,11 @@ public:
     ServiceEvents(const ServiceEvents&) = delete;
     ServiceEvents& operator=(const ServiceEvents&) = delete;
 
-    // Waits for the next events: pending stop signals first, then the utmp changes.
+    // Waits for the next events: pending stop signals first, then the utmp changes. Returns
+    // with none after a Wake.
     std::vector<ServiceEvent> Wait();
+    // Ends the current or the next Wait. Safe from any thread.
+    void Wake();
 
 private:
     void TakeSignals(std::vector<ServiceEvent>& events);
@@ -39,6 +42,7 @@ private:
 
     FileDescriptor signals_;
     FileDescriptor watch_;
+    FileDescriptor wake_;
     UtmpSessions sessions_;
     std::string utmpName_;
     std::vector<ServiceEvent> startProblems_;
