@@ -3,7 +3,7 @@
 #   build-msi.sh <bin folder> <version> <output .msi>
 # wixl builds the package from wardex.wxs; msibuild then adds the rows for which wixl has no
 # element (uninstall-rows.sql: the settings key and the files the agent itself leaves in its
-# folder), with the actions that process them.
+# folder, the access lists of the key and the folder), with the actions that process them.
 set -euo pipefail
 bin="$1"
 version="$2"
@@ -15,7 +15,7 @@ rm -f "$partial"
 (cd "$bin" && wixl --arch x64 --define "Version=$version" --output "$partial" "$here/wardex.wxs")
 queries=()
 while IFS= read -r query; do
-  [[ "$query" =~ ^INSERT ]] && queries+=(-q "$query")
+  [[ "$query" =~ ^(CREATE|INSERT) ]] && queries+=(-q "$query")
 done <"$here/uninstall-rows.sql"
 msibuild "$partial" "${queries[@]}"
 mv "$partial" "$output"

@@ -2,7 +2,8 @@
 # The agent's MSI installed and removed with Wine's msiexec, silently and logged, as an
 # administrator deploys it:
 #   msi-check.sh <MSI> <the build's wardex.exe> <Wine prefix>
-# After the installation: the program and the toolboxes in "Program Files\Corvane", and the
+# The package sets the access lists of the settings key and the program folder. After the
+# installation: the program and the toolboxes in "Program Files\Corvane", and the
 # service registered as "wardex.exe -install -load=default.dll,config.dll" would register it,
 # and running. After the removal: the service, its settings key, the agent's own files in the
 # folder and the folder itself are gone, and the product is no longer registered.
@@ -38,6 +39,14 @@ if has_key "$service_key" || [ -e "$folder" ]; then
   exit 1
 fi
 trap cleanup EXIT
+
+# Wine's msiexec applies no access lists, so the package is checked for them: the settings
+# key and the program folder for SYSTEM and Administrators alone, nothing inherited.
+locks="$(msiinfo export "$msi" MsiLockPermissionsEx | tr -d '\r')"
+for lock in $'SettingsKeyAccess\tRegistry\tD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)' \
+  $'INSTALLDIR\tCreateFolder\tD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)'; do
+  grep -qF "$lock" <<<"$locks" || fail "the package sets no such access list: $lock"
+done
 
 msiexec /i installation || fail "msiexec /i: status $?"
 finish
