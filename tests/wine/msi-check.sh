@@ -43,10 +43,9 @@ trap cleanup EXIT
 # Wine's msiexec applies no access lists, so the package is checked for them: the settings
 # key and the program folder for SYSTEM and Administrators alone, nothing inherited.
 locks="$(msiinfo export "$msi" MsiLockPermissionsEx | tr -d '\r')"
-for lock in $'SettingsKeyAccess\tRegistry\tD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)' \
-  $'INSTALLDIR\tCreateFolder\tD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)'; do
-  grep -qF "$lock" <<<"$locks" || fail "the package sets no such access list: $lock"
-done
+grep -qF $'SettingsKeyAccess\tRegistry\tD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)' <<<"$locks" &&
+  grep -qF $'INSTALLDIR\tCreateFolder\tD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)' <<<"$locks" ||
+  fail "the package does not set the access lists: $locks"
 
 msiexec /i installation || fail "msiexec /i: status $?"
 finish
