@@ -6,5 +6,6 @@
 int main(int argc, char** argv) {
     const CCrashHandler crashHandler(sys::ProgramFolder());
     sys::ReportFileSizeLimitAsError();
+    sys::LoadLibrariesFromSafeFoldersOnly();
     return RunProgram(argc, argv);
 }

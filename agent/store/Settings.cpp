@@ -120,6 +120,13 @@ void OpenKey(sys::CDataRegistry& registry, const char* subkey) {
     registry.Open(true, false, 0);
 }
 
+// The settings hold secrets ("SecurityKey"), so their key is made private whenever it is
+// opened.
+void OpenSettingsKey(sys::CDataRegistry& registry) {
+    OpenKey(registry, kSettingsKey);
+    registry.MakePrivate();
+}
+
 void DeleteKey(const char* subkey) {
     sys::CDataRegistry registry;
     OpenKey(registry, subkey);
@@ -131,7 +138,7 @@ void DeleteKey(const char* subkey) {
 void CSettings::GetSetting(const std::string& name, std::string& value) const {
     try {
         sys::CDataRegistry registry;
-        OpenKey(registry, kSettingsKey);
+        OpenSettingsKey(registry);
         const Setting* setting = FindSetting(name);
         const auto converter = setting ? MakeConverter(setting->type) : nullptr;
         if (converter) {
@@ -155,7 +162,7 @@ void CSettings::SetSetting(const std::string& name, const std::string& value) co
         }
         converter->Assign(value);
         sys::CDataRegistry registry;
-        OpenKey(registry, kSettingsKey);
+        OpenSettingsKey(registry);
         registry.WriteData(name, *converter);
         registry.Close();
     } catch (const sys::RegistryError&) {
@@ -169,7 +176,7 @@ void CSettings::SetSetting(const std::string& name, const std::string& value) co
 void CSettings::DeleteSetting(const std::string& name) const {
     try {
         sys::CDataRegistry registry;
-        OpenKey(registry, kSettingsKey);
+        OpenSettingsKey(registry);
         registry.DeleteValue(name);
         registry.Close();
     } catch (const sys::RegistryError&) {

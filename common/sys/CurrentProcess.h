@@ -13,4 +13,9 @@ std::uint32_t CurrentThreadId();
 // the agent goes on.
 void ReportFileSizeLimitAsError();
 
+// Libraries that the process, or a library it loaded, asks for by a bare name come from the
+// program's folder and the system's folders only, never from the current folder or a PATH
+// folder, where users may put files. The Linux loader does not look there anyway.
+void LoadLibrariesFromSafeFoldersOnly();
+
 }  // namespace sys

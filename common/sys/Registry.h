@@ -37,6 +37,10 @@ public:
     void Open(bool create, bool readOnly, int view);
     bool IsOpen() const { return open_; }
     void Close();
+    // Lets the system and administrators alone reach the open key and what is made below
+    // it, whatever list it had: for a key that holds secrets. Raises value 7 when the list
+    // cannot be set. On Linux the store file is its owner's alone already.
+    void MakePrivate();
 
     // A REG_SZ or REG_EXPAND_SZ value (unexpanded), up to its first zero byte. A name
     // shorter than two characters reads the default value.

@@ -25,10 +25,11 @@ public:
     ~SharedLibrary() { Reset(); }
 
     // Loads the library with every symbol resolved at once. A name without a folder (no "/",
-    // on Windows no "\\" either) is looked for in the program's folder first and then by the
-    // system loader's own search. A library named by its path that root may not trust (see
-    // UntrustedFileReason) is not loaded. When the library cannot be loaded the result holds
-    // nothing and error gets the reason.
+    // on Windows no "\\" either) is looked for in the program's folder first and then in the
+    // system's own folders (on Windows System32 alone: never the current folder or PATH,
+    // for the library and for what it imports). A library named by its path that the agent
+    // may not trust (see UntrustedFileReason) is not loaded. When the library cannot be
+    // loaded the result holds nothing and error gets the reason.
     static SharedLibrary Open(const std::string& name, std::string& error);
 
     bool IsOpen() const noexcept { return handle_ != nullptr; }

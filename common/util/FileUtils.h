@@ -14,18 +14,21 @@ bool DeleteFile(const std::string& path);
 // drive's root or a \\server\share); the part after the last one is taken as a file name
 // and not created. A path in double quotes is taken without them.
 bool CreateDirectoryPath(const std::string& path);
-// Creates the file's folders and replaces any file of that name with a new empty one (on
-// Linux readable by the owner only). Raises util::CFileIOError on failure.
+// The files below may hold what the server sent: on Linux they are readable by their owner
+// only, on Windows by the system and administrators only.
+
+// Creates the file's folders and replaces any file of that name with a new empty one.
+// Raises util::CFileIOError on failure.
 void CreateEmptyFile(const std::string& path);
-// Creates an empty file (on Linux readable by the owner only) when nothing of that name
-// exists, in a folder that must exist; false when it created none.
+// Creates an empty file when nothing of that name exists, in a folder that must exist; false
+// when it created none.
 bool CreateNewFile(const std::string& path);
 
 // The steps of ReplaceFileContents.
 enum class ReplaceStep { Create, Write, Flush, Rename };
-// Writes the bytes to a new "<path>.tmp" (on Linux readable by the owner only, whatever an
-// old one was), flushes it to the disk
-// and renames it over the file, so that a reader finds the old contents or the new ones, whole.
+// Writes the bytes to a new "<path>.tmp" (private as above, whatever an old one was),
+// flushes it to the disk and renames it over the file, so that a reader finds the old
+// contents or the new ones, whole.
 // Returns the step that failed, with the system's error code still current; nothing on
 // success.
 std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes);

@@ -3,7 +3,8 @@
 #   build-msi.sh <bin folder> <version> <output .msi>
 # wixl builds the package from wardex.wxs; msibuild then adds the rows for which wixl has no
 # element (uninstall-rows.sql: the settings key and the files the agent itself leaves in its
-# folder; service-rows.sql: the service's recovery), with the actions that process them.
+# folder, the access lists of the key and the folder; service-rows.sql: the service's
+# recovery), with the actions that process them.
 set -euo pipefail
 bin="$1"
 version="$2"

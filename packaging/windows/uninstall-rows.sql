@@ -14,3 +14,12 @@ INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `I
 INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('StateFileDamaged', 'Program', 'wardex~1.dam|wardex.dat.damaged', 'INSTALLDIR', 2)
 INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('CrashDumps', 'Program', '*.dmp', 'INSTALLDIR', 2)
 INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('Log', 'Program', 'wardex.log', 'INSTALLDIR', 2)
+-- The settings key and the program folder are for SYSTEM and Administrators alone, with
+-- nothing inherited from their parents (the agent sets the same list on the key and its
+-- files itself). wixl has no element for access lists, so the key is made on installation by
+-- a row of its own, and both get their list from MsiLockPermissionsEx (Windows Installer 5).
+-- Wine's msiexec ignores that table.
+CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDL` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)
+INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('SettingsKeyAccess', 2, 'Software\Corvane\Client Service', '+', 'Program')
+INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDL`) VALUES ('SettingsKeyList', 'SettingsKeyAccess', 'Registry', 'D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)')
+INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDL`) VALUES ('ProgramFolderList', 'INSTALLDIR', 'CreateFolder', 'D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)')

@@ -1,3 +1,5 @@
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -8,6 +10,7 @@
 #include "agent/toolbox/TbxDispatch.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/Environment.h"
 #include "tests/support/RecordingAgent.h"
 #include "tests/support/ScratchFiles.h"
 #include "tests/toolbox/ToolboxFiles.h"
@@ -30,7 +33,8 @@ std::string Returned(const std::string& toolbox, const char* code) {
 // The message passes the toolboxes in list order while they answer TBX_NEXT_TOOLBOX; any other
 // code ends the chain, and a toolbox of another API version is skipped. A toolbox that cannot
 // be used raises an error at its place and logs why; bare names are looked for beside the
-// program, then by the loader's search (which finds the system's own library). Each row's
+// program, then in the system's folders (which hold the system's own library), and never in
+// a PATH folder, where users may put files for the service to run. Each row's
 // toolbox stands between testtbx_next and testtbx_success; the row names the toolboxes asked
 // after testtbx_next, in order, and a line logged, which for a raised error names it. Every
 // library is freed after.
@@ -38,6 +42,11 @@ TEST(TbxDispatch, TheChainAsksEachToolboxInTurnUntilOneAnswersOrFails) {
     scratch::ScratchFolder folder;
     const std::string text = folder / File("notes");
     std::ofstream(text) << "not a shared library\n";
+    scratch::ScratchFolder onPath;
+    std::filesystem::copy_file(Toolbox("testtbx_success"), onPath / File("testtbx_onpath"));
+    const char* const systemPath = std::getenv("PATH");
+    const std::string keptPath = systemPath != nullptr ? systemPath : "";
+    testsupport::SetVariable("PATH", onPath.Path().string().c_str());
     const std::string notLoaded = "Load - LoadLibrary returned NULL";
     const std::string noEntry = "Load - GetProcAddress returned NULL";
     struct Row {
@@ -55,6 +64,7 @@ TEST(TbxDispatch, TheChainAsksEachToolboxInTurnUntilOneAnswersOrFails) {
         {File("testtbx_api2"), "testtbx_success;", success},
         {folder / File("missing"), "", Caught(78, notLoaded, 0), true},
         {text, "", Caught(78, notLoaded, 0), true},
+        {File("testtbx_onpath"), "", Caught(78, notLoaded, 0), true},
         {"", "", Caught(72, "Load - No library name specified", 0), true},
         {Toolbox("testtbx_noexport"), "", Caught(85, noEntry, 1), true},
         {WARDEX_SYSTEM_LIBRARY, "", Caught(85, noEntry, 1), true},
@@ -87,6 +97,7 @@ TEST(TbxDispatch, TheChainAsksEachToolboxInTurnUntilOneAnswersOrFails) {
             EXPECT_FALSE(tbxtest::IsLoaded(Toolbox(name))) << name;
         }
     }
+    testsupport::SetVariable("PATH", keptPath.c_str());
 }
 
 }  // namespace

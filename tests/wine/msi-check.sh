@@ -2,7 +2,8 @@
 # The agent's MSI installed and removed with Wine's msiexec, silently and logged, as an
 # administrator deploys it:
 #   msi-check.sh <MSI> <the build's wardex.exe> <Wine prefix>
-# After the installation: the program and the toolboxes in "Program Files\Corvane", and the
+# The package sets the access lists of the settings key and the program folder. After the
+# installation: the program and the toolboxes in "Program Files\Corvane", and the
 # service registered as "wardex.exe -install -load=default.dll,config.dll" would register it,
 # and running; the package sets the service's recovery as -install does. After the removal: the service, its settings key, the agent's own files in the
 # folder and the folder itself are gone, and the product is no longer registered.
@@ -50,6 +51,12 @@ $(printf '%s\t' AgentRestartsOnError "$service" 1 4 1)Program" ] ||
   fail "service settings: $(rows MsiServiceConfig)"
 rows InstallExecuteSequence | grep -qx $'MsiConfigureServices\t\t5850' ||
   fail "MsiConfigureServices is not in the installation's sequence"
+# Wine's msiexec applies no access lists, so the package is checked for them: the settings
+# key and the program folder for SYSTEM and Administrators alone, nothing inherited.
+locks="$(msiinfo export "$msi" MsiLockPermissionsEx | tr -d '\r')"
+grep -qF $'SettingsKeyAccess\tRegistry\tD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)' <<<"$locks" &&
+  grep -qF $'INSTALLDIR\tCreateFolder\tD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)' <<<"$locks" ||
+  fail "the package does not set the access lists: $locks"
 
 msiexec /i installation || fail "msiexec /i: status $?"
 finish

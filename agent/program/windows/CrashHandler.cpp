@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/sys/windows/Owned.h"
+#include "common/sys/windows/PrivateAccess.h"
 
 // The process's unhandled-exception filter writes "<dump folder>\<GUID>.dmp" with dbghelp
 // (threads, modules, the exception) and then lets the system's own failure handling follow.
@@ -40,8 +41,9 @@ std::string NewDumpPath(const std::string& folder) {
 DWORD WINAPI WriteDump(LPVOID parameter) {
     const auto* request = static_cast<const DumpRequest*>(parameter);
     const std::string path = NewDumpPath(*request->folder);
-    const sys::win::KernelHandle file = sys::win::OwnFile(::CreateFileA(
-        path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The dump holds the process's memory, secrets included.
+    const sys::win::KernelHandle file =
+        sys::win::CreatePrivateFile(path, GENERIC_WRITE, 0, CREATE_NEW);
     if (!file) {
         return ::GetLastError();
     }
@@ -75,6 +77,8 @@ LONG WINAPI DumpAndContinue(EXCEPTION_POINTERS* exception) {
 CCrashHandler::CCrashHandler(std::string folder)
     : dumpFolder_(std::move(folder)), installed_(dumpFolder.load() == nullptr) {
     if (installed_) {
+        // Built now: a crash is no time to build the dump's access list.
+        sys::win::PrivateFileAttributes();
         dumpFolder.store(&dumpFolder_);
         ::SetUnhandledExceptionFilter(DumpAndContinue);
     }

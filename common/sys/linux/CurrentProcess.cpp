@@ -17,4 +17,7 @@ void ReportFileSizeLimitAsError() {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
+// The dynamic linker searches neither the current folder nor PATH.
+void LoadLibrariesFromSafeFoldersOnly() {}
+
 }  // namespace sys

@@ -166,6 +166,11 @@ void Registry::Close() {
     open_ = false;
 }
 
+// The store file is made readable and writable by its owner only.
+void Registry::MakePrivate() {
+    RequireOpen("MakePrivate() - Key not open, cannot set its access.", __LINE__);
+}
+
 void Registry::ReadString(const std::string& name, std::string& out) const {
     RequireOpen("ReadString() - Key not open, cannot read.", 247);
     RegistryValue value;

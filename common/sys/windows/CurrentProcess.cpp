@@ -15,4 +15,8 @@ std::uint32_t CurrentThreadId() {
 // Windows has no signal for it: a write past a size limit already fails with an error.
 void ReportFileSizeLimitAsError() {}
 
+void LoadLibrariesFromSafeFoldersOnly() {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 }  // namespace sys

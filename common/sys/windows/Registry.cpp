@@ -5,6 +5,7 @@
 #include "common/err/Errors.h"
 #include "common/sys/RegistryErrors.h"
 #include "common/sys/windows/Owned.h"
+#include "common/sys/windows/PrivateAccess.h"
 #include "common/sys/windows/SystemMessage.h"
 
 namespace sys {
@@ -235,6 +236,22 @@ void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint
                             : Store(key_->handle.Get(), name, REG_BINARY, bytes, size);
     if (status != ERROR_SUCCESS) {
         RaiseStatus("WriteBinary(3 params) - Write failed.", 542, 7, status);
+    }
+}
+
+// The list is set on the key as found, which also covers a key that an administrator or a
+// policy made first with the parent's list.
+void Registry::MakePrivate() {
+    RequireOpen("MakePrivate() - Key not open, cannot set its access.", __LINE__);
+    const PSECURITY_DESCRIPTOR descriptor = win::PrivateKeyDescriptor();
+    const LONG status =
+        descriptor == nullptr
+            ? ERROR_NOT_ENOUGH_MEMORY
+            : ::RegSetKeySecurity(key_->handle.Get(),
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  descriptor);
+    if (status != ERROR_SUCCESS) {
+        RaiseStatus("MakePrivate() - RegSetKeySecurity failed.", __LINE__, 7, status);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "common/err/Errors.h"
 #include "common/sys/windows/Owned.h"
+#include "common/sys/windows/PrivateAccess.h"
 #include "common/util/StringUtils.h"
 
 // The system's header names its wide or narrow call DeleteFile; this file defines its own.
@@ -108,24 +109,26 @@ void CreateEmptyFile(const std::string& path) {
     // A read-only file of that name is replaced too.
     ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(target.c_str());
-    const sys::win::KernelHandle file = sys::win::OwnFile(::CreateFileA(
-        target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const sys::win::KernelHandle file =
+        sys::win::CreatePrivateFile(target, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
     if (!file) {
         Raise("Error creating File, ::CreateFile() failed.", 327);
     }
 }
 
 bool CreateNewFile(const std::string& path) {
-    const sys::win::KernelHandle file = sys::win::OwnFile(::CreateFileA(
-        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
+    const sys::win::KernelHandle file =
+        sys::win::CreatePrivateFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
     return static_cast<bool>(file);
 }
 
 std::optional<ReplaceStep> ReplaceFileContents(const std::string& path, const std::string& bytes) {
     const std::string temporary = path + ".tmp";
     {
-        const sys::win::KernelHandle file = sys::win::OwnFile(
-            ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        // Always a new file: the system keeps the list of one left over (or put there).
+        ::DeleteFileA(temporary.c_str());
+        const sys::win::KernelHandle file =
+            sys::win::CreatePrivateFile(temporary, GENERIC_WRITE, 0, CREATE_NEW);
         if (!file) {
             return ReplaceStep::Create;
         }
