@@ -1,92 +1,139 @@
 #include "agent/program/CrashHandler.h"
 
-// dbghelp.h needs the declarations of windows.h before it.
-// clang-format off
 #include <windows.h>
-#include <dbghelp.h>
-#include <rpc.h>
-// clang-format on
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <optional>
 #include <utility>
 
-#include "common/sys/windows/Owned.h"
+#include "agent/program/windows/DumpFile.h"
+#include "agent/program/windows/DumpWriter.h"
 #include "common/sys/windows/PrivateAccess.h"
 
-// The process's unhandled-exception filter writes "<dump folder>\<GUID>.dmp" with dbghelp
-// (threads, modules, the exception) and then lets the system's own failure handling follow.
+// Three ways into one dump per process: the unhandled-exception filter (a fault), the SIGABRT
+// handler (abort(), and the runtime's own end of std::terminate) and the terminate handler.
+// After the dump each goes on to what was there before, so that the system's failure handling
+// follows as if the agent had none.
 namespace {
 
-struct DumpRequest {
-    const std::string* folder;
-    EXCEPTION_POINTERS* exception;
-    DWORD crashingThread;
+// Long enough for any dump; a writer held longer than this will not finish.
+constexpr DWORD kDumpLimitMs = 30000;
+// STATUS_FATAL_APP_EXIT, the code under which the C runtime reports abort().
+constexpr DWORD kFatalAppExit = 0x40000015;
+
+using SignalHandler = void (*)(int);
+
+struct Installation {
+    explicit Installation(const std::string& folder) : writer(folder) {}
+
+    CDumpWriter writer;
+    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+    SignalHandler previousAbort = SIG_DFL;
+    std::terminate_handler previousTerminate = nullptr;
 };
 
-std::atomic<const std::string*> dumpFolder{nullptr};
-// Only the first crash is dumped; later ones go straight to the system's handling.
-std::atomic<bool> dumpTaken{false};
+std::optional<Installation> installation;
+std::atomic<Installation*> active{nullptr};
 
-std::string NewDumpPath(const std::string& folder) {
-    UUID id{};
-    RPC_CSTR text = nullptr;
-    if (::UuidCreate(&id) != RPC_S_OK || ::UuidToStringA(&id, &text) != RPC_S_OK) {
-        return folder + "\\crash.dmp";
+enum class DumpState { None, Writing, Written };
+std::atomic<DumpState> dumpState{DumpState::None};
+
+// True for the one caller that is to write the dump. A crash on any thread while it is being
+// written ends the process at once: a dump cannot be taken twice, nor waited for from within.
+bool TakeDump(DWORD code) {
+    DumpState expected = DumpState::None;
+    if (dumpState.compare_exchange_strong(expected, DumpState::Writing)) {
+        return true;
     }
-    std::string path = folder + "\\" + reinterpret_cast<const char*>(text) + ".dmp";
-    ::RpcStringFreeA(&text);
-    return path;
+    if (expected == DumpState::Writing) {
+        ::TerminateProcess(::GetCurrentProcess(), code);
+    }
+    return false;
 }
 
-DWORD WINAPI WriteDump(LPVOID parameter) {
-    const auto* request = static_cast<const DumpRequest*>(parameter);
-    const std::string path = NewDumpPath(*request->folder);
-    // The dump holds the process's memory, secrets included.
-    const sys::win::KernelHandle file =
-        sys::win::CreatePrivateFile(path, GENERIC_WRITE, 0, CREATE_NEW);
-    if (!file) {
-        return ::GetLastError();
+// The crashing thread waits, stopped, while the writer dumps it; a stack used up to its
+// guard leaves it room for no more than that. A writer that does not finish in time ends
+// the process, since whatever holds it would hold the system's own handling too.
+LONG WINAPI DumpAndChain(EXCEPTION_POINTERS* exception) {
+    Installation* handler = active.load();
+    if (handler == nullptr) {
+        return EXCEPTION_CONTINUE_SEARCH;
     }
-    MINIDUMP_EXCEPTION_INFORMATION exception{};
-    exception.ThreadId = request->crashingThread;
-    exception.ExceptionPointers = request->exception;
-    exception.ClientPointers = FALSE;
-    const BOOL written =
-        ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(),
-                            MiniDumpNormal, &exception, nullptr, nullptr);
-    return written ? 0 : ::GetLastError();
-}
-
-// The dump is written on a thread of its own, so that a crash that has used up its own
-// thread's stack still gets one, and dbghelp sees the crashing thread stopped.
-LONG WINAPI DumpAndContinue(EXCEPTION_POINTERS* exception) {
-    const std::string* folder = dumpFolder.load();
-    if (folder != nullptr && !dumpTaken.exchange(true)) {
-        DumpRequest request{folder, exception, ::GetCurrentThreadId()};
-        const sys::win::KernelHandle writer(
-            ::CreateThread(nullptr, 0, WriteDump, &request, 0, nullptr));
-        if (writer) {
-            ::WaitForSingleObject(writer.Get(), INFINITE);
+    const DWORD code = exception->ExceptionRecord->ExceptionCode;
+    if (TakeDump(code)) {
+        if (!handler->writer.Write(exception, ::GetCurrentThreadId(), kDumpLimitMs)) {
+            ::TerminateProcess(::GetCurrentProcess(), code);
         }
+        dumpState.store(DumpState::Written);
     }
-    return EXCEPTION_CONTINUE_SEARCH;
+    return handler->previousFilter != nullptr ? handler->previousFilter(exception)
+                                              : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// abort() and std::terminate come on a thread whose stack still works, and that thread may
+// hold the loader lock (a toolbox's static constructor or destructor, run by its DllMain).
+// dbghelp takes that lock, which the writer thread would wait for for ever, while the
+// holder itself may take it again: so these dumps are written here.
+void DumpCallingThread() {
+    Installation* handler = active.load();
+    if (handler == nullptr || !TakeDump(kFatalAppExit)) {
+        return;
+    }
+    CONTEXT context{};
+    ::RtlCaptureContext(&context);
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = kFatalAppExit;
+    record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+    record.ExceptionAddress = reinterpret_cast<PVOID>(context.Rip);
+    EXCEPTION_POINTERS pointers{&record, &context};
+    WriteDumpFile(handler->writer.Folder(), &pointers, ::GetCurrentThreadId());
+    dumpState.store(DumpState::Written);
+}
+
+// Returning lets abort() end the process as it does without a handler.
+void DumpOnAbort(int) {
+    DumpCallingThread();
+}
+
+// The runtime's own handler reports the exception and calls abort(), whose handler then
+// finds the dump taken.
+[[noreturn]] void DumpOnTerminate() {
+    DumpCallingThread();
+    const Installation* handler = active.load();
+    if (handler != nullptr && handler->previousTerminate != nullptr) {
+        handler->previousTerminate();
+    }
+    std::abort();
 }
 
 }  // namespace
 
 CCrashHandler::CCrashHandler(std::string folder)
-    : dumpFolder_(std::move(folder)), installed_(dumpFolder.load() == nullptr) {
-    if (installed_) {
-        // Built now: a crash is no time to build the dump's access list.
-        sys::win::PrivateFileAttributes();
-        dumpFolder.store(&dumpFolder_);
-        ::SetUnhandledExceptionFilter(DumpAndContinue);
+    : dumpFolder_(std::move(folder)), installed_(!installation.has_value()) {
+    if (!installed_) {
+        return;
     }
+    Installation& handler = installation.emplace(dumpFolder_);
+    // Built now: a crash is no time to build the dump's access list.
+    sys::win::PrivateFileAttributes();
+    handler.previousTerminate = std::set_terminate(DumpOnTerminate);
+    const SignalHandler previousAbort = std::signal(SIGABRT, DumpOnAbort);
+    handler.previousAbort = previousAbort != SIG_ERR ? previousAbort : SIG_DFL;
+    handler.previousFilter = ::SetUnhandledExceptionFilter(DumpAndChain);
+    active.store(&handler);
 }
 
 CCrashHandler::~CCrashHandler() {
-    if (installed_) {
-        ::SetUnhandledExceptionFilter(nullptr);
-        dumpFolder.store(nullptr);
+    if (!installed_) {
+        return;
     }
+    Installation& handler = *installation;
+    ::SetUnhandledExceptionFilter(handler.previousFilter);
+    std::signal(SIGABRT, handler.previousAbort);
+    std::set_terminate(handler.previousTerminate);
+    active.store(nullptr);
+    installation.reset();
 }

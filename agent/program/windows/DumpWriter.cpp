@@ -1,0 +1,49 @@
+#include "agent/program/windows/DumpWriter.h"
+
+#include <utility>
+
+#include "agent/program/windows/DumpFile.h"
+
+namespace {
+
+// A parked writer that is told to stop ends at once.
+constexpr DWORD kStopLimitMs = 5000;
+
+}  // namespace
+
+CDumpWriter::CDumpWriter(std::string folder)
+    : folder_(std::move(folder)),
+      wake_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      done_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    if (wake_ && done_) {
+        thread_.Reset(::CreateThread(nullptr, 0, Run, this, 0, nullptr));
+    }
+}
+
+// Without a crash, exception_ is still empty when the thread wakes, and it ends unwritten.
+CDumpWriter::~CDumpWriter() {
+    if (thread_) {
+        ::SetEvent(wake_.Get());
+        ::WaitForSingleObject(thread_.Get(), kStopLimitMs);
+    }
+}
+
+bool CDumpWriter::Write(EXCEPTION_POINTERS* exception, DWORD crashingThread, DWORD limitMs) {
+    if (!thread_) {
+        return false;
+    }
+    exception_ = exception;
+    crashingThread_ = crashingThread;
+    ::SetEvent(wake_.Get());
+    return ::WaitForSingleObject(done_.Get(), limitMs) == WAIT_OBJECT_0 && written_;
+}
+
+DWORD WINAPI CDumpWriter::Run(LPVOID self) {
+    auto& writer = *static_cast<CDumpWriter*>(self);
+    ::WaitForSingleObject(writer.wake_.Get(), INFINITE);
+    if (writer.exception_ != nullptr) {
+        writer.written_ = WriteDumpFile(writer.folder_, writer.exception_, writer.crashingThread_);
+        ::SetEvent(writer.done_.Get());
+    }
+    return 0;
+}
