@@ -46,3 +46,21 @@ using GetToolboxAPIFunction = const ToolboxAPI* (*)();
 
 // Defined by every toolbox: returns its entry table, or null when it cannot work.
 extern "C" CORVANE_TOOLBOX_EXPORT const ToolboxAPI* GetToolboxAPI();
+
+#if defined(__MINGW32__) && defined(__GLIBCXX__)
+// A toolbox built with mingw-w64 carries its own static copy of the C++ runtime, whose
+// exception support takes an emergency pool of about 70 KiB from the process heap when the
+// library is loaded and never gives it back. The agent loads and frees each toolbox around
+// every message, so every message would leave one pool behind; this object returns it as the
+// library is unloaded (static objects of a DLL end with it). Harmless in a program, where it
+// runs at exit.
+namespace __gnu_cxx {
+void __freeres();
+}
+namespace corvane::detail {
+struct EmergencyPoolRelease {
+    ~EmergencyPoolRelease() { __gnu_cxx::__freeres(); }
+};
+inline EmergencyPoolRelease emergencyPoolRelease;
+}  // namespace corvane::detail
+#endif
