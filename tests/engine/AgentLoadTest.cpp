@@ -20,18 +20,29 @@ TEST(AgentLoadTest, ShutdownWaitsForEveryBusyWorker) {
     AgentSession session(sandbox);
     session.Start();
     for (int tag = 0; tag < kWorkers; ++tag) {
-        session.Server().Send(Request("Sleep", "Announce=Yes\nMs=300\nTag=" + std::to_string(tag)));
+        session.Server().Send(
+            Request("Sleep", "Announce=Yes\nMs=1000\nTag=" + std::to_string(tag)));
     }
-    for (int started = 0; started < kWorkers; ++started) {
-        ASSERT_STREQ(MakeMessage(session.Server().Next())->GetLeadValue(), "Started");
+    // A worker that started early may finish before the last one has started when the
+    // machine is slow (sanitizers, a loaded machine); its reply counts all the same.
+    int finished = 0;
+    const auto take = [&finished](const std::string& reply) {
+        const auto message = MakeMessage(reply);
+        if (std::string(message->GetLeadValue()) == "Started") {
+            return 1;
+        }
+        EXPECT_STREQ(message->GetField("Action"), "Sleep");
+        ++finished;
+        return 0;
+    };
+    for (int started = 0; started < kWorkers;) {
+        started += take(session.Server().Next());
     }
-    // The agent reads the end of the stream while all of them sleep. Their replies can only
+    // The agent reads the end of the stream while the workers sleep. Their replies can only
     // reach the server if the output thread outlives every worker.
     session.Server().HalfClose();
-    int finished = 0;
     while (std::optional<std::string> reply = session.Server().NextOrEnd()) {
-        EXPECT_STREQ(MakeMessage(*reply)->GetField("Action"), "Sleep");
-        ++finished;
+        EXPECT_EQ(take(*reply), 0) << "a worker started twice";
     }
     EXPECT_EQ(finished, kWorkers);
     EXPECT_TRUE(session.Ended());
