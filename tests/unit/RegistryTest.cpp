@@ -39,9 +39,10 @@ TEST_F(RegistryTest, EachKindReadsBackByNameWithoutCaseAndOtherKindsAreRefused) 
     key.ReadInt("SleepTime", integer);
     key.ReadBool("LogDebug", flags[0]), key.ReadBool("LogErrors", flags[1]);
     key.ReadBool("Two", flags[2]);
-    EXPECT_EQ(std::to_string(integer) + " " + std::to_string(flags[0]) + std::to_string(flags[1]) +
-                  std::to_string(flags[2]),
-              "-5 100");
+    EXPECT_EQ(integer, -5);
+    EXPECT_TRUE(flags[0]);
+    EXPECT_FALSE(flags[1]);
+    EXPECT_FALSE(flags[2]) << "a DWORD of 2 does not read as true";
     std::string bytes(4, '-');
     std::uint32_t size = 4;
     const auto binary = [&](const char* name, std::uint32_t capacity) {
