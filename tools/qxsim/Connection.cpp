@@ -104,6 +104,9 @@ void Connection::RunScript() {
             case Step::Kind::kSleep:
                 Pause(step.number);
                 break;
+            case Step::Kind::kNote:
+                setup_.printer.Line(number_, "note: " + step.text);
+                break;
             case Step::Kind::kClose:
                 throw SessionEnd("the script closed the connection");
             default:

@@ -82,10 +82,10 @@ Step ScriptReader::Command(const std::string& word, const std::string& argument)
         Where where;
     };
     static constexpr Rule kRules[] = {
-        {"send", true, Where::kAnywhere},  {"expect", true, Where::kScript},
-        {"sleep", true, Where::kScript},   {"close", false, Where::kAnywhere},
-        {"to", true, Where::kKeyboard},    {"agents", false, Where::kKeyboard},
-        {"quit", false, Where::kKeyboard},
+        {"send", true, Where::kAnywhere},    {"expect", true, Where::kScript},
+        {"sleep", true, Where::kScript},     {"note", true, Where::kScript},
+        {"close", false, Where::kAnywhere},  {"to", true, Where::kKeyboard},
+        {"agents", false, Where::kKeyboard}, {"quit", false, Where::kKeyboard},
     };
     const Rule* rule = nullptr;
     for (const Rule& candidate : kRules) {
@@ -108,6 +108,9 @@ Step ScriptReader::Command(const std::string& word, const std::string& argument)
     }
     if (word == "sleep") {
         return Step{Step::Kind::kSleep, lineNumber_, {}, Number(argument, "sleep")};
+    }
+    if (word == "note") {
+        return Step{Step::Kind::kNote, lineNumber_, argument, 0};
     }
     if (word == "to") {
         return Step{

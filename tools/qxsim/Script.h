@@ -13,6 +13,7 @@ struct Step {
         kSend,    // send the message in text
         kExpect,  // wait for a message whose lead pair is lead (name=value), up to milliseconds
         kSleep,   // wait milliseconds, still printing what arrives
+        kNote,    // print text in the transcript, to say what a step means
         kClose,   // close the connection
         kTarget,  // keyboard only: later sends go to agent number target (0: every agent)
         kList,    // keyboard only: list the connected agents
@@ -20,7 +21,7 @@ struct Step {
     };
     Kind kind;
     int line = 0;      // where the step starts in its source
-    std::string text;  // kSend: the message's text form; kExpect: the lead line
+    std::string text;  // kSend: the message's text form; kExpect: the lead line; kNote: it
     int number = 0;    // kExpect, kSleep: milliseconds; kTarget: agent number
 };
 
@@ -40,6 +41,7 @@ public:
 //     State=Specific                     ...and its fields, indented; a blank line, the
 //     Task-Type=                         next command or the end of the input ends it
 //   sleep 500
+//   note no toolbox takes it             a line for the reader of the transcript
 //   close
 //
 // The keyboard also takes "to N" / "to all", "agents" and "quit".
