@@ -1,12 +1,16 @@
 # Cross-builds for 64-bit Windows with Debian's mingw-w64 (POSIX thread model) and runs the
 # built programs under Wine:
 #   cmake -S . -B build-windows --toolchain cmake/MingwToolchain.cmake
-# Libraries built for Windows (scripts/setup windows puts them in build-windows/deps/) are
-# found through CMAKE_PREFIX_PATH.
+# MingwToolchainX86.cmake sets WARDEX_MINGW_PROCESSOR to i686 first, for 32-bit Windows.
+# Libraries built for Windows (scripts/setup windows puts them in build-windows/deps/ and
+# build-windows-x86/deps/) are found through CMAKE_PREFIX_PATH.
+if(NOT WARDEX_MINGW_PROCESSOR)
+  set(WARDEX_MINGW_PROCESSOR x86_64)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_SYSTEM_PROCESSOR ${WARDEX_MINGW_PROCESSOR})
 
-set(_mingw x86_64-w64-mingw32)
+set(_mingw ${WARDEX_MINGW_PROCESSOR}-w64-mingw32)
 set(CMAKE_C_COMPILER ${_mingw}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${_mingw}-windres)

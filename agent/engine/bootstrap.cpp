@@ -120,7 +120,7 @@ bool CBootstrap::TakeDebugWaitRequest() {
     try {
         sys::CDataRegistry registry;
         registry.SetKey(sys::RegistryRoot::LocalMachine, kSettingsKey);
-        registry.Open(false, false, 0);
+        registry.Open(false, false, sys::Registry::kView32);
         std::uint32_t value = 0;
         registry.ReadDWord("DebugWaitEnabled", value);
         registry.DeleteValue("DebugWaitEnabled");

@@ -36,8 +36,8 @@ logging::CAgentLog& Log() {
 
 void PrintVersionLines() {
     std::printf("Corvane Deployment Agent (wardex), the managed computer's side of Corvane\n");
-    std::printf("\tagent Version %d.%d.%d (32 bit)\n", agent_version::kMajor, agent_version::kMinor,
-                agent_version::kBuild);
+    std::printf("\tagent Version %d.%d.%d (%d bit)\n", agent_version::kMajor, agent_version::kMinor,
+                agent_version::kBuild, agent_version::kBits);
 }
 
 // The index of the first argument holding "-load="; npos when none does.

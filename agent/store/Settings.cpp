@@ -117,7 +117,7 @@ std::unique_ptr<lang::IDataConverter> MakeConverter(int type) {
 
 void OpenKey(sys::CDataRegistry& registry, const char* subkey) {
     registry.SetKey(sys::RegistryRoot::LocalMachine, subkey);
-    registry.Open(true, false, 0);
+    registry.Open(true, false, sys::Registry::kView32);
 }
 
 // The settings hold secrets ("SecurityKey"), so their key is made private whenever it is

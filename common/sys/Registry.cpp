@@ -24,7 +24,7 @@ using registry::Raise;
 // The rights a key is opened with, in the registry's own numbers.
 constexpr std::uint32_t kAllAccess = 0xF003F;
 constexpr std::uint32_t kGenericRead = 0x80000000;
-constexpr std::uint32_t kView32 = 0x200;
+constexpr std::uint32_t kWow64View32 = 0x200;
 
 }  // namespace
 
@@ -47,8 +47,8 @@ void Registry::SetSubkey(const std::string& subkey) {
 void Registry::Open(bool create, bool readOnly, int view) {
     try {
         std::uint32_t access = create || !readOnly ? kAllAccess : kGenericRead;
-        if (view == 1) {
-            access |= kView32;
+        if (view == kView32) {
+            access |= kWow64View32;
         }
         OpenIntern(create, access);
     } catch (const RegistryError&) {

@@ -32,9 +32,14 @@ public:
     void SetKey(RegistryRoot root, const std::string& subkey);
     void SetSubkey(const std::string& subkey);
     // create makes the key (and the keys above it) when missing; readOnly opens for reading
-    // only (unless create is set); view 1 asks for the 32-bit view, which on Linux is the
-    // one view there is.
+    // only (unless create is set); view kView32 asks for the 32-bit view, which on Linux is
+    // the one view there is.
     void Open(bool create, bool readOnly, int view);
+    // The view that 32-bit programs see, "Software\WOW6432Node" on 64-bit Windows. The agent
+    // keeps its settings there whatever it is built for, since the 32-bit programs,
+    // installers and policies that set them up use it, and a machine that moves from one
+    // build to the other keeps them.
+    static constexpr int kView32 = 1;
     bool IsOpen() const { return open_; }
     void Close();
     // Lets the system and administrators alone reach the open key and what is made below

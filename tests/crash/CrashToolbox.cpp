@@ -27,7 +27,7 @@ std::int32_t CrashOnMessage(msg::IQXMessage*, IAgentAPI*) {
 #ifdef WARDEX_ABORT_ON_MESSAGE
     std::abort();
 #else
-    asm volatile("movq $0x20, %%rax\n\tmovl $1, (%%rax)" ::: "rax", "memory");
+    asm volatile("movl $1, 0x20" ::: "memory");  // an absolute address on x86 and x86-64
     return TBX_SUCCESS;
 #endif
 }

@@ -33,8 +33,9 @@ TEST_F(AgentSessionTest, BuiltInCommandsAndTheMessageSinkAnswerTheServer) {
     const auto command = [](const std::string& lines) {
         return Request("Command", "Command=" + lines);
     };
-    const std::string file = "corvane-wardex-6.8.282.X86.exe";
-    const std::string pattern = "agents\\mireton\\corvane-wardex-*.X86.exe";
+    const std::string ending = sizeof(void*) == 4 ? ".X86.exe" : ".X64.exe";
+    const std::string file = "corvane-wardex-6.8.282" + ending;
+    const std::string pattern = "agents\\mireton\\corvane-wardex-*" + ending;
     const std::vector<std::pair<std::string, std::string>> steps = {
         {command("SetState\nTask-Sequence-ID=42\nStatus-Code=7\nNot-A-State=1\n"),
          "Returned=true\n"},

@@ -70,7 +70,7 @@ TEST(ProgramTest, RunsEndAsTheirArgumentsSay) {
     };
     const std::string console = "Running Agent in console/debug mode";
     const std::string debugLine = "Running agent in console/debug mode\n";
-    const std::string version = "\tagent Version 6.8.282 (32 bit)\n";
+    const std::string version = "\tagent Version 6.8.282 (64 bit)\n";
     const std::string versionLines = "Corvane Deployment Agent (wardex), *" + version;
     const std::string empty = "Toolbox List is empty, exiting";
     const std::string noSession = "Agent will exit after 0 reconnects ";

@@ -16,10 +16,12 @@ namespace {
 
 using testsupport::SlotOf;
 
+// Pointer-sized members: 8 bytes on x86-64, 4 on x86.
+constexpr std::size_t kPointer = sizeof(void*);
 static_assert(offsetof(ToolboxAPI, APIVersion) == 0);
-static_assert(offsetof(ToolboxAPI, Version) == 8);
-static_assert(offsetof(ToolboxAPI, HandleMessage) == 16);
-static_assert(sizeof(ToolboxAPI) == 24);
+static_assert(offsetof(ToolboxAPI, Version) == kPointer);
+static_assert(offsetof(ToolboxAPI, HandleMessage) == 2 * kPointer);
+static_assert(sizeof(ToolboxAPI) == 3 * kPointer);
 static_assert(TBX_FAILED == 0 && TBX_SUCCESS == 1 && TBX_NEXT_TOOLBOX == 2);
 static_assert(TBX_API_VERSION == 1 && std::string_view(TBX_ENTRY_POINT) == "GetToolboxAPI");
 

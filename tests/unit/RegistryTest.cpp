@@ -78,7 +78,7 @@ TEST_F(RegistryTest, KeysRefuseWhatTheirStateDoesNotAllowAndDeleteSubkeysOnlyWhe
     OpenKey(open);
     open.WriteString("Where", "test key");
     readOnly.SetKey(sys::RegistryRoot::LocalMachine, deep);
-    readOnly.Open(false, true, 0);
+    readOnly.Open(false, true, sys::Registry::kView32);
     root.SetKey(sys::RegistryRoot::CurrentUser, "");
     root.Open(false, false, 0);
     std::string text;

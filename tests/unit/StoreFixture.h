@@ -58,7 +58,7 @@ protected:
     static void OpenKey(sys::Registry& key, const std::string& subkey = kServiceKey,
                         bool create = true) {
         key.SetKey(sys::RegistryRoot::LocalMachine, subkey);
-        key.Open(create, false, 0);
+        key.Open(create, false, sys::Registry::kView32);
     }
     // A stored value, read through a key of its own: a string's text, "dword:<number>" for a
     // DWORD, or the error of the reads.

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
             return 4;  // the filter set before was not put back
         }
         const CCrashHandler handler(argv[1]);
-        asm volatile("movq $0x20, %%rax\n\tmovl $1, (%%rax)" ::: "rax", "memory");
+        asm volatile("movl $1, 0x20" ::: "memory");  // an absolute address on x86 and x86-64
     }
     const CCrashHandler handler(argv[1]);
     std::terminate();

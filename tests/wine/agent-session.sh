@@ -2,10 +2,12 @@
 # The Windows agent under Wine against the simulator of a Linux build on the loopback:
 #   agent-session.sh <Windows bin folder> <Linux bin folder> <Wine prefix>
 # 1. The console modes: -skt applies "mireton.inp", -verbose lists the settings, -version
-#    loads the toolboxes, -help. Then two runs of "wardex.exe -debug -count=1", each a whole
-#    plain session (tests/wine/session.qxs): every built-in command, the settings read from
-#    and written to the prefix's registry, the task state carried from the first run to the
-#    second in "wardex.dat".
+#    loads the toolboxes and tells the program's architecture, -help. Then two runs of
+#    "wardex.exe -debug -count=1", each a whole plain session (tests/wine/session.qxs): every
+#    built-in command, the settings read from and written to the prefix's registry in its
+#    32-bit view whichever the build (the 64-bit view shows them below WOW6432Node), the
+#    update names of the program's architecture, the task state carried from the first run
+#    to the second in "wardex.dat".
 # 2. The Linux agent reads the "wardex.dat" that the Windows agent wrote.
 # 3. Nine runs against a closed port with the waits divided (CORVANE_WAIT_DIVISOR): the
 #    start-up retries follow the reconnect schedule.
@@ -25,7 +27,10 @@ wardex -verbose >"$work/console-verbose" 2>&1 || fail "-verbose: status $?"
 expect_lines "$work/console-verbose" "TcpAddr=127.0.0.1" "ConsoleName=from input file"
 wardex -version -load=default.dll,config.dll >"$work/console-version" 2>&1 ||
   fail "-version: status $?"
-expect_lines "$work/console-version" "agent Version 6.8.282" "default.dll 1.0.0" "config.dll 1.0.0"
+bits=64
+[ "$arch" = X64 ] || bits=32
+expect_lines "$work/console-version" "agent Version 6.8.282 ($bits bit)" "default.dll 1.0.0" \
+  "config.dll 1.0.0"
 wardex -help >"$work/console-help" 2>&1 || fail "-help: status $?"
 expect_lines "$work/console-help" "Usage: wardex [options] ..."
 for run in 1 2; do
@@ -34,13 +39,14 @@ for run in 1 2; do
 done
 await_qxsim
 cp "$work/transcript" "$work/windows-transcript"
-wine_do reg query "$settings_key" /v ConsoleName >"$work/registry"
+wine_do reg query 'HKLM\Software\WOW6432Node\Corvane\Client Service' /v ConsoleName /reg:64 \
+  >"$work/registry"
 expect_lines "$work/registry" "ConsoleName    REG_SZ    wine session"
 expect_lines "$work/windows-transcript" \
   "[1] IN  Request=CreateSession" "[1] IN  Reply=GetState" "[1] IN  Reply=SetState" \
   "[1]     TcpAddr=127.0.0.1" "[1]     ConsoleName=from input file" \
   "[1] IN  Reply=SetAgentSettings" "[1] IN  Reply=ClearState" \
-  "[1]     Auto-Update-Current0=corvane-wardex-6.8.282.X86.exe" "[1]     Command=StopService" \
+  "[1]     Auto-Update-Current0=corvane-wardex-6.8.282.$arch.exe" "[1]     Command=StopService" \
   "[1]     Command=RestartService" \
   "[1] IN  Request=KeepAlive" "[1] OUT Request=CloseSession" \
   "[2]     ConsoleName=wine session" "[2]     Task-Sequence-ID=17" \

@@ -3,14 +3,17 @@
 # administrator deploys it:
 #   msi-check.sh <MSI> <the build's wardex.exe> <Wine prefix>
 # The package sets the access lists of the settings key and the program folder. After the
-# installation: the program and the toolboxes in "Program Files\Corvane", and the
+# installation: the program and the toolboxes in "Program Files\Corvane" ("Program Files
+# (x86)\Corvane" for the x86 package, in the 64-bit prefix), and the
 # service registered as "wardex.exe -install -load=default.dll,config.dll" would register it,
 # and running; the package sets the service's recovery as -install does. After the removal: the service, its settings key, the agent's own files in the
 # folder and the folder itself are gone, and the product is no longer registered.
 # Whatever happens, the prefix is left as it was found.
 msi="$1"
 source "$(dirname "$0")/wine-test-lib.sh" "$(dirname "$2")" "" "$3"
-folder="$prefix/drive_c/Program Files/Corvane"
+program_files='Program Files'
+[ "$arch" = X64 ] || program_files='Program Files (x86)'
+folder="$prefix/drive_c/$program_files/Corvane"
 product="$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')"
 product_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 
@@ -18,14 +21,15 @@ product_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$pro
 msiexec() {
   "$wine_run" "$prefix" msiexec "$1" "Z:$msi" /qn /l*v "Z:$work/$2" </dev/null
 }
-# reg_value <key> <name>: the value's data as reg prints it (0x2 for a REG_DWORD of 2).
+# reg_value <key> <name>: the value's data in the 64-bit view as reg prints it (0x2 for a
+# REG_DWORD of 2).
 reg_value() {
-  wine_do reg query "$1" /v "$2" | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+  wine_do reg query "$1" /v "$2" /reg:64 | sed -n "s/^    $2    REG_[A-Z_]*    //p"
 }
 cleanup() {
-  if has_key "$product_key"; then msiexec /x cleanup-removal || true; fi
+  if has_key "$product_key" /reg:64; then msiexec /x cleanup-removal || true; fi
   wine_do sc delete "$service" >/dev/null
-  wine_do reg delete 'HKLM\Software\Corvane' /f >/dev/null
+  wine_do reg delete 'HKLM\Software\Corvane' /f /reg:32 >/dev/null
   rm -rf "$folder" "$work"
 }
 # finish: ends the test when a check failed, with the end of msiexec's logs.
@@ -33,8 +37,8 @@ finish() { report "$work"/installation "$work"/removal; }
 
 # Other tests of the prefix leave the agent's settings behind; a machine that never had the
 # agent has none.
-wine_do reg delete 'HKLM\Software\Corvane' /f >/dev/null
-if has_key "$service_key" || [ -e "$folder" ]; then
+wine_do reg delete 'HKLM\Software\Corvane' /f /reg:32 >/dev/null
+if has_key "$service_key" /reg:64 || [ -e "$folder" ]; then
   echo "the prefix already holds the service or its folder" >&2
   exit 1
 fi
@@ -65,7 +69,7 @@ for file in wardex.exe default.dll config.dll; do
 done
 # Windows Installer writes the program path in quotes; Wine's leaves them out.
 image="$(reg_value "$service_key" ImagePath | tr -d '"')"
-[ "$image" = 'C:\Program Files\Corvane\wardex.exe -load=default.dll,config.dll' ] ||
+[ "$image" = "C:\\$program_files\\Corvane\\wardex.exe -load=default.dll,config.dll" ] ||
   fail "service command line: '$image'"
 for expected in "DisplayName=$service" Type=0x10 Start=0x2 ErrorControl=0x1 \
   ObjectName=LocalSystem; do
@@ -73,21 +77,25 @@ for expected in "DisplayName=$service" Type=0x10 Start=0x2 ErrorControl=0x1 \
   [ "$value" = "${expected#*=}" ] || fail "service ${expected%%=*}: '$value'"
 done
 [ "$(service_state)" = 4 ] || fail "service state after the installation: '$(service_state)'"
-has_key "$product_key" || fail "the product is not registered"
+has_key "$product_key" /reg:64 || fail "the product is not registered"
+# The agent of either build keeps its settings in the 32-bit view, so the package makes them
+# there.
+has_key "$settings_key" /reg:32 && ! has_key "$settings_key" /reg:64 ||
+  fail "the package did not make the settings key in the 32-bit view alone"
 
 # What the agent and an administrator leave behind: settings, the state file and a damaged
 # copy of it, the log. Crash dumps ("*.dmp") are left out: Wine's msiexec ignores wildcards
 # in the names of files to remove, which Windows Installer honours.
-wine_do reg add "$settings_key" /v TcpAddr /d 127.0.0.1 /f >/dev/null
-wine_do reg add "$settings_key" /v LogSize /t REG_DWORD /d 2048 /f >/dev/null
+wine_do reg add "$settings_key" /v TcpAddr /d 127.0.0.1 /f /reg:32 >/dev/null
+wine_do reg add "$settings_key" /v LogSize /t REG_DWORD /d 2048 /f /reg:32 >/dev/null
 touch "$folder/wardex.dat" "$folder/wardex.dat.damaged" "$folder/wardex.log"
 
 msiexec /x removal || fail "msiexec /x: status $?"
 [ ! -e "$folder" ] || fail "left in Program Files\\Corvane: $(ls -A "$folder" | tr '\n' ' ')"
 [ -z "$(wine_do sc query "$service")" ] || fail "the service is still known: $(service_state)"
-has_key "$service_key" && fail "the service's key is still there"
-has_key 'HKLM\Software\Corvane' && fail "the settings key is still there"
-has_key "$product_key" && fail "the product is still registered"
+has_key "$service_key" /reg:64 && fail "the service's key is still there"
+has_key 'HKLM\Software\Corvane' /reg:32 && fail "the settings key is still there"
+has_key "$product_key" /reg:64 && fail "the product is still registered"
 
 finish
 echo "the MSI installed and started the service, and removed it, its settings and its files"

@@ -38,7 +38,7 @@ wardex -install -load=default.dll,config.dll >"$work/console-install" 2>&1 ||
   fail "-install: status $?"
 wardex -install -load=other.dll >"$work/console-install-again" 2>&1 ||
   fail "second -install: status $?"
-wine_do reg query "$service_key" >"$work/service-key"
+wine_do reg query "$service_key" /reg:64 >"$work/service-key"
 expect_lines "$work/service-key" \
   "ImagePath    REG_SZ    \"$program_windows\\wardex.exe\" -load=default.dll,config.dll" \
   "Start    REG_DWORD    0x2" "Type    REG_DWORD    0x10" "ObjectName    REG_SZ    LocalSystem" \
@@ -86,7 +86,7 @@ wait_for 10 eval '! process_running' || fail "without its log the process is sti
 
 wardex -remove >"$work/console-remove" 2>&1 || fail "-remove: status $?"
 [ -z "$(service_state)" ] || fail "the service is still installed"
-has_key "$settings_key" && fail "the settings key is still there"
+has_key "$settings_key" /reg:32 && fail "the settings key is still there"
 report "$work"/console-* "$work/sc-start" "$work/sc-stop" "$work/first-log" "$work/transcript"
 grep -F "QxaServiceEntry" "$work/first-log" | tr -d '\r'
 echo "the service was installed, ran a session, stopped in order, stopped without its log and was removed"

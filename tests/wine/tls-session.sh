@@ -19,7 +19,7 @@ trusted=""
 cleanup() {
   stop_qxsim
   [ -z "$trusted" ] || "$wine_trust" "$prefix" remove "$trusted" || true
-  "$wine_run" "$prefix" reg delete 'HKLM\Software\Corvane' /f >/dev/null 2>&1 || true
+  "$wine_run" "$prefix" reg delete 'HKLM\Software\Corvane' /f /reg:32 >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT

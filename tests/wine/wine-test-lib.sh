@@ -1,6 +1,7 @@
 # Shared by the Wine scripts that drive the Windows agent, sourced with (or after) the
 # script's arguments: <Windows bin folder> <Linux bin folder> <Wine prefix>. The Linux bin
 # folder (qxsim, the Linux agent) may be left empty by a test that needs none of it.
+# $arch: X86 or X64, as wardex.exe is; an X86 one that cannot run here skips (status 77).
 set -euo pipefail
 win_bin="$1"
 linux_bin="$2"
@@ -8,8 +9,12 @@ linux_bin="$2"
 prefix="$(realpath -m "$3")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 wine_run="$here/../../cmake/wine-run"
-for file in "$win_bin/wardex.exe" ${linux_bin:+"$linux_bin/qxsim" "$linux_bin/wardex" \
-  "$linux_bin/default.so"}; do
+arch="$(objdump -f "$win_bin/wardex.exe" | sed -n 's/.* pei-i386$/X86/p; s/.* pei-x86-64$/X64/p')"
+[ -n "$arch" ] || { echo "$win_bin/wardex.exe: no Windows program for x86 or x86-64" >&2 && exit 1; }
+if [ "$arch" = X86 ] && ! why="$("$here/../../cmake/run32-check" wine)"; then
+  echo "skipped: the 32-bit agent cannot run under Wine here: $why" && exit 77
+fi
+for file in ${linux_bin:+"$linux_bin/qxsim" "$linux_bin/wardex" "$linux_bin/default.so"}; do
   if [ ! -f "$file" ]; then
     echo "$file is missing: build the Linux tree first (scripts/test windows does)" >&2
     exit 1
@@ -63,7 +68,8 @@ wardex() {
 # wine_do <program> <arguments...>: a program of the prefix, its output without CRs; its
 # status and errors are not looked at.
 wine_do() { { "$wine_run" "$prefix" "$@" </dev/null 2>/dev/null || true; } | tr -d '\r'; }
-has_key() { "$wine_run" "$prefix" reg query "$1" >/dev/null 2>&1 </dev/null; }
+# has_key <key> /reg:32|/reg:64: the agent's key is in the 32-bit view on both builds.
+has_key() { "$wine_run" "$prefix" reg query "$1" "$2" >/dev/null 2>&1 </dev/null; }
 settings_key='HKLM\Software\Corvane\Client Service'
 service="Corvane Deployment Agent"
 service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
@@ -97,7 +103,7 @@ Windows Registry Editor Version 5.00
 "LogDebug"=dword:00000001
 REG
   printf '%s\n' "$@" >>"$work/settings.reg"
-  "$wine_run" "$prefix" regedit /s "Z:$work/settings.reg"
+  "$wine_run" "$prefix" reg import "Z:$work/settings.reg" /reg:32 >/dev/null </dev/null
 }
 # expect_lines <file> <lines...>: each line occurs in the file.
 expect_lines() {

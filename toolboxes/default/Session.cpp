@@ -30,13 +30,13 @@ std::string ClientId(IAgentAPI& agent) {
 }
 
 // The agent tells its version only inside its own update file name,
-// "corvane-wardex-<major>.<minor>.<build>.X86.exe".
+// "corvane-wardex-<major>.<minor>.<build>.X86.exe" (".X64.exe" for a 64-bit agent).
 std::string AgentVersion(IAgentAPI& agent) {
     OwnedMessage info = NewMessage(agent);
     agent.AgentCommand("AgentUpdateInfo", info.get());
     const std::string file = info->GetField("Auto-Update-Current0");
     const std::string prefix = "corvane-wardex-";
-    const std::string::size_type end = file.find(".X86");
+    const std::string::size_type end = file.find(".X");
     if (file.rfind(prefix, 0) != 0 || end == std::string::npos || end < prefix.size()) {
         return {};
     }

@@ -77,6 +77,15 @@ LONG WINAPI DumpAndChain(EXCEPTION_POINTERS* exception) {
 // hold the loader lock (a toolbox's static constructor or destructor, run by its DllMain).
 // dbghelp takes that lock, which the writer thread would wait for for ever, while the
 // holder itself may take it again: so these dumps are written here.
+// Where a captured context stands.
+PVOID InstructionPointer(const CONTEXT& context) {
+#if defined(__x86_64__)
+    return reinterpret_cast<PVOID>(context.Rip);
+#else
+    return reinterpret_cast<PVOID>(context.Eip);
+#endif
+}
+
 void DumpCallingThread() {
     Installation* handler = active.load();
     if (handler == nullptr || !TakeDump(kFatalAppExit)) {
@@ -87,7 +96,7 @@ void DumpCallingThread() {
     EXCEPTION_RECORD record{};
     record.ExceptionCode = kFatalAppExit;
     record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
-    record.ExceptionAddress = reinterpret_cast<PVOID>(context.Rip);
+    record.ExceptionAddress = InstructionPointer(context);
     EXCEPTION_POINTERS pointers{&record, &context};
     WriteDumpFile(handler->writer.Folder(), &pointers, ::GetCurrentThreadId());
     dumpState.store(DumpState::Written);

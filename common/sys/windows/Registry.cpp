@@ -23,7 +23,7 @@ namespace {
 
 using registry::Raise;
 
-// The key the agent keeps its settings in.
+// The key the agent keeps its settings in, in the 32-bit view (Registry::kView32).
 constexpr const char* kAgentKey = "Software\\Corvane\\Client Service";
 
 // A failed registry call: its status becomes the thread's last error and the error's
@@ -293,8 +293,8 @@ void Registry::DeleteKeyAndSubkeys(RegistryRoot) {
 
 std::string SettingsStoreProblem() {
     RegistryHandle key;
-    const LONG status =
-        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_QUERY_VALUE, key.Put());
+    const LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0,
+                                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.Put());
     // A missing key is an agent without settings, as a missing store file is on Linux.
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
         return "";

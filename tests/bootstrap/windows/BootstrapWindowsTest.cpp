@@ -48,7 +48,8 @@ std::string ListText(const std::string& name, SE_OBJECT_TYPE type) {
 TEST_F(BootstrapTest, TheSettingsKeyAndTheFilesWrittenAreForTheSystemAndAdministrators) {
     sys::win::Owned<HKEY, ::RegCloseKey> key;
     PSECURITY_DESCRIPTOR usersRead = nullptr;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, WRITE_DAC, key.Put()),
+    ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0,
+                              WRITE_DAC | READ_CONTROL | KEY_WOW64_32KEY, key.Put()),
               ERROR_SUCCESS);
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
         "D:(A;CI;KR;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)", SDDL_REVISION_1, &usersRead, nullptr));
@@ -58,8 +59,12 @@ TEST_F(BootstrapTest, TheSettingsKeyAndTheFilesWrittenAreForTheSystemAndAdminist
     std::filesystem::remove(world_.LogPath());
     scratch::WriteFile(stateFile + ".tmp", "left over");
     bootstrap_.RunOnce(toolboxes_, true);
-    EXPECT_EQ(ListText(std::string("MACHINE\\") + kSettingsKey, SE_REGISTRY_KEY),
-              "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
+    // Read through the key opened above: a name cannot reach the 32-bit view.
+    PSECURITY_DESCRIPTOR keyList = nullptr;
+    ::GetSecurityInfo(key.Get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &keyList);
+    const LocalMemory ownedKeyList(keyList);
+    EXPECT_EQ(Text(keyList), "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
     EXPECT_EQ(ListText(world_.LogPath(), SE_FILE_OBJECT).find(";WD)"), std::string::npos);
     EXPECT_EQ(ListText(stateFile, SE_FILE_OBJECT).find(";WD)"), std::string::npos);
     EXPECT_EQ(Text(sys::win::PrivateFileAttributes()->lpSecurityDescriptor),

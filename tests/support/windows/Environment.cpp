@@ -22,8 +22,8 @@ namespace {
 
 using Key = sys::win::Owned<HKEY, ::RegCloseKey>;
 
-// Every key of the agent's, the parent of its own key included.
-constexpr const char* kAgentKeys = "Software\\Corvane";
+// Every key of the agent's below Software, the parent of its own key included.
+constexpr const char* kAgentKeys = "Corvane";
 
 // Copies the keys below from's subkey into to's, which is made when missing; false when from
 // has no such subkey.
@@ -41,17 +41,21 @@ bool CopyKeys(HKEY from, const std::string& fromKey, HKEY to, const std::string&
 // The agent's keys wait in a key of the test process's own below HKEY_CURRENT_USER.
 struct SettingsSandbox::SetAside {
     SetAside() {
-        kept = CopyKeys(HKEY_LOCAL_MACHINE, kAgentKeys, HKEY_CURRENT_USER, keptKey);
-        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kAgentKeys);
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                        software.Put());
+        kept = CopyKeys(software.Get(), kAgentKeys, HKEY_CURRENT_USER, keptKey);
+        ::RegDeleteTreeA(software.Get(), kAgentKeys);
     }
     ~SetAside() {
-        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kAgentKeys);
+        ::RegDeleteTreeA(software.Get(), kAgentKeys);
         if (kept) {
-            CopyKeys(HKEY_CURRENT_USER, keptKey, HKEY_LOCAL_MACHINE, kAgentKeys);
+            CopyKeys(HKEY_CURRENT_USER, keptKey, software.Get(), kAgentKeys);
             ::RegDeleteTreeA(HKEY_CURRENT_USER, keptKey.c_str());
         }
     }
 
+    // HKLM\Software in the 32-bit view, where the agent keeps its keys.
+    Key software;
     std::string keptKey = "Software\\Corvane Test\\kept-" + std::to_string(::GetCurrentProcessId());
     bool kept = false;
 };
