@@ -1,6 +1,5 @@
 #include "agent/engine/bootstrap.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -67,7 +66,8 @@ std::uint32_t ReconnectSpread() {
     request.SetLead("Settings", "Specified");
     request.SetField("ReconnectSpread", "0");
     CSettings().GetSettings(&request);
-    const std::int64_t spread = std::max<std::int64_t>(request.GetFieldInt64("ReconnectSpread"), 0);
+    // An unsigned setting: the store holds 0 to 4294967295.
+    const std::int64_t spread = request.GetFieldInt64("ReconnectSpread");
     constexpr std::uint32_t kMax = CReconnectSchedule::kMaxSpreadSeconds;
     if (spread > kMax) {
         WARDEX_LOG(kBestEffortLog, LogLevel::Error,
