@@ -59,6 +59,25 @@ bool IsReadableFile(const std::string& path) {
     return std::filesystem::is_regular_file(path, error) && std::ifstream(path).is_open();
 }
 
+// "ReconnectSpread" in seconds, 0 when not stored; read at every wait, so that a change
+// reaches the next one.
+std::uint32_t ReconnectSpread() {
+    msg::CQXMessage request;
+    request.SetLead("Settings", "Specified");
+    request.SetField("ReconnectSpread", "0");
+    CSettings().GetSettings(&request);
+    // An unsigned setting: the store holds 0 to 4294967295.
+    const std::int64_t spread = request.GetFieldInt64("ReconnectSpread");
+    constexpr std::uint32_t kMax = CReconnectSchedule::kMaxSpreadSeconds;
+    if (spread > kMax) {
+        WARDEX_LOG(kBestEffortLog, LogLevel::Error,
+                   "CBootstrap - ReconnectSpread %lld is above %u seconds; %u seconds are used",
+                   static_cast<long long>(spread), kMax, kMax);
+        return kMax;
+    }
+    return static_cast<std::uint32_t>(spread);
+}
+
 }  // namespace
 
 CBootstrap::CBootstrap(IBootstrapClock& clock) : CBootstrap(clock, sys::ProgramFolder()) {}
@@ -81,10 +100,10 @@ std::uint32_t CBootstrap::Run(std::uint32_t) {
             }
             WARDEX_LOG(kBestEffortLog, LogLevel::Information,
                        "CBootstrap::Run - Gathering wait time before reconnecting");
-            const std::uint32_t seconds = NextWaitSeconds();
-            WARDEX_LOG(kBestEffortLog, LogLevel::Debug, "CBootstrap::Run - sleeping %u seconds",
-                       seconds);
-            WaitForExit(seconds);
+            const std::uint32_t wait = NextWaitMilliseconds();
+            WARDEX_LOG(kBestEffortLog, LogLevel::Debug, "CBootstrap::Run - sleeping %s seconds",
+                       WaitText(wait).c_str());
+            WaitForExit(wait);
         }
         WARDEX_LOG(kBestEffortLog, LogLevel::Information, "CBootstrap::Run - Exit signaled");
         return 0;
@@ -290,10 +309,10 @@ void CBootstrap::StartAgent() {
         if (started) {
             StopStartedAgent();
         }
-        const std::uint32_t seconds = NextWaitSeconds();
-        WARDEX_LOG(kBestEffortLog, LogLevel::Information, "Retrying startup in %u seconds",
-                   seconds);
-        WaitForExit(seconds);
+        const std::uint32_t wait = NextWaitMilliseconds();
+        WARDEX_LOG(kBestEffortLog, LogLevel::Information, "Retrying startup in %s seconds",
+                   WaitText(wait).c_str());
+        WaitForExit(wait);
     } catch (...) {
         WARDEX_LOG(kBestEffortLog, LogLevel::Error,
                    " unknown exception thrown from startup code, agent must exit");
@@ -310,7 +329,7 @@ void CBootstrap::OfferCreateSession() {
         message->SetLead("Internal", "CreateSession");
         agent_->InvokeHandler(message.get());
     }
-    waitIndex_ = 0;
+    schedule_.Restart();
 }
 
 // The agent's threads run once Start has succeeded; they must end before it is destroyed.
@@ -344,15 +363,12 @@ void CBootstrap::ResetLogParams() {
     logging::CAgentLog::GetInstance()->SetLogParams(errors, debug, information, file, size);
 }
 
-std::uint32_t CBootstrap::NextWaitSeconds() {
-    if (waitIndex_ < kScheduleSeconds.size() - 1) {
-        ++waitIndex_;
-    }
-    return kScheduleSeconds[waitIndex_];
+std::uint32_t CBootstrap::NextWaitMilliseconds() {
+    return schedule_.NextMilliseconds(ReconnectSpread());
 }
 
-bool CBootstrap::WaitForExit(std::uint32_t seconds) {
-    return clock_.WaitFor(exit_, seconds * 1000);
+bool CBootstrap::WaitForExit(std::uint32_t milliseconds) {
+    return clock_.WaitFor(exit_, milliseconds);
 }
 
 void CBootstrap::SignalShutdown() {

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <shared_mutex>
 #include <string>
 
 #include "agent/engine/BootstrapClock.h"
+#include "agent/engine/ReconnectSchedule.h"
 #include "common/lang/Event.h"
 #include "common/lang/IAThreads.h"
 #include "common/util/ParamList.h"
@@ -22,11 +22,6 @@ class CQXAgent;
 // The exit event is the one stop signal: once set it stays set for the life of the object.
 class CBootstrap final : public lang::IAThread {
 public:
-    // The reconnect waits in seconds. The index is advanced before every lookup, so entry 0
-    // is never read, and it stays on the last entry once the table is used up.
-    static constexpr std::array<std::uint32_t, 18> kScheduleSeconds = {
-        1, 1, 1, 1, 1, 15, 15, 15, 60, 60, 60, 60, 300, 300, 300, 300, 300, 1800};
-
     // The folder holds "mireton.inp" and the state file "wardex.dat"; by default it is the
     // program's own.
     explicit CBootstrap(IBootstrapClock& clock = CSystemClock::Instance());
@@ -59,17 +54,17 @@ private:
     void OfferCreateSession();
     void StopStartedAgent() noexcept;
     void ResetLogParams();
-    // Advances the schedule and gives its wait.
-    std::uint32_t NextWaitSeconds();
+    // Advances the schedule and gives its wait, with the spread the settings ask for.
+    std::uint32_t NextWaitMilliseconds();
     // Waits on the exit event; true when the event ended the wait.
-    bool WaitForExit(std::uint32_t seconds);
+    bool WaitForExit(std::uint32_t milliseconds);
     void CreateAgent(const util::ParamList& toolboxes);
     void DestroyAgent();
 
     IBootstrapClock& clock_;
     const std::string programFolder_;
     lang::CEvent exit_{lang::EventReset::Manual};
-    std::uint32_t waitIndex_ = 0;
+    CReconnectSchedule schedule_;
     util::ParamList toolboxes_;
     // Set and cleared only by the bootstrap's own thread, under the lock held alone; the stop
     // and user-change relays use it from the service control thread under a shared hold,

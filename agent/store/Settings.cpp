@@ -85,6 +85,8 @@ constexpr Setting kSettings[] = {
     // The agent's own checks of its server's identity, after the settings it has always had.
     {"VerifyServerName", kBoolean},
     {"ServerCertificatePins", kText},
+    // A random addition to every reconnect wait, for fleets that lose their server at once.
+    {"ReconnectSpread", kUnsigned},
     {nullptr, 0},
 };
 

@@ -6,7 +6,7 @@
 
 #include <corvane/IQXMessage.h>
 
-// The agent's settings: a fixed table of 62 named, typed values, each kept as the value of
+// The agent's settings: a fixed table of 63 named, typed values, each kept as the value of
 // that name in the settings store key HKEY_LOCAL_MACHINE "Software\Corvane\Client Service".
 // Settings have no built-in defaults: a setting that is not stored has no value, and each
 // caller brings its own fallback. The object holds no data; every operation opens the key

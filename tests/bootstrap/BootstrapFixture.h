@@ -21,15 +21,15 @@ class RecordingClock final : public IBootstrapClock {
 public:
     void Sleep(std::uint32_t milliseconds) override { sleeps.push_back(milliseconds); }
     bool WaitFor(lang::CEvent& event, std::uint32_t milliseconds) override {
-        waitSeconds.push_back(milliseconds / 1000);
+        waitMs.push_back(milliseconds);
         if (onWait) {
-            onWait(waitSeconds.size());
+            onWait(waitMs.size());
         }
         return event.Wait(0);
     }
 
     std::vector<std::uint32_t> sleeps;
-    std::vector<std::uint32_t> waitSeconds;
+    std::vector<std::uint32_t> waitMs;
     std::function<void(std::size_t)> onWait;
 };
 

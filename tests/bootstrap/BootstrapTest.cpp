@@ -38,7 +38,7 @@ TEST_F(BootstrapTest, WaitsFollowTheScheduleAndAStopEndsThemAtOnce) {
             return c.serveAfter == kNever ? "" : testsupport::Peer(world_.listener.Accept()).Next();
         });
         const auto bootstrap = StoppedAtFirstWait();
-        clock_.waitSeconds.clear();
+        clock_.waitMs.clear();
         clock_.onWait = [&](std::size_t wait) {
             if (wait == c.serveAfter) {
                 world_.Store({{"TcpPort", world_.listener.PortText()}});
@@ -49,10 +49,41 @@ TEST_F(BootstrapTest, WaitsFollowTheScheduleAndAStopEndsThemAtOnce) {
         };
         EXPECT_EQ(bootstrap->Run(0), 0u);
         EXPECT_EQ(server.get(), c.serveAfter == kNever ? "" : "Request=CreateSession\nCount=1\n");
-        EXPECT_EQ(clock_.waitSeconds, c.waits);
+        std::vector<std::uint32_t> expectedMs;
+        for (const std::uint32_t seconds : c.waits) {
+            expectedMs.push_back(seconds * 1000);
+        }
+        EXPECT_EQ(clock_.waitMs, expectedMs) << "without a spread, the schedule's exact waits";
     }
     EXPECT_EQ(world_.LogCount("CBootstrap::Run - Exit signaled"), cases.size());
     EXPECT_TRUE(clock_.sleeps.empty());
+}
+
+// "ReconnectSpread" adds to each wait a random part of up to that many seconds, drawn anew by
+// every agent, and the log tells the time actually waited.
+TEST_F(BootstrapTest, ASpreadAddsToEachWaitAPartOfItsOwnForEveryAgent) {
+    world_.Store({{"ReconnectSpread", "30"}});
+    const std::vector<std::uint32_t> schedule = {1, 1, 1, 1, 15, 15, 15, 60};
+    std::vector<std::uint32_t> otherAgent;
+    for (int agent = 0; agent < 2; ++agent) {
+        const auto bootstrap = StoppedAtFirstWait();
+        clock_.waitMs.clear();
+        clock_.onWait = [&](std::size_t wait) {
+            if (wait == schedule.size()) {
+                bootstrap->SignalShutdown();
+            }
+        };
+        EXPECT_EQ(bootstrap->Run(0), 0u);
+        ASSERT_EQ(clock_.waitMs.size(), schedule.size());
+        for (std::size_t i = 0; i < schedule.size(); ++i) {
+            EXPECT_GE(clock_.waitMs[i], schedule[i] * 1000);
+            EXPECT_LE(clock_.waitMs[i], schedule[i] * 1000 + 30000);
+        }
+        EXPECT_NE(clock_.waitMs, otherAgent);
+        otherAgent = clock_.waitMs;
+        EXPECT_EQ(world_.LogCount("Retrying startup in " + WaitText(clock_.waitMs[0]) + " seconds"),
+                  1u);
+    }
 }
 
 // Before there is an agent a user change reaches only the toolboxes; toolboxes that take their

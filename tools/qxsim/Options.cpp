@@ -21,6 +21,7 @@ const char kUsage[] =
     "                    (for another name), wrong-key (the right names, another key)\n"
     "  --session=MODE    answer CreateSession: accept (then TLS, the default), refuse, ignore\n"
     "  --exit-after=N    stop once N agents have connected and gone\n"
+    "  --timestamps      begin every line with the time in seconds since 1970 (to the ms)\n"
     "  --help            this text\n"
     "Ctrl-C stops the simulator.\n";
 
@@ -99,6 +100,8 @@ Options ParseOptions(int argc, const char* const* argv) {
             options.help = true;
         } else if (argument == "--stdin") {
             stdinAsked = true;
+        } else if (argument == "--timestamps") {
+            options.timestamps = true;
         } else if (const auto equals = argument.find('='); equals != std::string_view::npos) {
             Apply(options, argument.substr(0, equals), argument.substr(equals + 1));
         } else {

@@ -24,7 +24,8 @@ struct Options {
     std::string caOut;  // where to write the generated authority; empty: a folder of the run
     Presented presented = Presented::kRight;  // which certificate of that authority
     SessionMode session = SessionMode::kAccept;
-    int exitAfter = 0;  // stop once this many agents have come and gone; 0: never
+    int exitAfter = 0;        // stop once this many agents have come and gone; 0: never
+    bool timestamps = false;  // every printed line begins with the time
     bool help = false;
 };
 

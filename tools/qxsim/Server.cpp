@@ -20,6 +20,9 @@ std::string Endpoint(const sockaddr_in& address) {
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
+// The queue takes as many connections as the system allows: a fleet that comes back after a
+// restart connects hundreds of agents within milliseconds, and a short queue would turn most
+// of them away to try again a second or more later.
 sys::FileDescriptor Listen(const std::string& host, int port, Printer& printer) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -31,7 +34,7 @@ sys::FileDescriptor Listen(const std::string& host, int port, Printer& printer) 
     const int on = 1;
     if (!listener || ::setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener.Get(), 16) != 0) {
+        ::listen(listener.Get(), SOMAXCONN) != 0) {
         throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port) + ": " +
                                  std::strerror(errno));
     }

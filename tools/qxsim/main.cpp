@@ -74,14 +74,15 @@ int main(int argc, char** argv) {
         printer.Error(error.what());
         return 2;
     }
+    qxsim::Printer served(options.timestamps);
     try {
         sys::FileDescriptor signals = TakeOverSignals();
-        std::unique_ptr<qxsim::TlsContext> tls = MakeTls(options, printer);
-        const qxsim::SessionSetup setup{script, options.session, *tls, printer};
+        std::unique_ptr<qxsim::TlsContext> tls = MakeTls(options, served);
+        const qxsim::SessionSetup setup{script, options.session, *tls, served};
         qxsim::Server server(options, setup, std::move(signals));
         return server.Run();
     } catch (const std::exception& error) {
-        printer.Error(error.what());
+        served.Error(error.what());
         return 1;
     }
 }

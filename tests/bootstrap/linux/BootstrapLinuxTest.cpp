@@ -190,9 +190,9 @@ TEST_F(BootstrapTest, TheConfigurationResultDecidesTheStart) {
             std::filesystem::create_directory(world_.ConfigFile());
         }
         const std::size_t startsBefore = world_.LogCount("Calling Agent Startup");
-        clock_.waitSeconds.clear();
+        clock_.waitMs.clear();
         EXPECT_EQ(bootstrap->Run(0), 0u);
-        EXPECT_EQ(clock_.waitSeconds.empty(), c.reboot) << "the loop ends at a restart";
+        EXPECT_EQ(clock_.waitMs.empty(), c.reboot) << "the loop ends at a restart";
         EXPECT_EQ(scratch::ReadFile(world_.RebootRequest()), c.reboot ? "force=1\n" : "");
         EXPECT_EQ(world_.LogCount("Calling Agent Startup") - startsBefore, c.reboot ? 0u : 1u);
         EXPECT_EQ(world_.LogCount(c.logged), 1u);
