@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "agent/engine/MsgFifoQueue.h"
+#include "agent/queue/MsgFifoQueue.h"
 #include "common/msg/QXMessage.h"
 
 namespace {

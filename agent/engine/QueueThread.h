@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/engine/MsgFifoQueue.h"
+#include "agent/queue/MsgFifoQueue.h"
 #include "common/lang/IAThreads.h"
 
 // A thread that serves one queue (not owned). Its owner stops it with Signal once the

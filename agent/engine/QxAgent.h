@@ -9,9 +9,9 @@
 
 #include "agent/engine/DispatchThread.h"
 #include "agent/engine/InputThread.h"
-#include "agent/engine/MsgFifoQueue.h"
 #include "agent/engine/OutputThread.h"
 #include "agent/handlers/AgentCommands.h"
+#include "agent/queue/MsgFifoQueue.h"
 #include "agent/store/AgentState.h"
 #include "common/ipc/Aipc.h"
 #include "common/util/ParamList.h"

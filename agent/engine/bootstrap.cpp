@@ -6,9 +6,9 @@
 #include <system_error>
 
 #include "agent/engine/QxAgent.h"
-#include "agent/engine/SettingsInputFile.h"
 #include "agent/log/AgentLog.h"
 #include "agent/store/Settings.h"
+#include "agent/store/SettingsInputFile.h"
 #include "common/err/Errors.h"
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"

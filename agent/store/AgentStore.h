@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "agent/engine/MsgFifoQueue.h"
+#include "agent/queue/MsgFifoQueue.h"
 #include "agent/store/AgentState.h"
 
 // The state file: a text archive of the serialisation library holding the six persisted

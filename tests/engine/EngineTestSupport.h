@@ -6,8 +6,8 @@
 #include <string>
 
 #include "agent/engine/DispatchThread.h"
-#include "agent/engine/MsgFifoQueue.h"
 #include "agent/engine/QxAgent.h"
+#include "agent/queue/MsgFifoQueue.h"
 #include "common/msg/MessagePtr.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/Environment.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/engine/SettingsInputFile.h"
+#include "agent/store/SettingsInputFile.h"
 #include "common/msg/QXMessage.h"
 #include "config/ConfigFile.h"
 #include "tests/support/ScratchFiles.h"

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/engine/MsgFifoQueue.h"
+#include "agent/queue/MsgFifoQueue.h"
 #include "common/msg/QXMessage.h"
 
 namespace {

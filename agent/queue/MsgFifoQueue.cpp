@@ -1,4 +1,4 @@
-#include "agent/engine/MsgFifoQueue.h"
+#include "agent/queue/MsgFifoQueue.h"
 
 #include <algorithm>
 #include <iterator>

@@ -7,7 +7,7 @@
 
 #include <corvane/IQXMessage.h>
 
-#include "agent/engine/Filter.h"
+#include "agent/queue/Filter.h"
 #include "common/lang/CriticalSection.h"
 #include "common/lang/Event.h"
 

@@ -1,4 +1,4 @@
-#include "agent/engine/SettingsInputFile.h"
+#include "agent/store/SettingsInputFile.h"
 
 #include <fstream>
 
