@@ -6,7 +6,7 @@
 #include <string>
 
 #include "agent/Version.h"
-#include "agent/engine/bootstrap.h"
+#include "agent/engine/Bootstrap.h"
 #include "agent/log/AgentLog.h"
 #include "agent/program/SettingsListing.h"
 #include "agent/service/ServiceControl.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "agent/engine/bootstrap.h"
+#include "agent/engine/Bootstrap.h"
 #include "agent/service/WinSvcEntry.h"
 #include "common/lang/Event.h"
 #include "common/util/ParamList.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/engine/bootstrap.h"
+#include "agent/engine/Bootstrap.h"
 #include "agent/log/AgentLog.h"
 #include "tests/support/AgentWorld.h"
 #include "tests/support/TestPeer.h"

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "agent/engine/bootstrap.h"
+#include "agent/engine/Bootstrap.h"
 #include "agent/log/AgentLog.h"
 #include "common/err/Errors.h"
 #include "tests/support/AgentWorld.h"

@@ -1,4 +1,4 @@
-#include "agent/engine/bootstrap.h"
+#include "agent/engine/Bootstrap.h"
 
 #include <filesystem>
 #include <fstream>
