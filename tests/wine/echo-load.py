@@ -11,14 +11,21 @@ It prints both figures and exits 1 when the memory grew by more than allowed or 
 not carry its request's tag; a connection that fails or ends early ends it with a message."""
 import random
 import socket
+import os
 import subprocess
 import sys
 
 
-def resident_kib(pattern):
+def agent_pids(pattern):
+    """The processes whose command line matches, this one left out: its own arguments hold
+    the pattern too."""
     pids = subprocess.run(["pgrep", "-f", pattern], capture_output=True, text=True).stdout.split()
+    return [pid for pid in pids if int(pid) != os.getpid()]
+
+
+def resident_kib(pattern):
     total = 0
-    for pid in pids:
+    for pid in agent_pids(pattern):
         try:
             with open(f"/proc/{pid}/status") as status:
                 total += sum(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
