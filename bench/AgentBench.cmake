@@ -23,7 +23,7 @@ target_compile_definitions(bench_agent PRIVATE
 add_dependencies(bench_agent agent_bench_peer benchtbx_session benchtbx_session_resident)
 
 # The stop of the service from each of its states, timed against the stop of an idle session.
-add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/ServiceTestSupport.cpp
+add_executable(stop_bench StopBench.cpp ${PROJECT_SOURCE_DIR}/tests/service/linux/ServiceTestSupport.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/AgentWorld.cpp ${PROJECT_SOURCE_DIR}/tests/support/ChildProcess.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/linux/Environment.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/TestSockets.cpp

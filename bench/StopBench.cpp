@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/ServiceTestSupport.h"
+#include "tests/service/linux/ServiceTestSupport.h"
 
 namespace {
 

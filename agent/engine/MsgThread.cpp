@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "common/err/GeneralError.h"
-#include "common/sys/CurrentProcess.h"
+#include "common/lang/CurrentThread.h"
 #include "common/util/LogLine.h"
 
 namespace {
@@ -19,7 +19,7 @@ void MsgThread::SetArgs(IAgentAPI* agent, msg::IQXMessage* message) {
 }
 
 void MsgThread::Run() {
-    threadId_.store(sys::CurrentThreadId());
+    threadId_.store(lang::CurrentThreadId());
     WARDEX_LOG(*agent_, LogLevel::Debug, "MsgThread::Run - New thread created to handle %s",
                name_.c_str());
     Handle();

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "common/lang/CurrentThread.h"
 #include "common/sys/CurrentProcess.h"
 #include "common/sys/LocalTime.h"
 #include "common/util/StringUtils.h"
@@ -29,7 +30,7 @@ const std::string& LogHeader::Stamp(unsigned level) {
     seconds_ = duration_cast<seconds>(sinceEpoch).count();
     milliseconds_ =
         static_cast<std::uint16_t>(duration_cast<milliseconds>(sinceEpoch).count() % 1000);
-    threadId_ = sys::CurrentThreadId();
+    threadId_ = lang::CurrentThreadId();
     processId_ = sys::CurrentProcessId();
 
     const std::tm local = sys::LocalTime(static_cast<std::time_t>(seconds_));

@@ -3,10 +3,19 @@
 #include <system_error>
 
 #include "common/err/Errors.h"
-#include "common/sys/CurrentProcess.h"
-#include "common/sys/ThreadCrashStack.h"
+#include "common/lang/CurrentThread.h"
 
 namespace lang {
+
+namespace {
+
+std::atomic<ThreadCompanionMaker> companionMaker{nullptr};
+
+}  // namespace
+
+void IAThread::SetCompanionMaker(ThreadCompanionMaker maker) {
+    companionMaker.store(maker);
+}
 
 IAThread::~IAThread() {
     if (thread_.joinable()) {
@@ -34,9 +43,9 @@ bool IAThread::WaitForEnd(std::uint32_t timeoutMs) {
 // An error of the family leaves the thread unchanged; anything else leaves it as a thread
 // error. Either way the process's last resort, the crash handler, takes over.
 void IAThread::Routine() {
-    // A runaway recursion in a toolbox still gets its crash dump.
-    const sys::ThreadCrashStack crashStack;
-    threadId_ = sys::CurrentThreadId();
+    const ThreadCompanionMaker maker = companionMaker.load();
+    const std::unique_ptr<IThreadCompanion> companion = maker != nullptr ? maker() : nullptr;
+    threadId_ = CurrentThreadId();
     try {
         exitCode_ = Run(argument_);
     } catch (const err::CGeneralError&) {

@@ -2,11 +2,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
 
 #include "common/lang/Event.h"
 
 namespace lang {
+
+// What a layer above this one keeps on every thread of the agent while its Run runs: made on
+// the new thread before Run and destroyed there after it. The crash handler keeps room for
+// itself on each thread this way, so that threads need no crash-handling code of their own.
+class IThreadCompanion {
+public:
+    virtual ~IThreadCompanion() = default;
+};
+using ThreadCompanionMaker = std::unique_ptr<IThreadCompanion> (*)();
 
 // A thread whose work is its Run. The thread ends by returning from Run; nothing stops it
 // from outside. The owner waits for the end (WaitForEnd) before it destroys the object,
@@ -31,6 +41,10 @@ public:
     // until then.
     std::uint32_t GetThreadId() const { return threadId_.load(); }
     std::uint32_t GetExitCode() const { return exitCode_.load(); }
+
+    // Every thread started from now on keeps what `maker` makes; nullptr for nothing. One
+    // maker a process: the last one set holds.
+    static void SetCompanionMaker(ThreadCompanionMaker maker);
 
 private:
     void Routine();

@@ -4,9 +4,8 @@
 
 namespace sys {
 
-// The system's ids of the running process and of the calling thread, as the log stamps them.
+// The system's id of the running process, as the log stamps it.
 std::uint32_t CurrentProcessId();
-std::uint32_t CurrentThreadId();
 
 // A write past the file-size limit fails with an error instead of ending the process, as a
 // write to a full disk does: the log, the state file and the settings store report it and

@@ -10,7 +10,7 @@
 #include "agent/log/AgentLog.h"
 #include "agent/log/FileLog.h"
 #include "common/err/Errors.h"
-#include "common/sys/CurrentProcess.h"
+#include "common/lang/CurrentThread.h"
 #include "common/sys/Platform.h"
 #include "common/util/StringUtils.h"
 #include "tests/support/Environment.h"
@@ -70,7 +70,7 @@ TEST(LogHeaderTest, StampsLocalDateTimeMillisecondsTheStampingThreadAndLevel) {
     std::uint32_t workerId = 0;
     std::thread([&] {
         text = header.Stamp(7);
-        workerId = sys::CurrentThreadId();
+        workerId = lang::CurrentThreadId();
     }).join();
     ASSERT_GE(header.Seconds(), before);
     ASSERT_LE(header.Seconds(), now());
@@ -78,7 +78,7 @@ TEST(LogHeaderTest, StampsLocalDateTimeMillisecondsTheStampingThreadAndLevel) {
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "[%m/%d/%y %H:%M:%S", std::gmtime(&local));
     EXPECT_LT(header.Milliseconds(), 1000);
-    EXPECT_NE(workerId, sys::CurrentThreadId());
+    EXPECT_NE(workerId, lang::CurrentThreadId());
     EXPECT_EQ(text, util::Format("%s.%03d %u 7] ", stamp, header.Milliseconds(), workerId));
 }
 

@@ -14,6 +14,7 @@
 #include <sys/random.h>
 #include <sys/syscall.h>
 
+#include "common/sys/ThreadCrashStack.h"
 #include "common/sys/linux/AltSignalStack.h"
 #include "common/sys/linux/FileDescriptor.h"
 #include "common/sys/linux/MinidumpWriter.h"
@@ -174,6 +175,7 @@ bool InstallCrashHandler(const std::string& dumpFolder, CrashDumpCallback afterD
         return false;
     }
     g_owner = std::move(installed);
+    KeepCrashStacksOnNewThreads(true);
     return true;
 }
 
@@ -181,6 +183,7 @@ void RemoveCrashHandler() {
     if (g_owner == nullptr) {
         return;
     }
+    KeepCrashStacksOnNewThreads(false);
     RestoreActions(*g_owner, kSignalCount);
     g_installed.store(nullptr);
     g_owner.reset();

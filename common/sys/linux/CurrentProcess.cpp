@@ -9,10 +9,6 @@ std::uint32_t CurrentProcessId() {
     return static_cast<std::uint32_t>(::getpid());
 }
 
-std::uint32_t CurrentThreadId() {
-    return static_cast<std::uint32_t>(::gettid());
-}
-
 void ReportFileSizeLimitAsError() {
     ::signal(SIGXFSZ, SIG_IGN);
 }

@@ -4,7 +4,7 @@
 
 #include <sys/user.h>
 
-#include "common/sys/MinidumpFormat.h"
+#include "common/sys/linux/MinidumpFormat.h"
 
 namespace sys {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/sys/MinidumpFormat.h"
+#include "common/sys/linux/MinidumpFormat.h"
 
 namespace sys {
 

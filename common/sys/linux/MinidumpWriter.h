@@ -8,8 +8,8 @@
 #include <memory>
 #include <span>
 
-#include "common/sys/MinidumpFormat.h"
 #include "common/sys/linux/MinidumpFile.h"
+#include "common/sys/linux/MinidumpFormat.h"
 #include "common/sys/linux/ProcessMaps.h"
 #include "common/sys/linux/StoppedThreads.h"
 

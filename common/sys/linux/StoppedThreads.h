@@ -6,7 +6,7 @@
 #include <span>
 #include <sys/types.h>
 
-#include "common/sys/MinidumpFormat.h"
+#include "common/sys/linux/MinidumpFormat.h"
 
 namespace sys {
 

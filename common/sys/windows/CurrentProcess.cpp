@@ -8,10 +8,6 @@ std::uint32_t CurrentProcessId() {
     return ::GetCurrentProcessId();
 }
 
-std::uint32_t CurrentThreadId() {
-    return ::GetCurrentThreadId();
-}
-
 // Windows has no signal for it: a write past a size limit already fails with an error.
 void ReportFileSizeLimitAsError() {}
 

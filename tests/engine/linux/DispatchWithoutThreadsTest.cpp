@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 #include <vector>
 
-#include "common/sys/CurrentProcess.h"
+#include "common/lang/CurrentThread.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {
@@ -33,10 +33,10 @@ void DispatchWithoutThreads() {
     std::vector<std::uint32_t> handlerThreads;
     handlerThreads.reserve(3);
     run.agent.SetHandler(
-        [&](msg::IQXMessage&) { handlerThreads.push_back(sys::CurrentThreadId()); });
+        [&](msg::IQXMessage&) { handlerThreads.push_back(lang::CurrentThreadId()); });
     CapAddressSpace();
     run.dispatch.Run(0);
-    const bool holds = handlerThreads == std::vector<std::uint32_t>(3, sys::CurrentThreadId()) &&
+    const bool holds = handlerThreads == std::vector<std::uint32_t>(3, lang::CurrentThreadId()) &&
                        run.agent.CountLines("Cannot start a thread for Request=Job") == 3;
     if (!holds) {
         std::fputs("the messages were not all handled on the dispatch thread", stderr);

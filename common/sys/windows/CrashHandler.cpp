@@ -1,4 +1,4 @@
-#include "agent/program/CrashHandler.h"
+#include "common/sys/CrashHandler.h"
 
 #include <windows.h>
 
@@ -9,14 +9,17 @@
 #include <optional>
 #include <utility>
 
-#include "agent/program/windows/DumpFile.h"
-#include "agent/program/windows/DumpWriter.h"
+#include "common/sys/ThreadCrashStack.h"
+#include "common/sys/windows/DumpFile.h"
+#include "common/sys/windows/DumpWriter.h"
 #include "common/sys/windows/PrivateAccess.h"
 
 // Three ways into one dump per process: the unhandled-exception filter (a fault), the SIGABRT
 // handler (abort(), and the runtime's own end of std::terminate) and the terminate handler.
 // After the dump each goes on to what was there before, so that the system's failure handling
 // follows as if the agent had none.
+namespace sys {
+
 namespace {
 
 // Long enough for any dump; a writer held longer than this will not finish.
@@ -27,9 +30,11 @@ constexpr DWORD kFatalAppExit = 0x40000015;
 using SignalHandler = void (*)(int);
 
 struct Installation {
-    explicit Installation(const std::string& folder) : writer(folder) {}
+    Installation(const std::string& folder, CrashDumpCallback afterDump)
+        : writer(folder), afterDump(afterDump) {}
 
-    CDumpWriter writer;
+    win::CDumpWriter writer;
+    CrashDumpCallback afterDump;
     LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
     SignalHandler previousAbort = SIG_DFL;
     std::terminate_handler previousTerminate = nullptr;
@@ -54,6 +59,12 @@ bool TakeDump(DWORD code) {
     return false;
 }
 
+void Report(const Installation& handler, const std::string& dumpPath) {
+    if (handler.afterDump != nullptr) {
+        handler.afterDump(dumpPath.c_str());
+    }
+}
+
 // The crashing thread waits, stopped, while the writer dumps it; a stack used up to its
 // guard leaves it room for no more than that. A writer that does not finish in time ends
 // the process, since whatever holds it would hold the system's own handling too.
@@ -64,10 +75,13 @@ LONG WINAPI DumpAndChain(EXCEPTION_POINTERS* exception) {
     }
     const DWORD code = exception->ExceptionRecord->ExceptionCode;
     if (TakeDump(code)) {
-        if (!handler->writer.Write(exception, ::GetCurrentThreadId(), kDumpLimitMs)) {
+        const std::string* path =
+            handler->writer.Write(exception, ::GetCurrentThreadId(), kDumpLimitMs);
+        if (path == nullptr) {
             ::TerminateProcess(::GetCurrentProcess(), code);
         }
         dumpState.store(DumpState::Written);
+        Report(*handler, *path);
     }
     return handler->previousFilter != nullptr ? handler->previousFilter(exception)
                                               : EXCEPTION_CONTINUE_SEARCH;
@@ -98,8 +112,12 @@ void DumpCallingThread() {
     record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
     record.ExceptionAddress = InstructionPointer(context);
     EXCEPTION_POINTERS pointers{&record, &context};
-    WriteDumpFile(handler->writer.Folder(), &pointers, ::GetCurrentThreadId());
+    const std::string path =
+        win::WriteDumpFile(handler->writer.Folder(), &pointers, ::GetCurrentThreadId());
     dumpState.store(DumpState::Written);
+    if (!path.empty()) {
+        Report(*handler, path);
+    }
 }
 
 // Returning lets abort() end the process as it does without a handler.
@@ -120,25 +138,27 @@ void DumpOnAbort(int) {
 
 }  // namespace
 
-CCrashHandler::CCrashHandler(std::string folder)
-    : dumpFolder_(std::move(folder)), installed_(!installation.has_value()) {
-    if (!installed_) {
-        return;
+bool InstallCrashHandler(const std::string& dumpFolder, CrashDumpCallback afterDump) {
+    if (installation.has_value()) {
+        return false;
     }
-    Installation& handler = installation.emplace(dumpFolder_);
+    Installation& handler = installation.emplace(dumpFolder, afterDump);
     // Built now: a crash is no time to build the dump's access list.
-    sys::win::PrivateFileAttributes();
+    win::PrivateFileAttributes();
     handler.previousTerminate = std::set_terminate(DumpOnTerminate);
     const SignalHandler previousAbort = std::signal(SIGABRT, DumpOnAbort);
     handler.previousAbort = previousAbort != SIG_ERR ? previousAbort : SIG_DFL;
     handler.previousFilter = ::SetUnhandledExceptionFilter(DumpAndChain);
     active.store(&handler);
+    KeepCrashStacksOnNewThreads(true);
+    return true;
 }
 
-CCrashHandler::~CCrashHandler() {
-    if (!installed_) {
+void RemoveCrashHandler() {
+    if (!installation.has_value()) {
         return;
     }
+    KeepCrashStacksOnNewThreads(false);
     Installation& handler = *installation;
     ::SetUnhandledExceptionFilter(handler.previousFilter);
     std::signal(SIGABRT, handler.previousAbort);
@@ -146,3 +166,5 @@ CCrashHandler::~CCrashHandler() {
     active.store(nullptr);
     installation.reset();
 }
+
+}  // namespace sys

@@ -5,7 +5,7 @@
 set -euo pipefail
 build="$1"
 check="$2"
-source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
+source_dir="$(cd "$(dirname "$0")/../../.." && pwd)"
 if [ "$check" = lintian ] && ! command -v lintian >/dev/null; then
     echo "lintian is not installed (scripts/setup installs it)"
     exit 77

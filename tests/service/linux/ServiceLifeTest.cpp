@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/sys/linux/UtmpSessions.h"
-#include "tests/service/ServiceTestSupport.h"
+#include "tests/service/linux/ServiceTestSupport.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {

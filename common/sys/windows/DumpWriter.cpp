@@ -1,8 +1,10 @@
-#include "agent/program/windows/DumpWriter.h"
+#include "common/sys/windows/DumpWriter.h"
 
 #include <utility>
 
-#include "agent/program/windows/DumpFile.h"
+#include "common/sys/windows/DumpFile.h"
+
+namespace sys::win {
 
 namespace {
 
@@ -28,14 +30,16 @@ CDumpWriter::~CDumpWriter() {
     }
 }
 
-bool CDumpWriter::Write(EXCEPTION_POINTERS* exception, DWORD crashingThread, DWORD limitMs) {
+const std::string* CDumpWriter::Write(EXCEPTION_POINTERS* exception, DWORD crashingThread,
+                                      DWORD limitMs) {
     if (!thread_) {
-        return false;
+        return nullptr;
     }
     exception_ = exception;
     crashingThread_ = crashingThread;
     ::SetEvent(wake_.Get());
-    return ::WaitForSingleObject(done_.Get(), limitMs) == WAIT_OBJECT_0 && written_;
+    const bool done = ::WaitForSingleObject(done_.Get(), limitMs) == WAIT_OBJECT_0;
+    return done && !written_.empty() ? &written_ : nullptr;
 }
 
 DWORD WINAPI CDumpWriter::Run(LPVOID self) {
@@ -47,3 +51,5 @@ DWORD WINAPI CDumpWriter::Run(LPVOID self) {
     }
     return 0;
 }
+
+}  // namespace sys::win

@@ -19,9 +19,9 @@
 #include <sys/mman.h>
 #include <vector>
 
-#include "common/sys/MinidumpFormat.h"
 #include "common/sys/linux/FileDescriptor.h"
 #include "common/sys/linux/MinidumpFile.h"
+#include "common/sys/linux/MinidumpFormat.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchFiles.h"
 

@@ -6,6 +6,8 @@
 
 #include "common/sys/windows/Owned.h"
 
+namespace sys::win {
+
 // A thread made when the crash handler is installed that waits, parked, to write the one dump
 // of the process. A crash cannot start a thread safely: a new thread must enter every
 // library's DllMain under the loader lock, which the crashing thread may hold.
@@ -17,9 +19,9 @@ public:
     CDumpWriter& operator=(const CDumpWriter&) = delete;
 
     const std::string& Folder() const { return folder_; }
-    // Wakes the thread to write the dump and waits for it for at most `limitMs`; false when
-    // no complete dump was written in that time. Called once at most.
-    bool Write(EXCEPTION_POINTERS* exception, DWORD crashingThread, DWORD limitMs);
+    // Wakes the thread to write the dump and waits for it for at most `limitMs`: the dump's
+    // path, or nullptr when no complete dump was written in that time. Called once at most.
+    const std::string* Write(EXCEPTION_POINTERS* exception, DWORD crashingThread, DWORD limitMs);
 
 private:
     static DWORD WINAPI Run(LPVOID self);
@@ -27,9 +29,11 @@ private:
     const std::string folder_;
     EXCEPTION_POINTERS* exception_ = nullptr;
     DWORD crashingThread_ = 0;
-    bool written_ = false;
-    sys::win::KernelHandle wake_;
+    std::string written_;
+    KernelHandle wake_;
     // Set as the dump is done: the thread's own end waits for the loader lock.
-    sys::win::KernelHandle done_;
-    sys::win::KernelHandle thread_;
+    KernelHandle done_;
+    KernelHandle thread_;
 };
+
+}  // namespace sys::win

@@ -22,16 +22,16 @@
 #include <sys/resource.h>
 #include <thread>
 
+#include "common/lang/CurrentThread.h"
 #include "common/lang/IAThreads.h"
 #include "common/sys/CrashHandler.h"
-#include "common/sys/CurrentProcess.h"
 
 namespace {
 
 constexpr std::uintptr_t kSegvAddress = 0x10;
 
 void Announce(std::uintptr_t address) {
-    std::printf("thread %u\n", sys::CurrentThreadId());
+    std::printf("thread %u\n", lang::CurrentThreadId());
     if (address != 0) {
         std::printf("address %#lx\n", static_cast<unsigned long>(address));
     }

@@ -1,4 +1,4 @@
-#include "tests/service/ServiceTestSupport.h"
+#include "tests/service/linux/ServiceTestSupport.h"
 
 #include <poll.h>
 

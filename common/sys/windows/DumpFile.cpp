@@ -1,4 +1,4 @@
-#include "agent/program/windows/DumpFile.h"
+#include "common/sys/windows/DumpFile.h"
 
 // dbghelp.h needs the declarations of windows.h before it.
 // clang-format off
@@ -9,6 +9,8 @@
 
 #include "common/sys/windows/Owned.h"
 #include "common/sys/windows/PrivateAccess.h"
+
+namespace sys::win {
 
 namespace {
 
@@ -24,21 +26,27 @@ std::string NewDumpPath(const std::string& folder) {
 }
 
 // The dump holds the process's memory, secrets included.
-sys::win::KernelHandle OpenDumpFile(const std::string& path) {
-    return sys::win::CreatePrivateFile(path, GENERIC_WRITE, 0, CREATE_NEW);
+KernelHandle OpenDumpFile(const std::string& path) {
+    return CreatePrivateFile(path, GENERIC_WRITE, 0, CREATE_NEW);
 }
 
 }  // namespace
 
-bool WriteDumpFile(const std::string& folder, EXCEPTION_POINTERS* exception, DWORD crashingThread) {
-    const sys::win::KernelHandle file = OpenDumpFile(NewDumpPath(folder));
+std::string WriteDumpFile(const std::string& folder, EXCEPTION_POINTERS* exception,
+                          DWORD crashingThread) {
+    std::string path = NewDumpPath(folder);
+    const KernelHandle file = OpenDumpFile(path);
     if (!file) {
-        return false;
+        return {};
     }
     MINIDUMP_EXCEPTION_INFORMATION where{};
     where.ThreadId = crashingThread;
     where.ExceptionPointers = exception;
     where.ClientPointers = FALSE;
-    return ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(),
-                               MiniDumpNormal, &where, nullptr, nullptr) != FALSE;
+    const bool written =
+        ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(),
+                            MiniDumpNormal, &where, nullptr, nullptr) != FALSE;
+    return written ? path : std::string();
 }
+
+}  // namespace sys::win
