@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "agent/engine/EngineLines.h"
 #include "common/err/Errors.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/TcpEncrypted.h"
@@ -59,7 +60,7 @@ void CAgentSocket::EncryptSocket() {
         throw err::CGeneralError(kSource,
                                  "CAgentSocket::EncryptSocket() - Unknown error thrown while "
                                  "attempting to get a new encrypted socket.",
-                                 86, 0, 0);
+                                 engine_lines::kSocketEncryptFailedUnknown, 0, 0);
     }
 }
 

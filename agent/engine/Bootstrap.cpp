@@ -211,7 +211,7 @@ void CBootstrap::ReadInputFile() {
         const std::string path = util::JoinPath(programFolder_, "mireton.inp");
         if (!util::FileExists(path)) {
             throw CAgentError(kSource, "Attempting to read .inp, but it does not exist.", __LINE__,
-                              3, err::LastSystemError());
+                              kAgentInputFileMissing, err::LastSystemError());
         }
         if (!IsTrustedFile(path, "- the settings input file is not applied")) {
             return;
@@ -234,8 +234,8 @@ void CBootstrap::ReadInputFile() {
 void CBootstrap::ApplySettingsText(const std::string& text) {
     MessagePtr message(agent_->NewMessage());
     if (!message) {
-        throw CAgentError(kSource, "No message for the input file's settings.", __LINE__, 1,
-                          err::LastSystemError());
+        throw CAgentError(kSource, "No message for the input file's settings.", __LINE__,
+                          kAgentOperationFailed, err::LastSystemError());
     }
     message->SetLead("Settings", "Specified");
     message->ParseFields(text);

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "agent/engine/AgentSocket.h"
+#include "agent/engine/EngineLines.h"
 #include "agent/handlers/CommandTable.h"
 #include "agent/log/AgentLog.h"
 #include "agent/store/AgentStore.h"
@@ -168,8 +169,8 @@ void CQXAgent::DeleteQueues() {
 void CQXAgent::GetConnectSettings(std::string& address, std::string& port) {
     const msg::MessagePtr request(NewMessage());
     if (!request) {
-        throw CAgentError(kSource, "No message for the connection settings.", __LINE__, 1,
-                          err::LastSystemError());
+        throw CAgentError(kSource, "No message for the connection settings.", __LINE__,
+                          kAgentOperationFailed, err::LastSystemError());
     }
     request->SetLead("Settings", "Specific");
     request->SetField("TcpAddr", "");
@@ -199,7 +200,8 @@ void CQXAgent::ConnectToServer() {
                    "CQXAgent::ConnectToServer() - unknown exception thrown while trying to "
                    "connect to the QX.");
         throw CAgentError(kSource, "Unknown exception thrown while trying to connect to the QX.",
-                          379, 1, err::LastSystemError());
+                          engine_lines::kConnectFailed, kAgentOperationFailed,
+                          err::LastSystemError());
     }
 }
 
@@ -242,13 +244,15 @@ void CQXAgent::EncryptSocket() {
             "encrypted socket.\n\tFile: %s, Line: %d, Error Message: %s",
             e.Source(), e.Line(), e.Message());
         WARDEX_LOG(*this, LogLevel::Error, "%s", text.c_str());
-        throw CAgentError(kSource, text, 249, 1, err::LastSystemError());
+        throw CAgentError(kSource, text, engine_lines::kEncryptFailed, kAgentOperationFailed,
+                          err::LastSystemError());
     } catch (...) {
         constexpr const char* kText =
             "CQXAgent::EncryptSocket() - Unknown error thrown while attempting to get a new "
             "encrypted socket.";
         WARDEX_LOG(*this, LogLevel::Error, "%s", kText);
-        throw CAgentError(kSource, kText, 254, 1, err::LastSystemError());
+        throw CAgentError(kSource, kText, engine_lines::kEncryptFailedUnknown,
+                          kAgentOperationFailed, err::LastSystemError());
     }
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 
+#include "agent/log/LogLines.h"
 #include "common/err/Errors.h"
 #include "common/util/LogLine.h"
 #include "common/util/StringUtils.h"
@@ -15,11 +16,6 @@ namespace logging {
 namespace {
 
 constexpr const char* kSource = "AgentLog";
-
-// The lines the start of the file log reports, fixed so that administrators' log filters
-// keep matching.
-constexpr int kLineAllocationFailed = 419;
-constexpr int kLineInitialized = 422;
 
 std::atomic<CAgentLog*> instance{nullptr};
 
@@ -75,12 +71,13 @@ void CAgentLog::InitializeFileLog(bool errors, bool debug, bool information,
                                                   maximumSize / 5);
             published_.store(fileLog_.get(), std::memory_order_release);
         } catch (const std::bad_alloc&) {
-            throw CAgentLogError(kSource,
-                                 "CAgentLog::InitializeFileLog() Failed to initialize file log.",
-                                 kLineAllocationFailed, 2, err::LastSystemError());
+            throw CAgentLogError(
+                kSource, "CAgentLog::InitializeFileLog() Failed to initialize file log.",
+                log_lines::kAllocationFailed, kLogOutOfMemory, err::LastSystemError());
         }
     }
-    WARDEX_LOG_AT(*this, LogLevel::Information, kLineInitialized, "***** InitializeFileLog *****");
+    WARDEX_LOG_AT(*this, LogLevel::Information, log_lines::kInitialized,
+                  "***** InitializeFileLog *****");
 }
 
 void CAgentLog::SetLogParams(bool errors, bool debug, bool information, const std::string& fileName,

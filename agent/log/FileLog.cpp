@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "agent/log/LogLines.h"
 #include "common/err/Errors.h"
 #include "common/util/FileUtils.h"
 
@@ -155,8 +156,8 @@ void CFileLog::Append(const std::string& line) {
     util::CreateNewFile(fileName_);
     std::ofstream file(fileName_, std::ios::out | std::ios::app | std::ios::binary);
     if (!file) {
-        throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.", 181, 4,
-                             err::LastSystemError());
+        throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.",
+                             log_lines::kFileOpenFailed, kLogFileNotOpened, err::LastSystemError());
     }
     file << WithLineEnds(line);
     file.flush();

@@ -25,7 +25,7 @@ logging::CAgentLog& Log() {
     logging::CAgentLog* log = logging::CAgentLog::GetInstance();
     if (!log) {
         throw logging::CAgentLogError(kSource, "InitializeLog() Failed to get log pointer.",
-                                      __LINE__, 1, err::LastSystemError());
+                                      __LINE__, logging::kLogUnavailable, err::LastSystemError());
     }
     return *log;
 }
@@ -52,8 +52,8 @@ void CreateFileLog(const msg::CQXMessage& request) {
     } catch (const err::CGeneralError& e) {
         throw err::CGeneralError(e);
     } catch (...) {
-        throw logging::CAgentLogError(kSource, "InitializeLog() Unknown log error.", __LINE__, 1,
-                                      err::LastSystemError());
+        throw logging::CAgentLogError(kSource, "InitializeLog() Unknown log error.", __LINE__,
+                                      logging::kLogUnavailable, err::LastSystemError());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "agent/store/StoreLines.h"
 #include "common/err/Errors.h"
 #include "common/lang/DataConverter.h"
 #include "common/sys/DataRegistry.h"
@@ -171,7 +172,7 @@ void CSettings::SetSetting(const std::string& name, const std::string& value) co
         throw;
     } catch (...) {
         throw err::CGeneralError(kSource, "CSettings::SetSetting() - Unknown exception caught.",
-                                 195, 0, err::LastSystemError());
+                                 store_lines::kSetSettingFailed, 0, err::LastSystemError());
     }
 }
 
@@ -185,7 +186,7 @@ void CSettings::DeleteSetting(const std::string& name) const {
         throw;
     } catch (...) {
         throw err::CGeneralError(kSource, "CSettings::DeleteSetting() - Unknown exception caught.",
-                                 351, 0, err::LastSystemError());
+                                 store_lines::kDeleteSettingFailed, 0, err::LastSystemError());
     }
 }
 

@@ -6,23 +6,13 @@
 #include <corvane/Toolbox.h>
 
 #include "agent/toolbox/Toolbox.h"
+#include "agent/toolbox/ToolboxLines.h"
 #include "common/err/Errors.h"
 #include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "TbxDispatch";
-
-// The lines the log and the raised error carry, fixed so that administrators' log filters
-// keep matching.
-constexpr int kLineAttempt = 40;
-constexpr int kLineMismatch = 55;
-constexpr int kLineCalling = 68;
-constexpr int kLineNext = 78;
-constexpr int kLineReturned = 102;
-constexpr int kLineLoaderReason = 108;
-constexpr int kLineCaught = 110;
-constexpr int kLineRaised = 114;
 
 const char* ReturnCodeName(int code) {
     switch (code) {
@@ -50,21 +40,22 @@ void TbxDispatch::HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) cons
 TbxDispatch::Outcome TbxDispatch::Offer(const char* name, msg::IQXMessage* message,
                                         IAgentAPI* agent) const {
     CToolBox toolbox(name);
-    WARDEX_LOG_AT(*agent, LogLevel::Debug, kLineAttempt, " - Attempting to load %s", name);
+    WARDEX_LOG_AT(*agent, LogLevel::Debug, toolbox_lines::kAttempt, " - Attempting to load %s",
+                  name);
     try {
         return Call(toolbox, message, agent);
     } catch (const CToolBoxError& error) {
         if (!toolbox.LoaderReason().empty()) {
-            WARDEX_LOG_AT(*agent, LogLevel::Error, kLineLoaderReason, "%s - %s", name,
+            WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox_lines::kLoaderReason, "%s - %s", name,
                           toolbox.LoaderReason().c_str());
         }
-        WARDEX_LOG_AT(*agent, LogLevel::Error, kLineCaught,
+        WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox_lines::kCaught,
                       "exception caught\n\t%s:%d - %s\n\tValue = %d, GetLastError = %d",
                       error.Source(), error.Line(), error.Message(), error.Value(),
                       static_cast<int>(error.SystemError()));
         // Leaving this frame destroys the toolbox and so frees its library.
-        throw err::CGeneralError(kSource, std::string(error.Message()), kLineRaised, error.Value(),
-                                 error.SystemError());
+        throw err::CGeneralError(kSource, std::string(error.Message()), toolbox_lines::kRaised,
+                                 error.Value(), error.SystemError());
     }
 }
 
@@ -75,7 +66,7 @@ TbxDispatch::Outcome TbxDispatch::Call(CToolBox& toolbox, msg::IQXMessage* messa
     int apiVersion = 0;
     toolbox.GetAPIVersion(apiVersion);
     if (apiVersion != TBX_API_VERSION) {
-        WARDEX_LOG_AT(*agent, LogLevel::Error, kLineMismatch,
+        WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox_lines::kVersionMismatch,
                       "%s - HandleMessage() TbxAPI Mismatch - need %d, found %d", name,
                       TBX_API_VERSION, apiVersion);
         return Outcome::AskNext;
@@ -84,15 +75,15 @@ TbxDispatch::Outcome TbxDispatch::Call(CToolBox& toolbox, msg::IQXMessage* messa
     int minor = 0;
     int build = 0;
     toolbox.GetVersion(major, minor, build);
-    WARDEX_LOG_AT(*agent, LogLevel::Information, kLineCalling,
+    WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox_lines::kCalling,
                   "HandleMessage() - calling %s Version(%d.%d.%d)", name, major, minor, build);
     const int code = toolbox.HandleMessage(message, agent);
     if (code == TBX_NEXT_TOOLBOX) {
-        WARDEX_LOG_AT(*agent, LogLevel::Information, kLineNext,
+        WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox_lines::kNextToolbox,
                       "HandleMessage() - %s  returned TBX_NEXT_TOOLBOX", name);
         return Outcome::AskNext;
     }
-    WARDEX_LOG_AT(*agent, LogLevel::Information, kLineReturned, "HandleMessage() - %s returned %s",
-                  name, ReturnCodeName(code));
+    WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox_lines::kReturned,
+                  "HandleMessage() - %s returned %s", name, ReturnCodeName(code));
     return Outcome::Done;
 }

@@ -1,5 +1,6 @@
 #include "agent/toolbox/Toolbox.h"
 
+#include "agent/toolbox/ToolboxLines.h"
 #include "common/err/Errors.h"
 #include "common/util/StringUtils.h"
 
@@ -7,14 +8,9 @@ namespace {
 
 constexpr const char* kSource = "Toolbox";
 
-// Values of CToolBoxError: which part of the toolbox failed. The lines of the load errors
-// are fixed, as administrators' log filters match them.
-constexpr int kLibraryFault = 0;
-constexpr int kEntryPointFault = 1;
-constexpr int kTableFault = 2;
-constexpr int kTableEntryFault = 3;
+using namespace toolbox_lines;
 
-[[noreturn]] void Raise(const char* message, int line, int value) {
+[[noreturn]] void Raise(const char* message, int line, ToolboxErrorValue value) {
     throw CToolBoxError(kSource, message, line, value, 0);
 }
 
@@ -24,23 +20,23 @@ CToolBox::CToolBox(const char* name) : name_(name != nullptr ? name : "") {}
 
 bool CToolBox::Load() {
     if (module_.IsOpen()) {
-        Raise("Load - Library Already Loaded", 68, kLibraryFault);
+        Raise("Load - Library Already Loaded", kAlreadyLoaded, kToolboxLibraryFault);
     }
     if (name_.empty()) {
-        Raise("Load - No library name specified", 72, kLibraryFault);
+        Raise("Load - No library name specified", kNoName, kToolboxLibraryFault);
     }
     module_ = sys::SharedLibrary::Open(name_, loaderReason_);
     if (!module_.IsOpen()) {
-        Raise("Load - LoadLibrary returned NULL", 78, kLibraryFault);
+        Raise("Load - LoadLibrary returned NULL", kLoadFailed, kToolboxLibraryFault);
     }
     const auto entryPoint =
         reinterpret_cast<GetToolboxAPIFunction>(module_.Symbol(TBX_ENTRY_POINT, loaderReason_));
     if (entryPoint == nullptr) {
-        Raise("Load - GetProcAddress returned NULL", 85, kEntryPointFault);
+        Raise("Load - GetProcAddress returned NULL", kNoEntryPoint, kToolboxEntryPointFault);
     }
     table_ = entryPoint();
     if (table_ == nullptr) {
-        Raise("Load - GetAPI returned NULL", 92, kTableFault);
+        Raise("Load - GetAPI returned NULL", kNoTable, kToolboxTableFault);
     }
     return true;
 }
@@ -52,7 +48,7 @@ void CToolBox::GetAPIVersion(int& out) const {
 void CToolBox::GetVersion(int& major, int& minor, int& build) const {
     const ToolboxAPI& table = Table("GetVersion");
     if (table.Version == nullptr) {
-        Raise("GetVersion - Version entry is NULL", __LINE__, kTableEntryFault);
+        Raise("GetVersion - Version entry is NULL", __LINE__, kToolboxTableEntryFault);
     }
     table.Version(&major, &minor, &build);
 }
@@ -60,7 +56,7 @@ void CToolBox::GetVersion(int& major, int& minor, int& build) const {
 int CToolBox::HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) const {
     const ToolboxAPI& table = Table("HandleMessage");
     if (table.HandleMessage == nullptr) {
-        Raise("HandleMessage - HandleMessage entry is NULL", __LINE__, kTableEntryFault);
+        Raise("HandleMessage - HandleMessage entry is NULL", __LINE__, kToolboxTableEntryFault);
     }
     return table.HandleMessage(message, agent);
 }
@@ -68,7 +64,7 @@ int CToolBox::HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) const {
 const ToolboxAPI& CToolBox::Table(const char* operation) const {
     if (table_ == nullptr) {
         throw CToolBoxError(kSource, util::Format("%s - Library Not Loaded", operation), __LINE__,
-                            kLibraryFault, 0);
+                            kToolboxLibraryFault, 0);
     }
     return *table_;
 }

@@ -9,6 +9,9 @@ namespace lang {
 
 namespace {
 
+// The fixed line of the error a thread ends with when its Run lets an unknown exception out.
+constexpr int kLineUnrecoverable = 70;
+
 std::atomic<ThreadCompanionMaker> companionMaker{nullptr};
 
 }  // namespace
@@ -51,8 +54,8 @@ void IAThread::Routine() {
     } catch (const err::CGeneralError&) {
         throw;
     } catch (...) {
-        throw CThreadError("common\\lang\\IAThreads", "Unrecoverable Thread Error", 70, -1,
-                           err::LastSystemError());
+        throw CThreadError("common\\lang\\IAThreads", "Unrecoverable Thread Error",
+                           kLineUnrecoverable, kThreadUnrecoverable, err::LastSystemError());
     }
     ended_.Set();
 }

@@ -8,6 +8,9 @@ namespace sys {
 
 namespace {
 
+// The fixed line of the error a property that cannot be read raises.
+constexpr int kLinePropertyUnreadable = 2152;
+
 // A BSTR made for one call and freed after it.
 using Bstr = win::Owned<BSTR, ::SysFreeString>;
 
@@ -73,8 +76,8 @@ win::ComPtr<IWbemClassObject> GetFirstInstance(IWbemServices& services, const wc
 void GetVariant(IWbemClassObject& object, const wchar_t* property, Variant& value) {
     CIMTYPE type = 0;
     if (FAILED(object.Get(property, 0, value.Get(), &type, nullptr))) {
-        throw CWmiError("Wmi", "Wmi::GetVariant() - IWbemClassObject->Get() failed.", 2152, 1,
-                        ::GetLastError());
+        throw CWmiError("Wmi", "Wmi::GetVariant() - IWbemClassObject->Get() failed.",
+                        kLinePropertyUnreadable, kWmiPropertyUnreadable, ::GetLastError());
     }
 }
 

@@ -1,0 +1,14 @@
+#pragma once
+
+// The fixed lines of the built-in commands' log lines. The number after the file name in a log
+// line, and the line of an error, are fixed identifiers that administrators' log filters match:
+// they never change, whatever line of the source writes them.
+namespace handler_lines {
+
+// The switch to encryption (CAgentEncryptSession).
+constexpr int kEncryptCalling = 13;
+constexpr int kEncryptIpcError = 24;
+constexpr int kEncryptAgentError = 32;
+constexpr int kEncryptUnknownError = 40;
+
+}  // namespace handler_lines
