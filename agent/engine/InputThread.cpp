@@ -44,7 +44,7 @@ std::uint32_t CInputThread::Run(std::uint32_t) {
         std::vector<char> buffer(kBufferBytes);
         for (;;) {
             try {
-                ReadOnce(framer, buffer.data(), readTimeoutMs_);
+                ReadOnce(framer, buffer.data(), readTimeoutMs_.load());
             } catch (const ipc::CIPCError& error) {
                 if (!HandleReadError(error)) {
                     return 0;

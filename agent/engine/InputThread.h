@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -36,6 +37,9 @@ public:
 
     // The argument is not used: the agent is the one given to SetAgent.
     std::uint32_t Run(std::uint32_t argument) override;
+    // How long a read waits before the thread offers a keep-alive, once Run has read the
+    // settings.
+    std::uint32_t ReadTimeoutMs() const { return readTimeoutMs_.load(); }
 
 private:
     using MessagePtr = msg::MessagePtr;
@@ -57,6 +61,6 @@ private:
     CAgentSocket* socket_ = nullptr;
     IAgentAPI* agent_ = nullptr;
     std::uint32_t msPerMinute_ = 60000;
-    std::uint32_t readTimeoutMs_ = kDefaultReadTimeoutMs;
+    std::atomic<std::uint32_t> readTimeoutMs_{kDefaultReadTimeoutMs};
     bool requireEncrypt_ = false;
 };

@@ -18,7 +18,9 @@ AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, int test
     const CSettings settings;
     settings.SetSetting("TcpAddr", "127.0.0.1");
     settings.SetSetting("TcpPort", listener_.PortText());
-    settings.SetSetting("TestConnectionEvery", std::to_string(testConnectionEvery));
+    if (testConnectionEvery != kSettingAbsent) {
+        settings.SetSetting("TestConnectionEvery", std::to_string(testConnectionEvery));
+    }
 
     util::ParamList toolboxes;
     toolboxes.Add(WARDEX_SESSION_TOOLBOX);

@@ -161,4 +161,17 @@ TEST_F(AgentSessionTest, SilentPeerGetsPingsAndTheSessionGoesOn) {
     EXPECT_EQ(reply, echo);
 }
 
+// Without the setting, the connection is tested after 15 minutes of silence.
+TEST_F(AgentSessionTest, WithoutTheSettingTheConnectionIsTestedAfterFifteenMinutes) {
+    AgentSession session(sandbox_, enginetest::kSettingAbsent);
+    session.Start();
+    const std::string echo = Request("Echo", "Tag=read\n");
+    session.Server().Send(echo);
+    std::string reply;
+    while ((reply = session.Server().Next()) == "Reply=Ping\nTag=\n") {
+    }
+    ASSERT_EQ(reply, echo) << "the input thread has read its settings";
+    EXPECT_EQ(session.Agent().GetInputThread().ReadTimeoutMs(), 15u);
+}
+
 }  // namespace

@@ -54,13 +54,14 @@ inline std::string StateFile(const testsupport::SettingsSandbox& sandbox) {
 // With the agent's minute one millisecond long, a read time-out that no test meets unless it
 // asks for one.
 inline constexpr int kNoReadTimeout = 600000;
+inline constexpr int kSettingAbsent = -1;
 
 // A real agent connected to a test server, run as the bootstrap runs it: the settings name
 // the server, Start connects, and a bootstrap thread offers "Internal"/"CreateSession" to the
 // session toolbox, waits in WaitForClose and destroys the agent.
 class AgentSession {
 public:
-    // testConnectionEvery: the setting, counted in milliseconds.
+    // testConnectionEvery: the setting, counted in milliseconds; kSettingAbsent stores none.
     explicit AgentSession(const testsupport::SettingsSandbox& sandbox,
                           int testConnectionEvery = kNoReadTimeout,
                           std::size_t workerLimit = CDispatch::kDefaultWorkerLimit);

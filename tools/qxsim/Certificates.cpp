@@ -66,6 +66,7 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
 // The names of the right server certificate, and of the one for a wrong name.
 constexpr const char* kRightNames = "IP:127.0.0.1,DNS:localhost";
 constexpr const char* kWrongName = "wrong-name.invalid";
+constexpr const char* kWrongNames = "DNS:wrong-name.invalid,DNS:mgmt*.corvane.example";
 
 // A positive random number: serial numbers and authority names differ from run to run, so
 // that a chain engine that still holds an authority of an earlier run, or looks issuers up by
@@ -158,7 +159,7 @@ GeneratedCertificate Reissue(const GeneratedCertificate& made, Presented present
             break;
         case Presented::kWrongName:
             copy.certificate = NewCertificate(copy.key.get(), kWrongName, copy.authority.get(),
-                                              copy.authorityKey.get(), "DNS:wrong-name.invalid");
+                                              copy.authorityKey.get(), kWrongNames);
             break;
         case Presented::kWrongKey:
             copy.certificate = NewCertificate(copy.key.get(), "127.0.0.1", copy.authority.get(),

@@ -29,8 +29,11 @@ GeneratedCertificate GenerateCertificate();
 // authority that an agent checking the server's name or key must refuse.
 enum class Presented {
     kRight,
-    kWrongName,  // the same key, for the name "wrong-name.invalid" only
-    kWrongKey,   // for the same names, with a key of its own
+    // The same key, for names no test connects to: "wrong-name.invalid" and the partial
+    // wildcard "mgmt*.corvane.example", which a name check must not take for
+    // "mgmt1.corvane.example".
+    kWrongName,
+    kWrongKey,  // for the same names, with a key of its own
 };
 // A certificate from made's authority as presented says (kRight: a copy of made).
 GeneratedCertificate Reissue(const GeneratedCertificate& made, Presented presented);

@@ -9,7 +9,8 @@
 namespace {
 
 // A big message crosses many TLS records both ways; CloseSession then ends the encrypted
-// session in order.
+// session in order. Its reply, which cannot go out once the agent has closed the connection,
+// stays with the output queue and reaches the state file, as over plain TCP.
 TEST(AgentTlsSession, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEncrypted) {
     testsupport::TestPki::Instance();  // its trust store is named before any thread starts
     const testsupport::SettingsSandbox sandbox;
@@ -25,6 +26,8 @@ TEST(AgentTlsSession, SessionSwitchesToTlsOnTheServersConfirmationAndGoesOnEncry
     session.Server().Send(testsupport::Request("Command", "Command=CloseSession\nShutdown=Yes\n"));
     EXPECT_EQ(session.Server().AwaitEnd(), "close_notify");
     EXPECT_TRUE(session.Ended());
+    EXPECT_NE(scratch::ReadFile(enginetest::StateFile(sandbox)).find("Returned=true\n"),
+              std::string::npos);
 }
 
 }  // namespace

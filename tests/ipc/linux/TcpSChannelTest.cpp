@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "common/ipc/Aipc.h"
+#include "common/ipc/TcpEncrypted.h"
 #include "common/ipc/TcpSChannel.h"
 #include "common/util/Console.h"
 #include "tests/ipc/IpcTestSupport.h"
@@ -101,6 +102,25 @@ TEST(TcpSChannel, AWriteCutShortByTheTimeOutReturnsWhatItCommitted) {
               static_cast<int>(message.size()) - count);
     EXPECT_NO_THROW(server.get());
     EXPECT_TRUE(received == message) << "received " << received.size() << " bytes";
+}
+
+// The server's name is checked without partial wildcards (docs/security.md): a certificate
+// for "mgmt*.corvane.example" from a trusted authority is not one for "mgmt1.corvane.example".
+TEST(TcpSChannel, APartialWildcardIsNotTheServersName) {
+    TestPki::Instance();  // the certificates and the trust store, before the server thread
+    testsupport::TestServer listener;
+    auto server = std::async(std::launch::async, [&] {
+        Peer session(listener.Accept());
+        return session.StartTls(TestPki::Instance().ServerContext(qxsim::Presented::kWrongName));
+    });
+    std::unique_ptr<CIPCInterface> tcp = CIPCInterface::Create(ipc::IPCTYPE_TCP);
+    tcp->Connect("127.0.0.1", listener.Port());
+    const std::unique_ptr<CIPCInterface> channel = CIPCInterface::CreateEncrypted(
+        ipc::IPCTYPE_SCHANNEL, tcp, {.name = "mgmt1.corvane.example", .pins = ""});
+    const auto& tls = dynamic_cast<const ipc::CTCPEncrypted&>(*channel);
+    EXPECT_NE(tls.HandshakeFailure().find("hostname mismatch"), std::string::npos)
+        << tls.HandshakeFailure();
+    EXPECT_FALSE(server.get());
 }
 
 // A server that handshakes with the trusted chain as the arguments say, acts, and gives how
