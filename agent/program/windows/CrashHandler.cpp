@@ -11,7 +11,7 @@
 
 #include "agent/program/windows/DumpFile.h"
 #include "agent/program/windows/DumpWriter.h"
-#include "common/sys/windows/PrivateAccess.h"
+#include "common/util/windows/PrivateAccess.h"
 
 // Three ways into one dump per process: the unhandled-exception filter (a fault), the SIGABRT
 // handler (abort(), and the runtime's own end of std::terminate) and the terminate handler.
@@ -127,7 +127,7 @@ CCrashHandler::CCrashHandler(std::string folder)
     }
     Installation& handler = installation.emplace(dumpFolder_);
     // Built now: a crash is no time to build the dump's access list.
-    sys::win::PrivateFileAttributes();
+    util::win::PrivateFileAttributes();
     handler.previousTerminate = std::set_terminate(DumpOnTerminate);
     const SignalHandler previousAbort = std::signal(SIGABRT, DumpOnAbort);
     handler.previousAbort = previousAbort != SIG_ERR ? previousAbort : SIG_DFL;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/lang/Owned.h"
+#include "common/util/windows/KernelHandle.h"
 
 namespace sys::win {
 
@@ -19,11 +20,8 @@ void ReleaseInterface(Interface* pointer) noexcept {
 template <typename Interface>
 using ComPtr = Owned<Interface*, ReleaseInterface<Interface>>;
 
-// A kernel object: a file, a process, a token.
-using KernelHandle = Owned<HANDLE, ::CloseHandle>;
-// A file as CreateFileA gives it, whose failure is INVALID_HANDLE_VALUE rather than null.
-inline KernelHandle OwnFile(HANDLE file) {
-    return KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
-}
+// Kernel objects are owned as the file helpers own them.
+using util::win::KernelHandle;
+using util::win::OwnFile;
 
 }  // namespace sys::win

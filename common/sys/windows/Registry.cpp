@@ -5,7 +5,7 @@
 #include "common/err/Errors.h"
 #include "common/sys/RegistryErrors.h"
 #include "common/sys/windows/Owned.h"
-#include "common/sys/windows/PrivateAccess.h"
+#include "common/util/windows/PrivateAccess.h"
 #include "common/sys/windows/SystemMessage.h"
 
 namespace sys {
@@ -243,7 +243,7 @@ void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint
 // policy made first with the parent's list.
 void Registry::MakePrivate() {
     RequireOpen("MakePrivate() - Key not open, cannot set its access.", __LINE__);
-    const PSECURITY_DESCRIPTOR descriptor = win::PrivateKeyDescriptor();
+    const PSECURITY_DESCRIPTOR descriptor = util::win::PrivateKeyDescriptor();
     const LONG status =
         descriptor == nullptr
             ? ERROR_NOT_ENOUGH_MEMORY
