@@ -60,7 +60,7 @@ void CAgentSocket::EncryptSocket() {
         throw err::CGeneralError(kSource,
                                  "CAgentSocket::EncryptSocket() - Unknown error thrown while "
                                  "attempting to get a new encrypted socket.",
-                                 engine_lines::kSocketEncryptFailedUnknown, 0, 0);
+                                 engine::lines::kSocketEncryptFailedUnknown, 0, 0);
     }
 }
 

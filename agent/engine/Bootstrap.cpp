@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 
+#include "agent/engine/EngineLines.h"
 #include "agent/engine/QxAgent.h"
 #include "agent/log/AgentLog.h"
 #include "agent/store/Settings.h"

@@ -200,7 +200,7 @@ void CQXAgent::ConnectToServer() {
                    "CQXAgent::ConnectToServer() - unknown exception thrown while trying to "
                    "connect to the QX.");
         throw CAgentError(kSource, "Unknown exception thrown while trying to connect to the QX.",
-                          engine_lines::kConnectFailed, kAgentOperationFailed,
+                          engine::lines::kConnectFailed, kAgentOperationFailed,
                           err::LastSystemError());
     }
 }
@@ -244,14 +244,14 @@ void CQXAgent::EncryptSocket() {
             "encrypted socket.\n\tFile: %s, Line: %d, Error Message: %s",
             e.Source(), e.Line(), e.Message());
         WARDEX_LOG(*this, LogLevel::Error, "%s", text.c_str());
-        throw CAgentError(kSource, text, engine_lines::kEncryptFailed, kAgentOperationFailed,
+        throw CAgentError(kSource, text, engine::lines::kEncryptFailed, kAgentOperationFailed,
                           err::LastSystemError());
     } catch (...) {
         constexpr const char* kText =
             "CQXAgent::EncryptSocket() - Unknown error thrown while attempting to get a new "
             "encrypted socket.";
         WARDEX_LOG(*this, LogLevel::Error, "%s", kText);
-        throw CAgentError(kSource, kText, engine_lines::kEncryptFailedUnknown,
+        throw CAgentError(kSource, kText, engine::lines::kEncryptFailedUnknown,
                           kAgentOperationFailed, err::LastSystemError());
     }
 }

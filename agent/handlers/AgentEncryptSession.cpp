@@ -15,24 +15,24 @@ int CAgentEncryptSession::HandleMessage(IAgentCommands& agent, msg::IQXMessage* 
     if (!message) {
         return 0;
     }
-    WARDEX_LOG_AT(agent, LogLevel::Information, handler_lines::kEncryptCalling,
+    WARDEX_LOG_AT(agent, LogLevel::Information, handlers::lines::kEncryptCalling,
                   "CAgentEncryptSession::HandleMessage() - Calling app.EncryptSocket()");
     try {
         agent.EncryptSocket();
     } catch (const ipc::CIPCError& e) {
-        WARDEX_LOG_AT(agent, LogLevel::Information, handler_lines::kEncryptIpcError,
+        WARDEX_LOG_AT(agent, LogLevel::Information, handlers::lines::kEncryptIpcError,
                       "CAgentEncryptSession::HandleMessage() - CIPCError caught encrypting "
                       "socket.\n\tFile=%s Line=%d, ErrorMsg=%s",
                       e.Source(), e.Line(), e.Message());
         return 1;
     } catch (const CAgentError& e) {
-        WARDEX_LOG_AT(agent, LogLevel::Information, handler_lines::kEncryptAgentError,
+        WARDEX_LOG_AT(agent, LogLevel::Information, handlers::lines::kEncryptAgentError,
                       "CAgentEncryptSession::HandleMessage() - CAgentError caught encrypting "
                       "socket.\n\tFile=%s Line=%d, ErrorMsg=%s",
                       e.Source(), e.Line(), e.Message());
         return 1;
     } catch (...) {
-        WARDEX_LOG_AT(agent, LogLevel::Information, handler_lines::kEncryptUnknownError,
+        WARDEX_LOG_AT(agent, LogLevel::Information, handlers::lines::kEncryptUnknownError,
                       "CAgentEncryptSession::HandleMessage() - Unknown error caught encrypting "
                       "socket.");
         return 1;

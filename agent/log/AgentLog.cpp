@@ -73,10 +73,10 @@ void CAgentLog::InitializeFileLog(bool errors, bool debug, bool information,
         } catch (const std::bad_alloc&) {
             throw CAgentLogError(
                 kSource, "CAgentLog::InitializeFileLog() Failed to initialize file log.",
-                log_lines::kAllocationFailed, kLogOutOfMemory, err::LastSystemError());
+                logging::lines::kAllocationFailed, kLogOutOfMemory, err::LastSystemError());
         }
     }
-    WARDEX_LOG_AT(*this, LogLevel::Information, log_lines::kInitialized,
+    WARDEX_LOG_AT(*this, LogLevel::Information, logging::lines::kInitialized,
                   "***** InitializeFileLog *****");
 }
 

@@ -157,7 +157,8 @@ void CFileLog::Append(const std::string& line) {
     std::ofstream file(fileName_, std::ios::out | std::ios::app | std::ios::binary);
     if (!file) {
         throw CAgentLogError("AgentLog", "CFileLog::Log() - open() failed on the file.",
-                             log_lines::kFileOpenFailed, kLogFileNotOpened, err::LastSystemError());
+                             logging::lines::kFileOpenFailed, kLogFileNotOpened,
+                             err::LastSystemError());
     }
     file << WithLineEnds(line);
     file.flush();

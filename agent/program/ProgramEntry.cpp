@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "agent/log/AgentLog.h"
+#include "agent/log/LogLines.h"
 #include "agent/program/ProgramModes.h"
 #include "agent/service/QxaServiceEntry.h"
 #include "agent/service/ServiceControl.h"

@@ -172,7 +172,7 @@ void CSettings::SetSetting(const std::string& name, const std::string& value) co
         throw;
     } catch (...) {
         throw err::CGeneralError(kSource, "CSettings::SetSetting() - Unknown exception caught.",
-                                 store_lines::kSetSettingFailed, 0, err::LastSystemError());
+                                 store::lines::kSetSettingFailed, 0, err::LastSystemError());
     }
 }
 
@@ -186,7 +186,7 @@ void CSettings::DeleteSetting(const std::string& name) const {
         throw;
     } catch (...) {
         throw err::CGeneralError(kSource, "CSettings::DeleteSetting() - Unknown exception caught.",
-                                 store_lines::kDeleteSettingFailed, 0, err::LastSystemError());
+                                 store::lines::kDeleteSettingFailed, 0, err::LastSystemError());
     }
 }
 

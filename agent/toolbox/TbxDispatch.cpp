@@ -40,21 +40,21 @@ void TbxDispatch::HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) cons
 TbxDispatch::Outcome TbxDispatch::Offer(const char* name, msg::IQXMessage* message,
                                         IAgentAPI* agent) const {
     CToolBox toolbox(name);
-    WARDEX_LOG_AT(*agent, LogLevel::Debug, toolbox_lines::kAttempt, " - Attempting to load %s",
+    WARDEX_LOG_AT(*agent, LogLevel::Debug, toolbox::lines::kAttempt, " - Attempting to load %s",
                   name);
     try {
         return Call(toolbox, message, agent);
     } catch (const CToolBoxError& error) {
         if (!toolbox.LoaderReason().empty()) {
-            WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox_lines::kLoaderReason, "%s - %s", name,
+            WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox::lines::kLoaderReason, "%s - %s", name,
                           toolbox.LoaderReason().c_str());
         }
-        WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox_lines::kCaught,
+        WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox::lines::kCaught,
                       "exception caught\n\t%s:%d - %s\n\tValue = %d, GetLastError = %d",
                       error.Source(), error.Line(), error.Message(), error.Value(),
                       static_cast<int>(error.SystemError()));
         // Leaving this frame destroys the toolbox and so frees its library.
-        throw err::CGeneralError(kSource, std::string(error.Message()), toolbox_lines::kRaised,
+        throw err::CGeneralError(kSource, std::string(error.Message()), toolbox::lines::kRaised,
                                  error.Value(), error.SystemError());
     }
 }
@@ -66,7 +66,7 @@ TbxDispatch::Outcome TbxDispatch::Call(CToolBox& toolbox, msg::IQXMessage* messa
     int apiVersion = 0;
     toolbox.GetAPIVersion(apiVersion);
     if (apiVersion != TBX_API_VERSION) {
-        WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox_lines::kVersionMismatch,
+        WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox::lines::kVersionMismatch,
                       "%s - HandleMessage() TbxAPI Mismatch - need %d, found %d", name,
                       TBX_API_VERSION, apiVersion);
         return Outcome::AskNext;
@@ -75,15 +75,15 @@ TbxDispatch::Outcome TbxDispatch::Call(CToolBox& toolbox, msg::IQXMessage* messa
     int minor = 0;
     int build = 0;
     toolbox.GetVersion(major, minor, build);
-    WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox_lines::kCalling,
+    WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox::lines::kCalling,
                   "HandleMessage() - calling %s Version(%d.%d.%d)", name, major, minor, build);
     const int code = toolbox.HandleMessage(message, agent);
     if (code == TBX_NEXT_TOOLBOX) {
-        WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox_lines::kNextToolbox,
+        WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox::lines::kNextToolbox,
                       "HandleMessage() - %s  returned TBX_NEXT_TOOLBOX", name);
         return Outcome::AskNext;
     }
-    WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox_lines::kReturned,
+    WARDEX_LOG_AT(*agent, LogLevel::Information, toolbox::lines::kReturned,
                   "HandleMessage() - %s returned %s", name, ReturnCodeName(code));
     return Outcome::Done;
 }

@@ -8,8 +8,6 @@ namespace {
 
 constexpr const char* kSource = "Toolbox";
 
-using namespace toolbox_lines;
-
 [[noreturn]] void Raise(const char* message, int line, ToolboxErrorValue value) {
     throw CToolBoxError(kSource, message, line, value, 0);
 }
@@ -20,23 +18,26 @@ CToolBox::CToolBox(const char* name) : name_(name != nullptr ? name : "") {}
 
 bool CToolBox::Load() {
     if (module_.IsOpen()) {
-        Raise("Load - Library Already Loaded", kAlreadyLoaded, kToolboxLibraryFault);
+        Raise("Load - Library Already Loaded", toolbox::lines::kAlreadyLoaded,
+              kToolboxLibraryFault);
     }
     if (name_.empty()) {
-        Raise("Load - No library name specified", kNoName, kToolboxLibraryFault);
+        Raise("Load - No library name specified", toolbox::lines::kNoName, kToolboxLibraryFault);
     }
     module_ = sys::SharedLibrary::Open(name_, loaderReason_);
     if (!module_.IsOpen()) {
-        Raise("Load - LoadLibrary returned NULL", kLoadFailed, kToolboxLibraryFault);
+        Raise("Load - LoadLibrary returned NULL", toolbox::lines::kLoadFailed,
+              kToolboxLibraryFault);
     }
     const auto entryPoint =
         reinterpret_cast<GetToolboxAPIFunction>(module_.Symbol(TBX_ENTRY_POINT, loaderReason_));
     if (entryPoint == nullptr) {
-        Raise("Load - GetProcAddress returned NULL", kNoEntryPoint, kToolboxEntryPointFault);
+        Raise("Load - GetProcAddress returned NULL", toolbox::lines::kNoEntryPoint,
+              kToolboxEntryPointFault);
     }
     table_ = entryPoint();
     if (table_ == nullptr) {
-        Raise("Load - GetAPI returned NULL", kNoTable, kToolboxTableFault);
+        Raise("Load - GetAPI returned NULL", toolbox::lines::kNoTable, kToolboxTableFault);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "common/ipc/Aipc.h"
 
 #include "common/err/Errors.h"
+#include "common/ipc/IpcLines.h"
 #include "common/ipc/TcpSocketIpc.h"
 #include "common/ipc/TlsChannelFactory.h"
 
@@ -15,8 +16,8 @@ CIPCInterface::~CIPCInterface() = default;
 
 void CIPCInterface::CancelBlockingCall() {
     throw CIPCError(kSource,
-                    "CIPCInterface::CancelBlockingCall() - Base class must override this call.", 98,
-                    3, 0);
+                    "CIPCInterface::CancelBlockingCall() - Base class must override this call.",
+                    lines::kCancelNotOverridden, kInterfaceNotOverridden, 0);
 }
 
 std::unique_ptr<CIPCInterface> CIPCInterface::Create(int type) {
@@ -33,13 +34,13 @@ std::unique_ptr<CIPCInterface> CIPCInterface::CreateEncrypted(int type,
         throw CIPCError(kSource,
                         "CIPCInterface::CreateEncrypted() - Invalid CIPCInterface pointer passed "
                         "to CreateEncrypted.",
-                        84, 2, 0);
+                        lines::kEncryptWithoutTransport, kInterfaceMissingTransport, 0);
     }
     if (type != IPCTYPE_SCHANNEL) {
         throw CIPCError(
             kSource,
-            "CIPCInterface::CreateEncrypted() - Invalid IPC type passed to CreateEncrypted.", 87, 1,
-            0);
+            "CIPCInterface::CreateEncrypted() - Invalid IPC type passed to CreateEncrypted.",
+            lines::kEncryptUnknownType, kInterfaceUnknownType, 0);
     }
     return OpenTlsChannel(inner, policy);
 }

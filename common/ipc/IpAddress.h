@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <string>
 
-struct sockaddr;
-
 namespace ipc {
 
 // A resolved network address.
@@ -29,10 +27,5 @@ public:
 private:
     std::uint32_t address_;
 };
-
-// The address of a socket as text: dotted for IPv4; for IPv6 eight groups of four upper-case
-// hexadecimal digits joined by ":", each ":00" shortened to ":0" until none is left; an
-// empty string for other families or a null address.
-std::string SocketAddressToString(const sockaddr* address);
 
 }  // namespace ipc

@@ -42,9 +42,6 @@ public:
     bool IsReadyWithin(WaitMode mode, const Deadline& deadline) const;
 
 protected:
-    // Linger up to 5 seconds on close, and allow the local address to be reused.
-    void SetCloseOptions() const;
-
     // The socket as the platform keeps it; never null, closed until a connection is made.
     class Socket;
     std::unique_ptr<Socket> socket_;

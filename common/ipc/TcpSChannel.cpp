@@ -5,6 +5,7 @@
 
 #include "common/err/Errors.h"
 #include "common/ipc/Deadline.h"
+#include "common/ipc/IpcLines.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketIPC.h"
 #include "common/ipc/TlsEngine.h"
@@ -18,7 +19,6 @@ namespace {
 constexpr const char* kSource = "common\\ipc\\TcpSChannel";
 // Bytes taken from the inner transport per read: room for several whole records.
 constexpr std::size_t kReceiveSize = 0x10000;
-constexpr int kTimedOut = 1;
 
 int ClampToInt(std::size_t count) {
     return static_cast<int>(std::min<std::size_t>(count, INT_MAX));
@@ -32,14 +32,16 @@ int ClampToInt(std::size_t count) {
 }
 
 [[noreturn]] void RaiseEncryptError() {
-    throw CIPCError(kSource, "CTCPSChannel::Encrypt() - Error encrypting message.", 161, 0, 0);
+    throw CIPCError(kSource, "CTCPSChannel::Encrypt() - Error encrypting message.",
+                    lines::kEncryptFailed, kIpcFailed, 0);
 }
 
 // why, when known, follows the message: the server's close_notify or alert, or what was wrong
 // with its records.
 [[noreturn]] void RaiseDecryptError(const std::string& why = "") {
     const std::string message = "CTCPSChannel::Decrypt() - Error decrypting message.";
-    throw CIPCError(kSource, why.empty() ? message : message + " " + why, 207, 0, 0);
+    throw CIPCError(kSource, why.empty() ? message : message + " " + why, lines::kDecryptFailed,
+                    kIpcFailed, 0);
 }
 
 }  // namespace
@@ -118,8 +120,8 @@ void CTCPSChannel::NegotiateSSL() {
         throw CIPCError(error);
     } catch (...) {
         throw err::CGeneralError(
-            kSource, "CTCPSChannel::NegotiateSSL() - Unknown error performing handshake.", 308, 0,
-            err::LastSystemError());
+            kSource, "CTCPSChannel::NegotiateSSL() - Unknown error performing handshake.",
+            lines::kHandshakeFailedUnknown, kIpcFailed, err::LastSystemError());
     }
 }
 
@@ -224,7 +226,7 @@ void CTCPSChannel::AwaitRoom(const Deadline& deadline) const {
     const auto* socket = dynamic_cast<const CSocketIPC*>(inner_.get());
     if (socket && !socket->IsReadyWithin(CSocketIPC::WaitMode::Write, deadline)) {
         throw CIPCError(kSource, "CTCPSChannel::Write() - Timed out waiting to send.", __LINE__,
-                        kTimedOut, kWsaTimedOut);
+                        kIpcTimedOut, kWsaTimedOut);
     }
 }
 
@@ -290,7 +292,7 @@ int CTCPSChannel::Write(const void* buffer, unsigned length, unsigned timeoutMs)
             SendUnsent(deadline);
         }
     } catch (const CIPCError& error) {
-        if (error.Value() != kTimedOut || committed == 0) {
+        if (error.Value() != kIpcTimedOut || committed == 0) {
             throw;
         }
     }

@@ -31,10 +31,9 @@ public:
 private:
     void StartConnect();
     void AwaitConnect();
-    void SetBlocking(bool blocking) const;
     [[noreturn]] static void RaiseConnectError(std::uint32_t code);
 
-    // The address and port of the last Connect, in network order.
+    // The address (in network order) and the port of the last Connect.
     std::uint32_t remoteAddress_ = 0;
     std::uint16_t remotePort_ = 0;
     mutable lang::CriticalSection connectLock_;

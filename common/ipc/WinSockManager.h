@@ -14,4 +14,8 @@ public:
 private:
     WinSockManager();
     ~WinSockManager();
+
+    // The platform's own steps.
+    static void StartSocketLayer();
+    static void StopSocketLayer();
 };

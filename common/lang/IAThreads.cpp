@@ -9,8 +9,10 @@ namespace lang {
 
 namespace {
 
-// The fixed line of the error a thread ends with when its Run lets an unknown exception out.
+// The fixed line and value of the error a thread ends with when its Run lets out an
+// exception of no kind of the family.
 constexpr int kLineUnrecoverable = 70;
+constexpr int kThreadUnrecoverable = -1;
 
 std::atomic<ThreadCompanionMaker> companionMaker{nullptr};
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/err/Errors.h"
+#include "common/sys/RegistryErrors.h"
 
 namespace sys {
 
@@ -44,9 +45,9 @@ void CDataRegistry::ReadData(const std::string& name, lang::IDataConverter& conv
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
-        throw RegistryError("common\\sys\\DataRegistry",
-                            "CDataRegistry::ReadData() - Unknown error caught.", 89, 0,
-                            err::LastSystemError());
+        throw RegistryError(
+            "common\\sys\\DataRegistry", "CDataRegistry::ReadData() - Unknown error caught.",
+            registry::lines::kTypedReadUnexpected, kRegistryUnexpected, err::LastSystemError());
     }
 }
 

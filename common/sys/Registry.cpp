@@ -20,6 +20,7 @@ void Raise(const char* message, int line, int value, std::uint32_t systemError) 
 namespace {
 
 using registry::Raise;
+namespace lines = registry::lines;
 
 // The rights a key is opened with, in the registry's own numbers.
 constexpr std::uint32_t kAllAccess = 0xF003F;
@@ -29,23 +30,27 @@ constexpr std::uint32_t kWow64View32 = 0x200;
 }  // namespace
 
 void Registry::SetKey(RegistryRoot root) {
-    RequireClosed("SetKey() - Registry key already open, cannot set key.", 98);
+    RequireClosed("SetKey() - Registry key already open, cannot set key.", lines::kSetKeyWhileOpen);
     root_ = root;
 }
 
 void Registry::SetKey(RegistryRoot root, const std::string& subkey) {
-    RequireClosed("SetKey() - Registry key already open, cannot set key.", 112);
+    RequireClosed("SetKey() - Registry key already open, cannot set key.",
+                  lines::kSetKeyAndSubkeyWhileOpen);
     root_ = root;
     subkey_ = subkey;
 }
 
 void Registry::SetSubkey(const std::string& subkey) {
-    RequireClosed("SetSubkey() - Registry key already open, cannot set subkey.", 126);
+    RequireClosed("SetSubkey() - Registry key already open, cannot set subkey.",
+                  lines::kSetSubkeyWhileOpen);
     subkey_ = subkey;
 }
 
 void Registry::Open(bool create, bool readOnly, int view) {
     try {
+        RequireClosed("OpenIntern() - Registry key already open, cannot set subkey.",
+                      lines::kOpenWhileOpen);
         std::uint32_t access = create || !readOnly ? kAllAccess : kGenericRead;
         if (view == kView32) {
             access |= kWow64View32;
@@ -54,7 +59,8 @@ void Registry::Open(bool create, bool readOnly, int view) {
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
-        Raise("Open() - Unknown error caught.", 150, 0, err::LastSystemError());
+        Raise("Open() - Unknown error caught.", lines::kOpenUnexpected, kRegistryUnexpected,
+              err::LastSystemError());
     }
 }
 
@@ -66,7 +72,8 @@ void Registry::ReadInt(const std::string& name, int& out) const {
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
-        Raise("ReadInt() - Unknown error caught.", 458, 0, err::LastSystemError());
+        Raise("ReadInt() - Unknown error caught.", lines::kReadIntUnexpected, kRegistryUnexpected,
+              err::LastSystemError());
     }
 }
 
@@ -76,7 +83,8 @@ void Registry::WriteInt(const std::string& name, int value) {
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
-        Raise("WriteInt() - Unknown error caught.", 488, 0, err::LastSystemError());
+        Raise("WriteInt() - Unknown error caught.", lines::kWriteIntUnexpected, kRegistryUnexpected,
+              err::LastSystemError());
     }
 }
 
@@ -88,7 +96,8 @@ void Registry::ReadBool(const std::string& name, bool& out) const {
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
-        Raise("ReadBool() - Unknown error caught.", 560, 0, err::LastSystemError());
+        Raise("ReadBool() - Unknown error caught.", lines::kReadBoolUnexpected, kRegistryUnexpected,
+              err::LastSystemError());
     }
 }
 
@@ -98,19 +107,33 @@ void Registry::WriteBool(const std::string& name, bool value) {
     } catch (const RegistryError&) {
         throw;
     } catch (...) {
-        Raise("WriteBool() - Unknown error caught.", 580, 0, err::LastSystemError());
+        Raise("WriteBool() - Unknown error caught.", lines::kWriteBoolUnexpected,
+              kRegistryUnexpected, err::LastSystemError());
     }
+}
+
+void Registry::Delete(bool recursive) {
+    RequireOpen("Delete() - Registry key not open, cannot delete", lines::kDeleteNotOpen);
+    try {
+        DeleteOpenKey(recursive);
+    } catch (const RegistryError&) {
+        throw;
+    } catch (...) {
+        Raise("Delete() - Unknown error caught.", lines::kDeleteUnexpected, kRegistryUnexpected,
+              err::LastSystemError());
+    }
+    Close();
 }
 
 void Registry::RequireOpen(const char* message, int line) const {
     if (!open_) {
-        Raise(message, line, 8, 0);
+        Raise(message, line, kRegistryNotOpen, 0);
     }
 }
 
 void Registry::RequireClosed(const char* message, int line) const {
     if (open_) {
-        Raise(message, line, 1, 0);
+        Raise(message, line, kRegistryAlreadyOpen, 0);
     }
 }
 

@@ -16,10 +16,9 @@ struct OpenRegistryKey;
 // One key of the settings store: set the root and the subkey path, open (or create) the
 // key, read and write its typed values by name, then close it or delete it. An empty value
 // name stands for the key's default value. Every failure raises sys::RegistryError whose
-// value tells the kind: 0 unexpected or while deleting a subtree, 1 already open, 2 close
-// failed, 3 open failed, 4 has subkeys, 5 delete value failed, 6 read failed, 7 write
-// failed, 8 not open, 9 wrong kind of value, 11 buffer too small. Each read and each change
-// is one complete step on the store, so other processes see all of it or nothing.
+// value tells the kind (sys::RegistryErrorValue, in RegistryErrors.h); a failure while
+// deleting a subtree counts as unexpected. Each read and each change is one complete step
+// on the store, so other processes see all of it or nothing.
 // One thread at a time per object.
 class Registry {
 public:
@@ -70,6 +69,8 @@ public:
 
 private:
     void OpenIntern(bool create, std::uint32_t access);
+    // The platform's part of Delete; the key stays open.
+    void DeleteOpenKey(bool recursive);
     void RequireOpen(const char* message, int line) const;
     void RequireClosed(const char* message, int line) const;
 

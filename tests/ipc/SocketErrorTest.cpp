@@ -18,17 +18,13 @@ TEST(SocketError, KnownCodesHaveTheirSentences) {
     }
 }
 
-TEST(IpAddress, DottedTextIsTakenAsItIsNamesAreResolvedAndAddressesShown) {
+TEST(IpAddress, DottedTextIsTakenAsItIsNamesAreResolved) {
     constexpr std::uint32_t kNone = 0xFFFFFFFFu;  // INADDR_NONE
     EXPECT_EQ(ipc::IPv4Address("10.1.2.3").ToString(), "10.1.2.3");
     // Starts with a digit: no look-up, and not a dotted address either.
     EXPECT_EQ(ipc::IPv4Address("1server").NetworkOrder(), kNone);
     EXPECT_EQ(ipc::IPv4Address("").NetworkOrder(), kNone);
     EXPECT_EQ(ipc::IPv4Address("localhost").ToString(), "127.0.0.1");
-    const unsigned char v6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0,    0,    0,
-                                  0,    0,    0xff, 0,    0, 0x42, 0x83, 0x29};
-    EXPECT_EQ(ipc::Ipv6Text(v6), "2001:0DB8:0:0:0:FF00:042:8329");
-    EXPECT_EQ(ipc::SocketAddressToString(nullptr), "");
 }
 
 }  // namespace

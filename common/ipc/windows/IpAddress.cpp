@@ -1,26 +1,20 @@
-#include "common/ipc/IpAddress.h"
-
-#include <cctype>
 #include <memory>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "common/err/Errors.h"
-#include "common/ipc/AddressText.h"
-#include "common/ipc/WinSockManager.h"
+#include "common/ipc/AddressLookUp.h"
 
 namespace ipc {
 namespace {
-
-constexpr const char* kSource = "common\\ipc\\IpAddress";
 
 struct AddrInfoDeleter {
     void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
 };
 
-// getaddrinfo reports its failures with Windows Sockets numbers (11001 for an unknown host).
-std::uint32_t Resolve(const char* name) {
-    WinSockManager::Instance();
+}  // namespace
+
+// getaddrinfo reports its failures with Windows Sockets numbers.
+bool LookUpIpv4(const char* name, std::uint32_t& address, std::uint32_t& error) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -28,35 +22,15 @@ std::uint32_t Resolve(const char* name) {
     const int result = ::getaddrinfo(name, nullptr, &hints, &found);
     std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
     if (result != 0 || !list) {
-        throw CIPAddressError(kSource, "IPAddress::Connect Name Resolution Error", 159, 0,
-                              static_cast<std::uint32_t>(result));
+        error = static_cast<std::uint32_t>(result);
+        return false;
     }
-    return reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+    address = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+    return true;
 }
 
-}  // namespace
-
-IPv4Address::IPv4Address(const char* text)
-    : address_(text && std::isalpha(static_cast<unsigned char>(text[0]))
-                   ? Resolve(text)
-                   : ::inet_addr(text ? text : "")) {}
-
-std::string IPv4Address::ToString() const {
-    return Ipv4Text(address_);
-}
-
-std::string SocketAddressToString(const sockaddr* address) {
-    if (!address) {
-        return {};
-    }
-    switch (address->sa_family) {
-        case AF_INET:
-            return Ipv4Text(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
-        case AF_INET6:
-            return Ipv6Text(reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr);
-        default:
-            return {};
-    }
+std::uint32_t ParseDottedIpv4(const char* text) {
+    return ::inet_addr(text);
 }
 
 }  // namespace ipc

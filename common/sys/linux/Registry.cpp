@@ -23,6 +23,7 @@ namespace {
 constexpr const char* kSource = "common\\sys\\Registry";
 
 using registry::Raise;
+namespace lines = registry::lines;
 
 // A failure of the store under the operation's own message; a file that does not parse
 // adds its name, the line and the fault.
@@ -89,14 +90,15 @@ void StoreValue(const OpenRegistryKey& open, const std::string& name, std::uint3
         RequireOneLine(name);
         Change(open, [&](RegistryKey& key) { return key.SetValue(name, type, data); });
     } catch (const RegistryStoreError& error) {
-        Raise(failure, line, 7, error);
+        Raise(failure, line, kRegistryWriteFailed, error);
     }
 }
 
 void RemoveKey(const OpenRegistryKey& key, bool recursive) {
     const auto separator = key.keyPath.rfind('\\');
     if ((key.access & KEY_SET_VALUE) == 0 || separator == std::string::npos) {
-        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
+        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", lines::kKeyNotDeleted,
+              kRegistryUnexpected, EACCES);
     }
     const std::string parentPath = key.keyPath.substr(0, separator);
     const std::string name = key.keyPath.substr(separator + 1);
@@ -109,15 +111,18 @@ void RemoveKey(const OpenRegistryKey& key, bool recursive) {
             }
             if (!recursive && !target->Subkeys().empty()) {
                 // Raised from inside the step, which leaves the store untouched.
-                Raise("Delete() - Cannot delete children", 203, 4, 0);
+                Raise("Delete() - Cannot delete children", lines::kDeleteHasSubkeys,
+                      kRegistryHasSubkeys, 0);
             }
             return parent->DeleteSubkey(name);
         });
     } catch (const RegistryStoreError& failure) {
         if (failure.SystemError() == ENOENT || failure.SystemError() == EBADMSG) {
-            Raise("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, failure);
+            Raise("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", lines::kSubkeysNotCounted,
+                  kRegistryUnexpected, failure);
         }
-        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, failure);
+        Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", lines::kKeyNotDeleted,
+              kRegistryUnexpected, failure);
     }
 }
 
@@ -128,10 +133,9 @@ Registry::Registry() : root_(RegistryRoot::LocalMachine) {}
 Registry::~Registry() = default;
 
 void Registry::OpenIntern(bool create, std::uint32_t access) {
-    RequireClosed("OpenIntern() - Registry key already open, cannot set subkey.", 760);
     const char* root = RootName(root_);
     if (root == nullptr) {
-        Raise("OpenIntern() - Cannot open key.", 813, 3, EBADF);
+        Raise("OpenIntern() - Cannot open key.", lines::kOpenFailed, kRegistryOpenFailed, EBADF);
     }
     std::string path = root;
     for (const std::string& part : SplitKeyPath(subkey_)) {
@@ -154,14 +158,14 @@ void Registry::OpenIntern(bool create, std::uint32_t access) {
             });
         }
     } catch (const RegistryStoreError& failure) {
-        Raise("OpenIntern() - Cannot open key.", 813, 3, failure);
+        Raise("OpenIntern() - Cannot open key.", lines::kOpenFailed, kRegistryOpenFailed, failure);
     }
     key_ = std::move(key);
     open_ = true;
 }
 
 void Registry::Close() {
-    RequireOpen("Close() - Registry key not open, cannot close", 187);
+    RequireOpen("Close() - Registry key not open, cannot close", lines::kCloseNotOpen);
     key_.reset();
     open_ = false;
 }
@@ -172,82 +176,93 @@ void Registry::MakePrivate() {
 }
 
 void Registry::ReadString(const std::string& name, std::string& out) const {
-    RequireOpen("ReadString() - Key not open, cannot read.", 247);
+    RequireOpen("ReadString() - Key not open, cannot read.", lines::kReadStringNotOpen);
     RegistryValue value;
     try {
         value = Query(*key_, name.size() < 2 ? std::string() : name);
     } catch (const RegistryStoreError& failure) {
-        Raise("ReadString() - Read failed.", 268, 6, failure);
+        Raise("ReadString() - Read failed.", lines::kReadStringFailed, kRegistryReadFailed,
+              failure);
     }
     if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
-        Raise("ReadString() - Incorrect data type.", 256, 9, 0);
+        Raise("ReadString() - Incorrect data type.", lines::kReadStringWrongKind,
+              kRegistryWrongKind, 0);
     }
     out = value.data.substr(0, value.data.find('\0'));
 }
 
 void Registry::WriteString(const std::string& name, const std::string& value) {
-    RequireOpen("Write() - Key not open, cannot write.", 276);
-    StoreValue(*key_, name, REG_SZ, value + '\0', "WriteString() - Write failed.", 287);
+    RequireOpen("Write() - Key not open, cannot write.", lines::kWriteStringNotOpen);
+    StoreValue(*key_, name, REG_SZ, value + '\0', "WriteString() - Write failed.",
+               lines::kWriteStringFailed);
 }
 
 void Registry::ReadDWord(const std::string& name, std::uint32_t& out) const {
-    RequireOpen("ReadDWord() - Key not open, cannot read.", 429);
+    RequireOpen("ReadDWord() - Key not open, cannot read.", lines::kReadDWordNotOpen);
     RegistryValue value;
     try {
         value = Query(*key_, name);
     } catch (const RegistryStoreError& failure) {
-        Raise("ReadDWord() - Read failed.", 442, 6, failure);
+        Raise("ReadDWord() - Read failed.", lines::kReadDWordFailed, kRegistryReadFailed, failure);
     }
     if (value.type != REG_DWORD) {
-        Raise("ReadDWord() - Incorrect data type.", 436, 9, 0);
+        Raise("ReadDWord() - Incorrect data type.", lines::kReadDWordWrongKind, kRegistryWrongKind,
+              0);
     }
     if (value.data.size() != 4) {
-        Raise("ReadDWord() - Read failed.", 442, 6, EINVAL);
+        Raise("ReadDWord() - Read failed.", lines::kReadDWordFailed, kRegistryReadFailed, EINVAL);
     }
     out = DWordFromBytes(value.data);
 }
 
 void Registry::WriteDWord(const std::string& name, std::uint32_t value) {
-    RequireOpen("WriteDWord() - Key not open, cannot write.", 467);
-    StoreValue(*key_, name, REG_DWORD, DWordBytes(value), "WriteDWord() - Write failed.", 472);
+    RequireOpen("WriteDWord() - Key not open, cannot write.", lines::kWriteDWordNotOpen);
+    StoreValue(*key_, name, REG_DWORD, DWordBytes(value), "WriteDWord() - Write failed.",
+               lines::kWriteDWordFailed);
 }
 
 void Registry::ReadBinary(const std::string& name, unsigned char* buffer,
                           std::uint32_t& size) const {
-    RequireOpen("ReadBinary() - Key not open, cannot write.", 502);
+    RequireOpen("ReadBinary() - Key not open, cannot write.", lines::kReadBinaryNotOpen);
     RegistryValue value;
     try {
         value = Query(*key_, name);
     } catch (const RegistryStoreError& failure) {
-        Raise("ReadBinary() - Read failed.", 527, 6, failure);
+        Raise("ReadBinary() - Read failed.", lines::kReadBinaryFailed, kRegistryReadFailed,
+              failure);
     }
     if (value.type != REG_BINARY) {
-        Raise("ReadBinary() - Incorrect data type.", 511, 9, 0);
+        Raise("ReadBinary() - Incorrect data type.", lines::kReadBinaryWrongKind,
+              kRegistryWrongKind, 0);
     }
     const auto needed = static_cast<std::uint32_t>(value.data.size());
     if (size < needed) {
         size = needed;
-        Raise("ReadBinary() - Not enough memory, please allocate.", 517, 11, ERANGE);
+        Raise("ReadBinary() - Not enough memory, please allocate.",
+              lines::kReadBinaryBufferTooSmall, kRegistryBufferTooSmall, ERANGE);
     }
     if (needed != 0) {
         if (buffer == nullptr) {
-            Raise("ReadBinary() - Read failed.", 527, 6, EFAULT);
+            Raise("ReadBinary() - Read failed.", lines::kReadBinaryFailed, kRegistryReadFailed,
+                  EFAULT);
         }
         std::memcpy(buffer, value.data.data(), needed);
     }
 }
 
 void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint32_t size) {
-    RequireOpen("WriteBinary(3 params) - Key not open, cannot write.", 537);
+    RequireOpen("WriteBinary(3 params) - Key not open, cannot write.", lines::kWriteBinaryNotOpen);
     if (bytes == nullptr && size != 0) {
-        Raise("WriteBinary(3 params) - Write failed.", 542, 7, EFAULT);
+        Raise("WriteBinary(3 params) - Write failed.", lines::kWriteBinaryFailed,
+              kRegistryWriteFailed, EFAULT);
     }
     const std::string data = size != 0 ? std::string(static_cast<const char*>(bytes), size) : "";
-    StoreValue(*key_, name, REG_BINARY, data, "WriteBinary(3 params) - Write failed.", 542);
+    StoreValue(*key_, name, REG_BINARY, data, "WriteBinary(3 params) - Write failed.",
+               lines::kWriteBinaryFailed);
 }
 
 void Registry::DeleteValue(const std::string& name) {
-    RequireOpen("DeleteValue() - Key not open, cannot delete.", 589);
+    RequireOpen("DeleteValue() - Key not open, cannot delete.", lines::kDeleteValueNotOpen);
     try {
         Change(*key_, [&](RegistryKey& key) {
             if (!key.DeleteValue(name)) {
@@ -256,24 +271,18 @@ void Registry::DeleteValue(const std::string& name) {
             return true;
         });
     } catch (const RegistryStoreError& failure) {
-        Raise("DeleteValue() - Delete failed.", 594, 5, failure);
+        Raise("DeleteValue() - Delete failed.", lines::kDeleteValueFailed,
+              kRegistryDeleteValueFailed, failure);
     }
 }
 
-void Registry::Delete(bool recursive) {
-    RequireOpen("Delete() - Registry key not open, cannot delete", 195);
-    try {
-        RemoveKey(*key_, recursive);
-    } catch (const RegistryError&) {
-        throw;
-    } catch (...) {
-        Raise("Delete() - Unknown error caught.", 218, 0, err::LastSystemError());
-    }
-    Close();
+void Registry::DeleteOpenKey(bool recursive) {
+    RemoveKey(*key_, recursive);
 }
 
 void Registry::DeleteKeyAndSubkeys(RegistryRoot) {
-    Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, EACCES);
+    Raise("DeleteKeyAndSubkeys() - RegDeleteKey failed.", lines::kKeyNotDeleted,
+          kRegistryUnexpected, EACCES);
 }
 
 std::string SettingsStoreProblem() {

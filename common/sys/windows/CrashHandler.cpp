@@ -12,7 +12,7 @@
 #include "common/sys/ThreadCrashStack.h"
 #include "common/sys/windows/DumpFile.h"
 #include "common/sys/windows/DumpWriter.h"
-#include "common/sys/windows/PrivateAccess.h"
+#include "common/util/windows/PrivateAccess.h"
 
 // Three ways into one dump per process: the unhandled-exception filter (a fault), the SIGABRT
 // handler (abort(), and the runtime's own end of std::terminate) and the terminate handler.
@@ -144,7 +144,7 @@ bool InstallCrashHandler(const std::string& dumpFolder, CrashDumpCallback afterD
     }
     Installation& handler = installation.emplace(dumpFolder, afterDump);
     // Built now: a crash is no time to build the dump's access list.
-    win::PrivateFileAttributes();
+    util::win::PrivateFileAttributes();
     handler.previousTerminate = std::set_terminate(DumpOnTerminate);
     const SignalHandler previousAbort = std::signal(SIGABRT, DumpOnAbort);
     handler.previousAbort = previousAbort != SIG_ERR ? previousAbort : SIG_DFL;

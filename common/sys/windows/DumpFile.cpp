@@ -8,7 +8,7 @@
 // clang-format on
 
 #include "common/sys/windows/Owned.h"
-#include "common/sys/windows/PrivateAccess.h"
+#include "common/util/windows/PrivateAccess.h"
 
 namespace sys::win {
 
@@ -27,7 +27,7 @@ std::string NewDumpPath(const std::string& folder) {
 
 // The dump holds the process's memory, secrets included.
 KernelHandle OpenDumpFile(const std::string& path) {
-    return CreatePrivateFile(path, GENERIC_WRITE, 0, CREATE_NEW);
+    return util::win::CreatePrivateFile(path, GENERIC_WRITE, 0, CREATE_NEW);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include "common/err/Errors.h"
 #include "common/sys/RegistryErrors.h"
 #include "common/sys/windows/Owned.h"
-#include "common/sys/windows/PrivateAccess.h"
 #include "common/sys/windows/SystemMessage.h"
+#include "common/util/windows/PrivateAccess.h"
 
 namespace sys {
 
@@ -22,6 +22,7 @@ struct OpenRegistryKey {
 namespace {
 
 using registry::Raise;
+namespace lines = registry::lines;
 
 // The key the agent keeps its settings in, in the 32-bit view (Registry::kView32).
 constexpr const char* kAgentKey = "Software\\Corvane\\Client Service";
@@ -80,25 +81,30 @@ void DeleteTree(HKEY key) {
         DWORD length = sizeof name;
         status = ::RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
-            RaiseStatus("DeleteKeyAndSubkeys() - RegEnumKeyEx failed.", 661, 0, status);
+            RaiseStatus("DeleteKeyAndSubkeys() - RegEnumKeyEx failed.", lines::kSubkeyNotListed,
+                        kRegistryUnexpected, status);
         }
         RegistryHandle subkey;
         status = ::RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, subkey.Put());
         if (status != ERROR_SUCCESS) {
-            RaiseStatus("DeleteKeyAndSubkeys() - RegOpenKeyEx failed.", 665, 0, status);
+            RaiseStatus("DeleteKeyAndSubkeys() - RegOpenKeyEx failed.", lines::kSubkeyNotOpened,
+                        kRegistryUnexpected, status);
         }
         DeleteTree(subkey.Get());
         status = ::RegCloseKey(subkey.Release());
         if (status != ERROR_SUCCESS) {
-            RaiseStatus("DeleteKeyAndSubkeys() - RegCloseKey failed.", 674, 0, status);
+            RaiseStatus("DeleteKeyAndSubkeys() - RegCloseKey failed.", lines::kSubkeyNotClosed,
+                        kRegistryUnexpected, status);
         }
     }
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, status);
+        RaiseStatus("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", lines::kSubkeysNotCounted,
+                    kRegistryUnexpected, status);
     }
     status = ::RegDeleteKeyA(key, "");
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, status);
+        RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", lines::kKeyNotDeleted,
+                    kRegistryUnexpected, status);
     }
 }
 
@@ -109,7 +115,6 @@ Registry::Registry() : root_(RegistryRoot::LocalMachine) {}
 Registry::~Registry() = default;
 
 void Registry::OpenIntern(bool create, std::uint32_t access) {
-    RequireClosed("OpenIntern() - Registry key already open, cannot set subkey.", 760);
     auto key = std::make_unique<OpenRegistryKey>();
     const HKEY root = PredefinedKey(root_);
     LONG status = ERROR_INVALID_HANDLE;
@@ -121,7 +126,8 @@ void Registry::OpenIntern(bool create, std::uint32_t access) {
         status = ::RegOpenKeyExA(root, subkey_.c_str(), 0, access, key->handle.Put());
     }
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("OpenIntern() - Cannot open key.", 813, 3, status);
+        RaiseStatus("OpenIntern() - Cannot open key.", lines::kOpenFailed, kRegistryOpenFailed,
+                    status);
     }
     key->deletable = (access & DELETE) != 0;
     key_ = std::move(key);
@@ -129,10 +135,11 @@ void Registry::OpenIntern(bool create, std::uint32_t access) {
 }
 
 void Registry::Close() {
-    RequireOpen("Close() - Registry key not open, cannot close", 187);
+    RequireOpen("Close() - Registry key not open, cannot close", lines::kCloseNotOpen);
     const LONG status = ::RegCloseKey(key_->handle.Get());
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("Close() - RegCloseKey failed", 184, 2, status);
+        RaiseStatus("Close() - RegCloseKey failed", lines::kCloseFailed, kRegistryCloseFailed,
+                    status);
     }
     key_->handle.Release();
     key_.reset();
@@ -140,14 +147,15 @@ void Registry::Close() {
 }
 
 void Registry::ReadString(const std::string& name, std::string& out) const {
-    RequireOpen("ReadString() - Key not open, cannot read.", 247);
+    RequireOpen("ReadString() - Key not open, cannot read.", lines::kReadStringNotOpen);
     const char* valueName = name.size() < 2 ? nullptr : name.c_str();
     const HKEY key = key_->handle.Get();
     DWORD type = REG_NONE;
     DWORD size = 0;
     LONG status = QueryKind(key, valueName, type, size);
     if (status == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) {
-        Raise("ReadString() - Incorrect data type.", 256, 9, 0);
+        Raise("ReadString() - Incorrect data type.", lines::kReadStringWrongKind,
+              kRegistryWrongKind, 0);
     }
     std::string text(size, '\0');
     if (status == ERROR_SUCCESS) {
@@ -155,29 +163,32 @@ void Registry::ReadString(const std::string& name, std::string& out) const {
                                     reinterpret_cast<BYTE*>(text.data()), &size);
     }
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("ReadString() - Read failed.", 268, 6, status);
+        RaiseStatus("ReadString() - Read failed.", lines::kReadStringFailed, kRegistryReadFailed,
+                    status);
     }
     text.resize(size);
     out = text.substr(0, text.find('\0'));
 }
 
 void Registry::WriteString(const std::string& name, const std::string& value) {
-    RequireOpen("Write() - Key not open, cannot write.", 276);
+    RequireOpen("Write() - Key not open, cannot write.", lines::kWriteStringNotOpen);
     const LONG status = Store(key_->handle.Get(), name, REG_SZ, value.c_str(),
                               static_cast<DWORD>(value.size() + 1));
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("WriteString() - Write failed.", 287, 7, status);
+        RaiseStatus("WriteString() - Write failed.", lines::kWriteStringFailed,
+                    kRegistryWriteFailed, status);
     }
 }
 
 void Registry::ReadDWord(const std::string& name, std::uint32_t& out) const {
-    RequireOpen("ReadDWord() - Key not open, cannot read.", 429);
+    RequireOpen("ReadDWord() - Key not open, cannot read.", lines::kReadDWordNotOpen);
     const HKEY key = key_->handle.Get();
     DWORD type = REG_NONE;
     DWORD size = 0;
     LONG status = QueryKind(key, name.c_str(), type, size);
     if (status == ERROR_SUCCESS && type != REG_DWORD) {
-        Raise("ReadDWord() - Incorrect data type.", 436, 9, 0);
+        Raise("ReadDWord() - Incorrect data type.", lines::kReadDWordWrongKind, kRegistryWrongKind,
+              0);
     }
     // A value of the kind but of another size is no number.
     if (status == ERROR_SUCCESS && size != sizeof(DWORD)) {
@@ -189,33 +200,37 @@ void Registry::ReadDWord(const std::string& name, std::uint32_t& out) const {
                                     reinterpret_cast<BYTE*>(&value), &size);
     }
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("ReadDWord() - Read failed.", 442, 6, status);
+        RaiseStatus("ReadDWord() - Read failed.", lines::kReadDWordFailed, kRegistryReadFailed,
+                    status);
     }
     out = value;
 }
 
 void Registry::WriteDWord(const std::string& name, std::uint32_t value) {
-    RequireOpen("WriteDWord() - Key not open, cannot write.", 467);
+    RequireOpen("WriteDWord() - Key not open, cannot write.", lines::kWriteDWordNotOpen);
     const DWORD number = value;
     const LONG status = Store(key_->handle.Get(), name, REG_DWORD, &number, sizeof number);
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("WriteDWord() - Write failed.", 472, 7, status);
+        RaiseStatus("WriteDWord() - Write failed.", lines::kWriteDWordFailed, kRegistryWriteFailed,
+                    status);
     }
 }
 
 void Registry::ReadBinary(const std::string& name, unsigned char* buffer,
                           std::uint32_t& size) const {
-    RequireOpen("ReadBinary() - Key not open, cannot write.", 502);
+    RequireOpen("ReadBinary() - Key not open, cannot write.", lines::kReadBinaryNotOpen);
     const HKEY key = key_->handle.Get();
     DWORD type = REG_NONE;
     DWORD needed = 0;
     LONG status = QueryKind(key, name.c_str(), type, needed);
     if (status == ERROR_SUCCESS && type != REG_BINARY) {
-        Raise("ReadBinary() - Incorrect data type.", 511, 9, 0);
+        Raise("ReadBinary() - Incorrect data type.", lines::kReadBinaryWrongKind,
+              kRegistryWrongKind, 0);
     }
     if (status == ERROR_SUCCESS && size < needed) {
         size = needed;
-        RaiseStatus("ReadBinary() - Not enough memory, please allocate.", 517, 11, ERROR_MORE_DATA);
+        RaiseStatus("ReadBinary() - Not enough memory, please allocate.",
+                    lines::kReadBinaryBufferTooSmall, kRegistryBufferTooSmall, ERROR_MORE_DATA);
     }
     // Without a buffer the call would only report the size again.
     if (status == ERROR_SUCCESS && needed != 0 && buffer == nullptr) {
@@ -225,17 +240,19 @@ void Registry::ReadBinary(const std::string& name, unsigned char* buffer,
         status = ::RegQueryValueExA(key, name.c_str(), nullptr, nullptr, buffer, &needed);
     }
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("ReadBinary() - Read failed.", 527, 6, status);
+        RaiseStatus("ReadBinary() - Read failed.", lines::kReadBinaryFailed, kRegistryReadFailed,
+                    status);
     }
 }
 
 void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint32_t size) {
-    RequireOpen("WriteBinary(3 params) - Key not open, cannot write.", 537);
+    RequireOpen("WriteBinary(3 params) - Key not open, cannot write.", lines::kWriteBinaryNotOpen);
     const LONG status = bytes == nullptr && size != 0
                             ? ERROR_INVALID_PARAMETER
                             : Store(key_->handle.Get(), name, REG_BINARY, bytes, size);
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("WriteBinary(3 params) - Write failed.", 542, 7, status);
+        RaiseStatus("WriteBinary(3 params) - Write failed.", lines::kWriteBinaryFailed,
+                    kRegistryWriteFailed, status);
     }
 }
 
@@ -243,7 +260,7 @@ void Registry::WriteBinary(const std::string& name, const void* bytes, std::uint
 // policy made first with the parent's list.
 void Registry::MakePrivate() {
     RequireOpen("MakePrivate() - Key not open, cannot set its access.", __LINE__);
-    const PSECURITY_DESCRIPTOR descriptor = win::PrivateKeyDescriptor();
+    const PSECURITY_DESCRIPTOR descriptor = util::win::PrivateKeyDescriptor();
     const LONG status =
         descriptor == nullptr
             ? ERROR_NOT_ENOUGH_MEMORY
@@ -251,44 +268,42 @@ void Registry::MakePrivate() {
                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                   descriptor);
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("MakePrivate() - RegSetKeySecurity failed.", __LINE__, 7, status);
+        RaiseStatus("MakePrivate() - RegSetKeySecurity failed.", __LINE__, kRegistryWriteFailed,
+                    status);
     }
 }
 
 void Registry::DeleteValue(const std::string& name) {
-    RequireOpen("DeleteValue() - Key not open, cannot delete.", 589);
+    RequireOpen("DeleteValue() - Key not open, cannot delete.", lines::kDeleteValueNotOpen);
     const LONG status = ::RegDeleteValueA(key_->handle.Get(), name.c_str());
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("DeleteValue() - Delete failed.", 594, 5, status);
+        RaiseStatus("DeleteValue() - Delete failed.", lines::kDeleteValueFailed,
+                    kRegistryDeleteValueFailed, status);
     }
 }
 
-void Registry::Delete(bool recursive) {
-    RequireOpen("Delete() - Registry key not open, cannot delete", 195);
+void Registry::DeleteOpenKey(bool recursive) {
     // A root key cannot be deleted, and walking its tree first would empty it.
     if (IsRootPath(subkey_) || !key_->deletable) {
-        RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, ERROR_ACCESS_DENIED);
+        RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", lines::kKeyNotDeleted,
+                    kRegistryUnexpected, ERROR_ACCESS_DENIED);
     }
     LONG status = ERROR_SUCCESS;
     const DWORD subkeys = SubkeyCount(key_->handle.Get(), status);
     if (status != ERROR_SUCCESS) {
-        RaiseStatus("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", 653, 0, status);
+        RaiseStatus("DeleteKeyAndSubkeys() - RegQueryInfoKey failed.", lines::kSubkeysNotCounted,
+                    kRegistryUnexpected, status);
     }
     if (subkeys > 0 && !recursive) {
-        Raise("Delete() - Cannot delete children", 203, 4, 0);
+        Raise("Delete() - Cannot delete children", lines::kDeleteHasSubkeys, kRegistryHasSubkeys,
+              0);
     }
-    try {
-        DeleteTree(key_->handle.Get());
-    } catch (const RegistryError&) {
-        throw;
-    } catch (...) {
-        Raise("Delete() - Unknown error caught.", 218, 0, err::LastSystemError());
-    }
-    Close();
+    DeleteTree(key_->handle.Get());
 }
 
 void Registry::DeleteKeyAndSubkeys(RegistryRoot) {
-    RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", 684, 0, ERROR_ACCESS_DENIED);
+    RaiseStatus("DeleteKeyAndSubkeys() - RegDeleteKey failed.", lines::kKeyNotDeleted,
+                kRegistryUnexpected, ERROR_ACCESS_DENIED);
 }
 
 std::string SettingsStoreProblem() {

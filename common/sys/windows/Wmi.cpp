@@ -8,8 +8,9 @@ namespace sys {
 
 namespace {
 
-// The fixed line of the error a property that cannot be read raises.
+// The fixed line and value of the error a property that cannot be read raises.
 constexpr int kLinePropertyUnreadable = 2152;
+constexpr int kWmiPropertyUnreadable = 1;
 
 // A BSTR made for one call and freed after it.
 using Bstr = win::Owned<BSTR, ::SysFreeString>;

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "common/sys/windows/PrivateAccess.h"
+#include "common/sys/windows/Owned.h"
+#include "common/util/windows/PrivateAccess.h"
 #include "tests/bootstrap/BootstrapFixture.h"
 #include "tests/support/ScratchFiles.h"
 
@@ -67,7 +68,7 @@ TEST_F(BootstrapTest, TheSettingsKeyAndTheFilesWrittenAreForTheSystemAndAdminist
     EXPECT_EQ(Text(keyList), "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
     EXPECT_EQ(ListText(world_.LogPath(), SE_FILE_OBJECT).find(";WD)"), std::string::npos);
     EXPECT_EQ(ListText(stateFile, SE_FILE_OBJECT).find(";WD)"), std::string::npos);
-    EXPECT_EQ(Text(sys::win::PrivateFileAttributes()->lpSecurityDescriptor),
+    EXPECT_EQ(Text(util::win::PrivateFileAttributes()->lpSecurityDescriptor),
               "D:P(A;;FA;;;SY)(A;;FA;;;BA)");
 }
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "common/sys/windows/Owned.h"
+#include "common/util/windows/KernelHandle.h"
 
-namespace sys::win {
+namespace util::win {
 
 // What may hold secrets (the settings key, the log, the state file, crash dumps) is for the
 // system and its administrators alone: SYSTEM and Administrators with full control, nobody
@@ -25,4 +25,4 @@ PSECURITY_DESCRIPTOR PrivateKeyDescriptor();
 KernelHandle CreatePrivateFile(const std::string& path, DWORD access, DWORD share,
                                DWORD disposition);
 
-}  // namespace sys::win
+}  // namespace util::win

@@ -1,8 +1,8 @@
-#include "common/sys/windows/PrivateAccess.h"
+#include "common/util/windows/PrivateAccess.h"
 
 #include <sddl.h>
 
-namespace sys::win {
+namespace util::win {
 
 namespace {
 
@@ -45,4 +45,4 @@ KernelHandle CreatePrivateFile(const std::string& path, DWORD access, DWORD shar
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-}  // namespace sys::win
+}  // namespace util::win
