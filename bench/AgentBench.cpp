@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -68,6 +70,12 @@ private:
     std::string path_;
 };
 
+// The words of a command line separated by spaces.
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream stream(line);
+    return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
+}
+
 // The far end as a process of its own, connected to this program's listener.
 class Peer {
 public:
@@ -84,12 +92,17 @@ public:
         } else {
             args.insert(args.end(), {"echo", listener_.PortText()});
         }
+        // A profiler to run the agent under, e.g. "perf stat -o costs.txt".
+        if (const char* prefix = std::getenv("WARDEX_BENCH_AGENT_PREFIX"); agent && prefix) {
+            const std::vector<std::string> words = Words(prefix);
+            args.insert(args.begin(), words.begin(), words.end());
+        }
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        if (::posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
             throw std::runtime_error("cannot start agent_bench_peer");
         }
         server_ = std::make_unique<testsupport::Peer>(listener_.Accept());
