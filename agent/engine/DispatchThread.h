@@ -8,18 +8,17 @@
 
 #include "agent/engine/QueueThread.h"
 
-class GCThread;
 class WorkerPool;
 
 // Takes the messages from the agent's input queue and hands each to a worker (MsgThread) on a
 // thread of its own, in the order they arrived; the workers run side by side and may finish
-// in any order. A collector (GCThread) deletes the finished workers. The threads come from a
-// pool (WorkerPool): a thread that has finished a worker waits for the next one, so that
-// a thread is created only when none is free.
+// in any order. The threads come from a pool (WorkerPool): a thread that has finished a worker
+// deletes it, which releases its message, and waits for the next one, so that a thread is
+// created only when none is free.
 //
 // Nothing is dropped and the number of threads stays bounded: at most the worker limit of
 // workers and of worker threads exist at once, at most the idle limit of threads wait for
-// work, and the dispatch thread waits for a worker to be deleted before it starts the next.
+// work, and the dispatch thread waits for a thread to be free before it starts the next.
 // A message for which no thread can be started is handled on the dispatch thread itself,
 // which also holds up the input until the system has threads again.
 //
@@ -44,7 +43,7 @@ public:
     std::uint32_t Run(std::uint32_t argument) override;
 
 private:
-    void Dispatch(GCThread& collector, WorkerPool& pool, msg::IQXMessage* message);
+    void Dispatch(WorkerPool& pool, msg::IQXMessage* message);
 
     IAgentAPI* agent_ = nullptr;
     std::size_t workerLimit_ = kDefaultWorkerLimit;

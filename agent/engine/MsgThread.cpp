@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "common/err/GeneralError.h"
-#include "common/sys/CurrentProcess.h"
 #include "common/util/LogLine.h"
 
 namespace {
@@ -19,16 +18,9 @@ void MsgThread::SetArgs(IAgentAPI* agent, msg::IQXMessage* message) {
 }
 
 void MsgThread::Run() {
-    threadId_.store(sys::CurrentThreadId());
     WARDEX_LOG(*agent_, LogLevel::Debug, "MsgThread::Run - New thread created to handle %s",
                name_.c_str());
     Handle();
-    WARDEX_LOG(*agent_, LogLevel::Debug,
-               "MsgThread::Run - Signaling Garbage Collecter, we are done");
-    // The collector may delete this worker as soon as it is marked finished.
-    lang::CEvent& endSignal = endSignal_;
-    finished_.store(true, std::memory_order_release);
-    endSignal.Set();
 }
 
 // A toolbox may throw anything; the worker must still end so that its message is released.

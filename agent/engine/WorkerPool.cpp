@@ -15,14 +15,15 @@ constexpr const char* kSource = "WorkerPool";
 // One thread of the pool. Its next worker and its wake-up belong to the pool's lock.
 class WorkerPool::PooledThread final : public lang::IAThread {
 public:
-    PooledThread(WorkerPool& pool, MsgThread& first) : pool_(pool), next_(&first) {}
+    PooledThread(WorkerPool& pool, std::unique_ptr<MsgThread> first)
+        : pool_(pool), next_(std::move(first)) {}
     std::uint32_t Run(std::uint32_t) override {
         pool_.Serve(*this);
         return 0;
     }
 
     WorkerPool& pool_;
-    MsgThread* next_;
+    std::unique_ptr<MsgThread> next_;
     std::condition_variable wake_;
 };
 
@@ -37,7 +38,7 @@ WorkerPool::~WorkerPool() {
     Stop();
 }
 
-bool WorkerPool::Run(MsgThread& worker) {
+std::unique_ptr<MsgThread> WorkerPool::Run(std::unique_ptr<MsgThread> worker) {
     std::unique_lock lock(lock_);
     for (JoinRetired(); idle_.empty() && threads_.size() >= threadLimit_; JoinRetired()) {
         threadFreed_.wait(lock);
@@ -45,19 +46,19 @@ bool WorkerPool::Run(MsgThread& worker) {
     if (!idle_.empty()) {
         PooledThread* thread = idle_.back();
         idle_.pop_back();
-        thread->next_ = &worker;
+        thread->next_ = std::move(worker);
         // Woken after the lock is let go, so that it does not wake only to wait for the lock.
         // A thread with a worker handed to it does not leave the pool meanwhile.
         lock.unlock();
         thread->wake_.notify_one();
-        return true;
+        return nullptr;
     }
-    auto thread = std::make_unique<PooledThread>(*this, worker);
+    auto thread = std::make_unique<PooledThread>(*this, std::move(worker));
     if (!thread->Start()) {
-        return false;
+        return std::move(thread->next_);
     }
     threads_.push_back(std::move(thread));
-    return true;
+    return nullptr;
 }
 
 void WorkerPool::Stop() {
@@ -79,18 +80,20 @@ void WorkerPool::Stop() {
 }
 
 void WorkerPool::Serve(PooledThread& thread) {
-    MsgThread* worker = nullptr;
+    std::unique_ptr<MsgThread> worker;
     {
         std::lock_guard lock(lock_);
-        worker = std::exchange(thread.next_, nullptr);
+        worker = std::move(thread.next_);
     }
-    while (worker != nullptr) {
+    while (worker) {
         worker->Run();
+        // Deleted before the thread parks, so that a stop finds every message released.
+        worker.reset();
         worker = Park(thread);
     }
 }
 
-MsgThread* WorkerPool::Park(PooledThread& thread) {
+std::unique_ptr<MsgThread> WorkerPool::Park(PooledThread& thread) {
     std::unique_lock lock(lock_);
     if (!stopping_ && idle_.size() < idleLimit_) {
         idle_.push_back(&thread);
@@ -100,7 +103,7 @@ MsgThread* WorkerPool::Park(PooledThread& thread) {
         const bool woken = thread.wake_.wait_for(
             lock, idleTimeout_, [this, &thread] { return thread.next_ != nullptr || stopping_; });
         if (thread.next_ != nullptr) {
-            return std::exchange(thread.next_, nullptr);
+            return std::move(thread.next_);
         }
         if (!woken) {
             std::erase(idle_, &thread);

@@ -17,7 +17,8 @@
 // next one instead of ending, as long as fewer than the idle limit are parked already. A
 // parked thread that gets no worker within the idle time-out ends, so a quiet agent keeps
 // no threads beyond its own. A thread runs one worker at a time, and at most the thread limit
-// of threads exist at once.
+// of threads exist at once. A thread deletes its worker once it has run it, which releases the
+// worker's message.
 //
 // Used by one thread, the dispatch thread: Run hands out the workers, Stop ends the pool.
 class WorkerPool final {
@@ -34,10 +35,12 @@ public:
     ~WorkerPool();
 
     // Runs the worker on a parked thread, or on a new one while there are fewer than the
-    // thread limit; otherwise waits until a thread is parked or has ended. False when no
-    // thread could be started: the worker has not run and is the caller's to run.
-    bool Run(MsgThread& worker);
-    // Lets the parked threads end, then waits until every thread, busy ones too, has ended.
+    // thread limit; otherwise waits until a thread is parked or has ended. Null once a thread
+    // has the worker; the worker itself when no thread could be started: it has not run and
+    // is the caller's to run.
+    std::unique_ptr<MsgThread> Run(std::unique_ptr<MsgThread> worker);
+    // Lets the parked threads end, then waits until every thread, busy ones too, has ended
+    // and so every worker has been deleted.
     void Stop();
 
 private:
@@ -47,7 +50,7 @@ private:
     void Serve(PooledThread& thread);
     // On a pooled thread that has finished a worker: the next worker, or null when the
     // thread is to end.
-    MsgThread* Park(PooledThread& thread);
+    std::unique_ptr<MsgThread> Park(PooledThread& thread);
     // With the lock held: joins and deletes the threads that have left Serve.
     void JoinRetired();
 
