@@ -88,9 +88,13 @@ void CInputThread::ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t 
 }
 
 void CInputThread::Receive(std::string_view text) {
+    // The text is parsed from a string of the thread's own, whose memory stays for the next.
+    received_.assign(text);
     MessagePtr message(new msg::CQXMessage);
-    message->Assign(std::string(text));
-    WARDEX_LOG(*agent_, LogLevel::Debug, "- Network Data IN:\n%s\n", message->BuildText());
+    message->Assign(received_);
+    // The bytes as they came: the line costs no rebuilt text when the log does not take it.
+    WARDEX_LOG(*agent_, LogLevel::Debug, "- Network Data IN:\n%.*s\n",
+               static_cast<int>(text.size()), text.data());
     if (!Admit(*message)) {
         return;
     }

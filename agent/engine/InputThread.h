@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include <corvane/IAgentAPI.h>
@@ -59,4 +60,5 @@ private:
     std::uint32_t msPerMinute_ = 60000;
     std::uint32_t readTimeoutMs_ = kDefaultReadTimeoutMs;
     bool requireEncrypt_ = false;
+    std::string received_;
 };

@@ -297,7 +297,8 @@ bool CQXAgent::InvokeHandler(msg::IQXMessage* message) {
 // becomes the caller's failure.
 void CQXAgent::Log(int level, const char* format, ...) {
     // Most lines go nowhere: composing them would cost more than handling a short message.
-    if (!util::IsConsoleMode() && !logging::CAgentLog::GetInstance()->IsActive()) {
+    if (!util::IsConsoleMode() &&
+        !logging::CAgentLog::GetInstance()->Takes(static_cast<unsigned>(level))) {
         return;
     }
     va_list arguments;
