@@ -4,6 +4,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "agent/engine/DispatchThread.h"
 #include "agent/engine/QxAgent.h"
@@ -60,10 +61,12 @@ inline constexpr int kNoReadTimeout = 600000;
 // session toolbox, waits in WaitForClose and destroys the agent.
 class AgentSession {
 public:
-    // testConnectionEvery: the setting, counted in milliseconds.
+    // testConnectionEvery: the setting, counted in milliseconds. toolboxes: the chain, the
+    // session toolbox alone when empty.
     explicit AgentSession(const testsupport::SettingsSandbox& sandbox,
                           int testConnectionEvery = kNoReadTimeout,
-                          std::size_t workerLimit = CDispatch::kDefaultWorkerLimit);
+                          std::size_t workerLimit = CDispatch::kDefaultWorkerLimit,
+                          const std::vector<std::string>& toolboxes = {});
     // Ends a session a failed test left running.
     ~AgentSession();
 
