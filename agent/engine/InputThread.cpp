@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/engine/AgentSocket.h"
+#include "agent/engine/Dispatch.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
 #include "common/msg/QXMessage.h"
@@ -158,6 +159,9 @@ void CInputThread::Enqueue(MessagePtr message) {
         }
     }
     queue.Push(message.release());
+    if (dispatch_) {
+        dispatch_->Offer();
+    }
 }
 
 bool CInputThread::HandleReadError(const ipc::CIPCError& error) {

@@ -76,6 +76,7 @@ void CQXAgent::Init(const util::ParamList& toolboxes,
     input_.SetSocket(socket_.get());
     output_.SetSocket(socket_.get());
     input_.SetAgent(this);
+    input_.SetDispatch(&dispatch_);
     output_.SetAgent(this);
     dispatch_.SetAgent(this);
     toolboxes_ = std::make_unique<TbxDispatch>(toolboxes);
@@ -106,11 +107,9 @@ void CQXAgent::WaitForClose() {
     WARDEX_LOG(*this, LogLevel::Debug,
                "CQXAgent::WaitForClose() - Waiting for Input thread to exit");
     input_.WaitForEnd();
-    WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::WaitForClose() - Signaling the dispatch thread");
-    dispatch_.Signal();
     WARDEX_LOG(*this, LogLevel::Debug,
                "CQXAgent::WaitForClose() - Waiting for  Dispatch thread to exit");
-    dispatch_.WaitForEnd();
+    dispatch_.Stop();
     WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::WaitForClose()) - Signaling the Output thread");
     output_.Signal();
     WARDEX_LOG(*this, LogLevel::Debug,

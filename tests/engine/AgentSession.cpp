@@ -30,7 +30,7 @@ AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, int test
     agent_.Init(chain);
     agent_.SetStateFile(StateFile(sandbox));
     agent_.GetInputThread().SetMillisecondsPerMinute(1);
-    agent_.GetDispatchThread().SetWorkerLimit(workerLimit);
+    agent_.GetDispatch().SetWorkerLimit(workerLimit);
 }
 
 AgentSession::~AgentSession() {
