@@ -1,11 +1,16 @@
 #include "agent/engine/Dispatch.h"
 
+#include "agent/engine/MsgThread.h"
 #include "agent/engine/WorkerPool.h"
 #include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "DispatchThread";
+
+// The lines carry the numbers they always had, which administrators' log filters match.
+constexpr int kLineExiting = 27;
+constexpr int kLineNoThread = 36;
 
 }  // namespace
 
@@ -20,9 +25,20 @@ void CDispatch::Start() {
         std::make_unique<WorkerPool>(*agent_, *queue_, workerLimit_, idleLimit_, idleTimeoutMs_);
 }
 
+// With no thread to take it, the oldest message is handled here, which also holds up the
+// input until the system has threads again.
 void CDispatch::Offer() {
-    if (pool_) {
-        pool_->Offer();
+    if (!pool_ || pool_->Offer()) {
+        return;
+    }
+    if (msg::IQXMessage* message = queue_->Pop()) {
+        MsgThread worker;
+        worker.SetArgs(agent_, message);
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, kLineNoThread,
+                      "Dispatch::Run() Cannot start a thread for %s, handling it on the "
+                      "dispatch thread",
+                      worker.Name().c_str());
+        worker.Run();
     }
 }
 
@@ -30,6 +46,7 @@ void CDispatch::Stop() {
     if (pool_) {
         pool_->Stop();
         pool_.reset();
-        WARDEX_LOG(*agent_, LogLevel::Information, "Dispatch::Run() Exiting dispatch thread");
+        WARDEX_LOG_AT(*agent_, LogLevel::Information, kLineExiting,
+                      "Dispatch::Run() Exiting dispatch thread");
     }
 }

@@ -18,6 +18,7 @@ constexpr const char* kSource = "InputThread";
 // How often a wait for room in the input queue looks whether the socket has been closed.
 constexpr std::uint32_t kRoomCheckMs = 100;
 constexpr int kTimedOut = 1;
+// The error lines carry the numbers they always had, which administrators' log filters match.
 
 // Socket errors after which reading again cannot succeed.
 constexpr std::array<std::uint32_t, 11> kUnrecoverable = {10038, 10013, 10014, 10022, 10050, 10054,
@@ -53,9 +54,9 @@ std::uint32_t CInputThread::Run(std::uint32_t) {
             }
         }
     } catch (...) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- caught undefined exception ( ... ) Exiting Input Thread");
-        WARDEX_LOG(*agent_, LogLevel::Error, "-  Exiting Input Thread");
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 55,
+                      "- caught undefined exception ( ... ) Exiting Input Thread");
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 57, "-  Exiting Input Thread");
     }
     return 0;
 }
@@ -106,18 +107,18 @@ void CInputThread::Receive(std::string_view text) {
 
 void CInputThread::ReportAnomalies(const CMessageFramer::Anomalies& anomalies) {
     if (anomalies.oversizedStarted) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- Message over %zu bytes, discarding it up to its end",
-                   CMessageFramer::kMaxMessageBytes);
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 104,
+                      "- Message over %zu bytes, discarding it up to its end",
+                      CMessageFramer::kMaxMessageBytes);
     }
     if (anomalies.oversizedEnded > 0) {
-        WARDEX_LOG(*agent_, LogLevel::Error, "- Discarded %zu message(s) over %zu bytes",
-                   anomalies.oversizedEnded, CMessageFramer::kMaxMessageBytes);
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 109, "- Discarded %zu message(s) over %zu bytes",
+                      anomalies.oversizedEnded, CMessageFramer::kMaxMessageBytes);
     }
     if (anomalies.droppedAfterEmpty > 0) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- Empty message received, discarded the %zu bytes after it",
-                   anomalies.droppedAfterEmpty);
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 113,
+                      "- Empty message received, discarded the %zu bytes after it",
+                      anomalies.droppedAfterEmpty);
     }
 }
 
@@ -126,9 +127,9 @@ bool CInputThread::Admit(const msg::IQXMessage& message) {
         std::strcmp(message.GetField("Reply"), "CreateSession") == 0) {
         return true;
     }
-    WARDEX_LOG(*agent_, LogLevel::Error,
-               "- RequireEncrypt: dropped %s=%s, sent before the connection was encrypted",
-               message.GetLeadName(), message.GetLeadValue());
+    WARDEX_LOG_AT(*agent_, LogLevel::Error, 124,
+                  "- RequireEncrypt: dropped %s=%s, sent before the connection was encrypted",
+                  message.GetLeadName(), message.GetLeadValue());
     return false;
 }
 
@@ -140,10 +141,10 @@ void CInputThread::CheckEncryption(msg::IQXMessage& message) {
         agent_->AgentCommand("EnableEncryption", &message);
     }
     if (requireEncrypt_ && !socket_->IsEncrypted()) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- RequireEncrypt: the session reply did not lead to an encrypted "
-                   "connection (Result=%s), closing it",
-                   message.GetField("Result"));
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 138,
+                      "- RequireEncrypt: the session reply did not lead to an encrypted "
+                      "connection (Result=%s), closing it",
+                      message.GetField("Result"));
         socket_->Close();
     }
 }
@@ -184,7 +185,7 @@ bool CInputThread::HandleReadError(const ipc::CIPCError& error) {
     }
     if (IsEndOfStream(code)) {
         WARDEX_LOG(*agent_, LogLevel::Information, "- Socket appears to be closed");
-        WARDEX_LOG(*agent_, LogLevel::Error, "- Exiting Input Thread");
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 179, "- Exiting Input Thread");
         return false;
     }
     return true;

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr const char* kSource = "MsgThread";
+// The error lines carry the numbers they always had, which administrators' log filters match.
 
 }  // namespace
 
@@ -28,11 +29,11 @@ void MsgThread::Handle() {
     try {
         agent_->InvokeHandler(message_.get());
     } catch (const err::CGeneralError& error) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "MsgThread::Run - error while handling %s\n\t%s:%d - %s\n\tvalue=%d, "
-                   "GetLastError() = 0x%08X",
-                   name_.c_str(), error.Source(), error.Line(), error.Message(), error.Value(),
-                   error.SystemError());
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, 39,
+                      "MsgThread::Run - error while handling %s\n\t%s:%d - %s\n\tvalue=%d, "
+                      "GetLastError() = 0x%08X",
+                      name_.c_str(), error.Source(), error.Line(), error.Message(), error.Value(),
+                      error.SystemError());
     } catch (const std::exception& error) {
         LogEscaped(error.what());
     } catch (...) {
@@ -41,6 +42,6 @@ void MsgThread::Handle() {
 }
 
 void MsgThread::LogEscaped(const char* what) {
-    WARDEX_LOG(*agent_, LogLevel::Error, "MsgThread::Run - exception while handling %s: %s",
-               name_.c_str(), what);
+    WARDEX_LOG_AT(*agent_, LogLevel::Error, 52, "MsgThread::Run - exception while handling %s: %s",
+                  name_.c_str(), what);
 }

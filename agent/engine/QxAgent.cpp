@@ -69,7 +69,6 @@ void CQXAgent::Init(const util::ParamList& toolboxes,
     outputQueue_ = std::make_unique<MsgFifoQueue>();
     sinkQueue_ = std::make_unique<MsgFifoQueue>();
     socket_ = std::make_unique<CAgentSocket>(std::move(transport));
-
     input_.SetQueue(inputQueue_.get());
     output_.SetQueue(outputQueue_.get());
     dispatch_.SetQueue(inputQueue_.get());
@@ -109,6 +108,8 @@ void CQXAgent::WaitForClose() {
     input_.WaitForEnd();
     WARDEX_LOG(*this, LogLevel::Debug,
                "CQXAgent::WaitForClose() - Waiting for  Dispatch thread to exit");
+    // Returns once every queued message has been handled and every worker has ended, which
+    // has released its message.
     dispatch_.Stop();
     WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::WaitForClose()) - Signaling the Output thread");
     output_.Signal();

@@ -37,7 +37,7 @@ WorkerPool::~WorkerPool() {
     Stop();
 }
 
-void WorkerPool::Offer() {
+bool WorkerPool::Offer() {
     std::unique_lock lock(lock_);
     JoinRetired();
     if (parked_ > wakes_) {
@@ -45,20 +45,17 @@ void WorkerPool::Offer() {
         // Woken after the lock is let go, so that it does not wake only to wait for the lock.
         lock.unlock();
         wake_.notify_one();
-        return;
+        return true;
     }
     if (threads_.size() >= threadLimit_) {
-        return;  // every thread is busy: the first to finish takes the message
+        return true;  // every thread is busy: the first to finish takes the message
     }
     auto thread = std::make_unique<PooledThread>(*this);
     if (thread->Start()) {
         threads_.push_back(std::move(thread));
-        return;
+        return true;
     }
-    if (threads_.empty()) {
-        lock.unlock();
-        HandleHere();
-    }
+    return !threads_.empty();
 }
 
 void WorkerPool::Stop() {
@@ -122,16 +119,4 @@ void WorkerPool::JoinRetired() {
         std::erase_if(threads_, [thread](const auto& owned) { return owned.get() == thread; });
     }
     retired_.clear();
-}
-
-void WorkerPool::HandleHere() {
-    if (msg::IQXMessage* message = queue_.Pop()) {
-        MsgThread worker;
-        worker.SetArgs(&agent_, message);
-        WARDEX_LOG(agent_, LogLevel::Error,
-                   "Dispatch::Run() Cannot start a thread for %s, handling it on the "
-                   "dispatch thread",
-                   worker.Name().c_str());
-        worker.Run();
-    }
 }

@@ -35,9 +35,9 @@ public:
     ~WorkerPool();
 
     // Called once for each message pushed on the queue, by the one thread that queues them.
-    // When no thread can be started and none runs, the oldest message is handled on the
-    // calling thread.
-    void Offer();
+    // False when no thread can be started and none runs: the message is the caller's to
+    // handle.
+    bool Offer();
     // Called once the queue gets no more messages: returns when every queued message has
     // been handled and every thread has ended.
     void Stop();
@@ -52,8 +52,6 @@ private:
     bool Park(PooledThread& thread);
     // With the lock held: joins and deletes the threads that have left Serve.
     void JoinRetired();
-    // Handles the oldest queued message, if any, on the calling thread.
-    void HandleHere();
 
     IAgentAPI& agent_;
     MsgFifoQueue& queue_;
