@@ -1,6 +1,8 @@
 #include "agent/engine/AgentSocket.h"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "agent/engine/EngineLines.h"
 #include "common/err/Errors.h"
@@ -10,6 +12,11 @@
 namespace {
 
 constexpr const char* kSource = "AgentSocket";
+
+// How long a close waits for a write to let go of the connection before it gives up its
+// close_notify: a write whose last bytes are already out lets go within it, one to a server
+// that stopped reading never does.
+constexpr auto kGoodbyeWait = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -65,12 +72,16 @@ void CAgentSocket::EncryptSocket() {
 }
 
 // An encrypted session ends with the agent's close_notify when no write holds the
-// connection; a write under way (to a server that may have stopped reading) is never waited
-// for.
+// connection; a write under way (to a server that may have stopped reading) is waited for
+// only a moment.
 void CAgentSocket::SayGoodbye() {
-    const std::unique_lock write(writeLock_, std::try_to_lock);
-    if (!write) {
-        return;
+    std::unique_lock write(writeLock_, std::defer_lock);
+    const auto deadline = std::chrono::steady_clock::now() + kGoodbyeWait;
+    while (!write.try_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (auto* encrypted = dynamic_cast<ipc::CTCPEncrypted*>(transport_.get())) {
         encrypted->TryCloseNotify();

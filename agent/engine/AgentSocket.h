@@ -37,8 +37,9 @@ public:
     std::string HandshakeFailure();
     // Ends the connection in both directions whatever the transport on top: a Read or Write
     // blocked on another thread raises, and so does every later Read. An encrypted session
-    // first says close_notify when no write is under way. Waits for no Read or Write; errors
-    // of the transport pass through.
+    // first says close_notify when no write is under way or a write lets go within a moment.
+    // Waits for no Read, and no longer than that moment for a Write; errors of the transport
+    // pass through.
     void Close();
     bool IsClosed() const { return closed_.load(); }
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "agent/engine/AgentSocket.h"
+#include "agent/engine/Dispatch.h"
+#include "agent/engine/EngineLines.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
 #include "common/msg/QXMessage.h"
@@ -17,6 +19,7 @@ constexpr const char* kSource = "InputThread";
 // How often a wait for room in the input queue looks whether the socket has been closed.
 constexpr std::uint32_t kRoomCheckMs = 100;
 constexpr int kTimedOut = 1;
+// The error lines carry the numbers they always had, which administrators' log filters match.
 
 // Socket errors after which reading again cannot succeed.
 constexpr std::array<std::uint32_t, 11> kUnrecoverable = {10038, 10013, 10014, 10022, 10050, 10054,
@@ -52,9 +55,10 @@ std::uint32_t CInputThread::Run(std::uint32_t) {
             }
         }
     } catch (...) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- caught undefined exception ( ... ) Exiting Input Thread");
-        WARDEX_LOG(*agent_, LogLevel::Error, "-  Exiting Input Thread");
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputUnknownException,
+                      "- caught undefined exception ( ... ) Exiting Input Thread");
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputExitingAfterException,
+                      "-  Exiting Input Thread");
     }
     return 0;
 }
@@ -88,9 +92,13 @@ void CInputThread::ReadOnce(CMessageFramer& framer, char* buffer, std::uint32_t 
 }
 
 void CInputThread::Receive(std::string_view text) {
+    // The text is parsed from a string of the thread's own, whose memory stays for the next.
+    received_.assign(text);
     MessagePtr message(new msg::CQXMessage);
-    message->Assign(std::string(text));
-    WARDEX_LOG(*agent_, LogLevel::Debug, "- Network Data IN:\n%s\n", message->BuildText());
+    message->Assign(received_);
+    // The bytes as they came: the line costs no rebuilt text when the log does not take it.
+    WARDEX_LOG(*agent_, LogLevel::Debug, "- Network Data IN:\n%.*s\n",
+               static_cast<int>(text.size()), text.data());
     if (!Admit(*message)) {
         return;
     }
@@ -101,18 +109,19 @@ void CInputThread::Receive(std::string_view text) {
 
 void CInputThread::ReportAnomalies(const CMessageFramer::Anomalies& anomalies) {
     if (anomalies.oversizedStarted) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- Message over %zu bytes, discarding it up to its end",
-                   CMessageFramer::kMaxMessageBytes);
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputOversized,
+                      "- Message over %zu bytes, discarding it up to its end",
+                      CMessageFramer::kMaxMessageBytes);
     }
     if (anomalies.oversizedEnded > 0) {
-        WARDEX_LOG(*agent_, LogLevel::Error, "- Discarded %zu message(s) over %zu bytes",
-                   anomalies.oversizedEnded, CMessageFramer::kMaxMessageBytes);
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputOversizedDiscarded,
+                      "- Discarded %zu message(s) over %zu bytes", anomalies.oversizedEnded,
+                      CMessageFramer::kMaxMessageBytes);
     }
     if (anomalies.droppedAfterEmpty > 0) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- Empty message received, discarded the %zu bytes after it",
-                   anomalies.droppedAfterEmpty);
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputAfterEmptyDiscarded,
+                      "- Empty message received, discarded the %zu bytes after it",
+                      anomalies.droppedAfterEmpty);
     }
 }
 
@@ -121,9 +130,9 @@ bool CInputThread::Admit(const msg::IQXMessage& message) {
         std::strcmp(message.GetField("Reply"), "CreateSession") == 0) {
         return true;
     }
-    WARDEX_LOG(*agent_, LogLevel::Error,
-               "- RequireEncrypt: dropped %s=%s, sent before the connection was encrypted",
-               message.GetLeadName(), message.GetLeadValue());
+    WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputDroppedBeforeEncryption,
+                  "- RequireEncrypt: dropped %s=%s, sent before the connection was encrypted",
+                  message.GetLeadName(), message.GetLeadValue());
     return false;
 }
 
@@ -135,10 +144,10 @@ void CInputThread::CheckEncryption(msg::IQXMessage& message) {
         agent_->AgentCommand("EnableEncryption", &message);
     }
     if (requireEncrypt_ && !socket_->IsEncrypted()) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "- RequireEncrypt: the session reply did not lead to an encrypted "
-                   "connection (Result=%s), closing it",
-                   message.GetField("Result"));
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputSessionNotEncrypted,
+                      "- RequireEncrypt: the session reply did not lead to an encrypted "
+                      "connection (Result=%s), closing it",
+                      message.GetField("Result"));
         socket_->Close();
     }
 }
@@ -154,6 +163,9 @@ void CInputThread::Enqueue(MessagePtr message) {
         }
     }
     queue.Push(message.release());
+    if (dispatch_) {
+        dispatch_->Offer();
+    }
 }
 
 bool CInputThread::HandleReadError(const ipc::CIPCError& error) {
@@ -176,7 +188,8 @@ bool CInputThread::HandleReadError(const ipc::CIPCError& error) {
     }
     if (IsEndOfStream(code)) {
         WARDEX_LOG(*agent_, LogLevel::Information, "- Socket appears to be closed");
-        WARDEX_LOG(*agent_, LogLevel::Error, "- Exiting Input Thread");
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kInputExitingOnReadError,
+                      "- Exiting Input Thread");
         return false;
     }
     return true;

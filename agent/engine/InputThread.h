@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include <corvane/IAgentAPI.h>
@@ -13,6 +14,7 @@
 #include "common/msg/MessagePtr.h"
 
 class CAgentSocket;
+class CDispatch;
 
 // Reads the server's messages from the connection and puts them on the agent's input
 // queue, one message per text, whole whatever the segmentation. A read that finds nothing
@@ -32,6 +34,8 @@ public:
     // What the thread reads from and reports to; set before Start (not owned).
     void SetSocket(CAgentSocket* socket) { socket_ = socket; }
     void SetAgent(IAgentAPI* agent) { agent_ = agent; }
+    // Offered every message the thread queues, so that a worker takes it; none when unset.
+    void SetDispatch(CDispatch* dispatch) { dispatch_ = dispatch; }
     // The length of the setting's unit, so that tests can count it in milliseconds.
     void SetMillisecondsPerMinute(std::uint32_t milliseconds) { msPerMinute_ = milliseconds; }
 
@@ -60,7 +64,9 @@ private:
 
     CAgentSocket* socket_ = nullptr;
     IAgentAPI* agent_ = nullptr;
+    CDispatch* dispatch_ = nullptr;
     std::uint32_t msPerMinute_ = 60000;
     std::atomic<std::uint32_t> readTimeoutMs_{kDefaultReadTimeoutMs};
     bool requireEncrypt_ = false;
+    std::string received_;
 };

@@ -2,13 +2,14 @@
 
 #include <exception>
 
+#include "agent/engine/EngineLines.h"
 #include "common/err/GeneralError.h"
-#include "common/lang/CurrentThread.h"
 #include "common/util/LogLine.h"
 
 namespace {
 
 constexpr const char* kSource = "MsgThread";
+// The error lines carry the numbers they always had, which administrators' log filters match.
 
 }  // namespace
 
@@ -19,16 +20,9 @@ void MsgThread::SetArgs(IAgentAPI* agent, msg::IQXMessage* message) {
 }
 
 void MsgThread::Run() {
-    threadId_.store(lang::CurrentThreadId());
     WARDEX_LOG(*agent_, LogLevel::Debug, "MsgThread::Run - New thread created to handle %s",
                name_.c_str());
     Handle();
-    WARDEX_LOG(*agent_, LogLevel::Debug,
-               "MsgThread::Run - Signaling Garbage Collecter, we are done");
-    // The collector may delete this worker as soon as it is marked finished.
-    lang::CEvent& endSignal = endSignal_;
-    finished_.store(true, std::memory_order_release);
-    endSignal.Set();
 }
 
 // A toolbox may throw anything; the worker must still end so that its message is released.
@@ -36,11 +30,11 @@ void MsgThread::Handle() {
     try {
         agent_->InvokeHandler(message_.get());
     } catch (const err::CGeneralError& error) {
-        WARDEX_LOG(*agent_, LogLevel::Error,
-                   "MsgThread::Run - error while handling %s\n\t%s:%d - %s\n\tvalue=%d, "
-                   "GetLastError() = 0x%08X",
-                   name_.c_str(), error.Source(), error.Line(), error.Message(), error.Value(),
-                   error.SystemError());
+        WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kWorkerError,
+                      "MsgThread::Run - error while handling %s\n\t%s:%d - %s\n\tvalue=%d, "
+                      "GetLastError() = 0x%08X",
+                      name_.c_str(), error.Source(), error.Line(), error.Message(), error.Value(),
+                      error.SystemError());
     } catch (const std::exception& error) {
         LogEscaped(error.what());
     } catch (...) {
@@ -49,6 +43,6 @@ void MsgThread::Handle() {
 }
 
 void MsgThread::LogEscaped(const char* what) {
-    WARDEX_LOG(*agent_, LogLevel::Error, "MsgThread::Run - exception while handling %s: %s",
-               name_.c_str(), what);
+    WARDEX_LOG_AT(*agent_, LogLevel::Error, engine::lines::kWorkerException,
+                  "MsgThread::Run - exception while handling %s: %s", name_.c_str(), what);
 }

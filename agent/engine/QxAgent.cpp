@@ -70,13 +70,13 @@ void CQXAgent::Init(const util::ParamList& toolboxes,
     outputQueue_ = std::make_unique<MsgFifoQueue>();
     sinkQueue_ = std::make_unique<MsgFifoQueue>();
     socket_ = std::make_unique<CAgentSocket>(std::move(transport));
-
     input_.SetQueue(inputQueue_.get());
     output_.SetQueue(outputQueue_.get());
     dispatch_.SetQueue(inputQueue_.get());
     input_.SetSocket(socket_.get());
     output_.SetSocket(socket_.get());
     input_.SetAgent(this);
+    input_.SetDispatch(&dispatch_);
     output_.SetAgent(this);
     dispatch_.SetAgent(this);
     toolboxes_ = std::make_unique<TbxDispatch>(toolboxes);
@@ -107,11 +107,11 @@ void CQXAgent::WaitForClose() {
     WARDEX_LOG(*this, LogLevel::Debug,
                "CQXAgent::WaitForClose() - Waiting for Input thread to exit");
     input_.WaitForEnd();
-    WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::WaitForClose() - Signaling the dispatch thread");
-    dispatch_.Signal();
     WARDEX_LOG(*this, LogLevel::Debug,
                "CQXAgent::WaitForClose() - Waiting for  Dispatch thread to exit");
-    dispatch_.WaitForEnd();
+    // Returns once every queued message has been handled and every worker has ended, which
+    // has released its message.
+    dispatch_.Stop();
     WARDEX_LOG(*this, LogLevel::Debug, "CQXAgent::WaitForClose()) - Signaling the Output thread");
     output_.Signal();
     WARDEX_LOG(*this, LogLevel::Debug,
@@ -301,7 +301,8 @@ bool CQXAgent::InvokeHandler(msg::IQXMessage* message) {
 // becomes the caller's failure.
 void CQXAgent::Log(int level, const char* format, ...) {
     // Most lines go nowhere: composing them would cost more than handling a short message.
-    if (!util::IsConsoleMode() && !logging::CAgentLog::GetInstance()->IsActive()) {
+    if (!util::IsConsoleMode() &&
+        !logging::CAgentLog::GetInstance()->Takes(static_cast<unsigned>(level))) {
         return;
     }
     va_list arguments;

@@ -7,7 +7,7 @@
 
 #include <corvane/PrintfFormat.h>
 
-#include "agent/engine/DispatchThread.h"
+#include "agent/engine/Dispatch.h"
 #include "agent/engine/InputThread.h"
 #include "agent/engine/OutputThread.h"
 #include "agent/handlers/AgentCommands.h"
@@ -24,7 +24,8 @@ class CTCPSocketIPC;
 }
 
 // The agent's engine for one connection to the management server: it owns the connection,
-// the input, output and message-sink queues, the input, output and dispatch threads and the
+// the input, output and message-sink queues, the input and output threads, the dispatch of the
+// messages to workers and the
 // toolbox chain, and it is the callback object every toolbox and built-in handler is given.
 //
 // The bootstrap drives it in this order: Init, Start, WaitForClose, Destroy, destruction.
@@ -46,11 +47,12 @@ public:
     // that cannot be read is set aside with a log line and the state starts empty.
     void LoadState();
     // Loads the state file (LoadState), connects to the server of the settings and starts
-    // the output, dispatch and input threads. Connection errors are raised (ipc::CIPCError as it
-    // is, anything else as CAgentError); true when the input thread started.
+    // the output thread, the dispatch and the input thread. Connection errors are raised
+    // (ipc::CIPCError as it is, anything else as CAgentError); true when the input thread
+    // started.
     bool Start();
     // Returns once every agent thread has ended: the input thread first (the connection
-    // ended), then the dispatch thread with all its workers, then the output thread.
+    // ended), then every worker, then the output thread.
     void WaitForClose();
     // Disconnects, writes the state file and deletes the queues. Never raises.
     void Destroy() noexcept;
@@ -67,7 +69,7 @@ public:
     // Tuning for tests and benchmarks; set before Start.
     CInputThread& GetInputThread() { return input_; }
     COutputThread& GetOutputThread() { return output_; }
-    CDispatch& GetDispatchThread() { return dispatch_; }
+    CDispatch& GetDispatch() { return dispatch_; }
 
     void UserInput() override;
     bool AgentCommand(const std::string& command, msg::IQXMessage* message) override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "agent/engine/MsgThread.h"
 #include "common/lang/IAThreads.h"
 #include "common/util/LogLine.h"
 
@@ -12,23 +13,22 @@ constexpr const char* kSource = "WorkerPool";
 
 }  // namespace
 
-// One thread of the pool. Its next worker and its wake-up belong to the pool's lock.
 class WorkerPool::PooledThread final : public lang::IAThread {
 public:
-    PooledThread(WorkerPool& pool, MsgThread& first) : pool_(pool), next_(&first) {}
+    explicit PooledThread(WorkerPool& pool) : pool_(pool) {}
     std::uint32_t Run(std::uint32_t) override {
         pool_.Serve(*this);
         return 0;
     }
 
+private:
     WorkerPool& pool_;
-    MsgThread* next_;
-    std::condition_variable wake_;
 };
 
-WorkerPool::WorkerPool(IAgentAPI& agent, std::size_t threadLimit, std::size_t idleLimit,
-                       std::uint32_t idleTimeoutMs)
+WorkerPool::WorkerPool(IAgentAPI& agent, MsgFifoQueue& queue, std::size_t threadLimit,
+                       std::size_t idleLimit, std::uint32_t idleTimeoutMs)
     : agent_(agent),
+      queue_(queue),
       threadLimit_(std::max<std::size_t>(threadLimit, 1)),
       idleLimit_(std::max<std::size_t>(idleLimit, 1)),
       idleTimeout_(idleTimeoutMs) {}
@@ -37,39 +37,34 @@ WorkerPool::~WorkerPool() {
     Stop();
 }
 
-bool WorkerPool::Run(MsgThread& worker) {
+bool WorkerPool::Offer() {
     std::unique_lock lock(lock_);
-    for (JoinRetired(); idle_.empty() && threads_.size() >= threadLimit_; JoinRetired()) {
-        threadFreed_.wait(lock);
-    }
-    if (!idle_.empty()) {
-        PooledThread* thread = idle_.back();
-        idle_.pop_back();
-        thread->next_ = &worker;
+    JoinRetired();
+    if (parked_ > wakes_) {
+        ++wakes_;
         // Woken after the lock is let go, so that it does not wake only to wait for the lock.
-        // A thread with a worker handed to it does not leave the pool meanwhile.
         lock.unlock();
-        thread->wake_.notify_one();
+        wake_.notify_one();
         return true;
     }
-    auto thread = std::make_unique<PooledThread>(*this, worker);
-    if (!thread->Start()) {
-        return false;
+    if (threads_.size() >= threadLimit_) {
+        return true;  // every thread is busy: the first to finish takes the message
     }
-    threads_.push_back(std::move(thread));
-    return true;
+    auto thread = std::make_unique<PooledThread>(*this);
+    if (thread->Start()) {
+        threads_.push_back(std::move(thread));
+        return true;
+    }
+    return !threads_.empty();
 }
 
 void WorkerPool::Stop() {
     {
         std::lock_guard lock(lock_);
         stopping_ = true;
-        for (PooledThread* thread : idle_) {
-            thread->wake_.notify_one();
-        }
-        idle_.clear();
     }
-    // Only this thread adds or removes threads, so the list is read without the lock.
+    wake_.notify_all();
+    // Only the thread that offers messages adds threads, so the list is read without the lock.
     for (const auto& thread : threads_) {
         thread->WaitForEnd(lang::kInfinite);
     }
@@ -79,37 +74,42 @@ void WorkerPool::Stop() {
 }
 
 void WorkerPool::Serve(PooledThread& thread) {
-    MsgThread* worker = nullptr;
-    {
-        std::lock_guard lock(lock_);
-        worker = std::exchange(thread.next_, nullptr);
-    }
-    while (worker != nullptr) {
-        worker->Run();
-        worker = Park(thread);
-    }
+    do {
+        while (msg::IQXMessage* message = queue_.Pop()) {
+            MsgThread worker;
+            worker.SetArgs(&agent_, message);
+            worker.Run();
+        }
+    } while (Park(thread));
 }
 
-MsgThread* WorkerPool::Park(PooledThread& thread) {
+bool WorkerPool::Park(PooledThread& thread) {
     std::unique_lock lock(lock_);
-    if (!stopping_ && idle_.size() < idleLimit_) {
-        idle_.push_back(&thread);
-        threadFreed_.notify_one();
+    // A message queued after the thread looked, whose Offer found it not yet parked.
+    while (queue_.Size() == 0) {
+        if (stopping_ || parked_ >= idleLimit_) {
+            break;
+        }
+        ++parked_;
         WARDEX_LOG(agent_, LogLevel::Debug, "- Thread %u parked for the next message",
                    thread.GetThreadId());
-        const bool woken = thread.wake_.wait_for(
-            lock, idleTimeout_, [this, &thread] { return thread.next_ != nullptr || stopping_; });
-        if (thread.next_ != nullptr) {
-            return std::exchange(thread.next_, nullptr);
+        const bool woken =
+            wake_.wait_for(lock, idleTimeout_, [this] { return wakes_ > 0 || stopping_; });
+        --parked_;
+        if (wakes_ > 0) {
+            --wakes_;
+            return true;
         }
         if (!woken) {
-            std::erase(idle_, &thread);
+            break;
         }
+    }
+    if (queue_.Size() > 0) {
+        return true;
     }
     WARDEX_LOG(agent_, LogLevel::Debug, "- Thread %u leaves the pool", thread.GetThreadId());
     retired_.push_back(&thread);
-    threadFreed_.notify_one();
-    return nullptr;
+    return false;
 }
 
 void WorkerPool::JoinRetired() {

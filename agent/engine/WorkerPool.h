@@ -10,56 +10,61 @@
 
 #include <corvane/IAgentAPI.h>
 
-#include "agent/engine/MsgThread.h"
+#include "agent/queue/MsgFifoQueue.h"
 
-// The threads the message workers run on. Creating and joining a thread costs far more than
-// handling a short message, so a thread that has finished its worker stays parked for the
-// next one instead of ending, as long as fewer than the idle limit are parked already. A
-// parked thread that gets no worker within the idle time-out ends, so a quiet agent keeps
-// no threads beyond its own. A thread runs one worker at a time, and at most the thread limit
-// of threads exist at once.
+// The threads the message workers run on, fed from the input queue. Whoever queues a message
+// offers it to the pool (Offer): a parked thread is woken for it or, when none is parked, a
+// new thread starts while there are fewer than the thread limit. A thread that has finished a
+// message takes the next queued one at once, so a busy stream costs no wake-up per message;
+// at the limit a queued message waits for the first thread to finish. Every message thus runs
+// on a thread that runs nothing else meanwhile, and a slow toolbox never holds up the next
+// message while the limit leaves room.
 //
-// Used by one thread, the dispatch thread: Run hands out the workers, Stop ends the pool.
+// Creating and joining a thread costs far more than handling a short message, so a thread
+// that finds the queue empty stays parked for the next message instead of ending, as long as
+// fewer than the idle limit are parked already; a parked thread that gets no message within
+// the idle time-out ends, so a quiet agent keeps no threads beyond its own.
 class WorkerPool final {
 public:
-    static constexpr std::size_t kDefaultIdleLimit = 64;
-    static constexpr std::uint32_t kDefaultIdleTimeoutMs = 1000;
-
-    // Both limits at least one.
-    WorkerPool(IAgentAPI& agent, std::size_t threadLimit, std::size_t idleLimit,
-               std::uint32_t idleTimeoutMs = kDefaultIdleTimeoutMs);
+    // Both limits at least one. The queue is not owned.
+    WorkerPool(IAgentAPI& agent, MsgFifoQueue& queue, std::size_t threadLimit,
+               std::size_t idleLimit, std::uint32_t idleTimeoutMs);
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
     // Stops first, as Stop.
     ~WorkerPool();
 
-    // Runs the worker on a parked thread, or on a new one while there are fewer than the
-    // thread limit; otherwise waits until a thread is parked or has ended. False when no
-    // thread could be started: the worker has not run and is the caller's to run.
-    bool Run(MsgThread& worker);
-    // Lets the parked threads end, then waits until every thread, busy ones too, has ended.
+    // Called once for each message pushed on the queue, by the one thread that queues them.
+    // False when no thread can be started and none runs: the message is the caller's to
+    // handle.
+    bool Offer();
+    // Called once the queue gets no more messages: returns when every queued message has
+    // been handled and every thread has ended.
     void Stop();
 
 private:
     class PooledThread;
 
-    // On a pooled thread: runs the workers handed to it until it is let go.
+    // On a pooled thread: handles queued messages until it is let go.
     void Serve(PooledThread& thread);
-    // On a pooled thread that has finished a worker: the next worker, or null when the
-    // thread is to end.
-    MsgThread* Park(PooledThread& thread);
+    // On a pooled thread that found the queue empty: true when there may be a message for it
+    // now, false when it is to end.
+    bool Park(PooledThread& thread);
     // With the lock held: joins and deletes the threads that have left Serve.
     void JoinRetired();
 
     IAgentAPI& agent_;
+    MsgFifoQueue& queue_;
     const std::size_t threadLimit_;
     const std::size_t idleLimit_;
     const std::chrono::milliseconds idleTimeout_;
     std::mutex lock_;
-    // Notified when a thread parks or retires.
-    std::condition_variable threadFreed_;
+    std::condition_variable wake_;
     std::vector<std::unique_ptr<PooledThread>> threads_;
-    std::vector<PooledThread*> idle_;
     std::vector<PooledThread*> retired_;
+    // Threads waiting on wake_, and the wake-ups given to them that none has taken yet: a
+    // thread is woken for a message only while parked_ is above wakes_.
+    std::size_t parked_ = 0;
+    std::size_t wakes_ = 0;
     bool stopping_ = false;
 };

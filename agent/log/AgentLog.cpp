@@ -42,7 +42,8 @@ CAgentLog* CAgentLog::GetInstance() {
 
 void CAgentLog::Log(unsigned level, const char* format, ...) {
     CFileLog* fileLog = FileLog();
-    if (fileLog == nullptr || !fileLog->IsActive()) {
+    // A line that would not be written gets no header and no formatting.
+    if (fileLog == nullptr || !fileLog->Takes(level)) {
         return;
     }
     LogHeader header;
@@ -54,9 +55,9 @@ void CAgentLog::Log(unsigned level, const char* format, ...) {
     fileLog->Log(header, header.Text() + message);
 }
 
-bool CAgentLog::IsActive() {
+bool CAgentLog::Takes(unsigned level) {
     CFileLog* fileLog = FileLog();
-    return fileLog != nullptr && fileLog->IsActive();
+    return fileLog != nullptr && fileLog->Takes(level);
 }
 
 void CAgentLog::InitializeFileLog(bool errors, bool debug, bool information,
@@ -93,7 +94,7 @@ CFileLog* CAgentLog::FileLog() {
 
 void CBestEffortLog::Log(unsigned level, const char* format, ...) const {
     CAgentLog* log = CAgentLog::GetInstance();
-    if (echo_ == Echo::None && !log->IsActive()) {
+    if (echo_ == Echo::None && !log->Takes(level)) {
         return;
     }
     va_list arguments;

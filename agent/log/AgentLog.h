@@ -28,9 +28,9 @@ public:
     // Stamps the message with a header and hands it to the file log. Raises
     // logging::CAgentLogError when the log file cannot be opened.
     void Log(unsigned level, const char* format, ...) CORVANE_PRINTF_FORMAT(3, 4);
-    // Whether Log does anything: false without a file log or while it is dormant, so that a
-    // caller may skip composing its line.
-    bool IsActive();
+    // Whether Log writes a line of the level: false without a file log, while it is dormant
+    // or when the level is off, so that a caller may skip composing its line.
+    bool Takes(unsigned level);
 
     // Creates the file log, once; later calls are ignored. The least number of bytes one
     // truncation removes is fixed here at a fifth of maximumSize. Note the order of the

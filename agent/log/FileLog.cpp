@@ -108,12 +108,10 @@ void CFileLog::SetLogParams(bool errors, bool debug, bool information, const std
 void CFileLog::Log(const LogHeader& header, const std::string& line) {
     {
         std::lock_guard guard(lock_);
-        if (maximumSize_ < kLeastActiveSize) {
+        if (maximumSize_ < kLeastActiveSize || !LevelEnabled(header.Level())) {
             return;
         }
-        if (LevelEnabled(header.Level())) {
-            Append(line);
-        }
+        Append(line);
     }
     // Taken apart from the write, so another thread's line may come in between.
     AdjustFileForSize();
@@ -134,6 +132,10 @@ void CFileLog::AdjustFileForSize() {
 
 bool CFileLog::IsActive() const {
     return maximumSize_ >= kLeastActiveSize;
+}
+
+bool CFileLog::Takes(unsigned level) const {
+    return IsActive() && LevelEnabled(level);
 }
 
 bool CFileLog::LevelEnabled(unsigned level) const {

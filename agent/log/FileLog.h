@@ -34,13 +34,16 @@ public:
     void SetLogParams(bool errors, bool debug, bool information, const std::string& fileName,
                       std::uint32_t maximumSize);
     // Writes the line if the header's level (0 error, 1 information, 2 debug) has its flag
-    // set, then keeps the file within its size. Raises logging::CAgentLogError when the file
+    // set, then keeps the file within its size; a line of a level that is off costs nothing
+    // more. Raises logging::CAgentLogError when the file
     // cannot be opened for appending. A line that cannot be written whole (a full disk, a
     // file-size limit) is lost; standard error says so once, until a line goes in again.
     void Log(const LogHeader& header, const std::string& line);
-    // False while the log is dormant, when Log does nothing at all. An active log keeps its
-    // file within its size for every line, whatever the line's level.
+    // False while the log is dormant, when Log does nothing at all.
     bool IsActive() const;
+    // Whether Log writes a line of the level: the log is active and the level's flag is set,
+    // so that a caller may skip composing a line that would not be written.
+    bool Takes(unsigned level) const;
     // Cuts the oldest lines away when the file has reached its maximum size. Never raises:
     // a file that is missing or cannot be read or written is left as it is.
     void AdjustFileForSize();
@@ -50,9 +53,10 @@ private:
     void Append(const std::string& line);
     void Truncate(std::uint64_t size);
 
-    bool errors_ = false;
-    bool debug_ = false;
-    bool information_ = false;
+    // Written under the lock; Takes reads them without.
+    std::atomic<bool> errors_{false};
+    std::atomic<bool> debug_{false};
+    std::atomic<bool> information_{false};
     std::string fileName_;
     // Written under the lock; IsActive reads it without.
     std::atomic<std::uint32_t> maximumSize_{0};

@@ -14,7 +14,7 @@ extern "C" const char* __tsan_default_suppressions() {
 namespace enginetest {
 
 AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, int testConnectionEvery,
-                           std::size_t workerLimit) {
+                           std::size_t workerLimit, const std::vector<std::string>& toolboxes) {
     const CSettings settings;
     settings.SetSetting("TcpAddr", "127.0.0.1");
     settings.SetSetting("TcpPort", listener_.PortText());
@@ -22,12 +22,17 @@ AgentSession::AgentSession(const testsupport::SettingsSandbox& sandbox, int test
         settings.SetSetting("TestConnectionEvery", std::to_string(testConnectionEvery));
     }
 
-    util::ParamList toolboxes;
-    toolboxes.Add(WARDEX_SESSION_TOOLBOX);
-    agent_.Init(toolboxes);
+    util::ParamList chain;
+    for (const std::string& toolbox : toolboxes) {
+        chain.Add(toolbox);
+    }
+    if (toolboxes.empty()) {
+        chain.Add(WARDEX_SESSION_TOOLBOX);
+    }
+    agent_.Init(chain);
     agent_.SetStateFile(StateFile(sandbox));
     agent_.GetInputThread().SetMillisecondsPerMinute(1);
-    agent_.GetDispatchThread().SetWorkerLimit(workerLimit);
+    agent_.GetDispatch().SetWorkerLimit(workerLimit);
 }
 
 AgentSession::~AgentSession() {

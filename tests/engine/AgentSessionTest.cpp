@@ -2,16 +2,19 @@
 // session request, every built-in command as the server sees its reply, the message sink, the
 // pings to a silent server, the end of a session and what outlives it in the state file.
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/store/Settings.h"
 #include "common/err/Errors.h"
 #include "common/util/ParamList.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/toolbox/ToolboxFiles.h"
 
 namespace {
 
@@ -86,6 +89,38 @@ TEST_F(AgentSessionTest, BuiltInCommandsAndTheMessageSinkAnswerTheServer) {
                 << text;
         }
     }
+}
+
+// A toolbox file replaced while the agent runs answers the next message: the library is freed
+// after every message that ran alone, so the file is read again. A stream of messages passes
+// the first build of the chain's first toolbox; once the stream has been answered and the
+// library is free, the file is replaced and the next stream passes the second build.
+TEST_F(AgentSessionTest, AToolboxFileReplacedWhileTheAgentRunsAnswersTheNextMessages) {
+    const std::string swapped = sandbox_ / tbxtest::File("swapped");
+    const auto install = [&swapped](const std::string& build) {
+        std::filesystem::copy_file(tbxtest::Toolbox(build), swapped + ".new");
+        std::filesystem::rename(swapped + ".new", swapped);
+    };
+    install("testtbx_next");
+    AgentSession session(sandbox_, enginetest::kNoReadTimeout, CDispatch::kDefaultWorkerLimit,
+                         {swapped, WARDEX_SESSION_TOOLBOX});
+    session.Start();
+    const auto stream = [&session](const std::string& trail) {
+        std::string requests;
+        for (int tag = 1; tag <= 3; ++tag) {
+            requests += Request("Echo", "Tag=" + std::to_string(tag) + "\n") + '\0';
+        }
+        session.Server().SendRaw(requests);
+        for (int tag = 1; tag <= 3; ++tag) {
+            EXPECT_STREQ(MakeMessage(session.Server().Next())->GetField("Trail"), trail.c_str());
+        }
+    };
+    stream("testtbx_next;");
+    for (int waited = 0; tbxtest::IsLoaded(swapped) && waited < 5000; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    install("testtbx_next2");
+    stream("testtbx_next2;");
 }
 
 // How a session ends: CloseSession ends it in both directions at once, and its reply, which

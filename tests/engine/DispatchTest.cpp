@@ -29,7 +29,7 @@ TEST(DispatchTest, WhateverEscapesTheHandlerIsLoggedAndTheNextMessageHandled) {
     run.agent.SetHandler([&](msg::IQXMessage& message) {
         cases[static_cast<std::size_t>(message.GetFieldInt("Seq") - 1)].raise();
     });
-    run.dispatch.Run(0);
+    run.Run();
     EXPECT_EQ(run.agent.CountLines("", 0), cases.size() - 1) << "error lines, none for Job4";
     for (std::size_t job = 0; job + 1 < cases.size(); ++job) {
         EXPECT_EQ(run.agent.CountLines(cases[job].logged, 0), 1u) << cases[job].logged;

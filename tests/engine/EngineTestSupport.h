@@ -4,8 +4,9 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "agent/engine/DispatchThread.h"
+#include "agent/engine/Dispatch.h"
 #include "agent/engine/QxAgent.h"
 #include "agent/queue/MsgFifoQueue.h"
 #include "common/msg/MessagePtr.h"
@@ -28,19 +29,26 @@ inline MessagePtr MakeMessage(const std::string& text) {
     return message;
 }
 
-// A dispatch thread over messages "Request=Job<n>" with the field "Seq" <n>, queued
-// beforehand, told to stop once they are taken.
+// A dispatch over messages "Request=Job<n>" with the field "Seq" <n>, queued beforehand;
+// Run offers each and stops once they have been handled.
 struct QueuedDispatch {
-    explicit QueuedDispatch(int messages) {
+    explicit QueuedDispatch(int messages) : count(messages) {
         dispatch.SetQueue(&queue);
         dispatch.SetAgent(&agent);
         for (int sequence = 1; sequence <= messages; ++sequence) {
             const std::string number = std::to_string(sequence);
             queue.Push(MakeMessage("Request=Job" + number + "\nSeq=" + number + "\n").release());
         }
-        queue.Signal();
+    }
+    void Run() {
+        dispatch.Start();
+        for (int offered = 0; offered < count; ++offered) {
+            dispatch.Offer();
+        }
+        dispatch.Stop();
     }
 
+    const int count;
     MsgFifoQueue queue;
     testsupport::RecordingAgent agent;
     CDispatch dispatch;
@@ -62,9 +70,11 @@ inline constexpr int kSettingAbsent = -1;
 class AgentSession {
 public:
     // testConnectionEvery: the setting, counted in milliseconds; kSettingAbsent stores none.
+    // toolboxes: the chain, the session toolbox alone when empty.
     explicit AgentSession(const testsupport::SettingsSandbox& sandbox,
                           int testConnectionEvery = kNoReadTimeout,
-                          std::size_t workerLimit = CDispatch::kDefaultWorkerLimit);
+                          std::size_t workerLimit = CDispatch::kDefaultWorkerLimit,
+                          const std::vector<std::string>& toolboxes = {});
     // Ends a session a failed test left running.
     ~AgentSession();
 

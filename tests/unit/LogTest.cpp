@@ -112,7 +112,7 @@ TEST(FileLogTest, CutsTheFrontAwayUpToTheNextLineStartOnceTheMaximumIsReached) {
          true},
         // The cut point is the minimum cut, 400; the kept text starts after the LF at 499.
         {"at the maximum", 2000, 400, NumberedLines(10, 100), 0, 1000 - kLineEnd.size(), 500, true},
-        {"a level not written", 2000, 400, NumberedLines(25, 100), 2, 5, 600, false},
+        {"a level not written: no cut either", 2000, 400, NumberedLines(25, 100), 2, 5, 0, false},
         {"LF", 1100, 250, NumberedLines(12, 100), kSizeCheckOnly, 0, 300, false},
         {"CR LF", 1100, 250, NumberedLines(12, 100, "\r\n"), kSizeCheckOnly, 0, 300, false},
         {"lone CR", 1100, 250, NumberedLines(12, 100, "\r"), kSizeCheckOnly, 0, 300, false},
@@ -190,7 +190,7 @@ TEST(AgentLogTest, OnlyTheFirstInitializeCountsTheFlagsPickTheLevelsAndABadPathI
 
     WriteFile(folder / "blocker", "keep me\n");
     EXPECT_NO_THROW(log.SetLogParams(true, true, true, folder / "blocker/agent.log", 4096));
-    EXPECT_FALSE(log.IsActive());
+    EXPECT_FALSE(log.Takes(0));
     EXPECT_NO_THROW(log.Log(0, "%s:%d - nowhere to go", "test", 3));
     EXPECT_EQ(ReadFile(folder / "blocker"), "keep me\n");
 }

@@ -6,8 +6,10 @@
 
 namespace sys::trust {
 
+// The agent never changes its user, and a toolbox is checked before every message.
 bool RunsWithSystemRights() {
-    return ::geteuid() == 0;
+    static const bool root = ::geteuid() == 0;
+    return root;
 }
 
 std::string EntryReason(const std::filesystem::path& entry) {

@@ -35,17 +35,17 @@ void DispatchWithoutThreads() {
     run.agent.SetHandler(
         [&](msg::IQXMessage&) { handlerThreads.push_back(lang::CurrentThreadId()); });
     CapAddressSpace();
-    run.dispatch.Run(0);
+    run.Run();
     const bool holds = handlerThreads == std::vector<std::uint32_t>(3, lang::CurrentThreadId()) &&
                        run.agent.CountLines("Cannot start a thread for Request=Job") == 3;
     if (!holds) {
-        std::fputs("the messages were not all handled on the dispatch thread", stderr);
+        std::fputs("the messages were not all handled on the thread that offered them", stderr);
     }
     std::_Exit(holds ? 0 : 1);
 }
 
 // Runs in a child process, since no thread can be started after it.
-TEST(DispatchWithoutThreads, MessagesWhoseThreadCannotStartAreHandledOnTheDispatchThread) {
+TEST(DispatchWithoutThreads, MessagesWhoseThreadCannotStartAreHandledOnTheThreadThatOffersThem) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers need more address space than the cap leaves";
 #endif
