@@ -89,15 +89,6 @@ TEST(MessageFields, ReadsTakeTheLeadTheLeadingNumberAndFalseOnlyForFalseWords) {
     EXPECT_STREQ(message.GetField(nullptr), "");
 }
 
-TEST(MessageParse, TheSeparatorIsNeverInTheFirstTwoBytesOfAField) {
-    CQXMessage message;
-    EXPECT_FALSE(message.ParseFields("a=b"));
-    EXPECT_TRUE(message.ParseFields("=ab=c"));
-    EXPECT_TRUE(message.ParseFields("xy==z=1"));
-    EXPECT_FALSE(message.ParseFields("abc"));
-    EXPECT_EQ(FieldsOf(message), (Fields{"=ab=c", "xy==z=1"}));
-}
-
 // Texts, the length handed to Parse and the text form they give: the first line with a
 // separator is the lead, one line end may swallow one more carriage return or line feed, no
 // white space is trimmed, a later line with the same name wins, a zero byte ends the text,
@@ -128,6 +119,9 @@ TEST(MessageParse, TextsAndLengthsGiveTheseMessages) {
         {"ab=1\r\ncd=2\n", 6, true, "ab=1\n"},
         {"ab=1\n", 0, true, ""},
         {"ab=1\n", -5, true, ""},
+        // The separator is never in the first two bytes of a line.
+        {"a=b\n", kWhole, false, ""},
+        {"=ab=c\nxy==z=1\n", kWhole, true, "=ab=c\nxy==z=1\n"},
     };
     for (const auto& [text, length, parsed, expected] : cases) {
         CQXMessage message;
@@ -154,6 +148,7 @@ TEST(MessageParse, AppendAddsFieldsAndKeepsTheLeadAssignAndCopyFromStartAfresh) 
     EXPECT_STREQ(copy.GetText(), "First=Lead\nLead=Less\nkept=1\nmore=2\n");
     EXPECT_EQ(&message.Assign("Internal=Ping\nab=1\n"), &message);
     EXPECT_STREQ(message.GetText(), "Internal=Ping\nab=1\n");
+    EXPECT_FALSE(message.ParseFields("cd=2\nabc")) << "a line without a separator fails";
 }
 
 // A toolbox built elsewhere calls a message's operations by their slot in its table.

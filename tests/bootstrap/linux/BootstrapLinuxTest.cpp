@@ -103,9 +103,8 @@ TEST_F(BootstrapTest, FilesThatMayHoldSecretsAreTheOwnersAlone) {
     ::umask(umask);
     for (const std::string& file :
          {world_.LogPath(), world_.Scratch() / "etc/corvane/registry.reg", stateFile}) {
-        struct stat status {};
-        ASSERT_EQ(::stat(file.c_str(), &status), 0) << file;
-        EXPECT_EQ(status.st_mode & 0777, 0600u) << file;
+        EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0600))
+            << file;
     }
 }
 

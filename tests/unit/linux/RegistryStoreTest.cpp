@@ -76,11 +76,8 @@ TEST_F(RegistryStoreTest, ReadsExportsOfEachFormAndWritesThemBackAsAPrivateUtf8E
     std::filesystem::remove_all(StoreFolder());
     sys::Registry key;
     OpenKey(key);
-    struct stat status {};
-    ASSERT_EQ(::stat(StoreFolder().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0700u);
-    ASSERT_EQ(::stat(StorePath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::filesystem::status(StoreFolder()).permissions(), std::filesystem::perms(0700));
+    EXPECT_EQ(std::filesystem::status(StorePath()).permissions(), std::filesystem::perms(0600));
     WriteStore(utf16);
     ASSERT_EQ(::chmod(StorePath().c_str(), 0640), 0);
     key.WriteString("CITY", "Z\xC3\xBCrich \xE2\x82\xAC");
@@ -95,8 +92,7 @@ TEST_F(RegistryStoreTest, ReadsExportsOfEachFormAndWritesThemBackAsAPrivateUtf8E
                                "\"City\"=\"Z\xC3\xBCrich \xE2\x82\xAC\"\n@=\"the default\"\n"
                                "\"SecurityKey\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,"
                                "ab,ab,ab,ab,ab,ab,\\\n  ab,ab\n\n");
-    ASSERT_EQ(::stat(StorePath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::filesystem::status(StorePath()).permissions(), std::filesystem::perms(0640));
 }
 
 // Each row is the bad line 4 of a file: it fails with the file and line, and nothing may
