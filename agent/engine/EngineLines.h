@@ -1,8 +1,6 @@
 #pragma once
 
-// The fixed lines of the engine's errors. The number after the file name in a log line, and the
-// line of an error, are fixed identifiers that administrators' log filters match: they never
-// change, whatever line of the source writes them.
+// The engine's fixed log and error lines (what they are: docs/architecture.md).
 namespace engine::lines {
 
 // The agent object (CQXAgent).

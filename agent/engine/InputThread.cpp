@@ -8,6 +8,7 @@
 #include "agent/engine/AgentSocket.h"
 #include "agent/engine/Dispatch.h"
 #include "agent/engine/EngineLines.h"
+#include "common/ipc/IpcLines.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
 #include "common/msg/QXMessage.h"
@@ -18,7 +19,6 @@ namespace {
 constexpr const char* kSource = "InputThread";
 // How often a wait for room in the input queue looks whether the socket has been closed.
 constexpr std::uint32_t kRoomCheckMs = 100;
-constexpr int kTimedOut = 1;
 // The error lines carry the numbers they always had, which administrators' log filters match.
 
 // Socket errors after which reading again cannot succeed.
@@ -175,7 +175,7 @@ bool CInputThread::HandleReadError(const ipc::CIPCError& error) {
                "0x%08X\n\t%s",
                error.Source(), error.Line(), error.Message(), code,
                ipc::SocketErrorText(static_cast<int>(code)).c_str());
-    if (error.Value() == kTimedOut) {
+    if (error.Value() == ipc::kIpcTimedOut) {
         MessagePtr ping(new msg::CQXMessage);
         ping->SetLead("Internal", "Ping");
         Enqueue(std::move(ping));

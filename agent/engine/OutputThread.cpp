@@ -4,6 +4,7 @@
 
 #include "agent/engine/AgentSocket.h"
 #include "common/err/Errors.h"
+#include "common/ipc/IpcLines.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
 #include "common/util/LogLine.h"
@@ -11,7 +12,6 @@
 namespace {
 
 constexpr const char* kSource = "OutputThread";
-constexpr int kTimedOut = 1;
 
 std::size_t WireLength(msg::IQXMessage* message) {
     return static_cast<std::size_t>(message->GetTextLength());
@@ -57,7 +57,7 @@ bool COutputThread::Send(msg::IQXMessage* message) {
                    error.Source(), error.Line(), error.Message(), error.Value(),
                    error.SystemError(),
                    ipc::SocketErrorText(static_cast<int>(error.SystemError())).c_str());
-        if (error.Value() == kTimedOut) {
+        if (error.Value() == ipc::kIpcTimedOut) {
             Requeue(messages);
             return true;
         }

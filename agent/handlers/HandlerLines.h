@@ -1,8 +1,6 @@
 #pragma once
 
-// The fixed lines of the built-in commands' log lines. The number after the file name in a log
-// line, and the line of an error, are fixed identifiers that administrators' log filters match:
-// they never change, whatever line of the source writes them.
+// The built-in commands' fixed log lines (what they are: docs/architecture.md).
 namespace handlers::lines {
 
 // The switch to encryption (CAgentEncryptSession).

@@ -1,8 +1,6 @@
 #pragma once
 
-// The fixed lines of the log's own lines and errors. The number after the file name in a log line,
-// and the line of an error, are fixed identifiers that administrators' log filters match: they
-// never change, whatever line of the source writes them.
+// The log's own fixed lines and error lines (what they are: docs/architecture.md).
 namespace logging::lines {
 
 inline constexpr int kAllocationFailed = 419;

@@ -1,8 +1,6 @@
 #pragma once
 
-// The fixed lines of the settings' errors. The number after the file name in a log line, and the
-// line of an error, are fixed identifiers that administrators' log filters match: they never
-// change, whatever line of the source writes them.
+// The settings' fixed error lines (what they are: docs/architecture.md).
 namespace store::lines {
 
 inline constexpr int kSetSettingFailed = 195;

@@ -1,8 +1,6 @@
 #pragma once
 
-// The fixed identifiers of the toolbox chain's log lines and errors. The number after the
-// file name in a log line, and the line and value of an error, are matched by administrators'
-// log filters: they never change, whatever line of the source writes them.
+// The toolbox chain's fixed log and error lines (what they are: docs/architecture.md).
 namespace toolbox::lines {
 
 // The chain (TbxDispatch).

@@ -1,8 +1,7 @@
 #pragma once
 
-// The numbers that the transport's errors carry, for the TCP connection, the socket under it
-// and the address look-up on every platform. An error's line is a fixed identifier that
-// administrators' log filters match: a name here never changes its number.
+// The transport's fixed error lines and values, on every platform (what they are:
+// docs/architecture.md).
 
 namespace ipc::lines {
 

@@ -4,8 +4,8 @@
 
 namespace sys::registry::lines {
 
-// The lines of the registry wrapper's errors on every platform. An error's line is a fixed
-// identifier that administrators' log filters match: a name here never changes its number.
+// The registry wrapper's fixed error lines, on every platform (what they are:
+// docs/architecture.md).
 inline constexpr int kSetKeyWhileOpen = 98;
 inline constexpr int kSetKeyAndSubkeyWhileOpen = 112;
 inline constexpr int kSetSubkeyWhileOpen = 126;

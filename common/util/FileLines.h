@@ -1,8 +1,6 @@
 #pragma once
 
-// The numbers that the file helpers' errors (util::CFileIOError) carry. An error's line is
-// a fixed identifier that administrators' log filters match: a name here never changes its
-// number.
+// The file helpers' fixed error lines and values (what they are: docs/architecture.md).
 
 namespace util::lines {
 
