@@ -8,7 +8,7 @@ foreach(toolbox benchtbx_session benchtbx_session_resident)
 endforeach()
 target_link_options(benchtbx_session_resident PRIVATE LINKER:-z,nodelete)
 
-add_executable(agent_bench_peer AgentBenchPeer.cpp)
+add_executable(agent_bench_peer AgentBenchPeer.cpp HandOffEcho.cpp)
 target_link_libraries(agent_bench_peer PRIVATE wardex_engine)
 
 add_executable(bench_agent AgentBench.cpp ${PROJECT_SOURCE_DIR}/tests/support/TestSockets.cpp

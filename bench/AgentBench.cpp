@@ -1,12 +1,14 @@
-// Request/reply messages through a real agent (its input, dispatch and output threads, one
-// worker per message and the session toolbox's echo) against a raw echo peer that answers
-// every byte straight back, the physical limit of the exchange. Both peers run as
-// processes of their own (agent_bench_peer) and talk to the same client here, pipelined with
-// 64 messages in flight and one at a time. The agent runs with the toolbox as it is usually
-// built, which the dispatcher loads and frees around every message, and with the same
-// toolbox built to stay loaded once loaded (linked with -z nodelete), which leaves the agent's
-// own cost. A last run reads the agent process's resident memory and thread count at idle
-// and during a burst of 10,000 messages.
+// Request/reply messages through a real agent (its input and output threads, a worker thread
+// per message and the session toolbox's echo) against a raw echo peer that answers every byte
+// straight back, the physical limit of the exchange, and against a hand-off echo that answers
+// every message from a thread of its own and does nothing else, the limit for any peer that
+// runs each message on a thread (HandOffEcho.h). The peers run as processes of their own
+// (agent_bench_peer) and talk to the same client here, pipelined with 64 messages in flight
+// and one at a time. The agent runs with the toolbox as it is usually built, which the
+// dispatcher loads and frees around every message, and with the same toolbox built to stay
+// loaded once loaded (linked with -z nodelete), which leaves the agent's own cost. A last run
+// reads the agent process's resident memory and thread count at idle and during a burst of
+// 10,000 messages.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -43,7 +45,7 @@ constexpr int kBatch = 2000;
 constexpr int kBurst = 10000;
 constexpr auto kIdleSettle = std::chrono::milliseconds(300);
 
-enum class Mode { kRawEcho, kAgent, kAgentResidentToolbox };
+enum class Mode { kRawEcho, kHandOffEcho, kAgent, kAgentResidentToolbox };
 
 // A temporary system root whose settings name the benchmark's listener.
 class BenchRoot {
@@ -76,27 +78,47 @@ std::vector<std::string> Words(const std::string& line) {
     return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
 }
 
+bool IsAgent(Mode mode) {
+    return mode == Mode::kAgent || mode == Mode::kAgentResidentToolbox;
+}
+
+// Another agent than this build's, such as the Windows build's under Wine: a bash command line
+// that points the agent at the port in WARDEX_BENCH_PORT and runs it for one session.
+const char* OutsideAgent() {
+    return std::getenv("WARDEX_BENCH_AGENT_COMMAND");
+}
+
+// The command line of the far end, which connects to port.
+std::vector<std::string> PeerCommand(Mode mode, const std::string& port) {
+    if (IsAgent(mode) && OutsideAgent()) {
+        ::setenv("WARDEX_BENCH_PORT", port.c_str(), 1);
+        return {"bash", "-c", OutsideAgent()};
+    }
+    std::vector<std::string> args;
+    // A profiler to run the agent under, e.g. "perf stat -o costs.txt".
+    if (const char* prefix = std::getenv("WARDEX_BENCH_AGENT_PREFIX"); IsAgent(mode) && prefix) {
+        args = Words(prefix);
+    }
+    if (IsAgent(mode)) {
+        const char* toolbox =
+            mode == Mode::kAgent ? WARDEX_BENCH_TOOLBOX : WARDEX_BENCH_RESIDENT_TOOLBOX;
+        args.insert(args.end(), {WARDEX_BENCH_PEER, "agent", toolbox});
+    } else {
+        args.insert(args.end(),
+                    {WARDEX_BENCH_PEER, mode == Mode::kRawEcho ? "echo" : "handoff", port});
+    }
+    return args;
+}
+
 // The far end as a process of its own, connected to this program's listener.
 class Peer {
 public:
     explicit Peer(Mode mode) {
-        const bool agent = mode != Mode::kRawEcho;
-        if (agent) {
+        const bool agent = IsAgent(mode);
+        if (agent && !OutsideAgent()) {
             root_ = std::make_unique<BenchRoot>(listener_.Port());
         }
-        std::vector<std::string> args = {WARDEX_BENCH_PEER};
-        if (mode == Mode::kAgent) {
-            args.insert(args.end(), {"agent", WARDEX_BENCH_TOOLBOX});
-        } else if (mode == Mode::kAgentResidentToolbox) {
-            args.insert(args.end(), {"agent", WARDEX_BENCH_RESIDENT_TOOLBOX});
-        } else {
-            args.insert(args.end(), {"echo", listener_.PortText()});
-        }
-        // A profiler to run the agent under, e.g. "perf stat -o costs.txt".
-        if (const char* prefix = std::getenv("WARDEX_BENCH_AGENT_PREFIX"); agent && prefix) {
-            const std::vector<std::string> words = Words(prefix);
-            args.insert(args.begin(), words.begin(), words.end());
-        }
+        std::vector<std::string> args = PeerCommand(mode, listener_.PortText());
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
@@ -253,6 +275,9 @@ void Run(benchmark::State& state, Mode mode, int batch, int window) {
 void BM_Baseline_RawEchoPipelined(benchmark::State& state) {
     Run(state, Mode::kRawEcho, kBatch, kWindow);
 }
+void BM_HandOffEchoPipelined(benchmark::State& state) {
+    Run(state, Mode::kHandOffEcho, kBatch, kWindow);
+}
 void BM_AgentPipelined(benchmark::State& state) {
     Run(state, Mode::kAgent, kBatch, kWindow);
 }
@@ -304,6 +329,7 @@ void BM_AgentFootprint(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Baseline_RawEchoPipelined)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HandOffEchoPipelined)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AgentPipelined)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AgentPipelinedResidentToolbox)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RawEchoOneAtATime)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -5,6 +5,8 @@
 //                                      closes the connection
 //   agent_bench_peer echo <port>       sends every byte straight back: the physical limit
 //                                      of a request/reply exchange
+//   agent_bench_peer handoff <port>    echoes every message from a thread of its own: the
+//                                      limit for a peer that must (HandOffEcho.h)
 // Exit code 0 on success, 1 on a failure (printed to standard error).
 
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include <sys/socket.h>
 #include <thread>
 
+#include "HandOffEcho.h"
 #include "agent/engine/QxAgent.h"
 #include "common/msg/QXMessage.h"
 #include "common/sys/Root.h"
@@ -107,8 +110,11 @@ int main(int argc, char** argv) {
             }
         } else if (mode == "echo") {
             RunEcho(std::atoi(argv[2]));
+        } else if (mode == "handoff") {
+            RunHandOffEcho(Connect(std::atoi(argv[2])).Get());
         } else {
-            std::fprintf(stderr, "usage: %s agent <toolbox> | echo <port>\n", argv[0]);
+            std::fprintf(stderr, "usage: %s agent <toolbox> | echo <port> | handoff <port>\n",
+                         argv[0]);
             return 1;
         }
     } catch (const std::exception& error) {
