@@ -1,16 +1,9 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <functional>
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "agent/engine/Bootstrap.h"
 #include "agent/log/AgentLog.h"
 #include "tests/support/AgentWorld.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/TestPeer.h"
 
 namespace bootstraptest {

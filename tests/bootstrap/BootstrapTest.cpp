@@ -2,11 +2,10 @@
 // and none is sat through. The agents are real and talk to a test server on 127.0.0.1.
 
 #include <future>
-#include <string>
-#include <vector>
 
 #include "agent/store/AgentStore.h"
 #include "tests/bootstrap/BootstrapFixture.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

@@ -3,17 +3,13 @@
 // clock holds the bootstrap in its first reconnect wait, so that a stop finds it busy.
 
 #include <exception>
-#include <filesystem>
-#include <functional>
-#include <gtest/gtest.h>
 #include <mutex>
 #include <new>
 #include <system_error>
-#include <thread>
-#include <vector>
 
 #include "agent/service/QxaServiceEntry.h"
 #include "tests/bootstrap/BootstrapFixture.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

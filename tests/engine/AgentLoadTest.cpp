@@ -2,11 +2,9 @@
 // (which also shows the worker limit holds).
 
 #include <fstream>
-#include <gtest/gtest.h>
-#include <optional>
-#include <string>
 
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

@@ -1,8 +1,6 @@
-#include <chrono>
-#include <gtest/gtest.h>
-
 #include "agent/store/Settings.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestBasics.h"
 
 // ThreadSanitizer does not see the dynamic loader's own lock, which orders every dlopen and
 // dlclose of the process: each message loads and frees its toolbox on its own worker, and

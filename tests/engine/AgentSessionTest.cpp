@@ -2,18 +2,11 @@
 // session request, every built-in command as the server sees its reply, the message sink, the
 // pings to a silent server, the end of a session and what outlives it in the state file.
 
-#include <chrono>
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "agent/store/Settings.h"
 #include "common/err/Errors.h"
 #include "common/util/ParamList.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestBasics.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
 namespace {

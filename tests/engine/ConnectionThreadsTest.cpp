@@ -1,17 +1,13 @@
 // The connection threads, each on its socket, queue and recording agent: the input thread
 // against a test server, the output thread against a scripted transport.
 
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "agent/engine/AgentSocket.h"
 #include "agent/engine/InputThread.h"
 #include "agent/engine/OutputThread.h"
 #include "common/err/Errors.h"
 #include "common/ipc/Aipc.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/TestServer.h"
 
 namespace {

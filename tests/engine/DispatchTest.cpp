@@ -1,11 +1,6 @@
-#include <functional>
-#include <gtest/gtest.h>
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include "common/err/Errors.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

@@ -1,10 +1,7 @@
-#include <algorithm>
-#include <gtest/gtest.h>
 #include <numeric>
-#include <string>
-#include <vector>
 
 #include "agent/engine/MessageFramer.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

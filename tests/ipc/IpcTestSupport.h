@@ -1,10 +1,9 @@
 #pragma once
 
-#include <gtest/gtest.h>
-#include <string>
 #include <tuple>
 
 #include "common/err/Errors.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/TestServer.h"
 
 namespace testipc {

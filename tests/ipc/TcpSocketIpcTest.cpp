@@ -1,14 +1,10 @@
-#include <algorithm>
-#include <functional>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "common/ipc/Aipc.h"
 #include "common/ipc/TcpSocketIpc.h"
 #include "common/sys/Platform.h"
 #include "tests/ipc/IpcTestSupport.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/TestPeer.h"
 
 namespace {

@@ -2,7 +2,8 @@
 
 #include <cstddef>
 #include <string>
-#include <utility>
+
+#include "common/util/Owned.h"
 
 // The other end of the agent's connection in the tests and benchmarks, written directly on
 // the system's sockets: a server on 127.0.0.1 and the byte-level calls on its connections
@@ -16,27 +17,14 @@ inline constexpr int kPeerWaitMs = 20000;
 // Sends everything in one call.
 inline constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
 
+namespace sockets {
+// Closes a socket of the test's side, as its system does (SocketPlatform.h).
+void CloseSocket(int socket) noexcept;
+}  // namespace sockets
+
 // A socket of the test's side, closed when it goes: a file descriptor, or on Windows a
 // socket handle (which Windows keeps within 32 bits).
-class PeerSocket {
-public:
-    PeerSocket() = default;
-    explicit PeerSocket(int socket) noexcept : socket_(socket) {}
-    PeerSocket(PeerSocket&& other) noexcept : socket_(std::exchange(other.socket_, -1)) {}
-    PeerSocket& operator=(PeerSocket&& other) noexcept {
-        Reset(std::exchange(other.socket_, -1));
-        return *this;
-    }
-    ~PeerSocket() { Reset(); }
-
-    int Get() const noexcept { return socket_; }
-    explicit operator bool() const noexcept { return socket_ != -1; }
-    // Closes the socket held and takes socket instead.
-    void Reset(int socket = -1) noexcept;
-
-private:
-    int socket_ = -1;
-};
+using PeerSocket = util::Owned<util::ClosedBy<int, sockets::CloseSocket, -1>>;
 
 // A TCP socket listening on 127.0.0.1 at a port the system chose.
 class TestServer {

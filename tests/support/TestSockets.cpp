@@ -8,13 +8,20 @@
 #include <stdexcept>
 
 #include "SocketPlatform.h"
+#include "common/ipc/SocketError.h"
+#include "common/ipc/SocketErrorText.h"
 #include "tests/support/TestServer.h"
 
 namespace testsupport {
 namespace {
 
+// The Windows Sockets number of a call that would have to wait.
+constexpr std::uint32_t kWouldBlock = 10035;
+
 [[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error("test peer: " + what + ": " + sockets::LastError());
+    const std::uint32_t code = ipc::LastSocketError();
+    throw std::runtime_error("test peer: " + what + ": " + ipc::SocketErrorText(code) + " (" +
+                             std::to_string(code) + ")");
 }
 
 int WaitUntil(int socket, short events, int waitMs) {
@@ -62,17 +69,10 @@ int BoundPort(int socket) {
 long SendNow(int socket, const char* data, std::size_t length) {
     const long sent = ::send(socket, data, static_cast<int>(std::min<std::size_t>(length, INT_MAX)),
                              sockets::kNoSignal);
-    return sent < 0 && sockets::WouldBlock() ? 0 : sent;
+    return sent < 0 && ipc::LastSocketError() == kWouldBlock ? 0 : sent;
 }
 
 }  // namespace
-
-void PeerSocket::Reset(int socket) noexcept {
-    if (socket_ != -1 && socket_ != socket) {
-        sockets::CloseSocket(socket_);
-    }
-    socket_ = socket;
-}
 
 TestServer::TestServer(int backlog) : socket_(LoopbackSocket(0)), port_(BoundPort(socket_.Get())) {
     if (::listen(socket_.Get(), backlog) != 0) {

@@ -2,14 +2,12 @@
 // slots of the agent's callbacks. Both sides of a build compile the same headers, so only
 // these checks notice a reordered or inserted member.
 
-#include <cstddef>
-#include <gtest/gtest.h>
 #include <string_view>
-#include <vector>
 
 #include <corvane/IAgentAPI.h>
 #include <corvane/Toolbox.h>
 
+#include "tests/support/TestBasics.h"
 #include "tests/support/VirtualSlot.h"
 
 namespace {

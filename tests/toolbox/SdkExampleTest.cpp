@@ -1,13 +1,10 @@
 // The example toolbox project, built outside this tree against the installed SDK, loaded and
 // called by the agent's loader and dispatcher.
 
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
 #include "agent/toolbox/TbxDispatch.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/RecordingAgent.h"
+#include "tests/support/TestBasics.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
 namespace {

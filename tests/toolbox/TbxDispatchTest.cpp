@@ -1,9 +1,4 @@
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 #include <corvane/Toolbox.h>
 
@@ -12,7 +7,7 @@
 #include "common/msg/QXMessage.h"
 #include "tests/support/Environment.h"
 #include "tests/support/RecordingAgent.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 #include "tests/toolbox/ToolboxFiles.h"
 
 namespace {

@@ -1,13 +1,10 @@
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <iterator>
-#include <string>
 
 #include "agent/store/AgentState.h"
 #include "agent/store/AgentStore.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

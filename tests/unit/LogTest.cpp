@@ -1,11 +1,5 @@
 #include <cerrno>
-#include <chrono>
 #include <ctime>
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "agent/log/AgentLog.h"
 #include "agent/log/FileLog.h"
@@ -14,7 +8,7 @@
 #include "common/sys/Platform.h"
 #include "common/util/StringUtils.h"
 #include "tests/support/Environment.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

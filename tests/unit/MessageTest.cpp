@@ -1,11 +1,5 @@
-#include <cstddef>
-#include <cstring>
-#include <gtest/gtest.h>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "common/msg/QXMessage.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/VirtualSlot.h"
 
 namespace {

@@ -1,11 +1,8 @@
-#include <algorithm>
 #include <atomic>
-#include <gtest/gtest.h>
-#include <thread>
-#include <vector>
 
 #include "agent/queue/MsgFifoQueue.h"
 #include "common/msg/QXMessage.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

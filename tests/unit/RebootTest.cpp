@@ -1,7 +1,5 @@
-#include <gtest/gtest.h>
-#include <vector>
-
 #include "common/sys/Reboot.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

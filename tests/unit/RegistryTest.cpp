@@ -1,10 +1,8 @@
-#include <functional>
-#include <gtest/gtest.h>
-#include <string>
 #include <utility>
 
 #include "common/sys/Registry.h"
 #include "common/util/StringUtils.h"
+#include "tests/support/TestBasics.h"
 #include "tests/unit/StoreFixture.h"
 
 namespace {

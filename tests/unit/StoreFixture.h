@@ -1,16 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <optional>
-#include <string>
 #include <type_traits>
 
 #include "common/err/Errors.h"
 #include "common/sys/Registry.h"
 #include "tests/support/Environment.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 
 namespace regtest {
 

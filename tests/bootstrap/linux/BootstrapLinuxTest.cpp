@@ -3,15 +3,12 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
-#include <optional>
-#include <string>
 #include <sys/stat.h>
-#include <vector>
 
 #include "agent/store/AgentStore.h"
 #include "tests/bootstrap/BootstrapFixture.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/Unprivileged.h"
 
 namespace {

@@ -5,13 +5,10 @@
 #include <sddl.h>
 // clang-format on
 
-#include <filesystem>
-#include <string>
-
 #include "common/sys/windows/Owned.h"
 #include "common/util/windows/PrivateAccess.h"
 #include "tests/bootstrap/BootstrapFixture.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

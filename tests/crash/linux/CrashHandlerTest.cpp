@@ -6,24 +6,16 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <regex>
-#include <stdexcept>
-#include <string>
 #include <sys/mman.h>
-#include <vector>
 
 #include "common/sys/linux/FileDescriptor.h"
 #include "common/sys/linux/MinidumpFile.h"
 #include "common/sys/linux/MinidumpFormat.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

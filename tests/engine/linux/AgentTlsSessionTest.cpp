@@ -1,10 +1,7 @@
 // A real agent switching its session to TLS when the test server confirms it.
 
-#include <gtest/gtest.h>
-#include <optional>
-#include <string>
-
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

@@ -1,15 +1,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <gtest/gtest.h>
-#include <string>
 #include <sys/resource.h>
-#include <vector>
 
 #include "common/lang/CurrentThread.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

@@ -1,9 +1,5 @@
-#include <chrono>
-#include <functional>
 #include <future>
-#include <memory>
 #include <openssl/ssl.h>
-#include <string>
 #include <sys/socket.h>
 
 #include "common/ipc/Aipc.h"
@@ -11,6 +7,7 @@
 #include "common/ipc/TcpSChannel.h"
 #include "common/util/Console.h"
 #include "tests/ipc/IpcTestSupport.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/TestPeer.h"
 
 namespace {

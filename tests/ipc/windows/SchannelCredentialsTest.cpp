@@ -1,11 +1,10 @@
 // Wine takes SCH_CREDENTIALS, so the fallback of older systems shows only against this
 // stand-in for AcquireCredentialsHandleA.
 
-#include <gtest/gtest.h>
 #include <utility>
-#include <vector>
 
 #include "common/ipc/windows/SchannelCredentials.h"
+#include "tests/support/TestBasics.h"
 // clang-format off
 #define SCHANNEL_USE_BLACKLISTS
 #include <subauth.h>

@@ -4,19 +4,13 @@
 #include <fnmatch.h>
 #include <signal.h>
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <future>
-#include <gtest/gtest.h>
 #include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "agent/service/linux/ServiceUnit.h"
 #include "tests/support/AgentWorld.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/TestPeer.h"
 
 namespace {

@@ -7,15 +7,11 @@
 #include <signal.h>
 #include <utmp.h>
 
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <optional>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "common/sys/linux/UtmpSessions.h"
 #include "tests/service/linux/ServiceTestSupport.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {

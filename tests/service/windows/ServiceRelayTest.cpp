@@ -6,9 +6,6 @@
 // part, which the service tests of the Linux host show.
 #include <windows.h>
 
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
 #include <wtsapi32.h>
 
 #include "agent/log/AgentLog.h"
@@ -16,7 +13,7 @@
 #include "agent/service/windows/ControlRelay.h"
 #include "agent/service/windows/ServiceRecovery.h"
 #include "common/err/Errors.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

@@ -4,16 +4,13 @@
 
 #include <unistd.h>
 
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <string>
 #include <sys/stat.h>
-#include <vector>
 
 #include "agent/engine/Bootstrap.h"
 #include "agent/log/AgentLog.h"
 #include "common/err/Errors.h"
 #include "tests/support/AgentWorld.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/Unprivileged.h"
 #include "tests/toolbox/ToolboxFiles.h"
 

@@ -3,13 +3,8 @@
 
 #include <signal.h>
 
-#include <cstdlib>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
 #include "tests/support/ChildProcess.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/TestPeer.h"
 
 namespace {

@@ -3,19 +3,14 @@
 
 #include <utmp.h>
 
-#include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "agent/toolbox/Toolbox.h"
 #include "common/msg/QXMessage.h"
 #include "tests/support/RecordingAgent.h"
 #include "tests/support/ScopedRoot.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {

@@ -1,10 +1,7 @@
-#include <gtest/gtest.h>
-#include <string>
-
 #include "agent/engine/QxAgent.h"
 #include "agent/log/AgentLog.h"
 #include "common/msg/QXMessage.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 #include "tests/unit/StoreFixture.h"
 
 namespace {

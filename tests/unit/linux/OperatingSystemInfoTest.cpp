@@ -1,13 +1,10 @@
 #include <utmp.h>
 
-#include <filesystem>
-#include <gtest/gtest.h>
-#include <string>
 #include <sys/utsname.h>
 
 #include "common/sys/linux/OperatingSystemSources.h"
 #include "tests/support/ScopedRoot.h"
-#include "tests/support/ScratchFiles.h"
+#include "tests/support/TestBasics.h"
 #include "tests/support/UtmpFile.h"
 
 namespace {

@@ -2,16 +2,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <iterator>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 
 #include "common/sys/Registry.h"
 #include "common/util/StringUtils.h"
+#include "tests/support/TestBasics.h"
 #include "tests/unit/StoreFixture.h"
 
 namespace {

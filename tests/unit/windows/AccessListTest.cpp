@@ -4,13 +4,11 @@
 #include <sddl.h>
 // clang-format on
 
-#include <gtest/gtest.h>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "common/sys/windows/DescriptorTrust.h"
 #include "common/sys/windows/Owned.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
-#include <gtest/gtest.h>
-#include <string>
-
 #include "common/sys/windows/OperatingSystemSources.h"
+#include "tests/support/TestBasics.h"
 
 namespace {
 
