@@ -7,6 +7,7 @@
 #include "common/ipc/IpcLines.h"
 #include "common/ipc/SocketError.h"
 #include "common/ipc/SocketErrorText.h"
+#include "common/lang/YieldBriefly.h"
 #include "common/util/LogLine.h"
 
 namespace {
@@ -25,6 +26,7 @@ std::uint32_t COutputThread::Run(std::uint32_t) {
     }
     for (;;) {
         WARDEX_LOG(*agent_, LogLevel::Information, "Waiting on data in output queue");
+        lang::YieldBriefly([this] { return GetQueue()->Glance() > 0; });
         msg::IQXMessage* message = GetQueue()->WaitAndPop(lang::kInfinite);
         if (!message) {
             WARDEX_LOG(*agent_, LogLevel::Information,

@@ -5,6 +5,7 @@
 
 #include "agent/engine/MsgThread.h"
 #include "common/lang/IAThreads.h"
+#include "common/lang/YieldBriefly.h"
 #include "common/util/LogLine.h"
 
 namespace {
@@ -40,6 +41,10 @@ WorkerPool::~WorkerPool() {
 bool WorkerPool::Offer() {
     std::unique_lock lock(lock_);
     JoinRetired();
+    // A thread looking at the queue, or one woken already, takes it.
+    if (queue_.Size() <= looking_ + wakes_) {
+        return true;
+    }
     if (parked_ > wakes_) {
         ++wakes_;
         // Woken after the lock is let go, so that it does not wake only to wait for the lock.
@@ -80,11 +85,21 @@ void WorkerPool::Serve(PooledThread& thread) {
             worker.SetArgs(&agent_, message);
             worker.Run();
         }
-    } while (Park(thread));
+    } while (LookAround() || Park(thread));
+}
+
+bool WorkerPool::LookAround() {
+    ++looking_;
+    if (lang::YieldBriefly([this] { return queue_.Glance() > 0; })) {
+        --looking_;
+        return true;
+    }
+    return false;
 }
 
 bool WorkerPool::Park(PooledThread& thread) {
     std::unique_lock lock(lock_);
+    --looking_;
     // A message queued after the thread looked, whose Offer found it not yet parked.
     while (queue_.Size() == 0) {
         if (stopping_ || parked_ >= idleLimit_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -16,9 +17,11 @@
 // offers it to the pool (Offer): a parked thread is woken for it or, when none is parked, a
 // new thread starts while there are fewer than the thread limit. A thread that has finished a
 // message takes the next queued one at once, so a busy stream costs no wake-up per message;
-// at the limit a queued message waits for the first thread to finish. Every message thus runs
-// on a thread that runs nothing else meanwhile, and a slow toolbox never holds up the next
-// message while the limit leaves room.
+// at the limit a queued message waits for the first thread to finish. A thread that finds the
+// queue empty looks at it a while longer before it parks (lang::YieldBriefly), and a message
+// queued meanwhile is left to it rather than woken for, so a busy stream also costs few
+// wake-ups between its bursts. Every message thus runs on a thread that runs nothing else
+// meanwhile, and a slow toolbox never holds up the next message while the limit leaves room.
 //
 // Creating and joining a thread costs far more than handling a short message, so a thread
 // that finds the queue empty stays parked for the next message instead of ending, as long as
@@ -47,6 +50,9 @@ private:
 
     // On a pooled thread: handles queued messages until it is let go.
     void Serve(PooledThread& thread);
+    // On a pooled thread that found the queue empty: true when a message came within a short
+    // look, false when the thread is to park (it is still counted as looking; Park lets go).
+    bool LookAround();
     // On a pooled thread that found the queue empty: true when there may be a message for it
     // now, false when it is to end.
     bool Park(PooledThread& thread);
@@ -66,5 +72,8 @@ private:
     // thread is woken for a message only while parked_ is above wakes_.
     std::size_t parked_ = 0;
     std::size_t wakes_ = 0;
+    // Threads between messages that look at the queue before they park: each takes a message
+    // queued meanwhile without being woken.
+    std::atomic<std::size_t> looking_{0};
     bool stopping_ = false;
 };

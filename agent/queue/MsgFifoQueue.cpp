@@ -108,6 +108,7 @@ void MsgFifoQueue::UpdateEvent() {
 }
 
 void MsgFifoQueue::UpdateRoom() {
+    count_.store(messages_.size(), std::memory_order_release);
     const bool countRoom = maxCount_ == 0 || messages_.size() < maxCount_;
     const bool byteRoom = maxBytes_ == 0 || bytes_ < maxBytes_;
     if (countRoom && byteRoom) {

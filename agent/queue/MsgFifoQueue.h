@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -49,6 +50,9 @@ public:
     // takes them out.
     std::vector<msg::IQXMessage*> Front(std::size_t maxBytes) const;
     std::size_t Size() const;
+    // The number of queued messages as last changed, read without the lock: for a thread that
+    // looks at the queue over and over while others push and pop.
+    std::size_t Glance() const { return count_.load(std::memory_order_acquire); }
     // The messages in queue order, still owned by the queue (for saving them).
     std::vector<msg::IQXMessage*> Contents() const;
 
@@ -62,7 +66,8 @@ private:
     // With the lock held: the event is signalled if and only if there is something for
     // a consumer to take, a message or a stop request.
     void UpdateEvent();
-    // With the lock held: the room event is signalled if and only if the limit allows more.
+    // With the lock held, after every change: the room event is signalled if and only if the
+    // limit allows more, and Glance sees the new count.
     void UpdateRoom();
     // With the lock held: the bytes the message counts for against the limit.
     std::size_t Weight(msg::IQXMessage* message) const;
@@ -78,4 +83,5 @@ private:
     std::size_t maxCount_ = 0;
     std::size_t maxBytes_ = 0;
     std::size_t bytes_ = 0;
+    std::atomic<std::size_t> count_{0};
 };

@@ -1,5 +1,5 @@
-// A real agent under load: a shutdown while workers are busy, and a flood held back by TCP
-// (which also shows the worker limit holds).
+// A real agent under load: a shutdown while workers are busy, a message that comes while
+// another waits, and a flood held back by TCP (which also shows the worker limit holds).
 
 #include <fstream>
 
@@ -44,6 +44,24 @@ TEST(AgentLoadTest, ShutdownWaitsForEveryBusyWorker) {
     }
     EXPECT_EQ(finished, kWorkers);
     EXPECT_TRUE(session.Ended());
+}
+
+// A message that comes while another waits in its toolbox gets a thread of its own, also once
+// the thread that answered before has parked.
+TEST(AgentLoadTest, AMessageWaitingInItsToolboxHoldsUpNoneAfterIt) {
+    const testsupport::SettingsSandbox sandbox;
+    AgentSession session(sandbox);
+    session.Start();
+    const std::string echo = Request("Echo");
+    session.Server().Send(echo);
+    EXPECT_EQ(session.Server().Next(), echo);
+    // The thread that answered looks at the queue for a moment longer, then parks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string gate = sandbox / "gate";
+    session.Server().Send(Request("Gate", "GateFile=" + gate + "\n"));
+    session.Server().Send(echo);
+    EXPECT_EQ(session.Server().Next(), echo);
+    std::ofstream(gate).put('x');
 }
 
 TEST(AgentLoadTest, FloodFasterThanTheToolboxIsHeldBackByTcp) {
