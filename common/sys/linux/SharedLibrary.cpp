@@ -47,6 +47,11 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
         return SharedLibrary();
     }
     const std::string path = ResolveName(name);
+    // A library that another owner holds is shared as it is: its file was checked when it
+    // was loaded, and the loader finds it by its name without reading the file again.
+    if (void* held = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
+        return SharedLibrary(held);
+    }
     // A library found by the dynamic linker's own search lies in the system's folders; one
     // named by its path is code the agent would run with the rights it has.
     if (path.find('/') != std::string::npos) {

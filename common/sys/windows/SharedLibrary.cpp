@@ -62,6 +62,11 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
         return SharedLibrary();
     }
     const std::string path = ResolveName(name);
+    // A library that another owner holds is shared as it is: its file was checked when it
+    // was loaded, and the loader finds it by its name without reading the file again.
+    if (HMODULE held = nullptr; ::GetModuleHandleExA(0, path.c_str(), &held)) {
+        return SharedLibrary(held);
+    }
     // A bare name is left to the system's folders, which only administrators change.
     const bool named = HasFolder(path);
     if (std::string reason = named ? UntrustedFileReason(path) : ""; !reason.empty()) {
