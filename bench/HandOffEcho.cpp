@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/lang/YieldBriefly.h"
+
 namespace {
 
 constexpr std::size_t kWorkerLimit = 64;
@@ -63,6 +65,15 @@ private:
     void Serve() {
         std::unique_lock lock(lock_);
         for (;;) {
+            // Looks at the queue under its lock, between yields, before it parks: the way
+            // of looking that carried the most here (a look at an atomic count without the
+            // lock, as the agent's workers take, carried a sixth as much).
+            for (int look = 0; look < lang::kLooksBeforeSleep && messages_.empty() && !ended_;
+                 ++look) {
+                lock.unlock();
+                std::this_thread::yield();
+                lock.lock();
+            }
             while (messages_.empty() && !ended_) {
                 --free_;
                 ++parked_;
