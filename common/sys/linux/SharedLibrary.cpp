@@ -2,7 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "common/sys/FileTrust.h"
@@ -33,6 +36,26 @@ std::string ResolveName(const std::string& name) {
     return std::filesystem::is_regular_file(beside, error) ? beside.string() : name;
 }
 
+// The libraries this process holds through SharedLibrary, by handle: the path each was first
+// opened by and how many owners hold it. Opening and freeing take the lock, so a library
+// counted here stays loaded until the last owner's free, which is what lets a held library be
+// opened again without its file being read or checked.
+struct Held {
+    std::string path;
+    std::size_t owners = 0;
+};
+std::mutex heldLock;
+std::map<void*, Held> held;
+
+// With heldLock taken: a library of that path still held, opened once more; null when none is.
+void* OpenHeld(const std::string& path) {
+    const bool isHeld = std::any_of(
+        held.begin(), held.end(), [&path](const auto& entry) { return entry.second.path == path; });
+    // Found by the name it was opened with, so the loader does not open the file either: a
+    // file that may not be trusted any more (a pipe that never answers, say) is not touched.
+    return isHeld ? ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) : nullptr;
+}
+
 std::string LoaderError() {
     const char* reason = ::dlerror();
     return reason != nullptr ? reason : "unknown loader error";
@@ -47,10 +70,12 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
         return SharedLibrary();
     }
     const std::string path = ResolveName(name);
+    const std::lock_guard guard(heldLock);
     // A library that another owner holds is shared as it is: its file was checked when it
-    // was loaded, and the loader finds it by its name without reading the file again.
-    if (void* held = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
-        return SharedLibrary(held);
+    // was loaded.
+    if (void* handle = OpenHeld(path)) {
+        ++held[handle].owners;
+        return SharedLibrary(handle);
     }
     // A library found by the dynamic linker's own search lies in the system's folders; one
     // named by its path is code the agent would run with the rights it has.
@@ -63,7 +88,11 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         error = LoaderError();
+        return SharedLibrary();
     }
+    Held& entry = held[handle];
+    entry.path = entry.owners == 0 ? path : entry.path;
+    ++entry.owners;
     return SharedLibrary(handle);
 }
 
@@ -82,10 +111,15 @@ void* SharedLibrary::Symbol(const char* name, std::string& error) const {
 }
 
 void SharedLibrary::Reset() noexcept {
-    if (handle_ != nullptr) {
-        ::dlclose(handle_);
-        handle_ = nullptr;
+    if (handle_ == nullptr) {
+        return;
     }
+    const std::lock_guard guard(heldLock);
+    if (const auto entry = held.find(handle_); entry != held.end() && --entry->second.owners == 0) {
+        held.erase(entry);
+    }
+    ::dlclose(handle_);
+    handle_ = nullptr;
 }
 
 }  // namespace sys

@@ -1,6 +1,7 @@
 // Run as root, the agent uses no file that carries commands (a toolbox, the settings input
 // file, the configuration file) when someone else could have changed it or its folder: the
-// refusal is logged with the reason, and once the entry is mended the file is used.
+// refusal is logged with the reason, and once the entry is mended the file is used. A toolbox
+// file is not even opened before it has passed.
 
 #include <unistd.h>
 
@@ -103,6 +104,13 @@ TEST_F(FileTrust, ARootAgentUsesNoCommandFileThatOthersCouldHaveChanged) {
         EXPECT_TRUE(RunUsesEveryFile());
         EXPECT_EQ(world_.LogCount(refusal), 1u);
     }
+    // A pipe put in the toolbox's place, in a folder others may write to, is refused without
+    // being opened: an open would wait for a writer that never comes.
+    ASSERT_EQ(::chmod(ToolboxFolder().c_str(), 0757), 0);
+    std::filesystem::remove(toolbox_);
+    ASSERT_EQ(::mkfifo(toolbox_.c_str(), 0644), 0);
+    EXPECT_FALSE(RunUsesEveryFile());
+    EXPECT_EQ(world_.LogCount(ToolboxFolder() + " is writable by others"), 2u);
 }
 
 }  // namespace
