@@ -56,6 +56,15 @@ void* OpenHeld(const std::string& path) {
     return isHeld ? ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) : nullptr;
 }
 
+// With heldLock taken: one owner more of a library opened by that path.
+void* Keep(void* handle, const std::string& path) {
+    Held& entry = held[handle];
+    if (entry.owners++ == 0) {
+        entry.path = path;
+    }
+    return handle;
+}
+
 std::string LoaderError() {
     const char* reason = ::dlerror();
     return reason != nullptr ? reason : "unknown loader error";
@@ -74,8 +83,7 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
     // A library that another owner holds is shared as it is: its file was checked when it
     // was loaded.
     if (void* handle = OpenHeld(path)) {
-        ++held[handle].owners;
-        return SharedLibrary(handle);
+        return SharedLibrary(Keep(handle, path));
     }
     // A library found by the dynamic linker's own search lies in the system's folders; one
     // named by its path is code the agent would run with the rights it has.
@@ -90,10 +98,7 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
         error = LoaderError();
         return SharedLibrary();
     }
-    Held& entry = held[handle];
-    entry.path = entry.owners == 0 ? path : entry.path;
-    ++entry.owners;
-    return SharedLibrary(handle);
+    return SharedLibrary(Keep(handle, path));
 }
 
 void* SharedLibrary::Symbol(const char* name, std::string& error) const {
