@@ -33,6 +33,10 @@ public:
     static SharedLibrary Open(const std::string& name, std::string& error);
 
     bool IsOpen() const noexcept { return handle_ != nullptr; }
+    // Whether both hold the same loaded library.
+    bool SameAs(const SharedLibrary& other) const noexcept {
+        return IsOpen() && handle_ == other.handle_;
+    }
     // The address of an exported symbol; null, with the loader's reason in error, when the
     // library does not export it.
     void* Symbol(const char* name, std::string& error) const;

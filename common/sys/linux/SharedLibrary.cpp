@@ -36,32 +36,46 @@ std::string ResolveName(const std::string& name) {
     return std::filesystem::is_regular_file(beside, error) ? beside.string() : name;
 }
 
-// The libraries this process holds through SharedLibrary, by handle: the path each was first
-// opened by and how many owners hold it. Opening and freeing take the lock, so a library
-// counted here stays loaded until the last owner's free, which is what lets a held library be
-// opened again without its file being read or checked.
+// The libraries this process holds through SharedLibrary, by the path each was loaded by: the
+// loader's handle, of which the registry keeps one reference, and how many owners hold it.
+// Opening and freeing take the lock, so a library counted here stays loaded until the last
+// owner's free; a held library is shared by counting one owner more, without asking the
+// loader (whose lock every load, free and symbol lookup would otherwise take) and without its
+// file being read or checked again.
 struct Held {
-    std::string path;
+    void* handle = nullptr;
     std::size_t owners = 0;
 };
 std::mutex heldLock;
-std::map<void*, Held> held;
+std::map<std::string, Held, std::less<>> held;
 
-// With heldLock taken: a library of that path still held, opened once more; null when none is.
-void* OpenHeld(const std::string& path) {
-    const bool isHeld = std::any_of(
-        held.begin(), held.end(), [&path](const auto& entry) { return entry.second.path == path; });
-    // Found by the name it was opened with, so the loader does not open the file either: a
-    // file that may not be trusted any more (a pipe that never answers, say) is not touched.
-    return isHeld ? ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) : nullptr;
+// With heldLock taken: the entry of a held library that name would be loaded from, or null.
+// A bare name is looked for as the file beside the program first, as ResolveName does, so a
+// held library costs no status query of its file.
+Held* FindHeld(const std::string& name) {
+    if (name.find('/') == std::string::npos && !CachedProgramFolder().empty()) {
+        const auto beside = held.find((CachedProgramFolder() / name).string());
+        if (beside != held.end()) {
+            return &beside->second;
+        }
+    }
+    const auto entry = held.find(name);
+    return entry != held.end() ? &entry->second : nullptr;
 }
 
-// With heldLock taken: one owner more of a library opened by that path.
+// With heldLock taken: one owner more of a library the loader has just opened by that path.
+// The registry keeps one reference per library, so a second path to a library already held
+// gives its reference back and counts on the first.
 void* Keep(void* handle, const std::string& path) {
-    Held& entry = held[handle];
-    if (entry.owners++ == 0) {
-        entry.path = path;
+    const auto same = std::find_if(held.begin(), held.end(), [handle](const auto& entry) {
+        return entry.second.handle == handle;
+    });
+    if (same != held.end()) {
+        ::dlclose(handle);
+        ++same->second.owners;
+        return handle;
     }
+    held.emplace(path, Held{handle, 1});
     return handle;
 }
 
@@ -78,13 +92,14 @@ SharedLibrary SharedLibrary::Open(const std::string& name, std::string& error) {
         error = "no library name";
         return SharedLibrary();
     }
-    const std::string path = ResolveName(name);
     const std::lock_guard guard(heldLock);
     // A library that another owner holds is shared as it is: its file was checked when it
     // was loaded.
-    if (void* handle = OpenHeld(path)) {
-        return SharedLibrary(Keep(handle, path));
+    if (Held* entry = FindHeld(name)) {
+        ++entry->owners;
+        return SharedLibrary(entry->handle);
     }
+    const std::string path = ResolveName(name);
     // A library found by the dynamic linker's own search lies in the system's folders; one
     // named by its path is code the agent would run with the rights it has.
     if (path.find('/') != std::string::npos) {
@@ -120,10 +135,13 @@ void SharedLibrary::Reset() noexcept {
         return;
     }
     const std::lock_guard guard(heldLock);
-    if (const auto entry = held.find(handle_); entry != held.end() && --entry->second.owners == 0) {
+    const auto entry = std::find_if(held.begin(), held.end(), [this](const auto& candidate) {
+        return candidate.second.handle == handle_;
+    });
+    if (entry != held.end() && --entry->second.owners == 0) {
         held.erase(entry);
+        ::dlclose(handle_);
     }
-    ::dlclose(handle_);
     handle_ = nullptr;
 }
 
