@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "agent/engine/MsgThread.h"
+#include "agent/toolbox/KeptToolboxes.h"
 #include "common/lang/IAThreads.h"
 #include "common/lang/YieldBriefly.h"
 #include "common/util/LogLine.h"
@@ -80,12 +81,16 @@ void WorkerPool::Stop() {
 
 void WorkerPool::Serve(PooledThread& thread) {
     do {
-        while (msg::IQXMessage* message = queue_.Pop()) {
-            MsgThread worker;
-            worker.SetArgs(&agent_, message);
-            worker.Run();
-        }
-    } while (LookAround() || Park(thread));
+        // The toolboxes of the messages that follow closely stay loaded until the thread parks.
+        const toolbox::KeptToolboxes kept;
+        do {
+            while (msg::IQXMessage* message = queue_.Pop()) {
+                MsgThread worker;
+                worker.SetArgs(&agent_, message);
+                worker.Run();
+            }
+        } while (LookAround());
+    } while (Park(thread));
 }
 
 bool WorkerPool::LookAround() {

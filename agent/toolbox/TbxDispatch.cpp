@@ -5,6 +5,7 @@
 
 #include <corvane/Toolbox.h>
 
+#include "agent/toolbox/KeptToolboxes.h"
 #include "agent/toolbox/Toolbox.h"
 #include "agent/toolbox/ToolboxLines.h"
 #include "common/err/Errors.h"
@@ -43,7 +44,9 @@ TbxDispatch::Outcome TbxDispatch::Offer(const char* name, msg::IQXMessage* messa
     WARDEX_LOG_AT(*agent, LogLevel::Debug, toolbox::lines::kAttempt, " - Attempting to load %s",
                   name);
     try {
-        return Call(toolbox, message, agent);
+        const Outcome outcome = Call(toolbox, message, agent);
+        toolbox::KeptToolboxes::Keep(toolbox.TakeLibrary());
+        return outcome;
     } catch (const CToolBoxError& error) {
         if (!toolbox.LoaderReason().empty()) {
             WARDEX_LOG_AT(*agent, LogLevel::Error, toolbox::lines::kLoaderReason, "%s - %s", name,

@@ -1,5 +1,7 @@
 #include "agent/toolbox/Toolbox.h"
 
+#include <utility>
+
 #include "agent/toolbox/ToolboxLines.h"
 #include "common/err/Errors.h"
 #include "common/util/StringUtils.h"
@@ -40,6 +42,11 @@ bool CToolBox::Load() {
         Raise("Load - GetAPI returned NULL", toolbox::lines::kNoTable, kToolboxTableFault);
     }
     return true;
+}
+
+sys::SharedLibrary CToolBox::TakeLibrary() {
+    table_ = nullptr;
+    return std::move(module_);
 }
 
 void CToolBox::GetAPIVersion(int& out) const {

@@ -10,7 +10,7 @@
 
 // One toolbox library: loads it, fetches its entry table and calls it. The library stays
 // loaded for the life of the object, which is meant to be short (one message), and is freed
-// when the object goes, also after a failed Load.
+// when the object goes, also after a failed Load, unless it was taken to be kept longer.
 class CToolBox final {
 public:
     // The name is passed to the loader unchanged: a path, or a bare name that is looked for
@@ -26,6 +26,9 @@ public:
     void GetVersion(int& major, int& minor, int& build) const;
     // The toolbox's return code, unchanged.
     int HandleMessage(msg::IQXMessage* message, IAgentAPI* agent) const;
+
+    // Hands the loaded library over, leaving the object unloaded.
+    sys::SharedLibrary TakeLibrary();
 
     const std::string& Name() const { return name_; }
     // Why the system refused the library or its entry point at the failed Load; empty when

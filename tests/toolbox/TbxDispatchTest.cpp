@@ -2,6 +2,7 @@
 
 #include <corvane/Toolbox.h>
 
+#include "agent/toolbox/KeptToolboxes.h"
 #include "agent/toolbox/TbxDispatch.h"
 #include "common/err/Errors.h"
 #include "common/msg/QXMessage.h"
@@ -93,6 +94,35 @@ TEST(TbxDispatch, TheChainAsksEachToolboxInTurnUntilOneAnswersOrFails) {
         }
     }
     testsupport::SetVariable("PATH", keptPath.c_str());
+}
+
+// A thread with a keeper holds the libraries its messages went through, from one message to
+// the next, until the keeper goes; on a thread without one, each is freed as its message is
+// done.
+TEST(TbxDispatch, AThreadsKeeperHoldsTheToolboxesOfItsMessagesUntilItGoes) {
+    testsupport::RecordingAgent agent;
+    util::ParamList list;
+    list.Add(File("testtbx_next"));
+    list.Add(File("testtbx_success"));
+    const TbxDispatch dispatch(list);
+    const auto handle = [&dispatch, &agent] {
+        msg::CQXMessage message;
+        dispatch.HandleMessage(&message, &agent);
+        EXPECT_STREQ(message.GetField("Trail"), "testtbx_next;testtbx_success;");
+    };
+    const auto loaded = [](const char* name) { return tbxtest::IsLoaded(Toolbox(name)); };
+    {
+        const toolbox::KeptToolboxes kept;
+        handle();
+        handle();
+        EXPECT_TRUE(loaded("testtbx_next"));
+        EXPECT_TRUE(loaded("testtbx_success"));
+    }
+    EXPECT_FALSE(loaded("testtbx_next"));
+    EXPECT_FALSE(loaded("testtbx_success"));
+    handle();
+    EXPECT_FALSE(loaded("testtbx_next"));
+    EXPECT_FALSE(loaded("testtbx_success"));
 }
 
 }  // namespace
