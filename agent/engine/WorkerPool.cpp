@@ -40,10 +40,15 @@ WorkerPool::~WorkerPool() {
 }
 
 bool WorkerPool::Offer() {
+    // A thread looking at the queue takes it: a busy stream mostly passes here, without the
+    // lock. (A thread about to park counts as looking until it has looked under the lock.)
+    if (queue_.Glance() <= looking_) {
+        return true;
+    }
     std::unique_lock lock(lock_);
     JoinRetired();
-    // A thread looking at the queue, or one woken already, takes it.
-    if (queue_.Size() <= looking_ + wakes_) {
+    // Or one woken already.
+    if (queue_.Glance() <= looking_ + wakes_) {
         return true;
     }
     if (parked_ > wakes_) {

@@ -6,15 +6,15 @@
 
 void MsgFifoQueue::Push(msg::IQXMessage* message) {
     std::lock_guard lock(lock_);
-    messages_.push_back(message);
-    Account(message, true);
+    messages_.push_back(Weighed(message));
+    bytes_ += messages_.back().weight;
     UpdateEvent();
 }
 
 void MsgFifoQueue::PushFront(msg::IQXMessage* message) {
     std::lock_guard lock(lock_);
-    messages_.push_front(message);
-    Account(message, true);
+    messages_.push_front(Weighed(message));
+    bytes_ += messages_.front().weight;
     UpdateEvent();
 }
 
@@ -22,9 +22,7 @@ msg::IQXMessage* MsgFifoQueue::Pop() {
     std::lock_guard lock(lock_);
     msg::IQXMessage* message = nullptr;
     if (!messages_.empty()) {
-        message = messages_.front();
-        messages_.pop_front();
-        Account(message, false);
+        message = Take(messages_.begin());
     } else {
         stopRequested_ = false;
     }
@@ -63,12 +61,12 @@ std::vector<msg::IQXMessage*> MsgFifoQueue::Front(std::size_t maxBytes) const {
     std::lock_guard lock(lock_);
     std::vector<msg::IQXMessage*> front;
     std::size_t bytes = 0;
-    for (msg::IQXMessage* message : messages_) {
-        bytes += static_cast<std::size_t>(message->GetTextLength());
+    for (const Entry& entry : messages_) {
+        bytes += static_cast<std::size_t>(entry.message->GetTextLength());
         if (bytes > maxBytes) {
             break;
         }
-        front.push_back(message);
+        front.push_back(entry.message);
     }
     return front;
 }
@@ -80,7 +78,12 @@ std::size_t MsgFifoQueue::Size() const {
 
 std::vector<msg::IQXMessage*> MsgFifoQueue::Contents() const {
     std::lock_guard lock(lock_);
-    return {messages_.begin(), messages_.end()};
+    std::vector<msg::IQXMessage*> contents;
+    contents.reserve(messages_.size());
+    for (const Entry& entry : messages_) {
+        contents.push_back(entry.message);
+    }
+    return contents;
 }
 
 void MsgFifoQueue::SetLimit(std::size_t maxCount, std::size_t maxBytes) {
@@ -88,8 +91,9 @@ void MsgFifoQueue::SetLimit(std::size_t maxCount, std::size_t maxBytes) {
     maxCount_ = maxCount;
     maxBytes_ = maxBytes;
     bytes_ = 0;
-    for (msg::IQXMessage* message : messages_) {
-        Account(message, true);
+    for (Entry& entry : messages_) {
+        entry = Weighed(entry.message);
+        bytes_ += entry.weight;
     }
     UpdateRoom();
 }
@@ -118,27 +122,28 @@ void MsgFifoQueue::UpdateRoom() {
     }
 }
 
-std::size_t MsgFifoQueue::Weight(msg::IQXMessage* message) const {
+MsgFifoQueue::Entry MsgFifoQueue::Weighed(msg::IQXMessage* message) const {
     if (maxBytes_ == 0 || !message) {
-        return 0;
+        return {message, 0};
     }
-    return static_cast<std::size_t>(message->GetTextLength());
+    return {message, static_cast<std::size_t>(message->GetTextLength())};
 }
 
-void MsgFifoQueue::Account(msg::IQXMessage* message, bool added) {
-    const std::size_t weight = Weight(message);
-    // A message changed while queued may weigh differently now; never wrap below zero.
-    bytes_ = added ? bytes_ + weight : bytes_ - std::min(bytes_, weight);
+msg::IQXMessage* MsgFifoQueue::Take(Messages::iterator entry) {
+    msg::IQXMessage* message = entry->message;
+    bytes_ -= entry->weight;
+    messages_.erase(entry);
+    return message;
 }
 
 namespace {
 
-using Messages = std::deque<msg::IQXMessage*>;
-
-Messages::iterator Forward(Messages::iterator it) {
+template <typename Iterator>
+Iterator Forward(Iterator it) {
     return it;
 }
-Messages::iterator Forward(Messages::reverse_iterator it) {
+template <typename Iterator>
+Iterator Forward(std::reverse_iterator<Iterator> it) {
     return std::prev(it.base());
 }
 
@@ -146,15 +151,13 @@ Messages::iterator Forward(Messages::reverse_iterator it) {
 
 template <typename Iterator>
 msg::IQXMessage* MsgFifoQueue::RemoveMatch(Iterator begin, Iterator end, const IFilter& filter) {
-    const auto found = std::find_if(begin, end, [&filter](const msg::IQXMessage* message) {
-        return message && filter.Match(*message);
+    const auto found = std::find_if(begin, end, [&filter](const Entry& entry) {
+        return entry.message && filter.Match(*entry.message);
     });
     if (found == end) {
         return nullptr;
     }
-    msg::IQXMessage* message = *found;
-    messages_.erase(Forward(found));
-    Account(message, false);
+    msg::IQXMessage* message = Take(Forward(found));
     UpdateRoom();
     return message;
 }

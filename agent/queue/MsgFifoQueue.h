@@ -69,13 +69,22 @@ private:
     // With the lock held, after every change: the room event is signalled if and only if the
     // limit allows more, and Glance sees the new count.
     void UpdateRoom();
-    // With the lock held: the bytes the message counts for against the limit.
-    std::size_t Weight(msg::IQXMessage* message) const;
-    void Account(msg::IQXMessage* message, bool added);
+    // A queued message with the bytes it was counted for against the limit when it came in,
+    // which it gives back when it goes even if it was changed meanwhile.
+    struct Entry {
+        msg::IQXMessage* message;
+        std::size_t weight;
+    };
+    using Messages = std::deque<Entry>;
+
+    // With the lock held: the message with the bytes it counts for against the limit.
+    Entry Weighed(msg::IQXMessage* message) const;
+    // With the lock held: removes the entry and gives back its bytes.
+    msg::IQXMessage* Take(Messages::iterator entry);
     template <typename Iterator>
     msg::IQXMessage* RemoveMatch(Iterator begin, Iterator end, const IFilter& filter);
 
-    std::deque<msg::IQXMessage*> messages_;
+    Messages messages_;
     mutable lang::CriticalSection lock_;
     lang::CEvent ready_{lang::EventReset::Auto};
     bool stopRequested_ = false;

@@ -7,6 +7,10 @@ namespace lang {
 CEvent::CEvent(EventReset reset, bool signalled) : reset_(reset), signalled_(signalled) {}
 
 void CEvent::Set() {
+    // Signalled already: no waiter waits for it, and an auto-reset event does not count.
+    if (signalled_.load(std::memory_order_acquire)) {
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         signalled_ = true;
@@ -19,13 +23,16 @@ void CEvent::Set() {
 }
 
 void CEvent::Reset() {
+    if (!signalled_.load(std::memory_order_acquire)) {
+        return;
+    }
     std::lock_guard lock(mutex_);
     signalled_ = false;
 }
 
 bool CEvent::Wait(std::uint32_t timeoutMs) {
     std::unique_lock lock(mutex_);
-    const auto isSignalled = [this] { return signalled_; };
+    const auto isSignalled = [this] { return signalled_.load(std::memory_order_relaxed); };
     if (timeoutMs == kInfinite) {
         changed_.wait(lock, isSignalled);
     } else if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSignalled)) {
@@ -38,8 +45,7 @@ bool CEvent::Wait(std::uint32_t timeoutMs) {
 }
 
 bool CEvent::IsSet() const {
-    std::lock_guard lock(mutex_);
-    return signalled_;
+    return signalled_.load(std::memory_order_acquire);
 }
 
 }  // namespace lang

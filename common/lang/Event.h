@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -31,7 +32,10 @@ private:
     const EventReset reset_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    bool signalled_;
+    // Changed under the mutex only; read without it by Set and Reset, which leave an event
+    // already in the state they ask for alone: a queue sets its event for every message while
+    // it holds any, and each lock and notification would be met busy by the consumers.
+    std::atomic<bool> signalled_;
 };
 
 }  // namespace lang
