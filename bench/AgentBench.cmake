@@ -7,7 +7,6 @@ foreach(toolbox benchtbx_session benchtbx_session_resident)
   target_link_libraries(${toolbox} PRIVATE wardex_sdk)
 endforeach()
 target_link_options(benchtbx_session_resident PRIVATE LINKER:-z,nodelete)
-target_compile_options(benchtbx_session PRIVATE -fno-gnu-unique)
 
 add_executable(agent_bench_peer AgentBenchPeer.cpp HandOffEcho.cpp)
 target_link_libraries(agent_bench_peer PRIVATE wardex_engine)

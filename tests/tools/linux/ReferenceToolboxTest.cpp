@@ -1,6 +1,7 @@
 // The reference toolboxes, loaded from their built files through the agent's own loader and
 // driven through an agent whose built-in commands work in memory.
 
+#include <dlfcn.h>
 #include <utmp.h>
 
 #include <fstream>
@@ -157,6 +158,16 @@ TEST(ConfigToolbox, AppliesAWholeFileOrNamesItsFaultAndOtherMessagesPassOn) {
         auto message = MessageOf(text);
         EXPECT_EQ(Offer("config", *message, agent), TBX_NEXT_TOOLBOX);
         EXPECT_EQ(message->BuildText(), std::string(text));
+    }
+}
+
+// A toolbox file replaced while the agent runs is read again only if the library leaves memory
+// when its last owner frees it: nothing in a reference toolbox may keep it loaded.
+TEST(ReferenceToolboxes, LeaveMemoryWhenFreed) {
+    for (const char* name : {"default", "config"}) {
+        SCOPED_TRACE(name);
+        CToolBox(ToolboxPath(name).c_str()).Load();
+        EXPECT_EQ(::dlopen(ToolboxPath(name).c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
     }
 }
 
