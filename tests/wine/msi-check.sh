@@ -11,8 +11,11 @@
 # Whatever happens, the prefix is left as it was found.
 msi="$1"
 source "$(dirname "$0")/wine-test-lib.sh" "$(dirname "$2")" "" "$3"
+# A 32-bit package goes to the 32-bit folders, and its product is registered in the
+# registry's 32-bit view, as Windows Installer does with it.
 program_files='Program Files'
-[ "$arch" = X64 ] || program_files='Program Files (x86)'
+product_view=/reg:64
+[ "$arch" = X64 ] || { program_files='Program Files (x86)'; product_view=/reg:32; }
 folder="$prefix/drive_c/$program_files/Corvane"
 product="$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')"
 product_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
@@ -27,7 +30,7 @@ reg_value() {
   wine_do reg query "$1" /v "$2" /reg:64 | sed -n "s/^    $2    REG_[A-Z_]*    //p"
 }
 cleanup() {
-  if has_key "$product_key" /reg:64; then msiexec /x cleanup-removal || true; fi
+  if has_key "$product_key" $product_view; then msiexec /x cleanup-removal || true; fi
   wine_do sc delete "$service" >/dev/null
   wine_do reg delete 'HKLM\Software\Corvane' /f /reg:32 >/dev/null
   rm -rf "$folder" "$work"
@@ -77,7 +80,7 @@ for expected in "DisplayName=$service" Type=0x10 Start=0x2 ErrorControl=0x1 \
   [ "$value" = "${expected#*=}" ] || fail "service ${expected%%=*}: '$value'"
 done
 [ "$(service_state)" = 4 ] || fail "service state after the installation: '$(service_state)'"
-has_key "$product_key" /reg:64 || fail "the product is not registered"
+has_key "$product_key" $product_view || fail "the product is not registered"
 # The agent of either build keeps its settings in the 32-bit view, so the package makes them
 # there.
 has_key "$settings_key" /reg:32 && ! has_key "$settings_key" /reg:64 ||
@@ -95,7 +98,7 @@ msiexec /x removal || fail "msiexec /x: status $?"
 [ -z "$(wine_do sc query "$service")" ] || fail "the service is still known: $(service_state)"
 has_key "$service_key" /reg:64 && fail "the service's key is still there"
 has_key 'HKLM\Software\Corvane' /reg:32 && fail "the settings key is still there"
-has_key "$product_key" /reg:64 && fail "the product is still registered"
+has_key "$product_key" $product_view && fail "the product is still registered"
 
 finish
 echo "the MSI installed and started the service, and removed it, its settings and its files"
