@@ -21,19 +21,22 @@ const std::filesystem::path& CachedProgramFolder() {
     return folder;
 }
 
+// The file beside the program that a bare name stands for; empty for a name with a folder or
+// when the program's folder is not known.
+std::string BesideProgram(const std::string& name) {
+    const std::filesystem::path& folder = CachedProgramFolder();
+    if (name.find('/') != std::string::npos || folder.empty()) {
+        return {};
+    }
+    return (folder / name).string();
+}
+
 // The path handed to the loader: a bare name found beside the program becomes that file;
 // anything else is left to the dynamic linker.
 std::string ResolveName(const std::string& name) {
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    const std::filesystem::path& folder = CachedProgramFolder();
-    if (folder.empty()) {
-        return name;
-    }
-    const std::filesystem::path beside = folder / name;
+    std::string beside = BesideProgram(name);
     std::error_code error;
-    return std::filesystem::is_regular_file(beside, error) ? beside.string() : name;
+    return !beside.empty() && std::filesystem::is_regular_file(beside, error) ? beside : name;
 }
 
 // The libraries this process holds through SharedLibrary, by the path each was loaded by: the
@@ -53,24 +56,26 @@ std::map<std::string, Held, std::less<>> held;
 // A bare name is looked for as the file beside the program first, as ResolveName does, so a
 // held library costs no status query of its file.
 Held* FindHeld(const std::string& name) {
-    if (name.find('/') == std::string::npos && !CachedProgramFolder().empty()) {
-        const auto beside = held.find((CachedProgramFolder() / name).string());
-        if (beside != held.end()) {
-            return &beside->second;
+    if (const std::string beside = BesideProgram(name); !beside.empty()) {
+        if (const auto entry = held.find(beside); entry != held.end()) {
+            return &entry->second;
         }
     }
     const auto entry = held.find(name);
     return entry != held.end() ? &entry->second : nullptr;
 }
 
+// With heldLock taken: the entry of the library the loader gave that handle for.
+auto HeldByHandle(void* handle) {
+    return std::find_if(held.begin(), held.end(),
+                        [handle](const auto& entry) { return entry.second.handle == handle; });
+}
+
 // With heldLock taken: one owner more of a library the loader has just opened by that path.
 // The registry keeps one reference per library, so a second path to a library already held
 // gives its reference back and counts on the first.
 void* Keep(void* handle, const std::string& path) {
-    const auto same = std::find_if(held.begin(), held.end(), [handle](const auto& entry) {
-        return entry.second.handle == handle;
-    });
-    if (same != held.end()) {
+    if (const auto same = HeldByHandle(handle); same != held.end()) {
         ::dlclose(handle);
         ++same->second.owners;
         return handle;
@@ -135,9 +140,7 @@ void SharedLibrary::Reset() noexcept {
         return;
     }
     const std::lock_guard guard(heldLock);
-    const auto entry = std::find_if(held.begin(), held.end(), [this](const auto& candidate) {
-        return candidate.second.handle == handle_;
-    });
+    const auto entry = HeldByHandle(handle_);
     if (entry != held.end() && --entry->second.owners == 0) {
         held.erase(entry);
         ::dlclose(handle_);
